@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// The settings file: Windows-style INI text in CP932 with CRLF lines.
+//
+// Reading follows the Windows habits: section and key names are case-insensitive, blanks around
+// names and values are trimmed, and the first of duplicate keys wins. An integer or boolean whose
+// text is not an integer reads as the default; a boolean is true for any integer other than 0.
+// Writing keeps every other line of the file; new keys go at the end of their section, new
+// sections at the end of the file, in the order written. Nothing touches the disk until save().
+class IniFile {
+public:
+    // Reads the file now. A missing file is an empty one. A file that cannot be read cleanly
+    // yields defaults for whatever could not be read, and readProblem() says why.
+    explicit IniFile(const QString& path);
+
+    QString path() const { return m_path; }
+    // Empty when the file was missing or read cleanly; otherwise why it was not.
+    QString readProblem() const { return m_readProblem; }
+
+    QString readString(const QString& section, const QString& key, const QString& def) const;
+    int readInteger(const QString& section, const QString& key, int def) const;
+    bool readBool(const QString& section, const QString& key, bool def) const;
+
+    void writeString(const QString& section, const QString& key, const QString& value);
+    void writeInteger(const QString& section, const QString& key, int value);
+    void writeBool(const QString& section, const QString& key, bool value);
+
+    // Replaces the file atomically (temporary file beside it, flushed, renamed over it). When the
+    // file had a read problem, it is first kept as "<name>.bak". Returns an empty string on
+    // success, else a message naming the file and the system's reason; the old file is then
+    // left as it was.
+    QString save();
+
+private:
+    // implementation detail: the lines of the file, as read and as edited
+    struct Line;
+    QString m_path;
+    QString m_readProblem;
+    QVector<QByteArray> m_lines; // placeholder; the implementation may change private members
+};
