@@ -1,9 +1,12 @@
 #pragma once
 
+#include "settings/IniText.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <optional>
 
 // The settings file: Windows-style INI text in CP932 with CRLF lines.
 //
@@ -37,9 +40,23 @@ public:
     QString save();
 
 private:
-    // implementation detail: the lines of the file, as read and as edited
-    struct Line;
+    // One line of the file. Its bytes are what save() writes back, so a line nobody edits keeps
+    // every byte, even one that is not valid CP932.
+    struct Line {
+        QByteArray bytes; // without the line ending
+        bool readable = true;
+        IniText::ParsedLine parsed;
+    };
+
+    static Line makeLine(const QByteArray& bytes, const std::optional<QString>& text);
+    static Line makeLine(const QByteArray& bytes);
+    void load();
+    qsizetype findSection(const QString& section) const;
+    qsizetype sectionEnd(qsizetype header) const;
+    qsizetype findKey(qsizetype header, const QString& key) const;
+
     QString m_path;
     QString m_readProblem;
-    QVector<QByteArray> m_lines; // placeholder; the implementation may change private members
+    QVector<Line> m_lines;
+    bool m_backupKept = false; // a second save() must not replace the .bak with our own file
 };

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // Conversions between Qt's Unicode strings and the byte encodings the program meets outside:

@@ -1,0 +1,120 @@
+#include "settings/SettingsStore.h"
+
+#include "settings/IniFile.h"
+#include "settings/RadioGroup.h"
+#include "settings/ToolSettingDlg.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <algorithm>
+#include <variant>
+
+namespace {
+
+struct TextField {
+    QLineEdit* TToolSettingDlg::*edit;
+    const char* def;
+};
+struct BoolField {
+    QCheckBox* TToolSettingDlg::*box;
+    bool def;
+};
+struct IndexField {
+    RadioGroup* TToolSettingDlg::*group;
+    int def;
+};
+
+struct Field {
+    const char* section;
+    const char* key;
+    std::variant<TextField, BoolField, IndexField> control;
+};
+
+template <typename... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
+
+const char* const LocationSection = "Location";
+
+// File order: the window position first, then these, exactly as listed.
+const Field Fields[] = {
+    {"ZARVIK", "Address", TextField{&TToolSettingDlg::EdtPicAddr, "192.168.1.200"}},
+    {"ZARVIK", "Port", TextField{&TToolSettingDlg::EdtPicPort, "10001"}},
+    {"ZARVIK", "Cycle", TextField{&TToolSettingDlg::EdtRdCycle, "5000"}},
+    {"Temp", "UTemp", TextField{&TToolSettingDlg::EditUTemp, "100"}},
+    {"Temp", "LTemp", TextField{&TToolSettingDlg::EditLTemp, "0"}},
+    {"Temp", "Check_U", BoolField{&TToolSettingDlg::ChkBoxUTemp, false}},
+    {"Temp", "Check_L", BoolField{&TToolSettingDlg::ChkBoxLTemp, false}},
+    {"Sensor", "RB1", IndexField{&TToolSettingDlg::RGrpRB1, 2}},
+    {"Sensor", "RB0", IndexField{&TToolSettingDlg::RGrpRB0, 2}},
+    {"Mail", "Priority", IndexField{&TToolSettingDlg::RGrpPrty, 2}},
+    {"Mail", "Address", TextField{&TToolSettingDlg::EdtMailSrv, ""}},
+    {"Mail", "User", TextField{&TToolSettingDlg::EdtMailId, ""}},
+    {"Mail", "From", TextField{&TToolSettingDlg::EdtMailFrom, ""}},
+    {"Mail", "To", TextField{&TToolSettingDlg::EdtMailTo, ""}},
+};
+
+QString str(const char* latin1) {
+    return QString::fromLatin1(latin1);
+}
+
+} // namespace
+
+namespace SettingsStore {
+
+QString settingsPathFor(const QString& executablePath) {
+    // Either separator may appear: the path can come from Windows habits.
+    const qsizetype nameStart = std::max(executablePath.lastIndexOf(QLatin1Char('/')),
+                                         executablePath.lastIndexOf(QLatin1Char('\\'))) +
+                                1;
+    const qsizetype dot = executablePath.lastIndexOf(QLatin1Char('.'));
+    const qsizetype stemLength = dot >= nameStart ? dot : executablePath.size();
+    return executablePath.left(stemLength) + QStringLiteral(".ini");
+}
+
+QPoint loadPosition(const QString& iniPath) {
+    const IniFile ini(iniPath);
+    return {ini.readInteger(str(LocationSection), QStringLiteral("Left"), 0),
+            ini.readInteger(str(LocationSection), QStringLiteral("Top"), 0)};
+}
+
+QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg) {
+    const IniFile ini(iniPath);
+    for (const Field& field : Fields) {
+        const QString section = str(field.section);
+        const QString key = str(field.key);
+        std::visit(Overloaded{
+                       [&](const TextField& f) {
+                           (dlg.*f.edit)->setText(ini.readString(section, key, str(f.def)));
+                       },
+                       [&](const BoolField& f) {
+                           (dlg.*f.box)->setChecked(ini.readBool(section, key, f.def));
+                       },
+                       [&](const IndexField& f) {
+                           (dlg.*f.group)->setItemIndex(ini.readInteger(section, key, f.def));
+                       },
+                   },
+                   field.control);
+    }
+    return ini.readProblem();
+}
+
+QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg) {
+    IniFile ini(iniPath);
+    ini.writeInteger(str(LocationSection), QStringLiteral("Left"), windowPos.x());
+    ini.writeInteger(str(LocationSection), QStringLiteral("Top"), windowPos.y());
+    for (const Field& field : Fields) {
+        const QString section = str(field.section);
+        const QString key = str(field.key);
+        std::visit(
+            Overloaded{
+                [&](const TextField& f) { ini.writeString(section, key, (dlg.*f.edit)->text()); },
+                [&](const BoolField& f) { ini.writeBool(section, key, (dlg.*f.box)->isChecked()); },
+                [&](const IndexField& f) {
+                    ini.writeInteger(section, key, (dlg.*f.group)->itemIndex());
+                },
+            },
+            field.control);
+    }
+    return ini.save();
+}
+
+} // namespace SettingsStore

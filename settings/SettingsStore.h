@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+
+class TToolSettingDlg;
+
+// Loads and saves the settings file into the settings dialog's controls. Every call opens the
+// file, does its work and lets it go; nothing is cached between calls. The memo texts are not
+// stored.
+namespace SettingsStore {
+
+// The executable's path with its extension replaced by ".ini" (appended when there is none).
+QString settingsPathFor(const QString& executablePath);
+
+// The main window's saved top-left corner (Location/Left, Location/Top; 0 when absent).
+QPoint loadPosition(const QString& iniPath);
+
+// Reads every stored setting into the dialog's controls. A radio index out of range selects
+// nothing. Returns why the file could not be read cleanly, or an empty string.
+QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg);
+
+// Writes the window position and every stored setting, then saves the file. Returns an empty
+// string on success, else the error text.
+QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg);
+
+} // namespace SettingsStore

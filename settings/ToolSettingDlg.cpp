@@ -1,0 +1,168 @@
+#include "settings/ToolSettingDlg.h"
+
+#include "settings/Memo.h"
+#include "settings/RadioGroup.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int ClientWidth = 427;
+constexpr int ClientHeight = 300;
+constexpr int ButtonPanelHeight = 34;
+
+template <typename T> T* named(T* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y,
+              Qt::Alignment horizontal = Qt::AlignLeft) {
+    auto* result = named(new QLabel(text, parent), name);
+    result->setAlignment(horizontal | Qt::AlignVCenter);
+    result->move(x, y);
+    result->adjustSize();
+    return result;
+}
+
+QLineEdit* edit(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* result = named(new QLineEdit(text, parent), name);
+    result->setGeometry(geometry);
+    return result;
+}
+
+Memo* memo(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* result = named(new Memo(parent), name);
+    result->setText(text);
+    result->setGeometry(geometry);
+    return result;
+}
+
+const QStringList& sensorItems() {
+    static const QStringList items{QStringLiteral("\"H\"で発信"), QStringLiteral("\"L\"で発信"),
+                                   QStringLiteral("発信しない")};
+    return items;
+}
+
+} // namespace
+
+TToolSettingDlg::TToolSettingDlg(QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("ToolSettingDlg"));
+    setWindowTitle(QStringLiteral("設定"));
+    QFont dialogFont;
+    dialogFont.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Noto Sans CJK JP")});
+    dialogFont.setPixelSize(12);
+    setFont(dialogFont);
+    setFixedSize(ClientWidth, ClientHeight);
+
+    Panel1 = named(new QFrame(this), "Panel1");
+    Panel1->setGeometry(0, 0, ClientWidth, ClientHeight - ButtonPanelHeight);
+    auto* panelLayout = new QVBoxLayout(Panel1);
+    panelLayout->setContentsMargins(5, 5, 5, 5);
+    PageCtrl1 = named(new QTabWidget(Panel1), "PageCtrl1");
+    panelLayout->addWidget(PageCtrl1);
+
+    buildZarvikTab();
+    buildTempTab();
+    buildSensorTab();
+    buildMailTab();
+    PageCtrl1->setCurrentIndex(0);
+    buildButtons();
+}
+
+void TToolSettingDlg::buildZarvikTab() {
+    TabZARVIK = named(new QWidget, "TabZARVIK");
+    PageCtrl1->addTab(TabZARVIK, QStringLiteral("ZARVIK"));
+    Label1 =
+        label(TabZARVIK, "Label1", QStringLiteral("ZARVIK IP Address:"), 25, 40, Qt::AlignRight);
+    EdtPicAddr = edit(TabZARVIK, "EdtPicAddr", QStringLiteral("192.168.1.200"), {136, 36, 100, 20});
+    Label2 = label(TabZARVIK, "Label2", QStringLiteral("Port No. :"), 77, 64, Qt::AlignRight);
+    EdtPicPort = edit(TabZARVIK, "EdtPicPort", QStringLiteral("10001"), {136, 60, 100, 20});
+    Label9 = label(TabZARVIK, "Label9", QStringLiteral("Read Cycle :"), 59, 112, Qt::AlignRight);
+    EdtRdCycle = edit(TabZARVIK, "EdtRdCycle", QStringLiteral("5000"), {136, 106, 50, 20});
+    Label10 = label(TabZARVIK, "Label10", QStringLiteral("mSec"), 192, 112);
+}
+
+void TToolSettingDlg::buildTempTab() {
+    TabTemp = named(new QWidget, "TabTemp");
+    PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
+    ChkBoxUTemp = named(new QCheckBox(QStringLiteral("Upper Temp"), TabTemp), "ChkBoxUTemp");
+    ChkBoxUTemp->setGeometry(24, 48, 85, 17);
+    EditUTemp = edit(TabTemp, "EditUTemp", QStringLiteral("100"), {114, 46, 40, 20});
+    Label7 = label(TabTemp, "Label7", QStringLiteral("℃"), 164, 48);
+    MemoUTemp =
+        memo(TabTemp, "MemoUTemp", QStringLiteral("Message <Upper Temp>"), {200, 40, 185, 65});
+    ChkBoxLTemp = named(new QCheckBox(QStringLiteral("Lower Temp"), TabTemp), "ChkBoxLTemp");
+    ChkBoxLTemp->setGeometry(24, 144, 85, 17);
+    EditLTemp = edit(TabTemp, "EditLTemp", QStringLiteral("0"), {114, 142, 40, 20});
+    Label8 = label(TabTemp, "Label8", QStringLiteral("℃"), 164, 144);
+    MemoLTemp =
+        memo(TabTemp, "MemoLTemp", QStringLiteral("Message <Lower Temp>"), {200, 136, 185, 65});
+}
+
+void TToolSettingDlg::buildSensorTab() {
+    TabSensor = named(new QWidget, "TabSensor");
+    PageCtrl1->addTab(TabSensor, QStringLiteral("Sensor"));
+    RGrpRB1 =
+        new RadioGroup(QStringLiteral("RGrpRB1"), QStringLiteral("RB1"), sensorItems(), TabSensor);
+    RGrpRB1->setItemIndex(2);
+    RGrpRB1->setGeometry(32, 24, 150, 80);
+    MemoChgRB1 = memo(TabSensor, "MemoChgRB1", QStringLiteral("Message <Change RB1>\r\n"),
+                      {192, 24, 185, 81});
+    RGrpRB0 =
+        new RadioGroup(QStringLiteral("RGrpRB0"), QStringLiteral("RB0"), sensorItems(), TabSensor);
+    RGrpRB0->setItemIndex(2);
+    RGrpRB0->setGeometry(32, 120, 150, 80);
+    MemoChgRB0 =
+        memo(TabSensor, "MemoChgRB0", QStringLiteral("Message <Change RB0>"), {192, 120, 185, 81});
+}
+
+void TToolSettingDlg::buildMailTab() {
+    TabMAIL = named(new QWidget, "TabMAIL");
+    PageCtrl1->addTab(TabMAIL, QStringLiteral("MAIL"));
+    Label3 = label(TabMAIL, "Label3", QStringLiteral("SMTP Server :"), 23, 24, Qt::AlignRight);
+    EdtMailSrv = edit(TabMAIL, "EdtMailSrv", QString(), {104, 20, 250, 20});
+    Label4 = label(TabMAIL, "Label4", QStringLiteral("User ID :"), 51, 56, Qt::AlignRight);
+    EdtMailId = edit(TabMAIL, "EdtMailId", QString(), {104, 52, 250, 20});
+    Label5 = label(TabMAIL, "Label5", QStringLiteral("From :"), 64, 88, Qt::AlignRight);
+    EdtMailFrom = edit(TabMAIL, "EdtMailFrom", QString(), {104, 84, 250, 20});
+    Label6 = label(TabMAIL, "Label6", QStringLiteral("To :"), 77, 120, Qt::AlignRight);
+    EdtMailTo = edit(TabMAIL, "EdtMailTo", QString(), {104, 116, 250, 20});
+    RGrpPrty = new RadioGroup(
+        QStringLiteral("RGrpPrty"), QStringLiteral("Priority"),
+        {QStringLiteral("High"), QStringLiteral("Normal"), QStringLiteral("Low")}, TabMAIL);
+    RGrpPrty->setItemIndex(2);
+    RGrpPrty->setGeometry(24, 144, 113, 81);
+}
+
+void TToolSettingDlg::buildButtons() {
+    Panel2 = named(new QFrame(this), "Panel2");
+    Panel2->setGeometry(0, ClientHeight - ButtonPanelHeight, ClientWidth, ButtonPanelHeight);
+    OKBtn = named(new QPushButton(QStringLiteral("OK"), Panel2), "OKBtn");
+    OKBtn->setGeometry(187, 2, 75, 25);
+    OKBtn->setDefault(true);
+    CancelBtn = named(new QPushButton(QStringLiteral("キャンセル"), Panel2), "CancelBtn");
+    CancelBtn->setGeometry(267, 2, 75, 25);
+    // There is no help to show; the button is kept so the dialog looks as users know it.
+    HelpBtn = named(new QPushButton(QStringLiteral("ヘルプ(&H)"), Panel2), "HelpBtn");
+    HelpBtn->setGeometry(347, 2, 75, 25);
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TToolSettingDlg::showEvent(QShowEvent* event) {
+    if (const QScreen* where = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(where->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    QDialog::showEvent(event);
+}

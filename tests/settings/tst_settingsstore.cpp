@@ -1,0 +1,329 @@
+#include "settings/Memo.h"
+#include "settings/RadioGroup.h"
+#include "settings/SettingsStore.h"
+#include "settings/ToolSettingDlg.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString JapaneseFrom = QStringLiteral("山田 太郎 <yamada@example.jp>");
+// The same in CP932.
+const QByteArray JapaneseFromCp932("\x8e\x52\x93\x63 \x91\xbe\x98\x59 <yamada@example.jp>");
+
+const QByteArray DesignFile = "[Location]\r\n"
+                              "Left=0\r\n"
+                              "Top=0\r\n"
+                              "[ZARVIK]\r\n"
+                              "Address=192.168.1.200\r\n"
+                              "Port=10001\r\n"
+                              "Cycle=5000\r\n"
+                              "[Temp]\r\n"
+                              "UTemp=100\r\n"
+                              "LTemp=0\r\n"
+                              "Check_U=0\r\n"
+                              "Check_L=0\r\n"
+                              "[Sensor]\r\n"
+                              "RB1=2\r\n"
+                              "RB0=2\r\n"
+                              "[Mail]\r\n"
+                              "Priority=2\r\n"
+                              "Address=\r\n"
+                              "User=\r\n"
+                              "From=\r\n"
+                              "To=\r\n";
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+// Puts every stored control away from its design value.
+void editEverything(TToolSettingDlg& dlg) {
+    dlg.EdtPicAddr->setText("127.0.0.1");
+    dlg.EdtPicPort->setText("20002");
+    dlg.EdtRdCycle->setText("750");
+    dlg.EditUTemp->setText("38.5");
+    dlg.EditLTemp->setText("-12");
+    dlg.ChkBoxUTemp->setChecked(true);
+    dlg.ChkBoxLTemp->setChecked(true);
+    dlg.RGrpRB1->setItemIndex(0);
+    dlg.RGrpRB0->setItemIndex(1);
+    dlg.RGrpPrty->setItemIndex(0);
+    dlg.EdtMailSrv->setText("smtp.example.jp");
+    dlg.EdtMailId->setText("zarvik user");
+    dlg.EdtMailFrom->setText(JapaneseFrom);
+    dlg.EdtMailTo->setText("a@example.jp, b@example.jp");
+}
+
+void verifyDesignValues(const TToolSettingDlg& dlg) {
+    QCOMPARE(dlg.EdtPicAddr->text(), QString("192.168.1.200"));
+    QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
+    QCOMPARE(dlg.EdtRdCycle->text(), QString("5000"));
+    QCOMPARE(dlg.EditUTemp->text(), QString("100"));
+    QCOMPARE(dlg.EditLTemp->text(), QString("0"));
+    QCOMPARE(dlg.ChkBoxUTemp->isChecked(), false);
+    QCOMPARE(dlg.ChkBoxLTemp->isChecked(), false);
+    QCOMPARE(dlg.RGrpRB1->itemIndex(), 2);
+    QCOMPARE(dlg.RGrpRB0->itemIndex(), 2);
+    QCOMPARE(dlg.RGrpPrty->itemIndex(), 2);
+    QCOMPARE(dlg.EdtMailSrv->text(), QString());
+    QCOMPARE(dlg.EdtMailId->text(), QString());
+    QCOMPARE(dlg.EdtMailFrom->text(), QString());
+    QCOMPARE(dlg.EdtMailTo->text(), QString());
+}
+
+} // namespace
+
+class TstSettingsStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void missingFileLoadsDesignValues();
+    void saveWritesEveryKeyInOrder();
+    void roundTripsEveryKey();
+    void eachCallRereadsTheFile();
+    void booleanText_data();
+    void booleanText();
+    void radioIndexText_data();
+    void radioIndexText();
+    void memosAreNotStored();
+    void unreadableFileIsReported();
+    void saveFailureIsReported();
+    void settingsPathFor_data();
+    void settingsPathFor();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_ini;
+};
+
+void TstSettingsStore::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_ini = m_dir->filePath("ZARVIK_Mail.ini");
+}
+
+void TstSettingsStore::missingFileLoadsDesignValues() {
+    TToolSettingDlg dlg;
+    editEverything(dlg);
+    QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
+    verifyDesignValues(dlg);
+    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(0, 0));
+    QVERIFY2(!QFile::exists(m_ini), "loading must not create the file");
+}
+
+void TstSettingsStore::saveWritesEveryKeyInOrder() {
+    const TToolSettingDlg dlg;
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(0, 0), dlg), QString());
+    QCOMPARE(readAll(m_ini), DesignFile);
+
+    // Saving again over the file rewrites values in place and adds nothing.
+    TToolSettingDlg edited;
+    edited.EditUTemp->setText("40");
+    edited.ChkBoxLTemp->setChecked(true);
+    edited.RGrpRB0->setItemIndex(-1);
+    edited.EdtMailTo->setText("x@example.jp");
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(-8, 1200), edited), QString());
+    QByteArray expected = DesignFile;
+    expected.replace("Left=0", "Left=-8")
+        .replace("Top=0", "Top=1200")
+        .replace("UTemp=100", "UTemp=40")
+        .replace("Check_L=0", "Check_L=1")
+        .replace("RB0=2", "RB0=-1")
+        .replace("To=\r\n", "To=x@example.jp\r\n");
+    QCOMPARE(readAll(m_ini), expected);
+}
+
+void TstSettingsStore::roundTripsEveryKey() {
+    TToolSettingDlg saved;
+    editEverything(saved);
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(345, 67), saved), QString());
+
+    const QByteArray bytes = readAll(m_ini);
+    QVERIFY(bytes.contains("\r\nFrom=" + JapaneseFromCp932 + "\r\n"));
+    QVERIFY(bytes.contains("\r\nAddress=smtp.example.jp\r\n"));
+
+    TToolSettingDlg loaded;
+    QCOMPARE(SettingsStore::loadSettings(m_ini, loaded), QString());
+    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(345, 67));
+    QCOMPARE(loaded.EdtPicAddr->text(), QString("127.0.0.1"));
+    QCOMPARE(loaded.EdtPicPort->text(), QString("20002"));
+    QCOMPARE(loaded.EdtRdCycle->text(), QString("750"));
+    QCOMPARE(loaded.EditUTemp->text(), QString("38.5"));
+    QCOMPARE(loaded.EditLTemp->text(), QString("-12"));
+    QCOMPARE(loaded.ChkBoxUTemp->isChecked(), true);
+    QCOMPARE(loaded.ChkBoxLTemp->isChecked(), true);
+    QCOMPARE(loaded.RGrpRB1->itemIndex(), 0);
+    QCOMPARE(loaded.RGrpRB0->itemIndex(), 1);
+    QCOMPARE(loaded.RGrpPrty->itemIndex(), 0);
+    QCOMPARE(loaded.EdtMailSrv->text(), QString("smtp.example.jp"));
+    QCOMPARE(loaded.EdtMailId->text(), QString("zarvik user"));
+    QCOMPARE(loaded.EdtMailFrom->text(), JapaneseFrom);
+    QCOMPARE(loaded.EdtMailTo->text(), QString("a@example.jp, b@example.jp"));
+
+    // Saving what was loaded reproduces the file byte for byte.
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(345, 67), loaded), QString());
+    QCOMPARE(readAll(m_ini), bytes);
+}
+
+void TstSettingsStore::eachCallRereadsTheFile() {
+    TToolSettingDlg dlg;
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(1, 2), dlg), QString());
+    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(1, 2));
+
+    QByteArray bytes = readAll(m_ini);
+    bytes.replace("Left=1", "Left=50").replace("Port=10001", "Port=40404");
+    QVERIFY(writeAll(m_ini, bytes));
+    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(50, 2));
+    QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
+    QCOMPARE(dlg.EdtPicPort->text(), QString("40404"));
+
+    QVERIFY(QFile::remove(m_ini));
+    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(0, 0));
+    QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
+    QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
+}
+
+void TstSettingsStore::booleanText_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("yes") << QByteArray("yes") << false;
+    QTest::newRow("true") << QByteArray("true") << false;
+    QTest::newRow("empty") << QByteArray("") << false;
+    QTest::newRow("0") << QByteArray("0") << false;
+    QTest::newRow("1") << QByteArray("1") << true;
+    QTest::newRow("2") << QByteArray("2") << true;
+    QTest::newRow("-1") << QByteArray("-1") << true;
+}
+
+void TstSettingsStore::booleanText() {
+    QFETCH(QByteArray, value);
+    QFETCH(bool, checked);
+    QVERIFY(writeAll(m_ini, "[Temp]\r\nCheck_U=" + value + "\r\nCheck_L=" + value + "\r\n"));
+    TToolSettingDlg dlg;
+    dlg.ChkBoxUTemp->setChecked(!checked);
+    dlg.ChkBoxLTemp->setChecked(!checked);
+    QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
+    QCOMPARE(dlg.ChkBoxUTemp->isChecked(), checked);
+    QCOMPARE(dlg.ChkBoxLTemp->isChecked(), checked);
+}
+
+void TstSettingsStore::radioIndexText_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("index");
+    QTest::newRow("0") << QByteArray("0") << 0;
+    QTest::newRow("1") << QByteArray("1") << 1;
+    QTest::newRow("none") << QByteArray("-1") << -1;
+    QTest::newRow("7") << QByteArray("7") << -1;
+    QTest::newRow("one past the end") << QByteArray("3") << -1;
+    QTest::newRow("negative") << QByteArray("-2") << -1;
+    QTest::newRow("not a number") << QByteArray("High") << 2;
+}
+
+void TstSettingsStore::radioIndexText() {
+    QFETCH(QByteArray, value);
+    QFETCH(int, index);
+    QVERIFY(writeAll(m_ini, "[Sensor]\r\nRB1=" + value + "\r\nRB0=" + value +
+                                "\r\n[Mail]\r\nPriority=" + value + "\r\n"));
+    TToolSettingDlg dlg;
+    dlg.RGrpRB1->setItemIndex(1);
+    dlg.RGrpRB0->setItemIndex(1);
+    dlg.RGrpPrty->setItemIndex(1);
+    QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
+    QCOMPARE(dlg.RGrpRB1->itemIndex(), index);
+    QCOMPARE(dlg.RGrpRB0->itemIndex(), index);
+    QCOMPARE(dlg.RGrpPrty->itemIndex(), index);
+
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(), dlg), QString());
+    const QByteArray expected = QByteArray::number(index);
+    const QByteArray bytes = readAll(m_ini);
+    QVERIFY2(bytes.contains("\r\nRB1=" + expected + "\r\nRB0=" + expected + "\r\n"), bytes);
+    QVERIFY2(bytes.contains("\r\nPriority=" + expected + "\r\n"), bytes);
+}
+
+void TstSettingsStore::memosAreNotStored() {
+    TToolSettingDlg dlg;
+    dlg.MemoUTemp->setText("too hot");
+    dlg.MemoLTemp->setText("too cold");
+    dlg.MemoChgRB1->setText("door\r\nopened");
+    dlg.MemoChgRB0->setText("window");
+    QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(), dlg), QString());
+    const QByteArray bytes = readAll(m_ini);
+    for (const char* text : {"too hot", "too cold", "door", "opened", "window", "Message"})
+        QVERIFY2(!bytes.contains(text), text);
+    QCOMPARE(bytes.count('\n'), DesignFile.count('\n'));
+
+    TToolSettingDlg fresh;
+    QCOMPARE(SettingsStore::loadSettings(m_ini, fresh), QString());
+    QCOMPARE(fresh.MemoUTemp->text(), QString("Message <Upper Temp>"));
+    QCOMPARE(fresh.MemoLTemp->text(), QString("Message <Lower Temp>"));
+    QCOMPARE(fresh.MemoChgRB1->text(), QString("Message <Change RB1>\r\n"));
+    QCOMPARE(fresh.MemoChgRB0->text(), QString("Message <Change RB0>"));
+
+    // Loading leaves whatever the memos hold.
+    QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
+    QCOMPARE(dlg.MemoUTemp->text(), QString("too hot"));
+}
+
+void TstSettingsStore::unreadableFileIsReported() {
+    // A folder where the file should be cannot be read.
+    QVERIFY(QDir(m_dir->path()).mkdir("ZARVIK_Mail.ini"));
+    TToolSettingDlg dlg;
+    editEverything(dlg);
+    const QString problem = SettingsStore::loadSettings(m_ini, dlg);
+    QVERIFY(!problem.isEmpty());
+    verifyDesignValues(dlg);
+}
+
+void TstSettingsStore::saveFailureIsReported() {
+    const QString path = m_dir->filePath("no such folder/ZARVIK_Mail.ini");
+    const TToolSettingDlg dlg;
+    const QString error = SettingsStore::saveAll(path, QPoint(), dlg);
+    QVERIFY(!error.isEmpty());
+    QVERIFY2(error.contains("ZARVIK_Mail.ini"), qPrintable(error));
+    QVERIFY(!QFile::exists(path));
+}
+
+void TstSettingsStore::settingsPathFor_data() {
+    QTest::addColumn<QString>("executable");
+    QTest::addColumn<QString>("ini");
+    QTest::newRow("no extension") << "/opt/x/ZARVIK_Mail"
+                                  << "/opt/x/ZARVIK_Mail.ini";
+    QTest::newRow("exe") << "C:/x/ZARVIK_Mail.exe"
+                         << "C:/x/ZARVIK_Mail.ini";
+    QTest::newRow("backslashes") << "C:\\Tools\\ZARVIK_Mail.exe"
+                                 << "C:\\Tools\\ZARVIK_Mail.ini";
+    QTest::newRow("dot in folder") << "/opt/v1.2/ZARVIK_Mail"
+                                   << "/opt/v1.2/ZARVIK_Mail.ini";
+    QTest::newRow("dot in folder, backslash") << "C:\\v1.2\\ZARVIK_Mail"
+                                              << "C:\\v1.2\\ZARVIK_Mail.ini";
+    QTest::newRow("two dots") << "/opt/x/zarvik.mail.bin"
+                              << "/opt/x/zarvik.mail.ini";
+    QTest::newRow("relative") << "ZARVIK_Mail"
+                              << "ZARVIK_Mail.ini";
+    QTest::newRow("Japanese folder") << "/home/山田/ZARVIK_Mail"
+                                     << "/home/山田/ZARVIK_Mail.ini";
+}
+
+void TstSettingsStore::settingsPathFor() {
+    QFETCH(QString, executable);
+    QFETCH(QString, ini);
+    QCOMPARE(SettingsStore::settingsPathFor(executable), ini);
+}
+
+QTEST_MAIN(TstSettingsStore)
+#include "tst_settingsstore.moc"

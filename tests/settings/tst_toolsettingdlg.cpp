@@ -1,0 +1,367 @@
+#include "settings/Memo.h"
+#include "settings/RadioGroup.h"
+#include "settings/ToolSettingDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <algorithm>
+#include <memory>
+
+using Props = QVariantMap;
+
+class TstToolSettingDlg : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void controlHasDesignState_data();
+    void controlHasDesignState();
+    void tabsInOrderFirstActive();
+    void radioItems_data();
+    void radioItems();
+    void radioGroupIndex_data();
+    void radioGroupIndex();
+    void radioGroupSignalsOncePerChange();
+    void radioGroupFollowsClicks();
+    void memoLineBreaks_data();
+    void memoLineBreaks();
+    void closingKeepsEdits_data();
+    void closingKeepsEdits();
+    void helpDoesNothing();
+    void windowIsFixedAndCentred();
+
+private:
+    std::unique_ptr<TToolSettingDlg> m_dlg;
+};
+
+void TstToolSettingDlg::init() {
+    m_dlg = std::make_unique<TToolSettingDlg>();
+    m_dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+}
+
+void TstToolSettingDlg::cleanup() {
+    m_dlg.reset();
+}
+
+void TstToolSettingDlg::controlHasDesignState_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<Props>("props");
+    // An empty size checks only the position: labels size to their text.
+    QTest::addColumn<QRect>("geometry");
+
+    const auto right = QVariant::fromValue(Qt::Alignment(Qt::AlignRight));
+    const auto row = [](const char* name, const char* cls, const Props& props, QRect geometry) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(cls) << props
+                            << geometry;
+    };
+    const auto at = [](int x, int y) { return QRect(x, y, 0, 0); };
+
+    row("Panel1", "QFrame", {}, {0, 0, 427, 266});
+    row("PageCtrl1", "QTabWidget", {}, {5, 5, 417, 256});
+    row("Panel2", "QFrame", {}, {0, 266, 427, 34});
+
+    row("Label1", "QLabel", {{"text", "ZARVIK IP Address:"}, {"alignment", right}}, at(25, 40));
+    row("EdtPicAddr", "QLineEdit", {{"text", "192.168.1.200"}}, {136, 36, 100, 20});
+    row("Label2", "QLabel", {{"text", "Port No. :"}, {"alignment", right}}, at(77, 64));
+    row("EdtPicPort", "QLineEdit", {{"text", "10001"}}, {136, 60, 100, 20});
+    row("Label9", "QLabel", {{"text", "Read Cycle :"}, {"alignment", right}}, at(59, 112));
+    row("EdtRdCycle", "QLineEdit", {{"text", "5000"}}, {136, 106, 50, 20});
+    row("Label10", "QLabel", {{"text", "mSec"}}, at(192, 112));
+
+    row("ChkBoxUTemp", "QCheckBox", {{"text", "Upper Temp"}, {"checked", false}}, {24, 48, 85, 17});
+    row("EditUTemp", "QLineEdit", {{"text", "100"}}, {114, 46, 40, 20});
+    row("Label7", "QLabel", {{"text", "℃"}}, at(164, 48));
+    row("MemoUTemp", "Memo", {{"text", "Message <Upper Temp>"}}, {200, 40, 185, 65});
+    row("ChkBoxLTemp", "QCheckBox", {{"text", "Lower Temp"}, {"checked", false}},
+        {24, 144, 85, 17});
+    row("EditLTemp", "QLineEdit", {{"text", "0"}}, {114, 142, 40, 20});
+    row("Label8", "QLabel", {{"text", "℃"}}, at(164, 144));
+    row("MemoLTemp", "Memo", {{"text", "Message <Lower Temp>"}}, {200, 136, 185, 65});
+
+    row("RGrpRB1", "RadioGroup", {{"title", "RB1"}, {"itemIndex", 2}}, {32, 24, 150, 80});
+    row("MemoChgRB1", "Memo", {{"text", "Message <Change RB1>\r\n"}}, {192, 24, 185, 81});
+    row("RGrpRB0", "RadioGroup", {{"title", "RB0"}, {"itemIndex", 2}}, {32, 120, 150, 80});
+    row("MemoChgRB0", "Memo", {{"text", "Message <Change RB0>"}}, {192, 120, 185, 81});
+
+    row("Label3", "QLabel", {{"text", "SMTP Server :"}, {"alignment", right}}, at(23, 24));
+    row("EdtMailSrv", "QLineEdit", {{"text", ""}}, {104, 20, 250, 20});
+    row("Label4", "QLabel", {{"text", "User ID :"}, {"alignment", right}}, at(51, 56));
+    row("EdtMailId", "QLineEdit", {{"text", ""}}, {104, 52, 250, 20});
+    row("Label5", "QLabel", {{"text", "From :"}, {"alignment", right}}, at(64, 88));
+    row("EdtMailFrom", "QLineEdit", {{"text", ""}}, {104, 84, 250, 20});
+    row("Label6", "QLabel", {{"text", "To :"}, {"alignment", right}}, at(77, 120));
+    row("EdtMailTo", "QLineEdit", {{"text", ""}}, {104, 116, 250, 20});
+    row("RGrpPrty", "RadioGroup", {{"title", "Priority"}, {"itemIndex", 2}}, {24, 144, 113, 81});
+
+    row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
+    row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
+    row("HelpBtn", "QPushButton", {{"text", "ヘルプ(&H)"}, {"default", false}}, {347, 2, 75, 25});
+}
+
+void TstToolSettingDlg::controlHasDesignState() {
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(Props, props);
+    QFETCH(QRect, geometry);
+
+    const QList<QWidget*> found = m_dlg->findChildren<QWidget*>(name);
+    QCOMPARE(found.size(), 1);
+    QWidget* widget = found.first();
+    QVERIFY2(widget->inherits(className.toLatin1().constData()), widget->metaObject()->className());
+
+    for (auto it = props.cbegin(); it != props.cend(); ++it) {
+        const QVariant actual = widget->property(it.key().toLatin1().constData());
+        QVERIFY2(actual.isValid(), qPrintable(it.key()));
+        if (it.key() == QLatin1String("alignment")) {
+            QCOMPARE(actual.value<Qt::Alignment>() & Qt::AlignHorizontal_Mask,
+                     it.value().value<Qt::Alignment>());
+        } else {
+            QCOMPARE(actual, it.value());
+        }
+    }
+
+    if (geometry.size().isEmpty())
+        QCOMPARE(widget->pos(), geometry.topLeft());
+    else
+        QCOMPARE(widget->geometry(), geometry);
+}
+
+void TstToolSettingDlg::tabsInOrderFirstActive() {
+    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL"};
+    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL"};
+    QTabWidget* tabs = m_dlg->PageCtrl1;
+    QCOMPARE(tabs->count(), names.size());
+    for (int i = 0; i < names.size(); ++i) {
+        QCOMPARE(tabs->widget(i)->objectName(), names[i]);
+        QCOMPARE(tabs->tabText(i), captions[i]);
+        QCOMPARE(m_dlg->findChild<QWidget*>(names[i]), tabs->widget(i));
+    }
+    QCOMPARE(tabs->currentIndex(), 0);
+    QVERIFY(m_dlg->EdtPicAddr->isVisible());
+    QVERIFY(!m_dlg->EditUTemp->isVisible());
+    // Each control sits on its own page.
+    QVERIFY(m_dlg->TabTemp->isAncestorOf(m_dlg->MemoLTemp));
+    QVERIFY(m_dlg->TabSensor->isAncestorOf(m_dlg->RGrpRB0));
+    QVERIFY(m_dlg->TabMAIL->isAncestorOf(m_dlg->RGrpPrty));
+    QVERIFY(m_dlg->Panel2->isAncestorOf(m_dlg->HelpBtn));
+}
+
+void TstToolSettingDlg::radioItems_data() {
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QStringList>("items");
+    const QStringList sensor{"\"H\"で発信", "\"L\"で発信", "発信しない"};
+    QTest::newRow("RB1") << "RGrpRB1" << sensor;
+    QTest::newRow("RB0") << "RGrpRB0" << sensor;
+    QTest::newRow("Priority") << "RGrpPrty" << QStringList{"High", "Normal", "Low"};
+}
+
+void TstToolSettingDlg::radioItems() {
+    QFETCH(QString, group);
+    QFETCH(QStringList, items);
+    auto* box = m_dlg->findChild<RadioGroup*>(group);
+    QVERIFY(box);
+    QCOMPARE(box->count(), items.size());
+    for (int i = 0; i < items.size(); ++i) {
+        auto* button = box->findChild<QRadioButton*>(group + "Item" + QString::number(i));
+        QVERIFY2(button, qPrintable(QString::number(i)));
+        QCOMPARE(button->text(), items[i]);
+        QCOMPARE(box->itemText(i), items[i]);
+        QCOMPARE(button->isChecked(), i == 2);
+    }
+    QCOMPARE(box->findChildren<QRadioButton*>().size(), items.size());
+}
+
+void TstToolSettingDlg::radioGroupIndex_data() {
+    QTest::addColumn<int>("set");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("first") << 0 << 0;
+    QTest::newRow("middle") << 1 << 1;
+    QTest::newRow("last") << 2 << 2;
+    QTest::newRow("none") << -1 << -1;
+    QTest::newRow("one past the end") << 3 << -1;
+    QTest::newRow("far out") << 7 << -1;
+    QTest::newRow("negative") << -2 << -1;
+}
+
+void TstToolSettingDlg::radioGroupIndex() {
+    QFETCH(int, set);
+    QFETCH(int, expected);
+    // Start from every index so unchecking is tried from each button.
+    for (int start = -1; start < 3; ++start) {
+        RadioGroup* group = m_dlg->RGrpRB1;
+        group->setItemIndex(start);
+        QCOMPARE(group->itemIndex(), start);
+        group->setItemIndex(set);
+        QCOMPARE(group->itemIndex(), expected);
+        for (int i = 0; i < group->count(); ++i) {
+            auto* button = group->findChild<QRadioButton*>("RGrpRB1Item" + QString::number(i));
+            QCOMPARE(button->isChecked(), i == expected);
+        }
+    }
+}
+
+void TstToolSettingDlg::radioGroupSignalsOncePerChange() {
+    RadioGroup* group = m_dlg->RGrpPrty;
+    QSignalSpy spy(group, &RadioGroup::itemIndexChanged);
+    group->setItemIndex(0);
+    group->setItemIndex(0);
+    group->setItemIndex(-1);
+    group->setItemIndex(9);
+    group->setItemIndex(1);
+    QCOMPARE(spy.size(), 3);
+    QCOMPARE(spy.at(0).at(0).toInt(), 0);
+    QCOMPARE(spy.at(1).at(0).toInt(), -1);
+    QCOMPARE(spy.at(2).at(0).toInt(), 1);
+}
+
+void TstToolSettingDlg::radioGroupFollowsClicks() {
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabSensor);
+    RadioGroup* group = m_dlg->RGrpRB0;
+    group->setItemIndex(-1);
+    QSignalSpy spy(group, &RadioGroup::itemIndexChanged);
+    auto* first = group->findChild<QRadioButton*>("RGrpRB0Item0");
+    QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(5, first->height() / 2));
+    QCOMPARE(group->itemIndex(), 0);
+    auto* second = group->findChild<QRadioButton*>("RGrpRB0Item1");
+    QTest::mouseClick(second, Qt::LeftButton, {}, QPoint(5, second->height() / 2));
+    QCOMPARE(group->itemIndex(), 1);
+    QVERIFY(!first->isChecked());
+    QCOMPARE(spy.size(), 2);
+    QCOMPARE(spy.at(1).at(0).toInt(), 1);
+    // The neighbouring group is not disturbed.
+    QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 2);
+}
+
+void TstToolSettingDlg::memoLineBreaks_data() {
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("one line") << "abc"
+                              << "abc" << 1;
+    QTest::newRow("empty") << ""
+                           << "" << 1;
+    QTest::newRow("CR LF") << "a\r\nb"
+                           << "a\r\nb" << 2;
+    QTest::newRow("LF") << "a\nb"
+                        << "a\r\nb" << 2;
+    QTest::newRow("CR") << "a\rb"
+                        << "a\r\nb" << 2;
+    QTest::newRow("mixed") << "a\rb\nc\r\nd"
+                           << "a\r\nb\r\nc\r\nd" << 4;
+    QTest::newRow("trailing empty line") << "a\r\n"
+                                         << "a\r\n"
+                                         << 2;
+    QTest::newRow("blank lines") << "\r\n\r\nx"
+                                 << "\r\n\r\nx" << 3;
+    QTest::newRow("Japanese") << "温度\n異常"
+                              << "温度\r\n異常" << 2;
+}
+
+void TstToolSettingDlg::memoLineBreaks() {
+    QFETCH(QString, input);
+    QFETCH(QString, text);
+    QFETCH(int, lines);
+    Memo* memo = m_dlg->MemoUTemp;
+    memo->setText(input);
+    QCOMPARE(memo->text(), text);
+    QCOMPARE(memo->blockCount(), lines);
+}
+
+void TstToolSettingDlg::closingKeepsEdits_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("result");
+    QTest::newRow("OK click") << "ok" << int(QDialog::Accepted);
+    QTest::newRow("Cancel click") << "cancel" << int(QDialog::Rejected);
+    QTest::newRow("Esc") << "esc" << int(QDialog::Rejected);
+    QTest::newRow("Enter") << "enter" << int(QDialog::Accepted);
+}
+
+void TstToolSettingDlg::closingKeepsEdits() {
+    QFETCH(QString, how);
+    QFETCH(int, result);
+
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabTemp);
+    m_dlg->activateWindow();
+    m_dlg->EditUTemp->setFocus();
+    m_dlg->EditUTemp->selectAll();
+    QTest::keyClicks(m_dlg->EditUTemp, "85x");
+    QTest::mouseClick(m_dlg->ChkBoxUTemp, Qt::LeftButton, {}, QPoint(5, 8));
+    m_dlg->MemoUTemp->setText("hot");
+    m_dlg->RGrpRB1->setItemIndex(0);
+    QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
+    QVERIFY(m_dlg->ChkBoxUTemp->isChecked());
+
+    QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+    if (how == "ok")
+        QTest::mouseClick(m_dlg->OKBtn, Qt::LeftButton);
+    else if (how == "cancel")
+        QTest::mouseClick(m_dlg->CancelBtn, Qt::LeftButton);
+    else if (how == "esc")
+        QTest::keyClick(m_dlg->EditUTemp, Qt::Key_Escape);
+    else
+        QTest::keyClick(m_dlg->EditUTemp, Qt::Key_Return);
+
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(m_dlg->result(), result);
+    QVERIFY(!m_dlg->isVisible());
+    // Nothing is validated, reverted or committed: the edits are the configuration.
+    QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
+    QVERIFY(m_dlg->ChkBoxUTemp->isChecked());
+    QCOMPARE(m_dlg->MemoUTemp->text(), QString("hot"));
+    QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 0);
+
+    // They survive being shown again, too.
+    m_dlg->show();
+    QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
+    QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 0);
+}
+
+void TstToolSettingDlg::helpDoesNothing() {
+    m_dlg->EdtPicPort->setText("20002");
+    QSignalSpy finished(m_dlg.get(), &QDialog::finished);
+    QTest::mouseClick(m_dlg->HelpBtn, Qt::LeftButton);
+    QTest::keyClick(m_dlg.get(), Qt::Key_H, Qt::AltModifier);
+    QCoreApplication::processEvents();
+    QVERIFY(m_dlg->isVisible());
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(m_dlg->EdtPicPort->text(), QString("20002"));
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QCOMPARE(std::count_if(windows.cbegin(), windows.cend(),
+                           [](const QWidget* w) { return w->isVisible(); }),
+             1);
+}
+
+void TstToolSettingDlg::windowIsFixedAndCentred() {
+    QCOMPARE(m_dlg->objectName(), QString("ToolSettingDlg"));
+    QCOMPARE(m_dlg->windowTitle(), QString("設定"));
+    QCOMPARE(m_dlg->size(), QSize(427, 300));
+    QCOMPARE(m_dlg->minimumSize(), QSize(427, 300));
+    QCOMPARE(m_dlg->maximumSize(), QSize(427, 300));
+    QCOMPARE(m_dlg->font().families().value(0), QString("MS PGothic"));
+    QVERIFY(m_dlg->font().families().contains("Noto Sans CJK JP"));
+    QCOMPARE(m_dlg->font().pixelSize(), 12);
+
+    const QPoint centre = m_dlg->screen()->availableGeometry().center();
+    QVERIFY((m_dlg->frameGeometry().center() - centre).manhattanLength() <= 2);
+    // Moved away and shown again, it comes back to the centre.
+    m_dlg->hide();
+    m_dlg->move(3, 4);
+    m_dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    QVERIFY((m_dlg->frameGeometry().center() - centre).manhattanLength() <= 2);
+}
+
+QTEST_MAIN(TstToolSettingDlg)
+#include "tst_toolsettingdlg.moc"
