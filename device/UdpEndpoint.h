@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+#include <functional>
+
+class QUdpSocket;
+
+// The program's UDP endpoint: bound to a port the system picks, it sends datagrams to one remote
+// host and port and hands every datagram that arrives, from anyone, to onDataReceived.
+//
+// Arrivals are queued and handed over from a posted call rather than from the socket's own
+// signal, so a handler that opens a modal box does not stop further datagrams from being read
+// and handed over meanwhile.
+class UdpEndpoint : public QObject {
+    Q_OBJECT
+public:
+    using DataHandler =
+        std::function<void(const QByteArray& data, const QHostAddress& from, quint16 port)>;
+    using ProblemHandler = std::function<void(const QString& why)>;
+
+    explicit UdpEndpoint(QObject* parent = nullptr);
+
+    // Sets the remote host (an address or a host name, resolved without blocking) and port, as
+    // texts typed by the user. Unusable values are reported once per change through onProblem.
+    void setRemote(const QString& host, const QString& port);
+    // Sends one datagram to the remote host and port; returns at once.
+    void sendBuffer(const QByteArray& data);
+    quint16 localPort() const;
+
+    DataHandler onDataReceived;
+    ProblemHandler onProblem;
+
+    // Datagrams waiting to be handed over beyond this are dropped, as a full socket buffer would.
+    static constexpr int MaxQueued = 4096;
+
+private:
+    void readPending();
+    void dispatch();
+    void resolve();
+    void report(const QString& why);
+    void sendNow(const QByteArray& data);
+
+    struct Datagram {
+        QByteArray data;
+        QHostAddress from;
+        quint16 port;
+    };
+
+    QUdpSocket* m_socket;
+    QQueue<Datagram> m_queue;
+    bool m_dispatchPosted = false;
+
+    QString m_hostText;
+    QString m_portText;
+    QHostAddress m_address; // null until the host text resolves
+    quint16 m_port = 0;
+    bool m_lookupPending = false;
+    int m_lookupId = -1;
+    QByteArray m_waitingForLookup; // the latest request sent while the name was resolving
+    QString m_lastProblem;
+};
