@@ -1,0 +1,131 @@
+#include "alert/AlertRules.h"
+
+#include "device/BoardProtocol.h"
+
+#include <limits>
+
+void SendFlagClr(AlertState& state) {
+    state.SendFlagUTemp = true;
+    state.SendFlagLTemp = true;
+    state.SendFlagRB1L = true;
+    state.SendFlagRB1H = true;
+    state.SendFlagRB0L = true;
+    state.SendFlagRB0H = true;
+}
+
+LimitError::LimitError(const QString& text)
+    : std::runtime_error(
+          QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString()) {}
+
+std::optional<int> parseLimit(const QString& text) {
+    const QString trimmed = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < trimmed.size() && (trimmed[i] == u'+' || trimmed[i] == u'-'))
+        negative = trimmed[i++] == u'-';
+    if (i == trimmed.size())
+        return std::nullopt;
+    long long value = 0;
+    for (; i < trimmed.size(); ++i) {
+        const char16_t c = trimmed[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
+            return std::nullopt;
+    }
+    value = negative ? -value : value;
+    if (value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+namespace {
+
+// Converts a limit, or ends the pass: loudly for a text not yet reported, quietly after that.
+std::optional<int> limitOrStop(const QString& text, std::optional<QString>& reported) {
+    if (const auto limit = parseLimit(text)) {
+        reported.reset();
+        return limit;
+    }
+    if (reported == text)
+        return std::nullopt;
+    reported = text;
+    throw LimitError(text);
+}
+
+struct InputRule {
+    bool AlertState::*flag;
+    int (AlertConfig::*choice)() const;
+    int firesOn;
+    std::uint8_t mask;
+    bool rising;
+    QString (AlertConfig::*memo)() const;
+    const char16_t* subject;
+    const char16_t* message;
+};
+
+// Evaluated in this order.
+const InputRule inputRules[] = {
+    {&AlertState::SendFlagRB1L, &AlertConfig::rb1Choice, SendOnLow, BoardProtocol::Rb1Mask, false,
+     &AlertConfig::rb1Memo, u"RB1 is \"L\". ", u"RB1が\"L\"になりました"},
+    {&AlertState::SendFlagRB1H, &AlertConfig::rb1Choice, SendOnHigh, BoardProtocol::Rb1Mask, true,
+     &AlertConfig::rb1Memo, u"RB1 is \"H\". ", u"RB1が\"H\"になりました"},
+    {&AlertState::SendFlagRB0L, &AlertConfig::rb0Choice, SendOnLow, BoardProtocol::Rb0Mask, false,
+     &AlertConfig::rb0Memo, u"RB0 is \"L\". ", u"RB0が\"L\"になりました"},
+    {&AlertState::SendFlagRB0H, &AlertConfig::rb0Choice, SendOnHigh, BoardProtocol::Rb0Mask, true,
+     &AlertConfig::rb0Memo, u"RB0 is \"H\". ", u"RB0が\"H\"になりました"},
+};
+
+bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising) {
+    const bool now = readings.PortBits & mask;
+    const bool before = readings.PrevPortBits & mask;
+    return rising ? (now && !before) : (!now && before);
+}
+
+} // namespace
+
+bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config) {
+    state.MailBody.clear();
+    state.MailSubject.clear();
+
+    if (state.SendFlagUTemp && config.upperChecked()) {
+        const QString text = config.upperLimitText();
+        const auto limit = limitOrStop(text, state.reportedBadUpper);
+        if (!limit)
+            return false;
+        if (readings.NowTempValue > *limit) {
+            state.SendFlagUTemp = false;
+            state.MailBody = config.upperMemo();
+            state.MailSubject = QStringLiteral("Over ") + text + QStringLiteral("C ");
+            config.showMessage(QStringLiteral("温度が ") + text +
+                               QStringLiteral("℃を超えました。"));
+        }
+    }
+
+    if (state.SendFlagLTemp && config.lowerChecked()) {
+        const QString text = config.lowerLimitText();
+        const auto limit = limitOrStop(text, state.reportedBadLower);
+        if (!limit)
+            return false;
+        if (readings.NowTempValue < *limit) {
+            state.SendFlagLTemp = false;
+            state.MailBody += config.lowerMemo();
+            state.MailSubject += QStringLiteral("Under ") + text + QStringLiteral("C ");
+            config.showMessage(QStringLiteral("温度が ") + text +
+                               QStringLiteral("℃より下がりました。"));
+        }
+    }
+
+    for (const InputRule& rule : inputRules) {
+        if (!(state.*rule.flag) || (config.*rule.choice)() != rule.firesOn ||
+            !hasEdge(readings, rule.mask, rule.rising))
+            continue;
+        state.*rule.flag = false;
+        state.MailBody += (config.*rule.memo)();
+        state.MailSubject += QString::fromUtf16(rule.subject);
+        config.showMessage(QString::fromUtf16(rule.message));
+    }
+
+    return !state.MailBody.isEmpty();
+}

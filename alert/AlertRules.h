@@ -1,0 +1,63 @@
+#pragma once
+
+#include "device/DeviceReadings.h"
+
+#include <QString>
+#include <optional>
+#include <stdexcept>
+
+// The six one-shot alert rules. Each armed rule that fires disarms itself, adds its memo to the
+// mail body and its piece to the subject, and shows its message, until "Reset" re-arms it.
+
+struct AlertState {
+    bool SendFlagUTemp = false;
+    bool SendFlagLTemp = false;
+    bool SendFlagRB1L = false;
+    bool SendFlagRB1H = false;
+    bool SendFlagRB0L = false;
+    bool SendFlagRB0H = false;
+    QString MailBody;
+    QString MailSubject;
+    // The last bad limit text reported for each edit, so one mistake is reported once, not on
+    // every pass (a pass follows every burst of events, including closing the report itself).
+    std::optional<QString> reportedBadUpper;
+    std::optional<QString> reportedBadLower;
+};
+
+// Arms all six rules.
+void SendFlagClr(AlertState& state);
+
+// Radio index meaning for the input rules.
+enum InputRuleChoice { SendOnHigh = 0, SendOnLow = 1, DoNotSend = 2 };
+
+// The live configuration, read at the moment each step needs it.
+class AlertConfig {
+public:
+    virtual ~AlertConfig() = default;
+    virtual bool upperChecked() const = 0;
+    virtual QString upperLimitText() const = 0;
+    virtual QString upperMemo() const = 0;
+    virtual bool lowerChecked() const = 0;
+    virtual QString lowerLimitText() const = 0;
+    virtual QString lowerMemo() const = 0;
+    virtual int rb1Choice() const = 0;
+    virtual QString rb1Memo() const = 0;
+    virtual int rb0Choice() const = 0;
+    virtual QString rb0Memo() const = 0;
+    // The on-screen message of the last rule that fired.
+    virtual void showMessage(const QString& message) = 0;
+};
+
+// A limit text that is not an integer; the message names the text.
+class LimitError : public std::runtime_error {
+public:
+    explicit LimitError(const QString& text);
+};
+
+// A plain decimal integer in the 32-bit range, optional sign, optional blanks around it.
+std::optional<int> parseLimit(const QString& text);
+
+// One evaluation pass. Rebuilds MailBody and MailSubject; returns true when a mail is due.
+// A bad limit text ends the pass there with no mail: it throws LimitError the first time that
+// text is met, and returns false quietly on later passes until the text changes.
+bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config);

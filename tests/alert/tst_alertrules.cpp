@@ -1,0 +1,294 @@
+#include "alert/AlertRules.h"
+
+#include <QtTest>
+
+namespace {
+
+// The configuration as plain values, standing in for the dialog's controls.
+struct Config : AlertConfig {
+    bool uChecked = false;
+    QString uText = QStringLiteral("100");
+    QString uMemo = QStringLiteral("U");
+    bool lChecked = false;
+    QString lText = QStringLiteral("0");
+    QString lMemo = QStringLiteral("L");
+    int rb1 = DoNotSend;
+    QString rb1MemoText = QStringLiteral("B1");
+    int rb0 = DoNotSend;
+    QString rb0MemoText = QStringLiteral("B0");
+    QStringList shown;
+
+    bool upperChecked() const override { return uChecked; }
+    QString upperLimitText() const override { return uText; }
+    QString upperMemo() const override { return uMemo; }
+    bool lowerChecked() const override { return lChecked; }
+    QString lowerLimitText() const override { return lText; }
+    QString lowerMemo() const override { return lMemo; }
+    int rb1Choice() const override { return rb1; }
+    QString rb1Memo() const override { return rb1MemoText; }
+    int rb0Choice() const override { return rb0; }
+    QString rb0Memo() const override { return rb0MemoText; }
+    void showMessage(const QString& message) override { shown << message; }
+};
+
+DeviceReadings reading(long double celsius, int bits = 0, int prevBits = 0) {
+    DeviceReadings r;
+    r.NowTempValue = celsius;
+    r.PortBits = std::uint8_t(bits);
+    r.PrevPortBits = std::uint8_t(prevBits);
+    return r;
+}
+
+AlertState armed() {
+    AlertState state;
+    SendFlagClr(state);
+    return state;
+}
+
+} // namespace
+
+class TestAlertRules : public QObject {
+    Q_OBJECT
+private slots:
+    void parseLimit_data();
+    void parseLimit();
+    void inputRules_data();
+    void inputRules();
+    void temperatureRulesAreStrict();
+    void rulesAreOneShotUntilReset();
+    void twoRulesJoinInTableOrder();
+    void emptyMemoDisarmsWithoutMail();
+    void uncheckedOrDoNotSendStayArmed();
+    void badLowerLimitAfterUpperFired();
+    void badLimitReportedOncePerText();
+    void limitReadOnlyWhenArmedAndChecked();
+};
+
+void TestAlertRules::parseLimit_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("value");
+    QTest::newRow("plain") << "30" << true << 30;
+    QTest::newRow("blanks") << "  -5 " << true << -5;
+    QTest::newRow("plus") << "+7" << true << 7;
+    QTest::newRow("max") << "2147483647" << true << 2147483647;
+    QTest::newRow("min") << "-2147483648" << true << int(-2147483648LL);
+    QTest::newRow("overflow") << "2147483648" << false << 0;
+    QTest::newRow("underflow") << "-2147483649" << false << 0;
+    QTest::newRow("huge") << "99999999999999999999999" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("blank") << "   " << false << 0;
+    QTest::newRow("sign only") << "-" << false << 0;
+    QTest::newRow("letters") << "abc" << false << 0;
+    QTest::newRow("decimal point") << "30.5" << false << 0;
+    QTest::newRow("hex") << "0x1E" << false << 0;
+    QTest::newRow("inner blank") << "3 0" << false << 0;
+    QTest::newRow("full-width digits") << "３０" << false << 0;
+}
+
+void TestAlertRules::parseLimit() {
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(int, value);
+    const auto parsed = ::parseLimit(text);
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid)
+        QCOMPARE(*parsed, value);
+}
+
+void TestAlertRules::inputRules_data() {
+    QTest::addColumn<int>("rb1");
+    QTest::addColumn<int>("rb0");
+    QTest::addColumn<int>("prev");
+    QTest::addColumn<int>("now");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("RB1 rises, send on H") << 0 << 2 << 0 << 2 << "RB1 is \"H\". "
+                                          << "RB1が\"H\"になりました";
+    QTest::newRow("RB1 falls, send on L") << 1 << 2 << 2 << 0 << "RB1 is \"L\". "
+                                          << "RB1が\"L\"になりました";
+    QTest::newRow("RB0 rises, send on H") << 2 << 0 << 0 << 1 << "RB0 is \"H\". "
+                                          << "RB0が\"H\"になりました";
+    QTest::newRow("RB0 falls, send on L") << 2 << 1 << 1 << 0 << "RB0 is \"L\". "
+                                          << "RB0が\"L\"になりました";
+    QTest::newRow("RB1 rises, send on L") << 1 << 2 << 0 << 2 << ""
+                                          << "";
+    QTest::newRow("RB1 stays H") << 0 << 2 << 2 << 2 << ""
+                                 << "";
+    QTest::newRow("RB0 edge, RB1 watched") << 0 << 2 << 0 << 1 << ""
+                                           << "";
+    QTest::newRow("both fall, both on L") << 1 << 1 << 3 << 0 << "RB1 is \"L\". RB0 is \"L\". "
+                                          << "RB0が\"L\"になりました";
+    QTest::newRow("other bits ignored") << 0 << 0 << 0 << 0xFC << ""
+                                        << "";
+}
+
+void TestAlertRules::inputRules() {
+    QFETCH(int, rb1);
+    QFETCH(int, rb0);
+    QFETCH(int, prev);
+    QFETCH(int, now);
+    QFETCH(QString, subject);
+    QFETCH(QString, message);
+
+    Config config;
+    config.rb1 = rb1;
+    config.rb0 = rb0;
+    AlertState state = armed();
+    const bool mail = runAlertPass(state, reading(20, now, prev), config);
+    QCOMPARE(state.MailSubject, subject);
+    QCOMPARE(mail, !subject.isEmpty());
+    QCOMPARE(config.shown.isEmpty() ? QString() : config.shown.last(), message);
+    // Subject pieces are twelve characters each.
+    QCOMPARE(subject.size() % 12, 0);
+}
+
+void TestAlertRules::temperatureRulesAreStrict() {
+    Config config;
+    config.uChecked = true;
+    config.uText = QStringLiteral("30");
+    config.lChecked = true;
+    config.lText = QStringLiteral("10");
+    AlertState state = armed();
+
+    QVERIFY(!runAlertPass(state, reading(30.0L), config));
+    QVERIFY(!runAlertPass(state, reading(10.0L), config));
+    QVERIFY(state.SendFlagUTemp && state.SendFlagLTemp);
+
+    QVERIFY(runAlertPass(state, reading(30.000001L), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("Over 30C "));
+    QCOMPARE(state.MailBody, QStringLiteral("U"));
+    QCOMPARE(config.shown.last(), QStringLiteral("温度が 30℃を超えました。"));
+
+    QVERIFY(runAlertPass(state, reading(9.9L), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("Under 10C "));
+    QCOMPARE(config.shown.last(), QStringLiteral("温度が 10℃より下がりました。"));
+}
+
+void TestAlertRules::rulesAreOneShotUntilReset() {
+    Config config;
+    config.uChecked = true;
+    config.uText = QStringLiteral(" 30 "); // the text goes into the subject as typed
+    AlertState state = armed();
+
+    QVERIFY(runAlertPass(state, reading(31.2L), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("Over  30 C "));
+    QVERIFY(!state.SendFlagUTemp);
+    QVERIFY(!runAlertPass(state, reading(40), config));
+    QCOMPARE(state.MailSubject, QString());
+    QCOMPARE(config.shown.size(), 1);
+
+    SendFlagClr(state);
+    QVERIFY(runAlertPass(state, reading(40), config));
+
+    // An edge stays visible until the next reply: after Reset it fires again.
+    config.rb1 = SendOnHigh;
+    QVERIFY(runAlertPass(state, reading(0, 2, 0), config));
+    QVERIFY(!runAlertPass(state, reading(0, 2, 0), config));
+    SendFlagClr(state);
+    state.SendFlagUTemp = false;
+    QVERIFY(runAlertPass(state, reading(0, 2, 0), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("RB1 is \"H\". "));
+}
+
+void TestAlertRules::twoRulesJoinInTableOrder() {
+    Config config;
+    config.uChecked = true;
+    config.uText = QStringLiteral("30");
+    config.uMemo = QStringLiteral("hot\r\n");
+    config.rb1 = SendOnHigh;
+    config.rb1MemoText = QStringLiteral("Message <Change RB1>\r\n");
+    AlertState state = armed();
+
+    QVERIFY(runAlertPass(state, reading(31.2L, 2, 0), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("Over 30C RB1 is \"H\". "));
+    QCOMPARE(state.MailBody, QStringLiteral("hot\r\nMessage <Change RB1>\r\n"));
+    QCOMPARE(config.shown, QStringList({QStringLiteral("温度が 30℃を超えました。"),
+                                        QStringLiteral("RB1が\"H\"になりました")}));
+}
+
+void TestAlertRules::emptyMemoDisarmsWithoutMail() {
+    Config config;
+    config.uChecked = true;
+    config.uText = QStringLiteral("30");
+    config.uMemo.clear();
+    AlertState state = armed();
+    QVERIFY(!runAlertPass(state, reading(50), config));
+    QVERIFY(!state.SendFlagUTemp);
+    QCOMPARE(state.MailSubject, QStringLiteral("Over 30C "));
+    QCOMPARE(config.shown.size(), 1);
+}
+
+void TestAlertRules::uncheckedOrDoNotSendStayArmed() {
+    Config config;
+    config.uText = QStringLiteral("30");
+    config.lText = QStringLiteral("10");
+    AlertState state = armed();
+    QVERIFY(!runAlertPass(state, reading(50, 3, 0), config));
+    QVERIFY(!runAlertPass(state, reading(5, 0, 3), config));
+    QVERIFY(state.SendFlagUTemp && state.SendFlagLTemp && state.SendFlagRB1H &&
+            state.SendFlagRB1L && state.SendFlagRB0H && state.SendFlagRB0L);
+    QVERIFY(config.shown.isEmpty());
+}
+
+void TestAlertRules::badLowerLimitAfterUpperFired() {
+    Config config;
+    config.uChecked = true;
+    config.uText = QStringLiteral("30");
+    config.lChecked = true;
+    config.lText = QStringLiteral("abc");
+    config.rb1 = SendOnHigh;
+    AlertState state = armed();
+
+    try {
+        runAlertPass(state, reading(31, 2, 0), config);
+        QFAIL("a bad limit must end the pass with an error");
+    } catch (const LimitError& e) {
+        QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("'abc' is not a valid integer value"));
+    }
+    QVERIFY(!state.SendFlagUTemp);
+    QVERIFY(state.SendFlagRB1H); // later rules were not evaluated
+    QCOMPARE(config.shown, QStringList{QStringLiteral("温度が 30℃を超えました。")});
+}
+
+void TestAlertRules::badLimitReportedOncePerText() {
+    Config config;
+    config.uChecked = true;
+    config.uText = QString();
+    AlertState state = armed();
+
+    QVERIFY_THROWS_EXCEPTION(LimitError, runAlertPass(state, reading(50), config));
+    QVERIFY(!runAlertPass(state, reading(50), config)); // quiet, and still no rule fires
+    config.uText = QStringLiteral("3x");
+    QVERIFY_THROWS_EXCEPTION(LimitError, runAlertPass(state, reading(50), config));
+    QVERIFY(!runAlertPass(state, reading(50), config));
+    QVERIFY(state.SendFlagUTemp);
+
+    // Corrected, then the same mistake again later: reported again.
+    config.uText = QStringLiteral("300");
+    QVERIFY(!runAlertPass(state, reading(50), config));
+    config.uText = QStringLiteral("3x");
+    QVERIFY_THROWS_EXCEPTION(LimitError, runAlertPass(state, reading(50), config));
+
+    // The lower edit is remembered on its own.
+    config.uText = QStringLiteral("300");
+    config.lChecked = true;
+    config.lText = QStringLiteral("3x");
+    QVERIFY_THROWS_EXCEPTION(LimitError, runAlertPass(state, reading(50), config));
+}
+
+void TestAlertRules::limitReadOnlyWhenArmedAndChecked() {
+    Config config;
+    config.uText = QStringLiteral("bad");
+    config.lChecked = true;
+    config.lText = QStringLiteral("10");
+    AlertState state = armed();
+    QVERIFY(runAlertPass(state, reading(0), config)); // unchecked bad upper text is never read
+    config.uChecked = true;
+    state.SendFlagUTemp = false;
+    QVERIFY(!runAlertPass(state, reading(0), config)); // disarmed: not read either
+}
+
+QTEST_GUILESS_MAIN(TestAlertRules)
+#include "tst_alertrules.moc"

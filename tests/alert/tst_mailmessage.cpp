@@ -1,0 +1,438 @@
+#include "alert/MailMessage.h"
+#include "settings/TextCodec.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+struct Field {
+    QByteArray name;
+    QByteArray value; // unfolded
+};
+
+struct Parsed {
+    QList<QByteArray> headerLines; // physical lines
+    QList<Field> fields;
+    QByteArray body;
+
+    QList<Field> named(const QByteArray& name) const {
+        QList<Field> found;
+        for (const Field& f : fields) {
+            if (f.name.compare(name, Qt::CaseInsensitive) == 0)
+                found.append(f);
+        }
+        return found;
+    }
+};
+
+Parsed parse(const QByteArray& raw) {
+    Parsed parsed;
+    const qsizetype end = raw.indexOf("\r\n\r\n");
+    parsed.body = end < 0 ? QByteArray() : raw.mid(end + 4);
+    parsed.headerLines = raw.left(end).split('\n');
+    for (QByteArray& line : parsed.headerLines)
+        line.chop(line.endsWith('\r') ? 1 : 0);
+    for (const QByteArray& line : std::as_const(parsed.headerLines)) {
+        if ((line.startsWith(' ') || line.startsWith('\t')) && !parsed.fields.isEmpty()) {
+            parsed.fields.last().value += line;
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        parsed.fields.append({line.left(colon), line.mid(colon + 1).trimmed()});
+    }
+    for (Field& f : parsed.fields)
+        f.value = f.value.trimmed();
+    return parsed;
+}
+
+QString fromJis(const QByteArray& bytes) {
+    const auto utf8 = TextCodec::convert(bytes, "ISO-2022-JP", "UTF-8");
+    return utf8 ? QString::fromUtf8(*utf8) : QStringLiteral("<undecodable>");
+}
+
+bool endsInAscii(const QByteArray& jis) {
+    const qsizetype esc = jis.lastIndexOf('\x1b');
+    return esc < 0 || jis.mid(esc, 3) == "\x1b(B";
+}
+
+const QRegularExpression kWord(QStringLiteral("=\\?ISO-2022-JP\\?B\\?([A-Za-z0-9+/=]*)\\?="));
+
+// Decodes RFC 2047 words; blanks between two adjacent words vanish as the RFC says.
+QString decodeWords(const QByteArray& value) {
+    const QString text = QString::fromLatin1(value);
+    QString out;
+    qsizetype at = 0;
+    bool afterWord = false;
+    for (auto it = kWord.globalMatch(text); it.hasNext();) {
+        const auto match = it.next();
+        const QString between = text.mid(at, match.capturedStart() - at);
+        if (!(afterWord && between.trimmed().isEmpty()))
+            out += between;
+        out += fromJis(QByteArray::fromBase64(match.captured(1).toLatin1()));
+        at = match.capturedEnd();
+        afterWord = true;
+    }
+    return out + text.mid(at);
+}
+
+// What every composed message must be: 7-bit, CR LF only in pairs, no line over 998 bytes.
+void checkWire(const QByteArray& raw) {
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        QVERIFY2(uchar(raw[i]) < 0x80, qPrintable(QStringLiteral("8-bit byte at %1").arg(i)));
+        if (raw[i] == '\r')
+            QVERIFY2(i + 1 < raw.size() && raw[i + 1] == '\n', "bare CR");
+        if (raw[i] == '\n')
+            QVERIFY2(i > 0 && raw[i - 1] == '\r', "bare LF");
+    }
+    QVERIFY(raw.endsWith("\r\n"));
+    for (const QByteArray& line : raw.split('\n'))
+        QVERIFY2(line.size() - 1 <= 998, qPrintable(QStringLiteral("line of %1").arg(line.size())));
+}
+
+MailMessage japaneseMail() {
+    MailMessage mail;
+    mail.setFrom(QStringLiteral("監視ボード <board@example.jp>"));
+    mail.setTo({QStringLiteral("ops@example.jp")});
+    mail.setSubject(QStringLiteral("温度警報"));
+    mail.setBody(QStringLiteral("温度が上限を超えました。\r\nRB1: ON\r\n"));
+    return mail;
+}
+
+QList<QByteArray> bodyLines(const QByteArray& body) {
+    QList<QByteArray> lines = body.split('\n');
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray& line : lines)
+        line.chop(1);
+    return lines;
+}
+
+} // namespace
+
+class TestMailMessage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void standardFieldsOnce_data();
+    void standardFieldsOnce();
+    void dateFormat_data();
+    void dateFormat();
+    void japaneseBodyRoundTrips();
+    void unmappableCharacters_data();
+    void unmappableCharacters();
+    void bareLineBreaksBecomeCrLf();
+    void japaneseSubjectWords_data();
+    void japaneseSubjectWords();
+    void addressFields_data();
+    void addressFields();
+    void lineBreaksCannotStartAField_data();
+    void lineBreaksCannotStartAField();
+    void longBodyLineIsBroken_data();
+    void longBodyLineIsBroken();
+    void longSubjectIsFolded_data();
+    void longSubjectIsFolded();
+};
+
+void TestMailMessage::standardFieldsOnce_data() {
+    QTest::addColumn<QString>("contentTypeName");
+    QTest::addColumn<QString>("priority"); // empty: not set
+
+    QTest::newRow("no priority") << "Content-Type"
+                                 << "";
+    QTest::newRow("high") << "Content-Type"
+                          << "1";
+    QTest::newRow("normal") << "Content-Type"
+                            << "3";
+    QTest::newRow("low, name in other case") << "content-TYPE"
+                                             << "5";
+}
+
+void TestMailMessage::standardFieldsOnce() {
+    QFETCH(QString, contentTypeName);
+    QFETCH(QString, priority);
+
+    const MailMessage mail = japaneseMail();
+    MailHeaders headers = mail.standardHeaders();
+    headers.set(contentTypeName, QStringLiteral("text/plain; charset=\"iso-2022-jp\""));
+    if (!priority.isEmpty())
+        headers.set(QStringLiteral("X-Priority"), priority);
+    const QByteArray raw = mail.compose(headers);
+    checkWire(raw);
+    const Parsed parsed = parse(raw);
+
+    QList<QByteArray> expected{
+        "Date",       "From",         "To",           "Subject",
+        "Message-ID", "MIME-Version", "Content-Type", "Content-Transfer-Encoding"};
+    if (!priority.isEmpty())
+        expected.append("X-Priority");
+    QCOMPARE(parsed.fields.size(), expected.size());
+    for (const QByteArray& name : expected)
+        QVERIFY2(parsed.named(name).size() == 1, name.constData());
+
+    QCOMPARE(parsed.named("Content-Type")[0].value, "text/plain; charset=\"iso-2022-jp\"");
+    QCOMPARE(parsed.named("MIME-Version")[0].value, "1.0");
+    QCOMPARE(parsed.named("Content-Transfer-Encoding")[0].value, "7bit");
+    QCOMPARE(parsed.named("To")[0].value, "ops@example.jp");
+    if (!priority.isEmpty())
+        QCOMPARE(parsed.named("X-Priority")[0].value, priority.toLatin1());
+    const QRegularExpression id(QStringLiteral("^<[^<>@\\s]+@example\\.jp>$"));
+    QVERIFY(id.match(QString::fromLatin1(parsed.named("Message-ID")[0].value)).hasMatch());
+
+    // Without a final list the default content type is there all the same, and ids differ.
+    const Parsed plain = parse(mail.compose());
+    QCOMPARE(plain.named("Content-Type")[0].value, "text/plain; charset=\"iso-2022-jp\"");
+    QVERIFY(plain.named("X-Priority").isEmpty());
+    QVERIFY(plain.named("Message-ID")[0].value != parsed.named("Message-ID")[0].value);
+}
+
+void TestMailMessage::dateFormat_data() {
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("Japan") << QDateTime(QDate(2024, 3, 5), QTime(14, 3, 9), Qt::OffsetFromUTC,
+                                        9 * 3600)
+                           << "Tue, 05 Mar 2024 14:03:09 +0900";
+    QTest::newRow("west, half hour")
+        << QDateTime(QDate(2023, 12, 31), QTime(23, 59, 0), Qt::OffsetFromUTC, -(3 * 3600 + 1800))
+        << "Sun, 31 Dec 2023 23:59:00 -0330";
+    QTest::newRow("UTC") << QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0), Qt::UTC)
+                         << "Wed, 01 Jan 2025 00:00:00 +0000";
+}
+
+void TestMailMessage::dateFormat() {
+    QFETCH(QDateTime, time);
+    QFETCH(QString, expected);
+    QCOMPARE(MailMessage::rfc5322Date(time), expected);
+    QCOMPARE(japaneseMail().standardHeaders(time).value(QStringLiteral("Date")), expected);
+}
+
+void TestMailMessage::japaneseBodyRoundTrips() {
+    const QString body = QStringLiteral("温度が上限を超えました。\r\n"
+                                        "現在 35.5℃ / 上限 30.0℃\r\n"
+                                        "\r\n"
+                                        "RB1: ON、RB0: OFF ¥100 ～ end");
+    MailMessage mail = japaneseMail();
+    mail.setBody(body);
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+
+    const QList<QByteArray> lines = bodyLines(parse(raw).body);
+    QCOMPARE(lines.size(), 4);
+    for (const QByteArray& line : lines)
+        QVERIFY2(endsInAscii(line), line.constData());
+    // The CP932 full-width tilde travels as JIS's wave dash.
+    QString expected = body;
+    expected.replace(u'～', u'〜');
+    QCOMPARE(fromJis(parse(raw).body), expected + QStringLiteral("\r\n"));
+}
+
+void TestMailMessage::unmappableCharacters_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("subject"); // control characters in a field are blanks
+
+    QTest::newRow("circled digit") << "①番"
+                                   << "1番"
+                                   << "1番";
+    QTest::newRow("half-width katakana") << "ｱｲｳ"
+                                         << "アイウ"
+                                         << "アイウ";
+    QTest::newRow("half-width with voicing mark") << "ｶﾞｽﾊﾟ"
+                                                  << "ガスパ"
+                                                  << "ガスパ";
+    QTest::newRow("variant kanji") << "髙橋"
+                                   << "〓橋"
+                                   << "〓橋";
+    QTest::newRow("full-width letters stay") << "ＡＢＣ１"
+                                             << "ＡＢＣ１"
+                                             << "ＡＢＣ１";
+    QTest::newRow("escape character") << "漢a\x1b$Bb"
+                                      << "漢a〓$Bb"
+                                      << "漢a $Bb";
+    QTest::newRow("emoji") << "温度😀"
+                           << "温度〓"
+                           << "温度〓";
+    QTest::newRow("mixed") << "①髙ｱ"
+                           << "1〓ア"
+                           << "1〓ア";
+}
+
+void TestMailMessage::unmappableCharacters() {
+    QFETCH(QString, text);
+    QFETCH(QString, body);
+    QFETCH(QString, subject);
+
+    MailMessage mail = japaneseMail();
+    mail.setBody(text);
+    mail.setSubject(text);
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+    const Parsed parsed = parse(raw);
+    QCOMPARE(fromJis(parsed.body), body + QStringLiteral("\r\n"));
+    QCOMPARE(decodeWords(parsed.named("Subject")[0].value), subject);
+}
+
+void TestMailMessage::bareLineBreaksBecomeCrLf() {
+    QCOMPARE(MailMessage::encodeBody(QStringLiteral("a\rb\nc\r\nd")), "a\r\nb\r\nc\r\nd\r\n");
+    QCOMPARE(MailMessage::encodeBody(QStringLiteral("a\n\n")), "a\r\n\r\n");
+    QCOMPARE(MailMessage::encodeBody(QStringLiteral("\r\n")), "\r\n");
+    QCOMPARE(MailMessage::encodeBody(QString()), QByteArray());
+}
+
+void TestMailMessage::japaneseSubjectWords_data() {
+    QTest::addColumn<QString>("subject");
+
+    QTest::newRow("short") << "温度警報";
+    QTest::newRow("mixed with ASCII") << "【ZARVIK】 温度 35.5 > 30.0 RB1=ON";
+    QTest::newRow("long") << QStringLiteral("温度が上限を超えました").repeated(12);
+    QTest::newRow("set switching") << "¥100 と ‾ と 漢字 と abc";
+}
+
+void TestMailMessage::japaneseSubjectWords() {
+    QFETCH(QString, subject);
+
+    MailMessage mail = japaneseMail();
+    mail.setSubject(subject);
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+    const Parsed parsed = parse(raw);
+
+    const QByteArray value = parsed.named("Subject")[0].value;
+    QCOMPARE(decodeWords(value), subject);
+    // Nothing but words and the blanks between them, each word decodable on its own.
+    QString rest = QString::fromLatin1(value);
+    for (auto it = kWord.globalMatch(QString::fromLatin1(value)); it.hasNext();) {
+        const auto match = it.next();
+        QVERIFY2(match.capturedLength() <= 75, qPrintable(match.captured()));
+        const QByteArray jis = QByteArray::fromBase64(match.captured(1).toLatin1());
+        QVERIFY(endsInAscii(jis));
+        QVERIFY(fromJis(jis) != QStringLiteral("<undecodable>"));
+        rest.replace(match.captured(), QString());
+    }
+    QVERIFY2(rest.trimmed().isEmpty(), qPrintable(rest));
+    for (const QByteArray& line : parsed.headerLines) {
+        if (line.contains("=?"))
+            QVERIFY2(line.size() <= 76, line.constData());
+    }
+}
+
+void TestMailMessage::addressFields_data() {
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("decoded");
+
+    QTest::newRow("Japanese name") << "山田 太郎 <taro@example.jp>"
+                                   << "山田 太郎 <taro@example.jp>";
+    QTest::newRow("quoted Japanese name") << "\"監視 ボード\" <board@example.jp>"
+                                          << "監視 ボード <board@example.jp>";
+    QTest::newRow("ASCII stays as typed") << "\"Board, No.1\" <board@example.jp>"
+                                          << "\"Board, No.1\" <board@example.jp>";
+    QTest::newRow("bare address") << "board@example.jp"
+                                  << "board@example.jp";
+}
+
+void TestMailMessage::addressFields() {
+    QFETCH(QString, from);
+    QFETCH(QString, decoded);
+
+    MailMessage mail = japaneseMail();
+    mail.setFrom(from);
+    mail.setTo({from});
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+    const Parsed parsed = parse(raw);
+    for (const char* name : {"From", "To"}) {
+        const QByteArray value = parsed.named(name)[0].value;
+        QCOMPARE(decodeWords(value), decoded);
+        // The address itself is never inside an encoded word.
+        const QString address = decoded.mid(decoded.lastIndexOf(u'<'));
+        QVERIFY(value.endsWith(address.toLatin1()));
+    }
+}
+
+void TestMailMessage::lineBreaksCannotStartAField_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+
+    const QString crlf = QStringLiteral("ops@example.jp\r\nBcc: spy@example.jp");
+    const QString lf = QStringLiteral("件名\nBcc: spy@example.jp");
+    const QString cr = QStringLiteral("x <a@example.jp>\rBcc: spy@example.jp\r\n\r\nbody");
+    for (const char* field : {"To", "Subject", "From"}) {
+        QTest::addRow("%s CRLF", field) << field << crlf;
+        QTest::addRow("%s LF", field) << field << lf;
+        QTest::addRow("%s CR", field) << field << cr;
+    }
+}
+
+void TestMailMessage::lineBreaksCannotStartAField() {
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+
+    MailMessage mail = japaneseMail();
+    if (field == QLatin1String("To"))
+        mail.setTo({value});
+    else if (field == QLatin1String("Subject"))
+        mail.setSubject(value);
+    else
+        mail.setFrom(value);
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+    const Parsed parsed = parse(raw);
+    QCOMPARE(parsed.fields.size(), 8);
+    QVERIFY(parsed.named("Bcc").isEmpty());
+    QCOMPARE(parsed.named(field.toLatin1()).size(), 1);
+    QCOMPARE(fromJis(parsed.body), mail.body());
+}
+
+void TestMailMessage::longBodyLineIsBroken_data() {
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("ASCII") << QString(5000, u'a');
+    QTest::newRow("kanji") << QString(5000, u'漢');
+    QTest::newRow("mixed") << QStringLiteral("ab漢字¥").repeated(1000);
+}
+
+void TestMailMessage::longBodyLineIsBroken() {
+    QFETCH(QString, line);
+
+    MailMessage mail = japaneseMail();
+    mail.setBody(QStringLiteral("before\r\n") + line + QStringLiteral("\r\nafter"));
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+
+    QList<QByteArray> lines = bodyLines(parse(raw).body);
+    QVERIFY(lines.size() > 3);
+    QCOMPARE(lines.takeFirst(), "before");
+    QCOMPARE(lines.takeLast(), "after");
+    QString joined;
+    for (const QByteArray& piece : lines) {
+        QVERIFY(endsInAscii(piece));
+        joined += fromJis(piece);
+    }
+    QCOMPARE(joined, line);
+}
+
+void TestMailMessage::longSubjectIsFolded_data() {
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<bool>("verbatim"); // folded only at blanks, so unfolding restores it
+
+    QTest::newRow("words") << QStringLiteral("temperature alert ").repeated(100).trimmed() << true;
+    QTest::newRow("no blanks") << QString(2000, u'x') << false;
+}
+
+void TestMailMessage::longSubjectIsFolded() {
+    QFETCH(QString, subject);
+    QFETCH(bool, verbatim);
+
+    MailMessage mail = japaneseMail();
+    mail.setSubject(subject);
+    const QByteArray raw = mail.compose();
+    checkWire(raw);
+    const QByteArray value = parse(raw).named("Subject")[0].value;
+    if (verbatim)
+        QCOMPARE(value, subject.toLatin1());
+    QCOMPARE(decodeWords(value), subject);
+}
+
+QTEST_GUILESS_MAIN(TestMailMessage)
+#include "tst_mailmessage.moc"

@@ -1,0 +1,361 @@
+#include "alert/SmtpClient.h"
+#include "alert/SmtpError.h"
+#include "settings/TextCodec.h"
+#include "support/SmtpServer.h"
+
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+namespace {
+
+const QString kFrom = QStringLiteral("監視ボード <board@example.jp>");
+const QString kTo = QStringLiteral("Operator <ops@example.jp>");
+const QString kContentType = QStringLiteral("text/plain; charset=\"iso-2022-jp\"");
+
+// One alert the way the main window sends it: the connected callback fills in the mail, sends
+// and disconnects; the send-start callback sets the final header fields.
+struct Alert {
+    QString body = QStringLiteral("温度が上限を超えました。\r\nRB1: ON\r\n");
+    QString subject = QStringLiteral("温度警報");
+    QString to = kTo;
+    int priority = -1; // 0, 1, 2 set X-Priority 1, 3, 5
+    std::function<void()> atSendStart;
+};
+
+// Sends `alert` through `client`; returns the SmtpError text, or nothing when it went out.
+std::optional<QString> send(SmtpClient& client, const QString& server, const Alert& alert,
+                            QStringList* calls = nullptr) {
+    client.setHost(server);
+    client.setUserId(QStringLiteral("zarvik-unit"));
+    client.setConnectedHandler([&] {
+        if (calls)
+            calls->append(QStringLiteral("connected"));
+        client.setBody(alert.body);
+        client.addRecipient(alert.to);
+        client.setSender(kFrom);
+        client.setSubject(alert.subject);
+        client.sendMail();
+        if (calls)
+            calls->append(QStringLiteral("sent"));
+        client.disconnectFromServer();
+    });
+    client.setSendStartHandler([&] {
+        if (calls)
+            calls->append(QStringLiteral("send start"));
+        if (alert.atSendStart)
+            alert.atSendStart();
+        client.finalHeaders().set(QStringLiteral("Content-Type"), kContentType);
+        if (alert.priority >= 0 && alert.priority <= 2)
+            client.finalHeaders().set(QStringLiteral("X-Priority"),
+                                      QString::number(alert.priority * 2 + 1));
+    });
+    try {
+        client.connectToServer();
+    } catch (const SmtpError& e) {
+        return e.message();
+    }
+    return std::nullopt;
+}
+
+QList<QByteArray> headerNames(const QByteArray& raw) {
+    QList<QByteArray> names;
+    for (const QByteArray& line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
+        if (!line.startsWith(' ') && !line.startsWith('\t'))
+            names.append(line.left(line.indexOf(':')).toLower());
+    }
+    return names;
+}
+
+QByteArray headerValue(const QByteArray& raw, const QByteArray& name) {
+    for (const QByteArray& line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
+        if (line.toLower().startsWith(name.toLower() + ':'))
+            return line.mid(name.size() + 1).trimmed();
+    }
+    return {};
+}
+
+QByteArray bodyOf(const QByteArray& raw) {
+    return raw.mid(raw.indexOf("\r\n\r\n") + 4);
+}
+
+quint16 closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort(); // closed again when `probe` goes
+}
+
+} // namespace
+
+class TestSmtpClient : public QObject {
+    Q_OBJECT
+
+private slots:
+    void serverText_data();
+    void serverText();
+    void mailArrives();
+    void callbackOrder();
+    void twoMailsEachHaveOneRecipient();
+    void dotLinesSurvive();
+    void emptyUserIdStillGreets();
+    void emptyServerFails();
+    void noRecipientFails();
+    void failures_data();
+    void failures();
+    void eventsServedWhileWaiting();
+    void ipv6Literal();
+};
+
+void TestSmtpClient::serverText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host"); // empty: SmtpError
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("plain host") << "mail.example.jp"
+                                << "mail.example.jp" << 25;
+    QTest::newRow("blanks trimmed") << "  127.0.0.1:2525 "
+                                    << "127.0.0.1" << 2525;
+    QTest::newRow("IPv6 with port") << "[::1]:2525"
+                                    << "::1" << 2525;
+    QTest::newRow("IPv6 without port") << "[::1]"
+                                       << "::1" << 25;
+    QTest::newRow("bare IPv6") << "::1"
+                               << "::1" << 25;
+    QTest::newRow("empty") << "   "
+                           << "" << 0;
+    QTest::newRow("port not a number") << "host:smtp"
+                                       << "" << 0;
+    QTest::newRow("port out of range") << "host:70000"
+                                       << "" << 0;
+    QTest::newRow("port zero") << "host:0"
+                               << "" << 0;
+    QTest::newRow("no host") << ":25"
+                             << "" << 0;
+    QTest::newRow("path in host") << "host/evil:25"
+                                  << "" << 0;
+}
+
+void TestSmtpClient::serverText() {
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+
+    if (host.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(SmtpError, SmtpEndpoint::parse(text));
+        return;
+    }
+    const SmtpEndpoint endpoint = SmtpEndpoint::parse(text);
+    QCOMPARE(endpoint.host, host);
+    QCOMPARE(endpoint.port, port);
+}
+
+void TestSmtpClient::mailArrives() {
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    Alert alert;
+    alert.priority = 0;
+    const auto error = send(client, server.hostPort(), alert);
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    QVERIFY(server.waitForMails(1));
+
+    const SmtpServer::Mail mail = server.mails().value(0);
+    QCOMPARE(mail.mailFrom, "board@example.jp");
+    QCOMPARE(mail.rcptTo, QStringList{"ops@example.jp"});
+    QCOMPARE(mail.ehlo, "zarvik-unit");
+    const QList<QByteArray> names = headerNames(mail.raw);
+    for (const char* name : {"date", "from", "to", "subject", "message-id", "mime-version",
+                             "content-type", "content-transfer-encoding", "x-priority"})
+        QVERIFY2(names.count(name) == 1, name);
+    QCOMPARE(names.size(), 9);
+    QCOMPARE(headerValue(mail.raw, "Content-Type"), kContentType.toLatin1());
+    QCOMPARE(headerValue(mail.raw, "X-Priority"), "1");
+    QCOMPARE(headerValue(mail.raw, "To"), kTo.toLatin1());
+    const auto body = TextCodec::convert(bodyOf(mail.raw), "ISO-2022-JP", "UTF-8");
+    QVERIFY(body);
+    QCOMPARE(QString::fromUtf8(*body), alert.body);
+}
+
+void TestSmtpClient::callbackOrder() {
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    QStringList calls;
+    int mailsAtSendStart = -1;
+    Alert alert;
+    alert.atSendStart = [&] { mailsAtSendStart = server.mailCount(); };
+    QVERIFY(!send(client, server.hostPort(), alert, &calls));
+    QCOMPARE(calls, (QStringList{"connected", "send start", "sent"}));
+    QCOMPARE(mailsAtSendStart, 0);
+    QCOMPARE(server.mailCount(), 1); // over when connectToServer() returned, no waiting
+    QVERIFY(!client.isConnected());
+}
+
+void TestSmtpClient::twoMailsEachHaveOneRecipient() {
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    Alert first;
+    first.priority = 2;
+    Alert second;
+    second.to = QStringLiteral("second@example.jp");
+    second.subject = QStringLiteral("second");
+    QVERIFY(!send(client, server.hostPort(), first));
+    QVERIFY(client.recipients().isEmpty());
+    QVERIFY(client.body().isEmpty() && client.sender().isEmpty() && client.subject().isEmpty());
+    QVERIFY(!send(client, server.hostPort(), second));
+    QVERIFY(server.waitForMails(2));
+
+    const QList<SmtpServer::Mail> mails = server.mails();
+    QCOMPARE(mails[0].rcptTo, QStringList{"ops@example.jp"});
+    QCOMPARE(mails[1].rcptTo, QStringList{"second@example.jp"});
+    QCOMPARE(headerValue(mails[1].raw, "To"), "second@example.jp");
+    QCOMPARE(headerValue(mails[0].raw, "X-Priority"), "5");
+    // The final header list starts afresh: no priority left over from the first mail.
+    QVERIFY(!headerNames(mails[1].raw).contains("x-priority"));
+}
+
+void TestSmtpClient::dotLinesSurvive() {
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    Alert alert;
+    alert.body = QStringLiteral(".\r\n..\r\n.leading dot\r\nlast\r\n.");
+    QVERIFY(!send(client, server.hostPort(), alert));
+    QVERIFY(server.waitForMails(1));
+    QCOMPARE(bodyOf(server.mails()[0].raw), ".\r\n..\r\n.leading dot\r\nlast\r\n.\r\n");
+}
+
+void TestSmtpClient::emptyUserIdStillGreets() {
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    client.setUserId(QString());
+    client.setHost(server.hostPort());
+    client.setConnectedHandler([&] {
+        client.addRecipient(QStringLiteral("ops@example.jp"));
+        client.setSender(QStringLiteral("board@example.jp"));
+        client.sendMail();
+    });
+    client.connectToServer();
+    QVERIFY(server.waitForMails(1));
+    QVERIFY(!server.mails()[0].ehlo.isEmpty());
+}
+
+void TestSmtpClient::emptyServerFails() {
+    SmtpClient client;
+    bool connected = false;
+    client.setHost(QStringLiteral("  "));
+    client.setConnectedHandler([&] { connected = true; });
+    QVERIFY_THROWS_EXCEPTION(SmtpError, client.connectToServer());
+    QVERIFY(!connected);
+}
+
+void TestSmtpClient::noRecipientFails() {
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    Alert alert;
+    alert.to = QStringLiteral("  ");
+    const auto error = send(client, server.hostPort(), alert);
+    QVERIFY(error);
+    QVERIFY2(error->contains(QStringLiteral("recipient")), qPrintable(*error));
+    QCOMPARE(server.mailCount(), 0);
+}
+
+void TestSmtpClient::failures_data() {
+    QTest::addColumn<QString>("mode"); // "refuse": nothing listens
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("connection refused") << "refuse"
+                                        << "Couldn't connect to server";
+    QTest::newRow("greeting 554") << "greeting554"
+                                  << "554 5.3.2 Service not available";
+    QTest::newRow("MAIL rejected") << "reject-mail"
+                                   << "550 5.7.1 Sender address rejected";
+    QTest::newRow("RCPT rejected")
+        << "reject-rcpt"
+        << "RCPT failed: 550 5.1.1 <ops@example.jp>: Recipient address rejected";
+    QTest::newRow("DATA rejected") << "reject-data"
+                                   << "554 5.7.0";
+    QTest::newRow("no greeting") << "hang"
+                                 << "timed out";
+    QTest::newRow("dropped in DATA") << "drop-in-data"
+                                     << "";
+}
+
+void TestSmtpClient::failures() {
+    QFETCH(QString, mode);
+    QFETCH(QString, expected);
+
+    std::optional<SmtpServer> failing;
+    QString address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    if (mode != QLatin1String("refuse")) {
+        failing.emplace(mode);
+        QVERIFY2(failing->isListening(), qPrintable(failing->errorString()));
+        address = failing->hostPort();
+    }
+    SmtpClient client;
+    client.setTimeouts(1000, 3000);
+    const auto error = send(client, address, Alert());
+    QVERIFY2(error, "no SmtpError");
+    QVERIFY2(error->contains(expected), qPrintable(*error));
+    QVERIFY(client.recipients().isEmpty());
+    QVERIFY(!client.isConnected());
+    if (failing)
+        QCOMPARE(failing->mailCount(), 0);
+
+    // The same client goes on with the next mail to a working server.
+    SmtpServer healthy;
+    QVERIFY2(healthy.isListening(), qPrintable(healthy.errorString()));
+    const auto next = send(client, healthy.hostPort(), Alert());
+    QVERIFY2(!next, qPrintable(next.value_or(QString())));
+    QVERIFY(healthy.waitForMails(1));
+    QCOMPARE(healthy.mails()[0].rcptTo, QStringList{"ops@example.jp"});
+}
+
+void TestSmtpClient::eventsServedWhileWaiting() {
+    SmtpServer hanging(QStringLiteral("hang"));
+    QVERIFY2(hanging.isListening(), qPrintable(hanging.errorString()));
+    SmtpClient client;
+    client.setTimeouts(1000, 3000);
+
+    int ticks = 0;
+    std::optional<QString> nestedError;
+    QTimer timer;
+    timer.setInterval(50);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        // The next alert pass may come while this mail still waits; it must not start another.
+        if (ticks == 3) {
+            try {
+                client.connectToServer();
+                nestedError = QString();
+            } catch (const SmtpError& e) {
+                nestedError = e.message();
+            }
+        }
+    });
+    timer.start();
+    const auto error = send(client, hanging.hostPort(), Alert());
+    timer.stop();
+    QVERIFY(error);
+    QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
+    QVERIFY(nestedError);
+    QVERIFY2(!nestedError->isEmpty(), "a second session started inside the first");
+}
+
+void TestSmtpClient::ipv6Literal() {
+    SmtpServer server(QStringLiteral("normal"), QStringLiteral("::1"));
+    if (!server.isListening())
+        QSKIP("no IPv6 loopback here");
+    SmtpClient client;
+    QVERIFY(!send(client, server.hostPort(), Alert()));
+    QVERIFY(server.waitForMails(1));
+    QCOMPARE(server.mails()[0].rcptTo, QStringList{"ops@example.jp"});
+}
+
+QTEST_GUILESS_MAIN(TestSmtpClient)
+#include "tst_smtpclient.moc"

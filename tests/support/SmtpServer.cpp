@@ -1,0 +1,102 @@
+#include "support/SmtpServer.h"
+
+#include "support/TestPaths.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace {
+constexpr int kStartTimeoutMs = 15000;
+
+QString mailPath(const QString& dir, int n, const char* suffix) {
+    return QStringLiteral("%1/mail-%2.%3").arg(dir).arg(n).arg(QLatin1String(suffix));
+}
+} // namespace
+
+SmtpServer::SmtpServer(const QString& mode, const QString& host)
+    : m_host(host) {
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
+        return;
+    }
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(TestPaths::python(),
+                    {TestPaths::toolsDir() + QStringLiteral("/smtp_sink.py"),
+                     QStringLiteral("--host"), host, QStringLiteral("--port"), QStringLiteral("0"),
+                     QStringLiteral("--maildir"), m_dir.path(), QStringLiteral("--mode"), mode});
+    QByteArray output;
+    const QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        if (!m_process.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))) &&
+            m_process.state() != QProcess::Running)
+            break;
+        output += m_process.readAllStandardOutput();
+        for (const QByteArray& line : output.split('\n')) {
+            const QList<QByteArray> words = line.trimmed().split(' ');
+            if (words.size() == 3 && words[0] == "listening") {
+                m_port = quint16(words[2].toUInt());
+                return;
+            }
+        }
+    }
+    m_error = QStringLiteral("smtp_sink.py did not start listening (%1): %2")
+                  .arg(m_process.errorString(), QString::fromUtf8(output));
+}
+
+SmtpServer::~SmtpServer() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+QString SmtpServer::hostPort() const {
+    const QString host = m_host.contains(u':') ? u'[' + m_host + u']' : m_host;
+    return host + u':' + QString::number(m_port);
+}
+
+int SmtpServer::mailCount() const {
+    int n = 0;
+    while (QFile::exists(mailPath(m_dir.path(), n + 1, "env")))
+        ++n;
+    return n;
+}
+
+bool SmtpServer::waitForMails(int count, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (mailCount() < count) {
+        if (deadline.hasExpired())
+            return false;
+        m_process.readAllStandardOutput(); // keeps the pipe from filling up
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+QList<SmtpServer::Mail> SmtpServer::mails() const {
+    QList<Mail> result;
+    for (int n = 1, count = mailCount(); n <= count; ++n) {
+        Mail mail;
+        QFile eml(mailPath(m_dir.path(), n, "eml"));
+        if (eml.open(QIODevice::ReadOnly))
+            mail.raw = eml.readAll();
+        QFile env(mailPath(m_dir.path(), n, "env"));
+        if (env.open(QIODevice::ReadOnly)) {
+            QStringList lines = QString::fromUtf8(env.readAll()).split(u'\n');
+            if (!lines.isEmpty() && lines.last().isEmpty())
+                lines.removeLast();
+            if (!lines.isEmpty() && lines.last().startsWith(QStringLiteral("ehlo ")))
+                mail.ehlo = lines.takeLast().mid(5);
+            if (!lines.isEmpty())
+                mail.mailFrom = lines.takeFirst();
+            mail.rcptTo = lines;
+        }
+        result.append(mail);
+    }
+    return result;
+}
