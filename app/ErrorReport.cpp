@@ -1,0 +1,23 @@
+#include "app/ErrorReport.h"
+
+#include "app/OwnMessageBox.h"
+
+#include <QCoreApplication>
+
+namespace ErrorReport {
+
+void show(const QString& message) {
+    OwnMessageBox::show(QMessageBox::Critical, QCoreApplication::applicationName(), message);
+}
+
+void showCurrent() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        show(QString::fromUtf8(e.what()));
+    } catch (...) {
+        show(QStringLiteral("Unknown error"));
+    }
+}
+
+} // namespace ErrorReport

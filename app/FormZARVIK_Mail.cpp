@@ -1,0 +1,271 @@
+#include "app/FormZARVIK_Mail.h"
+
+#include "alert/SmtpClient.h"
+#include "app/DialogAlertConfig.h"
+#include "app/ErrorReport.h"
+#include "app/IdlePass.h"
+#include "app/OwnMessageBox.h"
+#include "device/BoardProtocol.h"
+#include "device/UdpEndpoint.h"
+#include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
+#include "settings/ToolSettingDlg.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+// The menu bar sits inside the client area of the window's layout; children are placed in
+// client coordinates below it.
+constexpr int MenuBarHeight = 29;
+
+QFont uiFont(int pixelSize, bool bold = false) {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+template <typename W>
+W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1) {
+    auto* widget = new W(parent);
+    widget->setObjectName(QString::fromLatin1(name));
+    if (w < 0) {
+        widget->adjustSize();
+        w = widget->width();
+        h = widget->height();
+    }
+    widget->setGeometry(x, y - MenuBarHeight, w, h);
+    return widget;
+}
+
+} // namespace
+
+TFormZARVIK_Mail::TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent)
+    : QMainWindow(parent)
+    , m_settingsPath(settingsPath) {
+    setObjectName(QStringLiteral("FormZARVIK_Mail"));
+    setAttribute(Qt::WA_QuitOnClose);
+    buildComponents();
+    buildMenu();
+    FormCreate();
+}
+
+TFormZARVIK_Mail::~TFormZARVIK_Mail() = default;
+
+void TFormZARVIK_Mail::buildComponents() {
+    setWindowTitle(QStringLiteral("ZARVIK Mail"));
+    setFont(uiFont(12));
+    resize(342, 223); // 350 x 250 with the frame
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("Client"));
+    setCentralWidget(client);
+
+    Bevel1 = place<QFrame>(client, "Bevel1", 8, 40, 145, 145);
+    Bevel1->setFrameShape(QFrame::Box);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Label1 = place<QLabel>(client, "Label1", 24, 48, 100, 18);
+    Label1->setText(QStringLiteral("Temp:"));
+    Label1->setFont(uiFont(14, true));
+    NowTemp = place<QLabel>(client, "NowTemp", 48, 72, 100, 16);
+    NowTemp->setText(QStringLiteral("Now"));
+    NowTemp->setFont(uiFont(12, true));
+    Label7 = place<QLabel>(client, "Label7", 24, 104, 100, 18);
+    Label7->setText(QStringLiteral("Sensor"));
+    Label7->setFont(uiFont(14, true));
+    Label4 = place<QLabel>(client, "Label4", 24, 128, 20, 16);
+    ChkBoxPB1 = place<QCheckBox>(client, "ChkBoxPB1", 48, 128, 97, 17);
+    ChkBoxPB1->setText(QStringLiteral("PB1"));
+    ChkBoxPB1->setEnabled(false);
+    ChkBoxPB0 = place<QCheckBox>(client, "ChkBoxPB0", 48, 152, 97, 17);
+    ChkBoxPB0->setText(QStringLiteral("PB0"));
+    ChkBoxPB0->setEnabled(false);
+    EdtMessage = place<QLineEdit>(client, "EdtMessage", 168, 88, 169, 20);
+    BtnReset = place<QPushButton>(client, "BtnReset", 216, 144, 75, 25);
+    BtnReset->setText(QStringLiteral("Reset"));
+    connect(BtnReset, &QPushButton::clicked, this, ErrorReport::guard([this] { BtnResetClick(); }));
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(19);
+    StatusBar1->setSizeGripEnabled(true);
+    // One panel; it runs to the bar's right end so the whole reply dump can be read.
+    StatusPanel0 = new QLabel(StatusBar1);
+    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setMinimumWidth(50);
+    StatusBar1->addWidget(StatusPanel0, 1);
+    setStatusBar(StatusBar1);
+
+    NMUDP1 = new UdpEndpoint(this);
+    NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
+    NMUDP1->onDataReceived =
+        ErrorReport::guard([this](const QByteArray& data, const QHostAddress& from, quint16 port) {
+            NMUDP1DataReceived(data, from, port);
+        });
+    NMUDP1->onProblem = [this](const QString& why) { showLinkProblem(why); };
+
+    NMSMTP1 = std::make_unique<SmtpClient>();
+    NMSMTP1->setConnectedHandler([this] { NMSMTP1Connect(); });
+    NMSMTP1->setSendStartHandler([this] { NMSMTP1SendStart(); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, ErrorReport::guard([this] { Timer1Timer(); }));
+    Timer1->start();
+}
+
+void TFormZARVIK_Mail::buildMenu() {
+    ActionManager1 = new QActionGroup(this);
+    ActionManager1->setObjectName(QStringLiteral("ActionManager1"));
+    ActionManager1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+
+    ToolSetting = new QAction(QStringLiteral("設定(&T)"), ActionManager1);
+    ToolSetting->setObjectName(QStringLiteral("ToolSetting"));
+    ToolSetting->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(ToolSetting, &QAction::triggered, this,
+            ErrorReport::guard([this] { ToolSettingExecute(); }));
+
+    FileExit1 = new QAction(QStringLiteral("終了(&X)"), ActionManager1);
+    FileExit1->setObjectName(QStringLiteral("FileExit1"));
+    FileExit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    FileExit1->setMenuRole(QAction::QuitRole);
+    // Short hint before the bar, long hint after it; the window shows hints nowhere itself.
+    FileExit1->setToolTip(QStringLiteral("終了"));
+    FileExit1->setWhatsThis(QStringLiteral("アプリケーションを終了する"));
+    connect(FileExit1, &QAction::triggered, this, &QWidget::close);
+
+    ActionMainMenuBar1 = new QMenuBar(this);
+    ActionMainMenuBar1->setObjectName(QStringLiteral("ActionMainMenuBar1"));
+    ActionMainMenuBar1->setFont(uiFont(12));
+    ActionMainMenuBar1->setFixedHeight(MenuBarHeight);
+    QMenu* fileMenu = ActionMainMenuBar1->addMenu(QStringLiteral("ファイル(&F)"));
+    fileMenu->setObjectName(QStringLiteral("MenuFile"));
+    fileMenu->addAction(ToolSetting);
+    fileMenu->addAction(FileExit1);
+    setMenuBar(ActionMainMenuBar1);
+    // Shortcuts work whether or not the menu is open.
+    addAction(ToolSetting);
+    addAction(FileExit1);
+}
+
+void TFormZARVIK_Mail::FormCreate() {
+    const QPoint position = SettingsStore::loadPosition(m_settingsPath);
+    move(position);
+    {
+        const IniFile ini(m_settingsPath);
+        m_startAddress = ini.readString(QStringLiteral("ZARVIK"), QStringLiteral("Address"),
+                                        QStringLiteral("192.168.1.200"));
+        m_startPort = ini.readString(QStringLiteral("ZARVIK"), QStringLiteral("Port"),
+                                     QStringLiteral("10001"));
+    }
+    GetTemp();
+    SendFlagClr();
+    m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
+}
+
+void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog) {
+    m_dialog = dialog;
+}
+
+quint16 TFormZARVIK_Mail::udpLocalPort() const {
+    return NMUDP1->localPort();
+}
+
+void TFormZARVIK_Mail::closeEvent(QCloseEvent* event) {
+    FormClose();
+    QMainWindow::closeEvent(event);
+}
+
+void TFormZARVIK_Mail::FormClose() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    Timer1->stop();
+    if (!m_dialog)
+        return;
+    const QString error = SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog);
+    if (!error.isEmpty())
+        OwnMessageBox::show(QMessageBox::Warning, windowTitle(), error);
+}
+
+void TFormZARVIK_Mail::updateBoardAddress() {
+    if (m_dialog)
+        NMUDP1->setRemote(m_dialog->EdtPicAddr->text(), m_dialog->EdtPicPort->text());
+    else
+        NMUDP1->setRemote(m_startAddress, m_startPort);
+}
+
+void TFormZARVIK_Mail::showLinkProblem(const QString& why) {
+    StatusPanel0->setText(why);
+}
+
+void TFormZARVIK_Mail::GetTemp() {
+    m_readings.AdcSelector = BoardProtocol::TemperatureChannel;
+    GetADC();
+}
+
+void TFormZARVIK_Mail::GetADC() {
+    updateBoardAddress();
+    NMUDP1->sendBuffer(BoardProtocol::adcRequest(m_readings.AdcSelector));
+}
+
+void TFormZARVIK_Mail::GetStatus() {
+    updateBoardAddress();
+    NMUDP1->sendBuffer(BoardProtocol::statusRequest());
+}
+
+void TFormZARVIK_Mail::Timer1Timer() {
+    GetTemp();
+}
+
+void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAddress&, quint16) {
+    if (data.size() != BoardProtocol::ReplySize) {
+        // One box at a time: a flood of bad datagrams must not stack boxes without bound.
+        if (m_wrongSizeBoxOpen)
+            return;
+        m_wrongSizeBoxOpen = true;
+        OwnMessageBox::show(QMessageBox::NoIcon, QStringLiteral("受信したデータに誤りがあります"),
+                            QStringLiteral("データ数が一致しません"));
+        m_wrongSizeBoxOpen = false;
+        return;
+    }
+    StatusPanel0->setText(BoardProtocol::statusText(data));
+    BoardProtocol::applyReply(m_readings, data);
+    NowTemp->setText(BoardProtocol::formatTemperature(m_readings.NowTempValue));
+    ChkBoxPB1->setChecked(m_readings.PortBits & BoardProtocol::Rb1Mask);
+    ChkBoxPB0->setChecked(m_readings.PortBits & BoardProtocol::Rb0Mask);
+}
+
+void TFormZARVIK_Mail::BtnResetClick() {
+    SendFlagClr();
+}
+
+void TFormZARVIK_Mail::SendFlagClr() {
+    ::SendFlagClr(m_alert);
+}
+
+void TFormZARVIK_Mail::ToolSettingExecute() {
+    if (m_dialog)
+        m_dialog->exec(); // the result is not used: the controls are the live configuration
+}
+
+void TFormZARVIK_Mail::MainRoutine() {
+    if (!m_dialog)
+        return;
+    DialogAlertConfig config(*m_dialog, *EdtMessage);
+    if (runAlertPass(m_alert, m_readings, config))
+        SendMail();
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "alert/AlertRules.h"
+#include "device/DeviceReadings.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QFrame;
+class QHostAddress;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class IdlePass;
+class SmtpClient;
+class TToolSettingDlg;
+class UdpEndpoint;
+
+// The main window: shows the board's readings, polls it on Timer1, runs the alert pass after
+// each burst of events and mails what the pass collected.
+class TFormZARVIK_Mail : public QMainWindow {
+    Q_OBJECT
+public:
+    // `settingsPath` is the settings file beside the executable; creation runs FormCreate.
+    explicit TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent = nullptr);
+    ~TFormZARVIK_Mail() override;
+
+    // The settings dialog, created right after this window; from then on its controls are the
+    // live configuration.
+    void attachSettingsDialog(TToolSettingDlg* dialog);
+
+    QString settingsPath() const { return m_settingsPath; }
+    const DeviceReadings& readings() const { return m_readings; }
+    const AlertState& alertState() const { return m_alert; }
+    const IdlePass* idlePass() const { return m_idlePass; }
+    quint16 udpLocalPort() const;
+
+    // Operations of the window.
+    void GetTemp();
+    void GetADC();
+    void GetStatus();
+    void SendMail();
+    void SendFlagClr();
+    void MainRoutine();
+
+    // Components.
+    QMenuBar* ActionMainMenuBar1;
+    QActionGroup* ActionManager1;
+    QAction* ToolSetting;
+    QAction* FileExit1;
+    QFrame* Bevel1;
+    QLabel* Label1;
+    QLabel* NowTemp;
+    QLabel* Label7;
+    QLabel* Label4;
+    QCheckBox* ChkBoxPB1;
+    QCheckBox* ChkBoxPB0;
+    QLineEdit* EdtMessage;
+    QPushButton* BtnReset;
+    QStatusBar* StatusBar1;
+    QLabel* StatusPanel0;
+    UdpEndpoint* NMUDP1;
+    std::unique_ptr<SmtpClient> NMSMTP1;
+    QTimer* Timer1;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Event handlers.
+    void FormCreate();
+    void FormClose();
+    void Timer1Timer();
+    void NMUDP1DataReceived(const QByteArray& data, const QHostAddress& from, quint16 port);
+    void BtnResetClick();
+    void ToolSettingExecute();
+    void NMSMTP1Connect();
+    void NMSMTP1SendStart();
+
+    void buildComponents();
+    void buildMenu();
+    void updateBoardAddress();
+    void showLinkProblem(const QString& why);
+
+    QString m_settingsPath;
+    TToolSettingDlg* m_dialog = nullptr;
+    IdlePass* m_idlePass = nullptr;
+    DeviceReadings m_readings;
+    AlertState m_alert;
+    // Board address and port until the settings dialog exists.
+    QString m_startAddress;
+    QString m_startPort;
+    bool m_wrongSizeBoxOpen = false;
+    bool m_closed = false;
+};

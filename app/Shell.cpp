@@ -1,0 +1,38 @@
+#include "app/Shell.h"
+
+#include "app/FormZARVIK_Mail.h"
+#include "app/OwnMessageBox.h"
+#include "app/SignalCloser.h"
+#include "settings/SettingsStore.h"
+#include "settings/ToolSettingDlg.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+Shell::Shell(const QString& settingsPath)
+    : m_form(std::make_unique<TFormZARVIK_Mail>(settingsPath)) {
+    m_dialog = new TToolSettingDlg(m_form.get());
+    m_readProblem = SettingsStore::loadSettings(settingsPath, *m_dialog);
+    m_form->attachSettingsDialog(m_dialog);
+    m_signalCloser = std::make_unique<SignalCloser>(m_form.get());
+}
+
+Shell::~Shell() = default;
+
+QString Shell::defaultSettingsPath() {
+    return SettingsStore::settingsPathFor(QCoreApplication::applicationFilePath());
+}
+
+void Shell::show() {
+    m_form->show();
+    if (m_readProblem.isEmpty())
+        return;
+    // Told once the window is up; the file is kept as a .bak copy before it is next replaced.
+    QTimer::singleShot(0, m_form.get(), [form = m_form.get(), problem = m_readProblem] {
+        OwnMessageBox::show(
+            QMessageBox::Warning, form->windowTitle(),
+            QStringLiteral("%1\nDefaults are used for what could not be read. The file will be "
+                           "kept as a .bak copy before it is next saved.")
+                .arg(problem));
+    });
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class TFormZARVIK_Mail;
+class TToolSettingDlg;
+class SignalCloser;
+
+// Creates the two windows in their fixed order and keeps them until exit: the main window first
+// (it restores its position and sends the first request), then the settings dialog, hidden,
+// which loads the other settings.
+class Shell {
+public:
+    explicit Shell(const QString& settingsPath);
+    ~Shell();
+
+    // The settings file beside the running executable.
+    static QString defaultSettingsPath();
+
+    void show();
+    TFormZARVIK_Mail* FormZARVIK_Mail() const { return m_form.get(); }
+    TToolSettingDlg* ToolSettingDlg() const { return m_dialog; }
+
+private:
+    std::unique_ptr<TFormZARVIK_Mail> m_form;
+    TToolSettingDlg* m_dialog = nullptr; // owned by the main window
+    std::unique_ptr<SignalCloser> m_signalCloser;
+    QString m_readProblem;
+};

@@ -1,0 +1,352 @@
+#include "app/FormZARVIK_Mail.h"
+#include "app/IdlePass.h"
+#include "app/Shell.h"
+#include "app/ZarvikApplication.h"
+#include "settings/ToolSettingDlg.h"
+#include "support/AppHarness.h"
+#include "support/SimBoard.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+#include <csignal>
+#include <memory>
+
+using namespace AppHarness;
+
+namespace {
+
+const QString WrongSizeCaption = QStringLiteral("受信したデータに誤りがあります");
+const QString WrongSizeText = QStringLiteral("データ数が一致しません");
+
+// A custom event that throws when delivered, like a handler that fails.
+class ThrowingObject : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("handler failed on purpose");
+        return QObject::event(e);
+    }
+};
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startsWithDesignValues();
+    void firstRequestDuringCreationThenEveryTick();
+    void repliesUpdateTheDisplay();
+    void repliesFromAnySenderAreDecoded();
+    void wrongSizeDatagram_data();
+    void wrongSizeDatagram();
+    void wrongSizeFloodOpensOneBox();
+    void errorInHandlerIsReportedAndLoopGoesOn();
+    void idlePassesRunInDialogAndMenuNotInBox();
+    void unusableBoardAddressSaysWhyOnce();
+    void linkFollowsTheDialog();
+
+private:
+    void startShell(const QString& extraSettings = {});
+    bool waitForText(QLabel* label, const QString& text);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimBoard> m_sim;
+    std::unique_ptr<Shell> m_shell;
+    TFormZARVIK_Mail* m_form = nullptr;
+};
+
+void TestMainWindow::init() {
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_sim = std::make_unique<SimBoard>();
+    QVERIFY(m_sim->start());
+}
+
+void TestMainWindow::cleanup() {
+    m_shell.reset();
+    m_sim.reset();
+    m_dir.reset();
+    QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
+            std::none_of(QApplication::topLevelWidgets().cbegin(),
+                         QApplication::topLevelWidgets().cend(),
+                         [](QWidget* w) { return w->isVisible(); }));
+}
+
+void TestMainWindow::startShell(const QString& extraSettings) {
+    m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port(), extraSettings));
+    m_form = m_shell->FormZARVIK_Mail();
+    m_shell->show();
+}
+
+bool TestMainWindow::waitForText(QLabel* label, const QString& text) {
+    return QTest::qWaitFor([&] { return label->text() == text; }, 10000);
+}
+
+void TestMainWindow::startsWithDesignValues() {
+    startShell();
+    QCOMPARE(m_form->windowTitle(), QStringLiteral("ZARVIK Mail"));
+    QCOMPARE(m_form->pos(), QPoint(0, 0));
+    QCOMPARE(m_form->NowTemp->text(), QStringLiteral("Now"));
+    QVERIFY(!m_form->ChkBoxPB1->isEnabled() && !m_form->ChkBoxPB0->isEnabled());
+    QCOMPARE(m_form->Timer1->interval(), 2000);
+    QVERIFY(m_form->Timer1->isActive());
+
+    const QStringList names = {"ActionMainMenuBar1",
+                               "ActionManager1",
+                               "ToolSetting",
+                               "FileExit1",
+                               "Bevel1",
+                               "Label1",
+                               "NowTemp",
+                               "Label7",
+                               "Label4",
+                               "ChkBoxPB1",
+                               "ChkBoxPB0",
+                               "EdtMessage",
+                               "BtnReset",
+                               "StatusBar1",
+                               "NMUDP1",
+                               "Timer1"};
+    for (const QString& name : names)
+        QVERIFY2(m_form->findChild<QObject*>(name), qPrintable(name));
+
+    QMenu* file = m_form->ActionMainMenuBar1->findChild<QMenu*>();
+    QVERIFY(file);
+    QCOMPARE(file->title(), QStringLiteral("ファイル(&F)"));
+    const QList<QAction*> items = file->actions();
+    QCOMPARE(items.size(), 2);
+    QCOMPARE(items[0]->text(), QStringLiteral("設定(&T)"));
+    QCOMPARE(items[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
+    QCOMPARE(items[1]->text(), QStringLiteral("終了(&X)"));
+    QCOMPARE(items[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
+
+    // Before any reply the rules see 0.0 and no input bits.
+    QCOMPARE(double(m_form->readings().NowTempValue), 0.0);
+    QCOMPARE(m_form->readings().PortBits, 0);
+    QVERIFY(m_form->alertState().SendFlagUTemp && m_form->alertState().SendFlagRB0H);
+}
+
+void TestMainWindow::firstRequestDuringCreationThenEveryTick() {
+    m_sim->setSilent(true);
+    m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port()));
+    m_form = m_shell->FormZARVIK_Mail();
+    QSignalSpy ticks(m_form->Timer1, &QTimer::timeout);
+
+    QVERIFY(m_sim->waitForRequests(1, 5000));
+    QCOMPARE(ticks.count(), 0); // sent during creation, not by the clock
+    const SimBoard::Request first = m_sim->requests().first();
+    QCOMPARE(first.bytes, QByteArray::fromHex("04a101"));
+    QCOMPARE(first.port, m_form->udpLocalPort());
+
+    QVERIFY(m_sim->waitForRequests(3, 10000));
+    QVERIFY(ticks.count() >= 2);
+    const auto requests = m_sim->requests();
+    for (const auto& request : requests)
+        QCOMPARE(request.bytes, QByteArray::fromHex("04a101"));
+    const qint64 gap = requests[2].ms - requests[1].ms;
+    QVERIFY2(gap > 1500 && gap < 2500, qPrintable(QString::number(gap)));
+}
+
+void TestMainWindow::repliesUpdateTheDisplay() {
+    QVERIFY(m_sim->setRaw(300));
+    QVERIFY(m_sim->setBits(3));
+    startShell();
+    QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("146.5 ℃")));
+    QCOMPARE(m_form->StatusPanel0->text(),
+             QStringLiteral("ZARVIK Status : 000 003 000 000 001 02C 000 000 "));
+    QVERIFY(m_form->ChkBoxPB1->isChecked());
+    QVERIFY(m_form->ChkBoxPB0->isChecked());
+    QCOMPARE(double(m_form->readings().NowTempValue), 146.484375);
+
+    QVERIFY(m_sim->setRaw(10));
+    QVERIFY(m_sim->setBits(2));
+    QVERIFY(m_sim->push());
+    QVERIFY(waitForText(m_form->NowTemp, QStringLiteral(" 4.9 ℃")));
+    QVERIFY(m_form->ChkBoxPB1->isChecked());
+    QVERIFY(!m_form->ChkBoxPB0->isChecked());
+    QCOMPARE(m_form->readings().PrevPortBits, 3);
+    QCOMPARE(m_form->readings().PortBits, 2);
+}
+
+void TestMainWindow::repliesFromAnySenderAreDecoded() {
+    startShell();
+    QVERIFY(m_sim->waitForRequests(1, 5000));
+    SimBoard other;
+    QVERIFY(other.start());
+    QVERIFY(other.setRaw(600));
+    QVERIFY(other.pushTo(QHostAddress::LocalHost, m_form->udpLocalPort()));
+    QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("293.0 ℃")));
+}
+
+void TestMainWindow::wrongSizeDatagram_data() {
+    QTest::addColumn<int>("size");
+    QTest::newRow("empty") << 0;
+    QTest::newRow("7 bytes") << 7;
+    QTest::newRow("9 bytes") << 9;
+    QTest::newRow("1500 bytes") << 1500;
+}
+
+void TestMainWindow::wrongSizeDatagram() {
+    QFETCH(int, size);
+    QVERIFY(m_sim->setRaw(300));
+    startShell();
+    QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("146.5 ℃")));
+    const QString status = m_form->StatusPanel0->text();
+
+    QVERIFY(m_sim->setRaw(0));
+    QString caption, text;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    whenModalOpens([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        caption = box->windowTitle();
+        text = box->text();
+        buttons = box->standardButtons();
+        icon = box->icon();
+    });
+    QVERIFY(m_sim->push(size));
+    QTRY_COMPARE_WITH_TIMEOUT(text, WrongSizeText, 10000);
+    QCOMPARE(caption, WrongSizeCaption);
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(icon, QMessageBox::NoIcon);
+    QCOMPARE(m_form->NowTemp->text(), QStringLiteral("146.5 ℃"));
+    QCOMPARE(m_form->StatusPanel0->text(), status);
+    QCOMPARE(double(m_form->readings().NowTempValue), 146.484375);
+}
+
+void TestMainWindow::wrongSizeFloodOpensOneBox() {
+    QVERIFY(m_sim->setRaw(300));
+    startShell();
+    QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("146.5 ℃")));
+
+    int mostOpen = 0;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        int open = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            open += qobject_cast<QMessageBox*>(w) && w->isVisible();
+        mostOpen = std::max(mostOpen, open);
+    });
+    watcher.start(5);
+
+    bool decodedWhileOpen = false;
+    whenModalOpens([&](QWidget*) {
+        for (int i = 0; i < 50; ++i)
+            m_sim->push(i % 2 ? 9 : 3);
+        // A correct reply among them is still decoded while the box is open.
+        m_sim->setRaw(600);
+        m_sim->push();
+        decodedWhileOpen = waitForText(m_form->NowTemp, QStringLiteral("293.0 ℃"));
+        QTest::qWait(200);
+    });
+    QVERIFY(m_sim->push(7));
+    QTRY_VERIFY_WITH_TIMEOUT(decodedWhileOpen, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget() == nullptr, 5000);
+    QCOMPARE(mostOpen, 1);
+}
+
+void TestMainWindow::errorInHandlerIsReportedAndLoopGoesOn() {
+    startShell();
+    ThrowingObject thrower;
+    QString reported;
+    whenModalOpens([&](QWidget* modal) { reported = messageBoxText(modal); });
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QTRY_COMPARE_WITH_TIMEOUT(reported, QStringLiteral("handler failed on purpose"), 10000);
+
+    // The loop goes on: the next reply is still decoded.
+    QVERIFY(m_sim->setRaw(300));
+    QVERIFY(m_sim->push());
+    QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("146.5 ℃")));
+}
+
+void TestMainWindow::idlePassesRunInDialogAndMenuNotInBox() {
+    startShell();
+    const IdlePass* passes = m_form->idlePass();
+    QVERIFY(passes);
+
+    // Inside the modal settings dialog opened by Ctrl+T.
+    quint64 inDialog = 0;
+    bool wasModal = false;
+    whenModalOpens([&](QWidget* modal) {
+        wasModal = modal == m_shell->ToolSettingDlg();
+        const quint64 before = passes->passCount();
+        runEventLoop(300);
+        inDialog = passes->passCount() - before;
+    });
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QTest::keyClick(m_form, Qt::Key_T, Qt::ControlModifier);
+    QVERIFY(wasModal);
+    QVERIFY(inDialog > 0);
+
+    // While the File menu is open.
+    QMenu* file = m_form->ActionMainMenuBar1->findChild<QMenu*>();
+    file->popup(QPoint(0, 0));
+    QVERIFY(QTest::qWaitForWindowExposed(file));
+    const quint64 beforeMenu = passes->passCount();
+    QVERIFY(m_sim->push());
+    QVERIFY(QTest::qWaitFor([&] { return passes->passCount() > beforeMenu; }, 5000));
+    file->close();
+
+    // Not while the program's own message box is open, even as replies arrive.
+    quint64 inBox = 1;
+    whenModalOpens([&](QWidget*) {
+        const quint64 before = passes->passCount();
+        for (int i = 0; i < 5; ++i) {
+            m_sim->push();
+            runEventLoop(50);
+        }
+        inBox = passes->passCount() - before;
+    });
+    QVERIFY(m_sim->push(5));
+    QTRY_COMPARE_WITH_TIMEOUT(inBox, quint64(0), 10000);
+}
+
+void TestMainWindow::unusableBoardAddressSaysWhyOnce() {
+    startShell();
+    TToolSettingDlg* dialog = m_shell->ToolSettingDlg();
+    m_sim->setSilent(true);
+    dialog->EdtPicPort->setText(QStringLiteral("70000"));
+    m_form->GetTemp();
+    const QString why = m_form->StatusPanel0->text();
+    QVERIFY2(why.contains(QStringLiteral("70000")), qPrintable(why));
+    m_form->StatusPanel0->clear();
+    m_form->GetTemp();
+    QCOMPARE(m_form->StatusPanel0->text(), QString()); // once per change, not per tick
+
+    dialog->EdtPicPort->setText(QString::number(m_sim->port()));
+    dialog->EdtPicAddr->setText(QStringLiteral("no-such-host.invalid"));
+    m_form->GetTemp();
+    QVERIFY(QTest::qWaitFor(
+        [&] { return m_form->StatusPanel0->text().contains(QStringLiteral("no-such-host")); },
+        10000));
+}
+
+void TestMainWindow::linkFollowsTheDialog() {
+    startShell();
+    QVERIFY(m_sim->waitForRequests(1, 5000));
+    SimBoard second;
+    QVERIFY(second.start());
+    m_shell->ToolSettingDlg()->EdtPicPort->setText(QString::number(second.port()));
+    m_shell->ToolSettingDlg()->EdtPicAddr->setText(QStringLiteral("localhost"));
+    m_form->GetTemp();
+    QVERIFY(second.waitForRequests(1, 5000));
+    QCOMPARE(second.requests().first().bytes, QByteArray::fromHex("04a101"));
+}
+
+int main(int argc, char* argv[]) {
+    ZarvikApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
