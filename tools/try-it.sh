@@ -10,7 +10,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
-"$root/tools/build.sh"
+"$root/tools/build.sh" ZARVIK_Mail zarvik-sim
 build=${BUILD_DIR:-$root/build}
 work=$root/try
 mkdir -p "$work"
