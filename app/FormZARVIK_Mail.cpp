@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -49,6 +50,35 @@ W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1
     widget->setGeometry(x, y - MenuBarHeight, w, h);
     return widget;
 }
+
+// Lets the window's menu shortcuts come before a text box's own editing keys, as menu shortcuts
+// do in Windows programs: Ctrl+X ends the program even while the message box has the focus,
+// where it would otherwise only cut text.
+class MenuShortcutsFirst : public QObject {
+public:
+    MenuShortcutsFirst(QList<const QAction*> actions, QObject* parent)
+        : QObject(parent)
+        , m_actions(std::move(actions))
+    {
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride)
+            return false;
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (const QAction* action : std::as_const(m_actions)) {
+            if (action->shortcut() == pressed) {
+                event->ignore(); // not claimed: the shortcut map gets the keys
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    QList<const QAction*> m_actions;
+};
 
 } // namespace
 
@@ -159,6 +189,7 @@ void TFormZARVIK_Mail::buildMenu() {
     // Shortcuts work whether or not the menu is open.
     addAction(ToolSetting);
     addAction(FileExit1);
+    EdtMessage->installEventFilter(new MenuShortcutsFirst({ToolSetting, FileExit1}, EdtMessage));
 }
 
 void TFormZARVIK_Mail::FormCreate() {
