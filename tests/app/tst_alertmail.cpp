@@ -1,0 +1,554 @@
+// The alert rules and their mail, end to end: the real windows, a simulated board on loopback
+// and a real SMTP server process.
+
+#include "alert/AlertRules.h"
+#include "alert/SmtpClient.h"
+#include "app/FormZARVIK_Mail.h"
+#include "app/Shell.h"
+#include "app/ZarvikApplication.h"
+#include "settings/Memo.h"
+#include "settings/TextCodec.h"
+#include "settings/ToolSettingDlg.h"
+#include "support/AppHarness.h"
+#include "support/SimBoard.h"
+#include "support/SmtpServer.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+using namespace AppHarness;
+
+namespace {
+
+const QString From = QStringLiteral("ZARVIK <zarvik@example.com>");
+const QString To = QStringLiteral("Admin <admin@example.com>");
+const QString UserId = QStringLiteral("zarvik-pc");
+const QString UpperMessage = QStringLiteral("温度が 30℃を超えました。");
+
+// Runs real waiting loops, in which idle passes run, until `done` holds or time runs out.
+bool waitInLoop(const std::function<bool()>& done, int timeoutMs = 10000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        runEventLoop(20);
+    }
+    return true;
+}
+
+QString mailSettings(const QString& server, int priority = 2)
+{
+    return QStringLiteral("[Mail]\nPriority=%1\nAddress=%2\nUser=%3\nFrom=%4\nTo=%5\n")
+        .arg(priority)
+        .arg(server, UserId, From, To);
+}
+
+// Closes every message box as soon as it is up and keeps its text, so a test can count them.
+class BoxCloser {
+public:
+    BoxCloser()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            texts.append(box->text());
+            box->close();
+        });
+        m_timer.start(20);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+// A received mail taken apart: unfolded header fields in order and the decoded body.
+struct ReceivedMail {
+    QList<std::pair<QString, QByteArray>> fields;
+    QByteArray rawBody;
+
+    explicit ReceivedMail(const QByteArray& raw)
+    {
+        const qsizetype split = raw.indexOf("\r\n\r\n");
+        rawBody = split < 0 ? QByteArray() : raw.mid(split + 4);
+        for (const QByteArray& line : raw.left(split < 0 ? raw.size() : split).split('\n')) {
+            const QByteArray text = line.endsWith('\r') ? line.chopped(1) : line;
+            if ((text.startsWith(' ') || text.startsWith('\t')) && !fields.isEmpty()) {
+                fields.last().second += text;
+                continue;
+            }
+            const qsizetype colon = text.indexOf(':');
+            QByteArray value = text.mid(colon + 1);
+            if (value.startsWith(' '))
+                value.remove(0, 1);
+            fields.append({QString::fromLatin1(text.left(colon)), value});
+        }
+    }
+
+    int count(const QString& name) const
+    {
+        return int(std::count_if(fields.cbegin(), fields.cend(), [&](const auto& field) {
+            return field.first.compare(name, Qt::CaseInsensitive) == 0;
+        }));
+    }
+
+    // The field's value with RFC 2047 ISO-2022-JP words decoded; a null string when absent.
+    QString value(const QString& name) const
+    {
+        for (const auto& [fieldName, raw] : fields) {
+            if (fieldName.compare(name, Qt::CaseInsensitive) == 0)
+                return decodeWords(raw);
+        }
+        return {};
+    }
+
+    QString body() const
+    {
+        const auto utf8 = TextCodec::convert(rawBody, "ISO-2022-JP", "UTF-8");
+        return utf8 ? QString::fromUtf8(*utf8) : QStringLiteral("<not ISO-2022-JP>");
+    }
+
+private:
+    static QString decodeWords(const QByteArray& raw)
+    {
+        static const QRegularExpression word(
+            QStringLiteral("=\\?ISO-2022-JP\\?B\\?([A-Za-z0-9+/=]*)\\?="),
+            QRegularExpression::CaseInsensitiveOption);
+        const QString text = QString::fromLatin1(raw);
+        QString out;
+        qsizetype at = 0;
+        bool afterWord = false;
+        for (auto it = word.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            const QString gap = text.mid(at, match.capturedStart() - at);
+            if (!(afterWord && gap.trimmed().isEmpty())) // blanks between words are folding
+                out += gap;
+            const auto utf8 = TextCodec::convert(
+                QByteArray::fromBase64(match.captured(1).toLatin1()), "ISO-2022-JP", "UTF-8");
+            out += utf8 ? QString::fromUtf8(*utf8) : QStringLiteral("<bad word>");
+            at = match.capturedEnd();
+            afterWord = true;
+        }
+        return out + text.mid(at);
+    }
+};
+
+bool allArmed(const AlertState& s)
+{
+    return s.SendFlagUTemp && s.SendFlagLTemp && s.SendFlagRB1L && s.SendFlagRB1H &&
+           s.SendFlagRB0L && s.SendFlagRB0H;
+}
+
+} // namespace
+
+class TestAlertMail : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void upperRuleMailsOnceUntilReset();
+    void priorityHeader_data();
+    void priorityHeader();
+    void twoRulesInOnePassMakeOneMail();
+    void lowerRuleFiresBeforeAnyReply();
+    void inputHighInFirstReplyFiresOnFirstPass();
+    void equalTemperatureIsNoCrossing();
+    void emptyMemoDisarmsWithoutMail();
+    void unselectedRulesStayArmed();
+    void bodyRoundTrips_data();
+    void bodyRoundTrips();
+    void badLimitStopsThePassAndIsReportedOnce();
+    void unreachableServerIsReportedOncePerPass();
+    void slowServerKeepsTheWindowAlive();
+
+private:
+    // Creates and shows the windows; no idle pass has run when it returns, so the test can still
+    // adjust the dialog's controls before the rules first look at them.
+    void startShell(const QString& extraSettings);
+    std::optional<ReceivedMail> onlyMail() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimBoard> m_sim;
+    std::unique_ptr<SmtpServer> m_smtp;
+    std::unique_ptr<BoxCloser> m_boxes;
+    std::unique_ptr<Shell> m_shell;
+    TFormZARVIK_Mail* m_form = nullptr;
+    TToolSettingDlg* m_dialog = nullptr;
+};
+
+void TestAlertMail::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_sim = std::make_unique<SimBoard>();
+    QVERIFY(m_sim->start());
+    m_smtp = std::make_unique<SmtpServer>();
+    QVERIFY2(m_smtp->isListening(), qPrintable(m_smtp->errorString()));
+    m_boxes = std::make_unique<BoxCloser>();
+}
+
+void TestAlertMail::cleanup()
+{
+    m_shell.reset();
+    m_form = nullptr;
+    m_dialog = nullptr;
+    m_boxes.reset();
+    m_smtp.reset();
+    m_sim.reset();
+    m_dir.reset();
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QVERIFY(
+        std::none_of(windows.cbegin(), windows.cend(), [](QWidget* w) { return w->isVisible(); }));
+}
+
+void TestAlertMail::startShell(const QString& extraSettings)
+{
+    m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port(), extraSettings));
+    m_form = m_shell->FormZARVIK_Mail();
+    m_dialog = m_shell->ToolSettingDlg();
+    m_shell->show();
+}
+
+std::optional<ReceivedMail> TestAlertMail::onlyMail() const
+{
+    const QList<SmtpServer::Mail> mails = m_smtp->mails();
+    if (mails.size() != 1)
+        return std::nullopt;
+    return ReceivedMail(mails.first().raw);
+}
+
+void TestAlertMail::upperRuleMailsOnceUntilReset()
+{
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    runEventLoop(2500); // many passes and at least one more reading later
+    QCOMPARE(m_smtp->mailCount(), 1);
+    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
+
+    const SmtpServer::Mail envelope = m_smtp->mails().first();
+    QCOMPARE(envelope.mailFrom, QStringLiteral("zarvik@example.com"));
+    QCOMPARE(envelope.rcptTo, QStringList{QStringLiteral("admin@example.com")});
+    QCOMPARE(envelope.ehlo, UserId);
+
+    const ReceivedMail mail(envelope.raw);
+    for (const char* name : {"Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
+                             "Content-Type", "Content-Transfer-Encoding", "X-Priority"})
+        QVERIFY2(mail.count(QString::fromLatin1(name)) == 1, name);
+    QCOMPARE(mail.value(QStringLiteral("Subject")), QStringLiteral("Over 30C "));
+    QCOMPARE(mail.value(QStringLiteral("From")), From);
+    QCOMPARE(mail.value(QStringLiteral("To")), To);
+    QCOMPARE(mail.value(QStringLiteral("Content-Type")),
+             QStringLiteral("text/plain; charset=\"iso-2022-jp\""));
+    QCOMPARE(mail.body(), m_dialog->MemoUTemp->text() + QStringLiteral("\r\n"));
+
+    // Reset re-arms the rule; the next mail carries the recipient once, not once per mail so far.
+    QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 2; }));
+    const SmtpServer::Mail second = m_smtp->mails().at(1);
+    QCOMPARE(second.rcptTo, QStringList{QStringLiteral("admin@example.com")});
+    const ReceivedMail secondMail(second.raw);
+    QCOMPARE(secondMail.count(QStringLiteral("To")), 1);
+    QCOMPARE(secondMail.value(QStringLiteral("To")), To);
+    QCOMPARE(secondMail.value(QStringLiteral("Subject")), QStringLiteral("Over 30C "));
+    QCOMPARE(m_boxes->texts, QStringList());
+}
+
+void TestAlertMail::priorityHeader_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("expected"); // null: no X-Priority field
+    QTest::newRow("high") << 0 << QStringLiteral("1");
+    QTest::newRow("normal") << 1 << QStringLiteral("3");
+    QTest::newRow("low") << 2 << QStringLiteral("5");
+    QTest::newRow("none chosen") << -1 << QString();
+}
+
+void TestAlertMail::priorityHeader()
+{
+    QFETCH(int, index);
+    QFETCH(QString, expected);
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(m_smtp->hostPort(), index) +
+               QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    const auto mail = onlyMail();
+    QVERIFY(mail);
+    QCOMPARE(mail->count(QStringLiteral("X-Priority")), expected.isNull() ? 0 : 1);
+    QCOMPARE(mail->value(QStringLiteral("X-Priority")), expected);
+    QCOMPARE(mail->count(QStringLiteral("Content-Type")), 1);
+}
+
+void TestAlertMail::twoRulesInOnePassMakeOneMail()
+{
+    // The first reply brings both the crossing and RB1's rise, so one pass sees both.
+    QVERIFY(m_sim->setTemperature(31.5));
+    QVERIFY(m_sim->setBits(0x02));
+    startShell(mailSettings(m_smtp->hostPort()) +
+               QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Sensor]\nRB1=0\n"));
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    runEventLoop(500);
+    const auto mail = onlyMail();
+    QVERIFY(mail);
+    QCOMPARE(mail->value(QStringLiteral("Subject")), QStringLiteral("Over 30C RB1 is \"H\". "));
+    QCOMPARE(mail->body(), QStringLiteral("Message <Upper Temp>Message <Change RB1>\r\n"));
+    QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("RB1が\"H\"になりました"));
+    QVERIFY(!m_form->alertState().SendFlagUTemp && !m_form->alertState().SendFlagRB1H);
+    QVERIFY(m_form->alertState().SendFlagRB1L);
+}
+
+void TestAlertMail::lowerRuleFiresBeforeAnyReply()
+{
+    QVERIFY(m_sim->setSilent(true));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nLTemp=10\nCheck_L=1\n"));
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QCOMPARE(m_form->NowTemp->text(), QStringLiteral("Now")); // still no reply
+    QVERIFY(!m_sim->requests().isEmpty());
+    const auto mail = onlyMail();
+    QVERIFY(mail);
+    QCOMPARE(mail->value(QStringLiteral("Subject")), QStringLiteral("Under 10C "));
+    QCOMPARE(mail->body(), QStringLiteral("Message <Lower Temp>\r\n"));
+    QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("温度が 10℃より下がりました。"));
+}
+
+void TestAlertMail::inputHighInFirstReplyFiresOnFirstPass()
+{
+    QVERIFY(m_sim->setTemperature(20));
+    QVERIFY(m_sim->setBits(0x01));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Sensor]\nRB0=0\n"));
+    // Runs right after each idle pass (connected later, so called later): what did the first
+    // pass that saw RB0 at H leave behind?
+    std::optional<bool> armedAfterFirstPass;
+    QObject watch;
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &watch,
+            [&] {
+                if (!armedAfterFirstPass && (m_form->readings().PortBits & 0x01))
+                    armedAfterFirstPass = m_form->alertState().SendFlagRB0H;
+            });
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(armedAfterFirstPass.has_value());
+    QCOMPARE(*armedAfterFirstPass, false);
+    runEventLoop(2500); // RB0 stays at H: no new edge
+    const auto mail = onlyMail();
+    QVERIFY(mail);
+    QCOMPARE(mail->value(QStringLiteral("Subject")), QStringLiteral("RB0 is \"H\". "));
+    QCOMPARE(mail->body(), QStringLiteral("Message <Change RB0>\r\n"));
+    QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("RB0が\"H\"になりました"));
+}
+
+void TestAlertMail::equalTemperatureIsNoCrossing()
+{
+    QVERIFY(m_sim->setRaw(512)); // exactly 250.0 degrees
+    startShell(mailSettings(m_smtp->hostPort()) +
+               QStringLiteral("[Temp]\nUTemp=250\nLTemp=250\nCheck_U=0\nCheck_L=0\n"));
+    // Checked only once the reading is in: the 0.0 shown before it is below the limit.
+    QVERIFY(waitInLoop([&] { return m_form->readings().NowTempValue == 250.0; }));
+    m_dialog->ChkBoxUTemp->setChecked(true);
+    m_dialog->ChkBoxLTemp->setChecked(true);
+    runEventLoop(2500);
+    QVERIFY(allArmed(m_form->alertState()));
+    QCOMPARE(m_form->EdtMessage->text(), QString());
+    QCOMPARE(m_smtp->mailCount(), 0);
+}
+
+void TestAlertMail::emptyMemoDisarmsWithoutMail()
+{
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
+    m_dialog->MemoUTemp->setText(QString());
+    QVERIFY(waitInLoop([&] { return !m_form->alertState().SendFlagUTemp; }));
+    QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
+    runEventLoop(1000);
+    QCOMPARE(m_smtp->mailCount(), 0);
+    QCOMPARE(m_boxes->texts, QStringList());
+}
+
+void TestAlertMail::unselectedRulesStayArmed()
+{
+    // Every rule would fire if it were selected: above the upper limit, below the lower one and
+    // both inputs moving both ways.
+    QVERIFY(m_sim->setTemperature(100));
+    startShell(mailSettings(m_smtp->hostPort()) +
+               QStringLiteral("[Temp]\nUTemp=30\nLTemp=300\nCheck_U=0\nCheck_L=0\n"
+                              "[Sensor]\nRB1=2\nRB0=2\n"));
+    for (const int bits : {0x03, 0x00, 0x03}) {
+        QVERIFY(m_sim->setBits(bits));
+        QVERIFY(m_sim->push());
+        QVERIFY(waitInLoop([&] { return m_form->readings().PortBits == bits; }));
+        runEventLoop(100);
+    }
+    QVERIFY(allArmed(m_form->alertState()));
+    QCOMPARE(m_form->EdtMessage->text(), QString());
+    QCOMPARE(m_smtp->mailCount(), 0);
+}
+
+void TestAlertMail::bodyRoundTrips_data()
+{
+    QTest::addColumn<QString>("memo");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("japanese") << QStringLiteral("温度異常です。\r\n至急確認してください①")
+                              << QStringLiteral("温度異常です。\r\n至急確認してください1\r\n");
+    QTest::newRow("dot lines") << QStringLiteral("before\r\n.\r\n..\r\n.after")
+                               << QStringLiteral("before\r\n.\r\n..\r\n.after\r\n");
+    QTest::newRow("ends with a dot")
+        << QStringLiteral("last\r\n.") << QStringLiteral("last\r\n.\r\n");
+}
+
+void TestAlertMail::bodyRoundTrips()
+{
+    QFETCH(QString, memo);
+    QFETCH(QString, expected);
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
+    m_dialog->MemoUTemp->setText(memo);
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    const QByteArray raw = m_smtp->mails().first().raw;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        QVERIFY2(uchar(raw[i]) < 0x80, "8-bit byte in the mail");
+        if (raw[i] == '\n')
+            QVERIFY2(i > 0 && raw[i - 1] == '\r', "bare LF in the mail");
+        if (raw[i] == '\r')
+            QVERIFY2(i + 1 < raw.size() && raw[i + 1] == '\n', "bare CR in the mail");
+    }
+    QCOMPARE(ReceivedMail(raw).body(), expected);
+}
+
+void TestAlertMail::badLimitStopsThePassAndIsReportedOnce()
+{
+    // The reading comes first, with both rules off, so one pass sees the crossing and the bad
+    // lower limit together.
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(m_smtp->hostPort()) +
+               QStringLiteral("[Temp]\nUTemp=30\nLTemp=abc\nCheck_U=0\nCheck_L=0\n"));
+    QVERIFY(waitInLoop([&] { return m_form->readings().NowTempValue > 31; }));
+    m_dialog->ChkBoxUTemp->setChecked(true);
+    m_dialog->ChkBoxLTemp->setChecked(true);
+    const QString report = QStringLiteral("'abc' is not a valid integer value");
+    QVERIFY(waitInLoop([&] { return !m_boxes->texts.isEmpty(); }));
+    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
+    runEventLoop(4500); // two more readings and many passes
+    QCOMPARE(m_boxes->texts, QStringList{report});
+    QCOMPARE(m_smtp->mailCount(), 0);
+
+    m_dialog->EditLTemp->setText(QStringLiteral("0"));
+    runEventLoop(2500);
+    QCOMPARE(m_boxes->texts.size(), 1);
+
+    m_dialog->EditLTemp->setText(QStringLiteral("abc"));
+    QVERIFY(waitInLoop([&] { return m_boxes->texts.size() >= 2; }));
+    runEventLoop(2500);
+    QCOMPARE(m_boxes->texts, (QStringList{report, report}));
+    QCOMPARE(m_smtp->mailCount(), 0);
+}
+
+void TestAlertMail::unreachableServerIsReportedOncePerPass()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 closedPort = probe.serverPort();
+    probe.close();
+
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(QStringLiteral("127.0.0.1:%1").arg(closedPort)) +
+               QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
+    QVERIFY(waitInLoop([&] { return !m_boxes->texts.isEmpty(); }));
+    QVERIFY2(m_boxes->texts.first().contains(QStringLiteral("Couldn't connect")),
+             qPrintable(m_boxes->texts.first()));
+    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    runEventLoop(4500);
+    QCOMPARE(m_boxes->texts.size(), 1);
+
+    QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
+    QVERIFY(waitInLoop([&] { return m_boxes->texts.size() >= 2; }));
+    runEventLoop(2500);
+    QCOMPARE(m_boxes->texts.size(), 2);
+
+    // A working server is not tried until Reset: the failed mail is not sent again.
+    m_dialog->EdtMailSrv->setText(m_smtp->hostPort());
+    runEventLoop(2500);
+    QCOMPARE(m_smtp->mailCount(), 0);
+    QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
+    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QCOMPARE(ReceivedMail(m_smtp->mails().first().raw).value(QStringLiteral("Subject")),
+             QStringLiteral("Over 30C "));
+    QCOMPARE(m_boxes->texts.size(), 2);
+}
+
+void TestAlertMail::slowServerKeepsTheWindowAlive()
+{
+    SmtpServer silent(QStringLiteral("hang"));
+    QVERIFY2(silent.isListening(), qPrintable(silent.errorString()));
+    QVERIFY(m_sim->setTemperature(31.5));
+    startShell(mailSettings(silent.hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
+    // Longer than a polling period, so that ticks fall inside the wait.
+    m_form->NMSMTP1->setTimeouts(4000, 6000);
+
+    const SmtpClient& client = *m_form->NMSMTP1;
+    bool sawSending = false;
+    bool decodedWhileSending = false;
+    int requestsWhileSending = 0;
+    int paintsWhileSending = 0;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (!client.isSending())
+            return;
+        if (!sawSending) {
+            sawSending = true;
+            m_sim->setTemperature(45); // the next reply, to a tick, says so
+        }
+        decodedWhileSending = decodedWhileSending || m_form->readings().NowTempValue > 40;
+    });
+    probe.start(10);
+    connect(m_sim.get(), &SimBoard::requestSeen, &probe,
+            [&] { requestsWhileSending += client.isSending(); });
+    struct PaintCounter : QObject {
+        const SmtpClient* client;
+        int* count;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            *count += e->type() == QEvent::Paint && client->isSending();
+            return false;
+        }
+    } paints;
+    paints.client = &client;
+    paints.count = &paintsWhileSending;
+    m_form->NowTemp->installEventFilter(&paints);
+
+    QVERIFY(waitInLoop([&] { return !m_boxes->texts.isEmpty(); }, 20000));
+    probe.stop();
+    m_form->NowTemp->removeEventFilter(&paints);
+    QVERIFY(sawSending);
+    QVERIFY(requestsWhileSending >= 1);
+    QVERIFY(decodedWhileSending);
+    QVERIFY(paintsWhileSending >= 1);
+    QVERIFY2(m_boxes->texts.first().contains(QRegularExpression(
+                 QStringLiteral("time.?out|timed out"), QRegularExpression::CaseInsensitiveOption)),
+             qPrintable(m_boxes->texts.first()));
+    runEventLoop(2500);
+    QCOMPARE(m_boxes->texts.size(), 1);
+    QVERIFY(!m_form->alertState().SendFlagUTemp);
+}
+
+int main(int argc, char* argv[])
+{
+    ZarvikApplication app(argc, argv);
+    TestAlertMail test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_alertmail.moc"
