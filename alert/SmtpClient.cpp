@@ -40,9 +40,7 @@ QByteArray utf8AddressPart(const QString& text) {
 
 } // namespace
 
-SmtpClient::SmtpClient() {
-    initSmtpTransfers();
-}
+SmtpClient::SmtpClient() = default;
 
 void SmtpClient::setTimeouts(int connectMs, int totalMs) {
     m_connectTimeoutMs = connectMs;
@@ -106,6 +104,8 @@ void SmtpClient::sendMail() {
         m_onSendStart();
     job.message = message.compose(m_finalHeaders);
 
+    // Here rather than at construction: it costs start-up time, and only a mail needs it.
+    initSmtpTransfers();
     const QString error = runWhileServingEvents(job);
     if (!error.isEmpty())
         throw SmtpError(error);

@@ -7,7 +7,6 @@
 #include "app/OwnMessageBox.h"
 #include "device/BoardProtocol.h"
 #include "device/UdpEndpoint.h"
-#include "settings/IniFile.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
 
@@ -87,12 +86,35 @@ TFormZARVIK_Mail::TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent)
     , m_settingsPath(settingsPath) {
     setObjectName(QStringLiteral("FormZARVIK_Mail"));
     setAttribute(Qt::WA_QuitOnClose);
+    // The link and the clock first, so that the first request goes out before the widgets are
+    // built: laying out text loads the fonts, which takes longer than everything else here.
+    buildLink();
+    FormCreate();
     buildComponents();
     buildMenu();
-    FormCreate();
 }
 
 TFormZARVIK_Mail::~TFormZARVIK_Mail() = default;
+
+void TFormZARVIK_Mail::buildLink() {
+    NMUDP1 = new UdpEndpoint(this);
+    NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
+    NMUDP1->onDataReceived =
+        ErrorReport::guard([this](const QByteArray& data, const QHostAddress& from, quint16 port) {
+            NMUDP1DataReceived(data, from, port);
+        });
+    NMUDP1->onProblem = [this](const QString& why) { showLinkProblem(why); };
+
+    NMSMTP1 = std::make_unique<SmtpClient>();
+    NMSMTP1->setConnectedHandler([this] { NMSMTP1Connect(); });
+    NMSMTP1->setSendStartHandler([this] { NMSMTP1SendStart(); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, ErrorReport::guard([this] { Timer1Timer(); }));
+    Timer1->start();
+}
 
 void TFormZARVIK_Mail::buildComponents() {
     setWindowTitle(QStringLiteral("ZARVIK Mail"));
@@ -135,26 +157,10 @@ void TFormZARVIK_Mail::buildComponents() {
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setMinimumWidth(50);
+    StatusPanel0->setText(m_linkProblem); // a problem met by the first request
     StatusBar1->addWidget(StatusPanel0, 1);
     setStatusBar(StatusBar1);
 
-    NMUDP1 = new UdpEndpoint(this);
-    NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
-    NMUDP1->onDataReceived =
-        ErrorReport::guard([this](const QByteArray& data, const QHostAddress& from, quint16 port) {
-            NMUDP1DataReceived(data, from, port);
-        });
-    NMUDP1->onProblem = [this](const QString& why) { showLinkProblem(why); };
-
-    NMSMTP1 = std::make_unique<SmtpClient>();
-    NMSMTP1->setConnectedHandler([this] { NMSMTP1Connect(); });
-    NMSMTP1->setSendStartHandler([this] { NMSMTP1SendStart(); });
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(2000);
-    connect(Timer1, &QTimer::timeout, this, ErrorReport::guard([this] { Timer1Timer(); }));
-    Timer1->start();
 }
 
 void TFormZARVIK_Mail::buildMenu() {
@@ -193,15 +199,10 @@ void TFormZARVIK_Mail::buildMenu() {
 }
 
 void TFormZARVIK_Mail::FormCreate() {
-    const QPoint position = SettingsStore::loadPosition(m_settingsPath);
-    move(position);
-    {
-        const IniFile ini(m_settingsPath);
-        m_startAddress = ini.readString(QStringLiteral("ZARVIK"), QStringLiteral("Address"),
-                                        QStringLiteral("192.168.1.200"));
-        m_startPort = ini.readString(QStringLiteral("ZARVIK"), QStringLiteral("Port"),
-                                     QStringLiteral("10001"));
-    }
+    const SettingsStore::StartupSettings startup = SettingsStore::loadStartup(m_settingsPath);
+    move(startup.position);
+    m_startAddress = startup.boardAddress;
+    m_startPort = startup.boardPort;
     GetTemp();
     SendFlagClr();
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
@@ -239,8 +240,11 @@ void TFormZARVIK_Mail::updateBoardAddress() {
         NMUDP1->setRemote(m_startAddress, m_startPort);
 }
 
-void TFormZARVIK_Mail::showLinkProblem(const QString& why) {
-    StatusPanel0->setText(why);
+void TFormZARVIK_Mail::showLinkProblem(const QString& why)
+{
+    m_linkProblem = why;
+    if (StatusPanel0)
+        StatusPanel0->setText(why);
 }
 
 void TFormZARVIK_Mail::GetTemp() {

@@ -65,7 +65,7 @@ public:
     QLineEdit* EdtMessage;
     QPushButton* BtnReset;
     QStatusBar* StatusBar1;
-    QLabel* StatusPanel0;
+    QLabel* StatusPanel0 = nullptr;
     UdpEndpoint* NMUDP1;
     std::unique_ptr<SmtpClient> NMSMTP1;
     QTimer* Timer1;
@@ -84,6 +84,7 @@ private:
     void NMSMTP1Connect();
     void NMSMTP1SendStart();
 
+    void buildLink();
     void buildComponents();
     void buildMenu();
     void updateBoardAddress();
@@ -97,6 +98,7 @@ private:
     // Board address and port until the settings dialog exists.
     QString m_startAddress;
     QString m_startPort;
+    QString m_linkProblem;
     bool m_wrongSizeBoxOpen = false;
     bool m_closed = false;
 };

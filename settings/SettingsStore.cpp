@@ -31,13 +31,18 @@ struct Field {
 };
 
 template <typename... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
+// Clang before 17 does not deduce aggregate template arguments by itself.
+template <typename... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 const char* const LocationSection = "Location";
+const char* const BoardSection = "ZARVIK";
+const char* const DefaultBoardAddress = "192.168.1.200";
+const char* const DefaultBoardPort = "10001";
 
 // File order: the window position first, then these, exactly as listed.
 const Field Fields[] = {
-    {"ZARVIK", "Address", TextField{&TToolSettingDlg::EdtPicAddr, "192.168.1.200"}},
-    {"ZARVIK", "Port", TextField{&TToolSettingDlg::EdtPicPort, "10001"}},
+    {BoardSection, "Address", TextField{&TToolSettingDlg::EdtPicAddr, DefaultBoardAddress}},
+    {BoardSection, "Port", TextField{&TToolSettingDlg::EdtPicPort, DefaultBoardPort}},
     {"ZARVIK", "Cycle", TextField{&TToolSettingDlg::EdtRdCycle, "5000"}},
     {"Temp", "UTemp", TextField{&TToolSettingDlg::EditUTemp, "100"}},
     {"Temp", "LTemp", TextField{&TToolSettingDlg::EditLTemp, "0"}},
@@ -70,10 +75,12 @@ QString settingsPathFor(const QString& executablePath) {
     return executablePath.left(stemLength) + QStringLiteral(".ini");
 }
 
-QPoint loadPosition(const QString& iniPath) {
+StartupSettings loadStartup(const QString& iniPath) {
     const IniFile ini(iniPath);
-    return {ini.readInteger(str(LocationSection), QStringLiteral("Left"), 0),
-            ini.readInteger(str(LocationSection), QStringLiteral("Top"), 0)};
+    return {{ini.readInteger(str(LocationSection), QStringLiteral("Left"), 0),
+             ini.readInteger(str(LocationSection), QStringLiteral("Top"), 0)},
+            ini.readString(str(BoardSection), QStringLiteral("Address"), str(DefaultBoardAddress)),
+            ini.readString(str(BoardSection), QStringLiteral("Port"), str(DefaultBoardPort))};
 }
 
 QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg) {

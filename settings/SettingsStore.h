@@ -13,8 +13,14 @@ namespace SettingsStore {
 // The executable's path with its extension replaced by ".ini" (appended when there is none).
 QString settingsPathFor(const QString& executablePath);
 
-// The main window's saved top-left corner (Location/Left, Location/Top; 0 when absent).
-QPoint loadPosition(const QString& iniPath);
+// What the main window needs before the settings dialog exists: its saved top-left corner
+// (Location/Left, Location/Top; 0 when absent) and the board to send the first request to.
+struct StartupSettings {
+    QPoint position;
+    QString boardAddress;
+    QString boardPort;
+};
+StartupSettings loadStartup(const QString& iniPath);
 
 // Reads every stored setting into the dialog's controls. A radio index out of range selects
 // nothing. Returns why the file could not be read cleanly, or an empty string.

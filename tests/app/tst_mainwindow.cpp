@@ -52,6 +52,7 @@ private slots:
     void errorInHandlerIsReportedAndLoopGoesOn();
     void idlePassesRunInDialogAndMenuNotInBox();
     void unusableBoardAddressSaysWhyOnce();
+    void unusableStoredPortShownAtStart();
     void linkFollowsTheDialog();
 
 private:
@@ -329,6 +330,20 @@ void TestMainWindow::unusableBoardAddressSaysWhyOnce() {
     QVERIFY(QTest::qWaitFor(
         [&] { return m_form->StatusPanel0->text().contains(QStringLiteral("no-such-host")); },
         10000));
+}
+
+void TestMainWindow::unusableStoredPortShownAtStart()
+{
+    // The first request goes out before the status bar exists; its problem must still show.
+    const QString path = writeSettings(*m_dir, m_sim->port());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=abc\r\n");
+    file.close();
+    m_shell = std::make_unique<Shell>(path);
+    m_form = m_shell->FormZARVIK_Mail();
+    QVERIFY2(m_form->StatusPanel0->text().contains(QStringLiteral("\"abc\"")),
+             qPrintable(m_form->StatusPanel0->text()));
 }
 
 void TestMainWindow::linkFollowsTheDialog() {

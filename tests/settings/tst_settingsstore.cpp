@@ -122,7 +122,9 @@ void TstSettingsStore::missingFileLoadsDesignValues() {
     editEverything(dlg);
     QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
     verifyDesignValues(dlg);
-    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(0, 0));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(0, 0));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).boardAddress, QString("192.168.1.200"));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).boardPort, QString("10001"));
     QVERIFY2(!QFile::exists(m_ini), "loading must not create the file");
 }
 
@@ -159,7 +161,9 @@ void TstSettingsStore::roundTripsEveryKey() {
 
     TToolSettingDlg loaded;
     QCOMPARE(SettingsStore::loadSettings(m_ini, loaded), QString());
-    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(345, 67));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(345, 67));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).boardAddress, QString("127.0.0.1"));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).boardPort, QString("20002"));
     QCOMPARE(loaded.EdtPicAddr->text(), QString("127.0.0.1"));
     QCOMPARE(loaded.EdtPicPort->text(), QString("20002"));
     QCOMPARE(loaded.EdtRdCycle->text(), QString("750"));
@@ -183,17 +187,17 @@ void TstSettingsStore::roundTripsEveryKey() {
 void TstSettingsStore::eachCallRereadsTheFile() {
     TToolSettingDlg dlg;
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(1, 2), dlg), QString());
-    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(1, 2));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(1, 2));
 
     QByteArray bytes = readAll(m_ini);
     bytes.replace("Left=1", "Left=50").replace("Port=10001", "Port=40404");
     QVERIFY(writeAll(m_ini, bytes));
-    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(50, 2));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(50, 2));
     QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
     QCOMPARE(dlg.EdtPicPort->text(), QString("40404"));
 
     QVERIFY(QFile::remove(m_ini));
-    QCOMPARE(SettingsStore::loadPosition(m_ini), QPoint(0, 0));
+    QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(0, 0));
     QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
     QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
 }
