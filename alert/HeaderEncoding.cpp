@@ -15,11 +15,13 @@ constexpr qsizetype kMaxWord = 75;
 const QByteArray kWordStart("=?ISO-2022-JP?B?");
 const QByteArray kWordEnd("?=");
 
-bool isBlank(char c) {
+bool isBlank(char c)
+{
     return c == ' ' || c == '\t';
 }
 
-bool isPrintableAscii(const QString& text) {
+bool isPrintableAscii(const QString& text)
+{
     for (const QChar c : text) {
         if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() > 0x7E)
             return false;
@@ -29,7 +31,8 @@ bool isPrintableAscii(const QString& text) {
 
 // Folds "Name: value" before blanks, aiming at 78 columns; nothing when some piece would still
 // be longer than 998 bytes.
-std::optional<QByteArray> foldAscii(const QByteArray& line, qsizetype valueStart) {
+std::optional<QByteArray> foldAscii(const QByteArray& line, qsizetype valueStart)
+{
     qsizetype lastSolid = line.size() - 1;
     while (lastSolid > 0 && isBlank(line[lastSolid]))
         --lastSolid;
@@ -61,7 +64,8 @@ std::optional<QByteArray> foldAscii(const QByteArray& line, qsizetype valueStart
 }
 
 // "Name:" followed by the tokens, one blank apart, folded between tokens.
-QByteArray joinFolded(const QByteArray& head, const QList<QByteArray>& tokens) {
+QByteArray joinFolded(const QByteArray& head, const QList<QByteArray>& tokens)
+{
     QByteArray out = head;
     qsizetype lineLength = head.size();
     for (const QByteArray& token : tokens) {
@@ -75,11 +79,13 @@ QByteArray joinFolded(const QByteArray& head, const QList<QByteArray>& tokens) {
     return out;
 }
 
-int firstWordMax(const QByteArray& head) {
+int firstWordMax(const QByteArray& head)
+{
     return int(std::clamp(kWordLineMax - head.size() - 1, qsizetype(30), kMaxWord));
 }
 
-QByteArray unstructured(const QByteArray& head, const QString& value) {
+QByteArray unstructured(const QByteArray& head, const QString& value)
+{
     if (isPrintableAscii(value)) {
         if (const auto folded = foldAscii(head + ' ' + value.toLatin1(), head.size()))
             return *folded;
@@ -87,7 +93,8 @@ QByteArray unstructured(const QByteArray& head, const QString& value) {
     return joinFolded(head, encodedWords(value, firstWordMax(head)));
 }
 
-QString unquoted(const QString& name) {
+QString unquoted(const QString& name)
+{
     if (name.size() < 2 || !name.startsWith(u'"') || !name.endsWith(u'"'))
         return name;
     QString out;
@@ -99,10 +106,13 @@ QString unquoted(const QString& name) {
     return out;
 }
 
-QByteArray address(const QByteArray& head, const QString& value) {
+QByteArray address(const QByteArray& head, const QString& value)
+{
     const qsizetype open = value.lastIndexOf(u'<');
     const qsizetype close = open < 0 ? -1 : value.indexOf(u'>', open);
-    if (isPrintableAscii(value) || close < 0 || !isPrintableAscii(value.mid(open)))
+    // An address too long for any line (so never a deliverable one) is encoded like other text.
+    if (isPrintableAscii(value) || close < 0 || !isPrintableAscii(value.mid(open)) ||
+        head.size() + 1 + (value.size() - open) > kHardLimit)
         return unstructured(head, value);
     // Only the display name may be encoded; the address itself must stay readable.
     const QString name = unquoted(value.left(open).trimmed());
@@ -113,7 +123,8 @@ QByteArray address(const QByteArray& head, const QString& value) {
     return joinFolded(head, tokens);
 }
 
-QByteArray fieldName(const QString& name) {
+QByteArray fieldName(const QString& name)
+{
     QByteArray out;
     for (const QChar c : name) {
         if (c.unicode() > 0x20 && c.unicode() < 0x7F && c != u':')
@@ -122,7 +133,8 @@ QByteArray fieldName(const QString& name) {
     return out;
 }
 
-bool isAddressField(const QByteArray& name) {
+bool isAddressField(const QByteArray& name)
+{
     for (const char* known : {"From", "To", "Cc", "Bcc", "Reply-To", "Sender"}) {
         if (name.compare(known, Qt::CaseInsensitive) == 0)
             return true;
@@ -132,7 +144,8 @@ bool isAddressField(const QByteArray& name) {
 
 } // namespace
 
-QString singleLine(const QString& text) {
+QString singleLine(const QString& text)
+{
     QString out = text;
     for (QChar& c : out) {
         if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F ||
@@ -142,7 +155,8 @@ QString singleLine(const QString& text) {
     return out;
 }
 
-QString addressPart(const QString& text) {
+QString addressPart(const QString& text)
+{
     const QString line = singleLine(text).trimmed();
     const qsizetype open = line.lastIndexOf(u'<');
     const qsizetype close = open < 0 ? -1 : line.indexOf(u'>', open);
@@ -151,7 +165,8 @@ QString addressPart(const QString& text) {
     return line.mid(open + 1, close - open - 1).trimmed();
 }
 
-QList<QByteArray> encodedWords(const QString& text, int firstMax) {
+QList<QByteArray> encodedWords(const QString& text, int firstMax)
+{
     const auto payload = [](int wordMax) {
         return int((wordMax - kWordStart.size() - kWordEnd.size()) / 4 * 3);
     };
@@ -162,7 +177,8 @@ QList<QByteArray> encodedWords(const QString& text, int firstMax) {
     return words;
 }
 
-QByteArray field(const QString& name, const QString& value) {
+QByteArray field(const QString& name, const QString& value)
+{
     const QByteArray nameBytes = fieldName(name);
     if (nameBytes.isEmpty())
         return {};

@@ -30,7 +30,9 @@ struct Field {
     std::variant<TextField, BoolField, IndexField> control;
 };
 
-template <typename... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
+template <typename... Ts> struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
 // Clang before 17 does not deduce aggregate template arguments by itself.
 template <typename... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
@@ -57,7 +59,8 @@ const Field Fields[] = {
     {"Mail", "To", TextField{&TToolSettingDlg::EdtMailTo, ""}},
 };
 
-QString str(const char* latin1) {
+QString str(const char* latin1)
+{
     return QString::fromLatin1(latin1);
 }
 
@@ -65,7 +68,8 @@ QString str(const char* latin1) {
 
 namespace SettingsStore {
 
-QString settingsPathFor(const QString& executablePath) {
+QString settingsPathFor(const QString& executablePath)
+{
     // Either separator may appear: the path can come from Windows habits.
     const qsizetype nameStart = std::max(executablePath.lastIndexOf(QLatin1Char('/')),
                                          executablePath.lastIndexOf(QLatin1Char('\\'))) +
@@ -75,7 +79,8 @@ QString settingsPathFor(const QString& executablePath) {
     return executablePath.left(stemLength) + QStringLiteral(".ini");
 }
 
-StartupSettings loadStartup(const QString& iniPath) {
+StartupSettings loadStartup(const QString& iniPath)
+{
     const IniFile ini(iniPath);
     return {{ini.readInteger(str(LocationSection), QStringLiteral("Left"), 0),
              ini.readInteger(str(LocationSection), QStringLiteral("Top"), 0)},
@@ -83,7 +88,8 @@ StartupSettings loadStartup(const QString& iniPath) {
             ini.readString(str(BoardSection), QStringLiteral("Port"), str(DefaultBoardPort))};
 }
 
-QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg) {
+QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg)
+{
     const IniFile ini(iniPath);
     for (const Field& field : Fields) {
         const QString section = str(field.section);
@@ -104,7 +110,8 @@ QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg) {
     return ini.readProblem();
 }
 
-QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg) {
+QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg)
+{
     IniFile ini(iniPath);
     ini.writeInteger(str(LocationSection), QStringLiteral("Left"), windowPos.x());
     ini.writeInteger(str(LocationSection), QStringLiteral("Top"), windowPos.y());
