@@ -9,7 +9,8 @@
 
 namespace AppHarness {
 
-QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString& extra) {
+QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString& extra)
+{
     const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
     QString text = QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n").arg(boardPort) + extra;
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
@@ -19,7 +20,8 @@ QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString
     return path;
 }
 
-void whenModalOpens(std::function<void(QWidget*)> inspect, int timeoutMs) {
+void whenModalOpens(std::function<void(QWidget*)> inspect, int timeoutMs)
+{
     auto* timer = new QTimer(qApp);
     const QDeadlineTimer deadline(timeoutMs);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, inspect, deadline] {
@@ -36,13 +38,15 @@ void whenModalOpens(std::function<void(QWidget*)> inspect, int timeoutMs) {
     timer->start(20);
 }
 
-void runEventLoop(int ms) {
+void runEventLoop(int ms)
+{
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
-QString messageBoxText(QWidget* modal) {
+QString messageBoxText(QWidget* modal)
+{
     auto* box = qobject_cast<QMessageBox*>(modal);
     return box ? box->text() : QString();
 }

@@ -1,5 +1,6 @@
 #include "support/SimBoard.h"
 
+#include "support/ChildProcess.h"
 #include "support/TestPaths.h"
 
 #include <QDebug>
@@ -7,7 +8,8 @@
 #include <QTimer>
 
 SimBoard::SimBoard(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
     m_process.setProgram(TestPaths::simulator());
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &SimBoard::readOutput);
     connect(&m_process, &QProcess::readyReadStandardError, this, &SimBoard::readErrors);
@@ -17,7 +19,8 @@ SimBoard::SimBoard(QObject* parent)
     });
 }
 
-SimBoard::~SimBoard() {
+SimBoard::~SimBoard()
+{
     m_process.disconnect(this);
     if (m_process.state() == QProcess::NotRunning)
         return;
@@ -29,7 +32,8 @@ SimBoard::~SimBoard() {
 }
 
 bool SimBoard::start(const QHostAddress& bind, quint16 port, const QStringList& extraArguments,
-                     int timeoutMs) {
+                     int timeoutMs)
+{
     if (m_process.state() != QProcess::NotRunning) {
         qWarning() << "SimBoard: already running";
         return false;
@@ -38,6 +42,7 @@ bool SimBoard::start(const QHostAddress& bind, quint16 port, const QStringList& 
     m_process.setArguments(QStringList{QStringLiteral("--bind"), bind.toString(),
                                        QStringLiteral("--port"), QString::number(port)} +
                            extraArguments);
+    dieWithParent(m_process);
     m_process.start();
     if (!m_process.waitForStarted(timeoutMs)) {
         qWarning() << "SimBoard: cannot start" << m_process.program() << m_process.errorString();
@@ -50,11 +55,13 @@ bool SimBoard::start(const QHostAddress& bind, quint16 port, const QStringList& 
     return true;
 }
 
-bool SimBoard::isRunning() const {
+bool SimBoard::isRunning() const
+{
     return m_process.state() == QProcess::Running;
 }
 
-bool SimBoard::command(const QString& line, int timeoutMs) {
+bool SimBoard::command(const QString& line, int timeoutMs)
+{
     if (!isRunning() || line.trimmed().isEmpty() || line.contains(u'\n'))
         return false;
     m_process.write(line.toUtf8() + '\n');
@@ -67,37 +74,46 @@ bool SimBoard::command(const QString& line, int timeoutMs) {
     return m_lastAnswer == u"ok";
 }
 
-bool SimBoard::setTemperature(double celsius) {
+bool SimBoard::setTemperature(double celsius)
+{
     return command(QStringLiteral("temp ") + QString::number(celsius, 'g', 17));
 }
 
-bool SimBoard::setRaw(int raw) {
+bool SimBoard::setRaw(int raw)
+{
     return command(QStringLiteral("raw %1").arg(raw));
 }
-bool SimBoard::setBits(int bits) {
+bool SimBoard::setBits(int bits)
+{
     return command(QStringLiteral("bits %1").arg(bits));
 }
-bool SimBoard::setReplySize(int size) {
+bool SimBoard::setReplySize(int size)
+{
     return command(QStringLiteral("size %1").arg(size));
 }
 
-bool SimBoard::setSilent(bool silent) {
+bool SimBoard::setSilent(bool silent)
+{
     return command(silent ? QStringLiteral("silent on") : QStringLiteral("silent off"));
 }
 
-bool SimBoard::push(int size) {
+bool SimBoard::push(int size)
+{
     return command(QStringLiteral("push %1").arg(size));
 }
 
-bool SimBoard::pushTo(const QHostAddress& address, quint16 port, int size) {
+bool SimBoard::pushTo(const QHostAddress& address, quint16 port, int size)
+{
     return command(QStringLiteral("pushto %1 %2 %3").arg(address.toString()).arg(port).arg(size));
 }
 
-bool SimBoard::waitForRequests(int count, int timeoutMs) {
+bool SimBoard::waitForRequests(int count, int timeoutMs)
+{
     return waitUntil([this, count] { return m_requests.size() >= count; }, timeoutMs);
 }
 
-void SimBoard::readOutput() {
+void SimBoard::readOutput()
+{
     m_stdoutBuffer += m_process.readAllStandardOutput();
     qsizetype newline = 0;
     while ((newline = m_stdoutBuffer.indexOf('\n')) >= 0) {
@@ -107,7 +123,8 @@ void SimBoard::readOutput() {
     }
 }
 
-void SimBoard::readErrors() {
+void SimBoard::readErrors()
+{
     m_stderrBuffer += m_process.readAllStandardError();
     qsizetype newline = 0;
     while ((newline = m_stderrBuffer.indexOf('\n')) >= 0) {
@@ -116,7 +133,8 @@ void SimBoard::readErrors() {
     }
 }
 
-void SimBoard::parseLine(const QString& line) {
+void SimBoard::parseLine(const QString& line)
+{
     if (line == u"ok" || line.startsWith(u"error")) {
         ++m_answersSeen;
         m_lastAnswer = line;
@@ -142,7 +160,8 @@ void SimBoard::parseLine(const QString& line) {
     }
 }
 
-bool SimBoard::waitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool SimBoard::waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
     if (done())
         return true;
     QEventLoop loop;
@@ -161,7 +180,8 @@ bool SimBoard::waitUntil(const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
-bool SimBoard::splitEndpoint(const QString& text, QHostAddress* address, quint16* port) {
+bool SimBoard::splitEndpoint(const QString& text, QHostAddress* address, quint16* port)
+{
     // The port follows the last colon, which also works for IPv6 addresses.
     const qsizetype colon = text.lastIndexOf(u':');
     bool ok = false;

@@ -1,5 +1,6 @@
 #include "support/SmtpServer.h"
 
+#include "support/ChildProcess.h"
 #include "support/TestPaths.h"
 
 #include <QDeadlineTimer>
@@ -10,22 +11,25 @@
 namespace {
 constexpr int kStartTimeoutMs = 15000;
 
-QString mailPath(const QString& dir, int n, const char* suffix) {
+QString mailPath(const QString& dir, int n, const char* suffix)
+{
     return QStringLiteral("%1/mail-%2.%3").arg(dir).arg(n).arg(QLatin1String(suffix));
 }
 } // namespace
 
-SmtpServer::SmtpServer(const QString& mode, const QString& host)
-    : m_host(host) {
+SmtpServer::SmtpServer(const QString& mode, const QString& host, quint16 port)
+    : m_host(host)
+{
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return;
     }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(TestPaths::python(),
-                    {TestPaths::toolsDir() + QStringLiteral("/smtp_sink.py"),
-                     QStringLiteral("--host"), host, QStringLiteral("--port"), QStringLiteral("0"),
-                     QStringLiteral("--maildir"), m_dir.path(), QStringLiteral("--mode"), mode});
+    dieWithParent(m_process);
+    m_process.start(TestPaths::python(), {TestPaths::toolsDir() + QStringLiteral("/smtp_sink.py"),
+                                          QStringLiteral("--host"), host, QStringLiteral("--port"),
+                                          QString::number(port), QStringLiteral("--maildir"),
+                                          m_dir.path(), QStringLiteral("--mode"), mode});
     QByteArray output;
     const QDeadlineTimer deadline(kStartTimeoutMs);
     while (!deadline.hasExpired()) {
@@ -45,7 +49,8 @@ SmtpServer::SmtpServer(const QString& mode, const QString& host)
                   .arg(m_process.errorString(), QString::fromUtf8(output));
 }
 
-SmtpServer::~SmtpServer() {
+SmtpServer::~SmtpServer()
+{
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -55,19 +60,22 @@ SmtpServer::~SmtpServer() {
     }
 }
 
-QString SmtpServer::hostPort() const {
+QString SmtpServer::hostPort() const
+{
     const QString host = m_host.contains(u':') ? u'[' + m_host + u']' : m_host;
     return host + u':' + QString::number(m_port);
 }
 
-int SmtpServer::mailCount() const {
+int SmtpServer::mailCount() const
+{
     int n = 0;
     while (QFile::exists(mailPath(m_dir.path(), n + 1, "env")))
         ++n;
     return n;
 }
 
-bool SmtpServer::waitForMails(int count, int timeoutMs) {
+bool SmtpServer::waitForMails(int count, int timeoutMs)
+{
     const QDeadlineTimer deadline(timeoutMs);
     while (mailCount() < count) {
         if (deadline.hasExpired())
@@ -78,7 +86,8 @@ bool SmtpServer::waitForMails(int count, int timeoutMs) {
     return true;
 }
 
-QList<SmtpServer::Mail> SmtpServer::mails() const {
+QList<SmtpServer::Mail> SmtpServer::mails() const
+{
     QList<Mail> result;
     for (int n = 1, count = mailCount(); n <= count; ++n) {
         Mail mail;

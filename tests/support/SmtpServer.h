@@ -19,9 +19,9 @@ public:
     };
 
     // Starts the server and waits (bounded) until it listens. `mode` is one of smtp_sink.py's
-    // --mode values.
+    // --mode values; port 0 lets the system pick a free port.
     explicit SmtpServer(const QString& mode = QStringLiteral("normal"),
-                        const QString& host = QStringLiteral("127.0.0.1"));
+                        const QString& host = QStringLiteral("127.0.0.1"), quint16 port = 0);
     ~SmtpServer();
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;

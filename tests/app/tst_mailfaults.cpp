@@ -1,0 +1,206 @@
+// Every way an alert mail can fail, through the real window: one error report per failed mail,
+// the window keeps working while it waits, nothing is retried, and Reset with a working server
+// brings the mail through again.
+#include "alert/SmtpClient.h"
+#include "app/FormZARVIK_Mail.h"
+#include "app/IdlePass.h"
+#include "app/Shell.h"
+#include "app/ZarvikApplication.h"
+#include "settings/ToolSettingDlg.h"
+#include "support/AppHarness.h"
+#include "support/BoxWatcher.h"
+#include "support/EventWait.h"
+#include "support/SimBoard.h"
+#include "support/SmtpServer.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Raw 70 is 34.2 C, over the 30 C limit; raw 100 is 48.8 C.
+constexpr int HotRaw = 70;
+constexpr int HotterRaw = 100;
+const QString HotterText = QStringLiteral("48.8 ℃");
+constexpr int Rb1High = 2;
+
+// Upper temperature over 30 C and RB1 going high: both fire in the first pass after the first
+// reply, so that pass sends one mail carrying both.
+QString alertSettings(const QString& mailServer)
+{
+    return QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"
+                          "[Sensor]\nRB1=0\n"
+                          "[Mail]\nPriority=1\nAddress=%1\nUser=zarvik-test\n"
+                          "From=ZARVIK <zarvik@example.jp>\nTo=ops@example.jp\n")
+        .arg(mailServer);
+}
+
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort(); // closed again when `server` goes
+}
+
+} // namespace
+
+class TestMailFaults : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void failedMailIsReportedOnce_data();
+    void failedMailIsReportedOnce();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimBoard> m_sim;
+    std::unique_ptr<Shell> m_shell;
+    TFormZARVIK_Mail* m_form = nullptr;
+};
+
+void TestMailFaults::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_sim = std::make_unique<SimBoard>();
+    QVERIFY(m_sim->start());
+}
+
+void TestMailFaults::cleanup()
+{
+    m_shell.reset();
+    m_sim.reset();
+    m_dir.reset();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QVERIFY(
+        std::none_of(windows.cbegin(), windows.cend(), [](QWidget* w) { return w->isVisible(); }));
+}
+
+void TestMailFaults::failedMailIsReportedOnce_data()
+{
+    QTest::addColumn<QString>("mode"); // "refuse": nothing listens on the port
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("slow"); // the failure takes long enough to watch the window meanwhile
+
+    QTest::newRow("connection refused") << "refuse"
+                                        << "Couldn't connect to server" << false;
+    QTest::newRow("greeting 554") << "greeting554"
+                                  << "554 5.3.2 Service not available" << false;
+    QTest::newRow("MAIL rejected") << "reject-mail"
+                                   << "MAIL failed: 550 5.7.1 Sender address rejected" << false;
+    QTest::newRow("RCPT rejected")
+        << "reject-rcpt"
+        << "RCPT failed: 550 5.1.1 <ops@example.jp>: Recipient address rejected" << false;
+    QTest::newRow("DATA rejected")
+        << "reject-data"
+        << "DATA failed: 554 5.7.0 Transaction failed: message refused" << false;
+    QTest::newRow("no greeting") << "hang"
+                                 << "timed out" << true;
+    QTest::newRow("dropped in DATA") << "drop-in-data"
+                                     << "Failure when receiving data from the peer" << false;
+}
+
+void TestMailFaults::failedMailIsReportedOnce()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, expected);
+    QFETCH(bool, slow);
+
+    std::optional<SmtpServer> failing;
+    QString server = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    if (mode != u"refuse") {
+        failing.emplace(mode);
+        QVERIFY2(failing->isListening(), qPrintable(failing->errorString()));
+        server = failing->hostPort();
+    }
+    QVERIFY(m_sim->setRaw(HotRaw));
+    QVERIFY(m_sim->setBits(Rb1High));
+
+    BoxWatcher boxes(0);
+    m_shell = std::make_unique<Shell>(
+        AppHarness::writeSettings(*m_dir, m_sim->port(), alertSettings(server)));
+    m_form = m_shell->FormZARVIK_Mail();
+    // Long enough for a clock tick (2000 ms) to fall inside a wait for a silent server.
+    m_form->NMSMTP1->setTimeouts(2500, 4000);
+
+    // While the mail is on its way, a reply pushed by the board must still be shown.
+    bool pushedWhileSending = false;
+    bool shownWhileSending = false;
+    int ticksWhileSending = 0;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (!m_form->NMSMTP1->isSending())
+            return;
+        if (!pushedWhileSending) {
+            pushedWhileSending = true;
+            m_sim->setRaw(HotterRaw);
+            m_sim->push();
+        }
+        shownWhileSending = shownWhileSending || m_form->NowTemp->text() == HotterText;
+    });
+    connect(m_form->Timer1, &QTimer::timeout, this,
+            [&] { ticksWhileSending += m_form->NMSMTP1->isSending(); });
+    probe.start(10);
+    m_shell->show();
+
+    QVERIFY2(EventWait::until([&] { return !boxes.boxes().isEmpty(); }, 30000), "no error report");
+    QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));
+    const BoxWatcher::Box report = boxes.boxes().first();
+    QVERIFY2(report.text.contains(expected), qPrintable(report.text));
+    QVERIFY2(!report.text.trimmed().isEmpty(), "the report says nothing");
+    QCOMPARE(report.caption, QCoreApplication::applicationName());
+    QCOMPARE(report.icon, QMessageBox::Critical);
+    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QVERIFY(!m_form->alertState().SendFlagRB1H);
+    if (slow) {
+        QVERIFY2(shownWhileSending, "the window did not show a reply while the mail waited");
+        QVERIFY2(ticksWhileSending > 0, "the clock did not tick while the mail waited");
+    }
+
+    // Later passes and ticks leave the fired rules alone: no second attempt, no second report.
+    const quint64 passes = m_form->idlePass()->passCount();
+    QVERIFY(m_sim->setRaw(HotterRaw));
+    m_sim->clearRequests();
+    QVERIFY(EventWait::until([&] { return m_sim->requests().size() >= 2; }, 10000));
+    QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));
+    QVERIFY(m_form->idlePass()->passCount() > passes);
+    QCOMPARE(boxes.boxes().size(), 1);
+    QCOMPARE(boxes.mostOpenAtOnce(), 1);
+    if (failing)
+        QCOMPARE(failing->mailCount(), 0);
+    QCOMPARE(m_form->NowTemp->text(), HotterText);
+
+    // Reset with a working server: the upper rule fires again and its mail goes out.
+    SmtpServer healthy;
+    QVERIFY2(healthy.isListening(), qPrintable(healthy.errorString()));
+    m_shell->ToolSettingDlg()->EdtMailSrv->setText(healthy.hostPort());
+    m_form->BtnReset->click();
+    QVERIFY(EventWait::until([&] { return healthy.mailCount() >= 1; }, 15000));
+    const SmtpServer::Mail mail = healthy.mails().first();
+    QVERIFY2(mail.raw.contains("\r\nSubject: Over 30C \r\n"), mail.raw.constData());
+    QCOMPARE(mail.rcptTo, QStringList{QStringLiteral("ops@example.jp")});
+    // RB1 stays high, so only the temperature rule fires again.
+    QVERIFY(!mail.raw.contains("RB1"));
+    QVERIFY(m_form->alertState().SendFlagRB1H);
+
+    m_sim->clearRequests();
+    QVERIFY(EventWait::until([&] { return m_sim->requests().size() >= 1; }, 5000));
+    QCOMPARE(healthy.mailCount(), 1);
+    QCOMPARE(boxes.boxes().size(), 1);
+}
+
+int main(int argc, char* argv[])
+{
+    ZarvikApplication app(argc, argv);
+    TestMailFaults test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mailfaults.moc"

@@ -1,0 +1,344 @@
+// The real executable from outside, with the board at its default address. The test makes its
+// own network namespace first: 192.168.1.200 then exists only on this namespace's loopback.
+#include "support/SimBoard.h"
+#include "support/SmtpServer.h"
+#include "support/VirtualDisplay.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <sched.h>
+#include <sys/prctl.h>
+
+namespace {
+
+const QHostAddress BoardAddress(QStringLiteral("192.168.1.200"));
+constexpr quint16 BoardPort = 10001;
+constexpr qint64 TickMs = 2000;
+constexpr qint64 TickToleranceMs = 300;
+const QByteArray TemperatureRequest = QByteArray::fromHex("04a101");
+
+// Why the tests cannot run isolated; empty when they can.
+QString g_isolationProblem;
+
+QString enterPrivateNetwork()
+{
+    if (::unshare(CLONE_NEWNET) != 0)
+        return QStringLiteral("needs root for a private network namespace (unshare: %1)")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
+// Loopback up, carrying the board's default address; nothing else may be up.
+QString setUpLoopback()
+{
+    const QList<QStringList> commands = {
+        {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")},
+        {QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("192.168.1.200/32"),
+         QStringLiteral("dev"), QStringLiteral("lo")}};
+    for (const QStringList& arguments : commands) {
+        if (QProcess::execute(QStringLiteral("ip"), arguments) != 0)
+            return QStringLiteral("'ip %1' failed in the private namespace")
+                .arg(arguments.join(' '));
+    }
+    bool boardOnLoopback = false;
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        const bool loopback = interface.flags() & QNetworkInterface::IsLoopBack;
+        if (!loopback && (interface.flags() & QNetworkInterface::IsUp))
+            return QStringLiteral("not isolated: interface %1 is up").arg(interface.name());
+        for (const QNetworkAddressEntry& entry : interface.addressEntries())
+            boardOnLoopback = boardOnLoopback || (loopback && entry.ip() == BoardAddress);
+    }
+    return boardOnLoopback ? QString() : QStringLiteral("192.168.1.200 is not on loopback");
+}
+
+void dieWithParent()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
+
+struct IniKey {
+    QString section;
+    QString key;
+    QString value;
+};
+
+// The key lines of an INI file in file order; false when a line does not end in CR LF.
+bool readIni(const QString& path, QList<IniKey>* keys)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (!bytes.endsWith("\r\n") || bytes.count('\n') != bytes.count("\r\n"))
+        return false;
+    QString section;
+    for (const QString& line : QString::fromLatin1(bytes).split(QStringLiteral("\r\n"))) {
+        if (line.startsWith(u'[') && line.endsWith(u']'))
+            section = line.mid(1, line.size() - 2);
+        else if (line.contains(u'='))
+            keys->append({section, line.section(u'=', 0, 0), line.section(u'=', 1)});
+    }
+    return true;
+}
+
+const QStringList AllKeys = {"Location/Left", "Location/Top", "ZARVIK/Address", "ZARVIK/Port",
+                             "ZARVIK/Cycle",  "Temp/UTemp",   "Temp/LTemp",     "Temp/Check_U",
+                             "Temp/Check_L",  "Sensor/RB1",   "Sensor/RB0",     "Mail/Priority",
+                             "Mail/Address",  "Mail/User",    "Mail/From",      "Mail/To"};
+
+// Every key, in the file's order: an over-temperature alert mailed to a server on this
+// machine's standard SMTP port, the board left at its default address.
+const QString AlertIni = QStringLiteral("[Location]\r\nLeft=40\r\nTop=30\r\n"
+                                        "[ZARVIK]\r\nAddress=192.168.1.200\r\nPort=10001\r\n"
+                                        "Cycle=5000\r\n"
+                                        "[Temp]\r\nUTemp=30\r\nLTemp=0\r\nCheck_U=1\r\n"
+                                        "Check_L=0\r\n"
+                                        "[Sensor]\r\nRB1=2\r\nRB0=2\r\n"
+                                        "[Mail]\r\nPriority=1\r\nAddress=127.0.0.1\r\n"
+                                        "User=zarvik-e2e\r\nFrom=zarvik@example.jp\r\n"
+                                        "To=ops@example.jp\r\n");
+
+} // namespace
+
+class TestE2eDefault : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstRequestAtLaunchThenEveryTick();
+    void overTemperatureMailsOnce();
+    void sigtermSavesEveryKey_data();
+    void sigtermSavesEveryKey();
+
+private:
+    bool launch();
+    bool terminate(int* exitCode);
+    QString iniPath() const { return m_dir->filePath(QStringLiteral("ZARVIK_Mail.ini")); }
+
+    std::unique_ptr<VirtualDisplay> m_display; // none: offscreen
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_program;
+    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<SimBoard> m_sim;
+    QElapsedTimer m_clock;
+    qint64 m_simListeningAt = 0; // m_clock times
+    qint64 m_launchedAt = 0;
+};
+
+void TestE2eDefault::initTestCase()
+{
+    if (!g_isolationProblem.isEmpty())
+        QSKIP(qPrintable(g_isolationProblem));
+    if (!VirtualDisplay::available())
+        qWarning("Xvfb is missing: the program runs on the offscreen platform instead");
+}
+
+void TestE2eDefault::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    const QString executable = qEnvironmentVariable("ZARVIK_EXE");
+    QVERIFY2(QFile::exists(executable), "ZARVIK_EXE does not name the program");
+    // The settings file goes beside the executable, so the program runs from a copy.
+    m_program = m_dir->filePath(QStringLiteral("ZARVIK_Mail"));
+    QVERIFY(QFile::copy(executable, m_program));
+    QVERIFY(QFile::setPermissions(m_program, QFile::permissions(executable)));
+    m_clock.start();
+    m_sim = std::make_unique<SimBoard>();
+    QVERIFY(m_sim->start(BoardAddress, BoardPort));
+    m_simListeningAt = m_clock.elapsed();
+}
+
+void TestE2eDefault::cleanup()
+{
+    if (m_process && QTest::currentTestFailed())
+        qWarning().noquote() << "program state" << m_process->state() << "requests"
+                             << (m_sim ? m_sim->requests().size() : -1) << "output:\n"
+                             << m_process->readAll();
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    m_process.reset();
+    m_display.reset();
+    m_sim.reset();
+    m_dir.reset();
+}
+
+bool TestE2eDefault::launch()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (VirtualDisplay::available()) {
+        m_display = std::make_unique<VirtualDisplay>();
+        if (!m_display->start()) {
+            qWarning().noquote() << m_display->errorString();
+            return false;
+        }
+        environment.insert(QStringLiteral("DISPLAY"), m_display->display());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    } else {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(environment);
+    m_process->setWorkingDirectory(m_dir->path());
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setChildProcessModifier(dieWithParent);
+    m_launchedAt = m_clock.elapsed();
+    m_process->start(m_program, {});
+    return m_process->waitForStarted(10000);
+}
+
+bool TestE2eDefault::terminate(int* exitCode)
+{
+    m_process->terminate(); // SIGTERM
+    if (!m_process->waitForFinished(15000) || m_process->exitStatus() != QProcess::NormalExit)
+        return false;
+    *exitCode = m_process->exitCode();
+    return true;
+}
+
+void TestE2eDefault::firstRequestAtLaunchThenEveryTick()
+{
+    QVERIFY(!QFile::exists(iniPath()));
+    QVERIFY(launch());
+    QVERIFY(m_sim->waitForRequests(5, 20000));
+    const QList<SimBoard::Request> requests = m_sim->requests();
+
+    // The simulator's clock started before it said it listened, so this bounds the delay from
+    // above. A first request sent by the clock could not come before 2000 ms.
+    const qint64 firstAfterLaunch = requests[0].ms - (m_launchedAt - m_simListeningAt);
+    QVERIFY2(firstAfterLaunch < TickMs,
+             qPrintable(QStringLiteral("first request %1 ms after launch").arg(firstAfterLaunch)));
+    for (qsizetype i = 0; i < requests.size(); ++i) {
+        QCOMPARE(requests[i].bytes, TemperatureRequest);
+        QCOMPARE(requests[i].address, BoardAddress); // our own address, on loopback
+        QCOMPARE(requests[i].port, requests[0].port);
+        if (i == 0)
+            continue;
+        const qint64 gap = requests[i].ms - requests[i - 1].ms;
+        QVERIFY2(std::abs(gap - TickMs) <= TickToleranceMs,
+                 qPrintable(
+                     QStringLiteral("request %1 came %2 ms after the one before").arg(i).arg(gap)));
+    }
+    qInfo("first request %lld ms after launch", firstAfterLaunch);
+}
+
+void TestE2eDefault::overTemperatureMailsOnce()
+{
+    SmtpServer smtp(QStringLiteral("normal"), QStringLiteral("127.0.0.1"), 25);
+    QVERIFY2(smtp.isListening(), qPrintable(smtp.errorString()));
+    QFile ini(iniPath());
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(AlertIni.toLatin1());
+    ini.close();
+    QVERIFY(m_sim->setTemperature(31.5));
+
+    QVERIFY(launch());
+    QVERIFY(smtp.waitForMails(1, 20000));
+    // A few more ticks, each with a reply over the limit: the rule stays disarmed.
+    const qsizetype seen = m_sim->requests().size();
+    QVERIFY(m_sim->waitForRequests(int(seen) + 3, 10000));
+    QCOMPARE(smtp.mailCount(), 1);
+
+    const SmtpServer::Mail mail = smtp.mails().first();
+    const qsizetype headerEnd = mail.raw.indexOf("\r\n\r\n");
+    QVERIFY(headerEnd > 0);
+    const QByteArray header = "\r\n" + mail.raw.left(headerEnd + 2);
+    const QByteArray body = mail.raw.mid(headerEnd + 4);
+    QVERIFY2(header.contains("\r\nSubject: Over 30C \r\n"), header.constData());
+    QVERIFY2(header.contains("\r\nContent-Type: text/plain; charset=\"iso-2022-jp\"\r\n"),
+             header.constData());
+    QVERIFY2(header.contains("\r\nX-Priority: 3\r\n"), header.constData());
+    QCOMPARE(body, QByteArray("Message <Upper Temp>\r\n"));
+    QCOMPARE(mail.mailFrom, QStringLiteral("zarvik@example.jp"));
+    QCOMPARE(mail.rcptTo, QStringList{QStringLiteral("ops@example.jp")});
+    QCOMPARE(mail.ehlo, QStringLiteral("zarvik-e2e"));
+
+    int exitCode = -1;
+    QVERIFY(terminate(&exitCode));
+    QCOMPARE(exitCode, 0);
+}
+
+void TestE2eDefault::sigtermSavesEveryKey_data()
+{
+    QTest::addColumn<QString>("prepared");   // the INI before the start; empty: none
+    QTest::addColumn<QStringList>("values"); // in the order of AllKeys
+    QTest::newRow("no settings file") << QString() << QStringList{"0",     "0",    "192.168.1.200",
+                                                                  "10001", "5000", "100",
+                                                                  "0",     "0",    "0",
+                                                                  "2",     "2",    "2",
+                                                                  "",      "",     "",
+                                                                  ""};
+    QTest::newRow("alert settings") << AlertIni
+                                    << QStringList{"40",
+                                                   "30",
+                                                   "192.168.1.200",
+                                                   "10001",
+                                                   "5000",
+                                                   "30",
+                                                   "0",
+                                                   "1",
+                                                   "0",
+                                                   "2",
+                                                   "2",
+                                                   "1",
+                                                   "127.0.0.1",
+                                                   "zarvik-e2e",
+                                                   "zarvik@example.jp",
+                                                   "ops@example.jp"};
+}
+
+void TestE2eDefault::sigtermSavesEveryKey()
+{
+    QFETCH(QString, prepared);
+    QFETCH(QStringList, values);
+    if (!prepared.isEmpty()) {
+        QFile ini(iniPath());
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(prepared.toLatin1());
+    }
+    QVERIFY(m_sim->setTemperature(20.0)); // under every limit: no mail is due
+
+    QVERIFY(launch());
+    QVERIFY(m_sim->waitForRequests(2, 10000)); // up and ticking
+    int exitCode = -1;
+    QVERIFY2(terminate(&exitCode), "the program did not end on SIGTERM");
+    QCOMPARE(exitCode, 0);
+
+    QList<IniKey> keys;
+    QVERIFY2(readIni(iniPath(), &keys), "no settings file with CR LF lines");
+    QStringList names;
+    QStringList saved;
+    for (const IniKey& key : keys) {
+        names.append(key.section + u'/' + key.key);
+        saved.append(key.value);
+    }
+    QCOMPARE(names, AllKeys);
+    QCOMPARE(saved, values);
+}
+
+int main(int argc, char* argv[])
+{
+    // Before anything else: the namespace must hold for every process this test starts.
+    g_isolationProblem = enterPrivateNetwork();
+    QCoreApplication app(argc, argv);
+    if (g_isolationProblem.isEmpty())
+        g_isolationProblem = setUpLoopback();
+    TestE2eDefault test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_default.moc"

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+// Watches the application's message boxes: records each box as it is shown, tracks how many
+// are visible at once (from show and hide events, so no short-lived box is missed) and can
+// close each box some time after it appeared.
+class BoxWatcher : public QObject {
+    Q_OBJECT
+public:
+    struct Box {
+        QString caption;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    };
+
+    // closeAfterMs < 0: never close; 0: close as soon as seen.
+    explicit BoxWatcher(int closeAfterMs = 0, QObject* parent = nullptr);
+    ~BoxWatcher() override;
+
+    QList<Box> boxes() const { return m_boxes; }
+    int mostOpenAtOnce() const { return m_mostOpen; }
+    int openNow() const { return m_open; }
+    void setCloseAfter(int ms) { m_closeAfterMs = ms; }
+    void closeAll();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void closeDue();
+
+    QList<Box> m_boxes;
+    QList<QPair<QPointer<QMessageBox>, qint64>> m_shownAt;
+    int m_open = 0;
+    int m_mostOpen = 0;
+    int m_closeAfterMs;
+    QTimer m_timer;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+class QProcess;
+
+// Makes a test peer die with the test: a crashed or killed test leaves no stray peer behind.
+void dieWithParent(QProcess& process);
