@@ -1,0 +1,474 @@
+#!/usr/bin/python3
+"""Runs ZARVIK Mail's benchmarks and prints a markdown report (progress goes to stderr).
+
+Run it through bench/run.sh, which builds first and isolates the network: every peer here is on
+127.0.0.1, and the program is only ever started with a settings file naming 127.0.0.1 and the
+simulator's port. All times are CLOCK_MONOTONIC, the clock the C++ benchmark and the SMTP sink
+stamp with too.
+"""
+
+import argparse
+import datetime
+import os
+import re
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+CLK_TCK = os.sysconf("SC_CLK_TCK")
+REPLIES = 10_000
+IDLE_SECONDS = 60
+POLL_MS = 2000
+TARGETS = {"idle": 0.5, "rss": 60.0, "start": 1.5, "mail": 1.3}
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def now_ns():
+    return time.monotonic_ns()
+
+
+def stop(process, timeout=10):
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+class Simulator:
+    """zarvik-sim on 127.0.0.1 with a free port; each request line is stamped when it arrives."""
+
+    def __init__(self, exe):
+        self.process = subprocess.Popen([exe, "--port", "0"], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.cond = threading.Condition()
+        self.port = None
+        self.requests = []  # (arrival ns, sender port)
+        threading.Thread(target=self._read, daemon=True).start()
+        self._wait(lambda: self.port, 10, "the simulator did not start")
+
+    def _read(self):
+        for raw in iter(self.process.stdout.readline, b""):
+            ns = now_ns()
+            line = raw.decode(errors="replace")
+            with self.cond:
+                if m := re.match(r"listening 127\.0\.0\.1:(\d+)", line):
+                    self.port = int(m.group(1))
+                elif m := re.match(r"request .* from 127\.0\.0\.1:(\d+) at", line):
+                    self.requests.append((ns, int(m.group(1))))
+                self.cond.notify_all()
+
+    def _wait(self, predicate, timeout, what):
+        with self.cond:
+            if not self.cond.wait_for(predicate, timeout):
+                raise RuntimeError(what)
+            return predicate()
+
+    def first_request_after(self, start_ns, timeout=30):
+        """(arrival ns, sender port) of the first request that arrived after start_ns."""
+        def found():
+            return next((r for r in self.requests if r[0] >= start_ns), None)
+        return self._wait(found, timeout, "no request reached the simulator")
+
+    def close(self):
+        stop(self.process)
+
+
+class Display:
+    """One Xvfb for every window of the run, or Qt's offscreen platform without Xvfb."""
+
+    def __init__(self, workdir):
+        self.env = dict(os.environ)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        runtime = os.path.join(workdir, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        self.env["XDG_RUNTIME_DIR"] = runtime
+        self.process = None
+        if not shutil.which("Xvfb"):
+            self.env["QT_QPA_PLATFORM"] = "offscreen"
+            self.name = "offscreen (no Xvfb)"
+            return
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            # -noreset: a client that connects while the server resets after the last one left
+            # can wait forever.
+            ["Xvfb", "-displayfd", str(write_end), "-noreset", "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + number
+        self.name = "Xvfb :" + number
+
+    def close(self):
+        if self.process:
+            stop(self.process)
+
+
+class Launcher:
+    """Starts the real program (a copy beside its own settings file) and the minimal peer."""
+
+    def __init__(self, build, workdir, display):
+        self.dir = os.path.join(workdir, "app")
+        os.makedirs(self.dir)
+        self.exe = os.path.join(self.dir, "ZARVIK_Mail")
+        shutil.copy2(os.path.join(build, "app", "ZARVIK_Mail"), self.exe)
+        self.ini = os.path.join(self.dir, "ZARVIK_Mail.ini")
+        self.peer = os.path.join(build, "bench", "minimal_sender")
+        self.env = display.env
+        self.log = open(os.path.join(workdir, "program.log"), "ab")
+
+    def program(self, board_port):
+        # Written anew each time (the program saves its settings on exit); the board and the
+        # mail server are on 127.0.0.1 and no alert rule is checked.
+        lines = ["[Location]", "Left=0", "Top=0",
+                 "[ZARVIK]", "Address=127.0.0.1", f"Port={board_port}", f"Cycle={POLL_MS}",
+                 "[Temp]", "UTemp=100", "LTemp=0", "Check_U=0", "Check_L=0",
+                 "[Sensor]", "RB1=2", "RB0=2",
+                 "[Mail]", "Priority=2", "Address=127.0.0.1:25"]
+        with open(self.ini, "w", newline="") as out:
+            out.write("\r\n".join(lines) + "\r\n")
+        with open(self.ini) as check:
+            if "\nAddress=127.0.0.1\n" not in check.read():
+                raise RuntimeError("refusing to start the program: board not on 127.0.0.1")
+        return subprocess.Popen([self.exe], cwd=self.dir, env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=self.log)
+
+    def minimal(self, board_port, poll_ms=None):
+        args = [self.peer, str(board_port)] + (["--poll", str(poll_ms)] if poll_ms else [])
+        return subprocess.Popen(args, cwd=self.dir, env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+
+def start_and_wait(sim, launch):
+    """Starts a process and returns it, the time from exec to its first request and its port."""
+    start = now_ns()
+    process = launch()
+    try:
+        arrival, port = sim.first_request_after(start)
+    except RuntimeError as error:
+        state = "running" if process.poll() is None else f"ended with {process.returncode}"
+        stop(process)
+        raise RuntimeError(f"{error} ({' '.join(process.args)}: {state})") from None
+    return process, (arrival - start) / 1e6, port
+
+
+def cpu_ticks(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])  # utime, stime
+
+
+def rss_mib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    raise RuntimeError("no VmRSS")
+
+
+def udp_drops(port):
+    drops = 0
+    for table in ("/proc/net/udp", "/proc/net/udp6"):
+        with open(table) as rows:
+            for row in list(rows)[1:]:
+                fields = row.split()
+                if int(fields[1].rsplit(":", 1)[1], 16) == port:
+                    drops += int(fields[-1])
+    return drops
+
+
+def send_replies(port, count):
+    """Correct 8-byte replies, paced (100 per 10 ms) so a program that keeps up loses none."""
+    replies = [bytes([0, 0, 0, 0, 0, 60, 0, 0]), bytes([0, 0, 0, 0, 0, 61, 0, 0])]
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+        for i in range(count):
+            sender.sendto(replies[i & 1], ("127.0.0.1", port))
+            if i % 100 == 99:
+                time.sleep(0.01)
+
+
+def start_run(sim, launcher):
+    """Item 3: exec to first request, the program and the peer alternately."""
+    _, program_ms, _ = measure_start(sim, launcher.program)
+    _, peer_ms, _ = measure_start(sim, launcher.minimal)
+    return program_ms, peer_ms
+
+
+def measure_start(sim, launch):
+    process, ms, port = start_and_wait(sim, lambda: launch(sim.port))
+    stop(process)
+    return process, ms, port
+
+
+def idle_and_memory_run(sim, launcher, with_idle):
+    """Items 1 and 2 for the program and the polling peer, side by side."""
+    program, _, program_port = start_and_wait(sim, lambda: launcher.program(sim.port))
+    peer, _, peer_port = start_and_wait(sim, lambda: launcher.minimal(sim.port, POLL_MS))
+    try:
+        time.sleep(3)  # first paint and first polls
+        result = {"rss_start": (rss_mib(program.pid), rss_mib(peer.pid))}
+        if with_idle:
+            before = (now_ns(), cpu_ticks(program.pid), cpu_ticks(peer.pid))
+            time.sleep(IDLE_SECONDS)
+            after = (now_ns(), cpu_ticks(program.pid), cpu_ticks(peer.pid))
+            seconds = (after[0] - before[0]) / 1e9
+            result["idle"] = tuple(100 * (after[i] - before[i]) / CLK_TCK / seconds
+                                   for i in (1, 2))
+        drops = (udp_drops(program_port), udp_drops(peer_port))
+        send_replies(program_port, REPLIES)
+        send_replies(peer_port, REPLIES)
+        time.sleep(1.5)
+        result["rss_after"] = (rss_mib(program.pid), rss_mib(peer.pid))
+        result["drops"] = (udp_drops(program_port) - drops[0], udp_drops(peer_port) - drops[1])
+        if program.poll() is not None or peer.poll() is not None:
+            raise RuntimeError("the program or the peer ended during the run")
+        return result
+    finally:
+        stop(program)
+        stop(peer)
+
+
+def curl_command(port, message):
+    return ["curl", "-sS", "--noproxy", "*", "-w", "%{time_total}",
+            f"smtp://127.0.0.1:{port}/zarvik-bench", "--mail-from", "zarvik@localhost",
+            "--mail-rcpt", "bench@localhost", "--upload-file", message]
+
+
+def inprocess_run(build, workdir, samples, mails, with_curl):
+    """Items 4 to 6 in bench_inprocess, and curl sending the same mail to the same server."""
+    message = os.path.join(workdir, "first.eml")
+    sink = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(__file__),
+                                                              "quiet_smtp.py"),
+                             "--save-first", message], stdout=subprocess.PIPE, text=True)
+    try:
+        port = int(sink.stdout.readline().split()[1])
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen",
+                   XDG_RUNTIME_DIR=os.path.join(workdir, "runtime"))
+        done = subprocess.run([os.path.join(build, "bench", "bench_inprocess"), "--smtp-port",
+                               str(port), "--samples", str(samples), "--mails", str(mails)],
+                              env=env, capture_output=True, text=True, timeout=600)
+        if done.returncode != 0:
+            raise RuntimeError("bench_inprocess failed: " + done.stderr.strip())
+        values, program_mails = {}, []
+        for line in done.stdout.splitlines():
+            name, *rest = line.split()
+            if name == "mail":
+                program_mails.append((int(rest[0]), int(rest[1])))
+            elif name != "mail_warmup":
+                values[name] = float(rest[0])
+        curl_mails = []
+        for i in range(mails + 1 if with_curl else 0):
+            start = now_ns()
+            sent = subprocess.run(curl_command(port, message), capture_output=True, text=True,
+                                  timeout=60)
+            end = now_ns()
+            if sent.returncode != 0:
+                raise RuntimeError("curl failed: " + sent.stderr.strip())
+            if i > 0:  # the first one is a warm-up, as for the program
+                curl_mails.append((start, end, float(sent.stdout) * 1000))
+    finally:
+        stop(sink)
+    accepted = [int(line.split()[1]) for line in sink.stdout if line.startswith("accepted")]
+
+    def accepted_within(start, end):
+        return next((a for a in accepted if start <= a <= end), None)
+
+    program_accept = [(accepted_within(s, e) - s) / 1e6 for s, e in program_mails]
+    values["mail_accept_ms"] = statistics.median(program_accept)
+    values["mail_pass_ms"] = statistics.median([(e - s) / 1e6 for s, e in program_mails])
+    if curl_mails:
+        values["curl_accept_ms"] = statistics.median(
+            [(accepted_within(s, e) - s) / 1e6 for s, e, _ in curl_mails])
+        values["curl_wall_ms"] = statistics.median([(e - s) / 1e6 for s, e, _ in curl_mails])
+        values["curl_total_ms"] = statistics.median([t for _, _, t in curl_mails])
+    return values
+
+
+def machine():
+    model = "unknown"
+    with open("/proc/cpuinfo") as cpu:
+        for line in cpu:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as mem:
+        total = int(mem.readline().split()[1]) / 1024 / 1024
+    return f"{os.cpu_count()} CPUs, {model}, {total:.1f} GiB memory"
+
+
+def spread(values, fmt, unit=""):
+    """Median, then the range over the runs in brackets."""
+    text = fmt.format(statistics.median(values))
+    if len(values) > 1:
+        text += f" ({fmt.format(min(values))}–{fmt.format(max(values))})"
+    return text + unit
+
+
+def verdict(ok):
+    return "met" if ok else "**not met**"
+
+
+def report(args, display_name, runs, starts, inproc, elapsed):
+    rows, verdicts = [], []
+    load = os.getloadavg()
+    print(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC")
+    print(f"- Machine: {machine()}; load average at the end {load[0]:.2f} {load[1]:.2f} "
+          f"{load[2]:.2f}")
+    print(f"- Command: `{args.command}` ({elapsed:.0f} s)")
+    print(f"- Windows on {display_name}. Each cell: median over {args.runs} runs (item 3: "
+          f"{len(starts)} starts of each, alternating), then (min–max) over the runs.")
+    print()
+    print("| # | measure | ZARVIK Mail | peer | peer is | target | result |")
+    print("|---|---|---|---|---|---|---|")
+    peer_name = f"minimal_sender --poll {POLL_MS}"
+
+    def col(results, key, fmt, unit=""):
+        return spread([r[key] for r in results], fmt, unit)
+
+    def both(results, key):
+        return [r[key][0] for r in results], [r[key][1] for r in results]
+
+    idle_runs = [r for r in runs if "idle" in r]
+    if idle_runs:
+        program, peer = both(idle_runs, "idle")
+        ok = statistics.median(program) < TARGETS["idle"]
+        rows.append(("1", f"idle CPU over {IDLE_SECONDS} s, polling every {POLL_MS} ms (share "
+                     "of one core)", spread(program, "{:.3f}", " %"),
+                     spread(peer, "{:.3f}", " %"), peer_name, "< 0.5 %", verdict(ok)))
+        verdicts.append(f"1. Idle CPU under 0.5 % of a core: {verdict(ok)}.")
+    else:
+        rows.append(("1", "idle CPU", "skipped (--quick)", "", "", "< 0.5 %", "not measured"))
+        verdicts.append("1. Idle CPU: not measured (--quick).")
+
+    worst = 0.0
+    for key, label in (("rss_start", "VmRSS after start"),
+                       ("rss_after", f"VmRSS after {REPLIES:,} replies")):
+        program, peer = both(runs, key)
+        worst = max(worst, statistics.median(program))
+        rows.append(("2", label, spread(program, "{:.1f}", " MiB"), spread(peer, "{:.1f}", " MiB"),
+                     peer_name, "< 60 MiB", verdict(statistics.median(program) < TARGETS["rss"])))
+    drops = max(r["drops"][0] for r in runs)
+    verdicts.append(f"2. Resident memory under 60 MiB: {verdict(worst < TARGETS['rss'])} "
+                    f"(largest median {worst:.1f} MiB; replies the kernel dropped for the program, "
+                    f"most in a run: {drops}).")
+
+    program = [p for p, _ in starts]
+    peer = [q for _, q in starts]
+    ratio = statistics.median(program) / statistics.median(peer)
+    ok = ratio <= TARGETS["start"]
+    rows.append(("3", "exec to first request received by the simulator",
+                 spread(program, "{:.1f}", " ms"),
+                 f"{spread(peer, '{:.1f}', ' ms')}; ratio {ratio:.2f}×",
+                 "minimal_sender: QApplication, one QLabel, one datagram", "≤ 1.5× peer",
+                 verdict(ok)))
+    verdicts.append(f"3. Start to first request within 1.5× the minimal program: {verdict(ok)} "
+                    f"({ratio:.2f}×).")
+
+    rows.append(("4", "reply sent to NowTemp text changed, median / p99",
+                 col(inproc, "display_median_us", "{:.0f}") + " / " +
+                 col(inproc, "display_p99_us", "{:.0f}", " µs"), "", "", "", "no target"))
+    rows.append(("4", "reply sent to the next idle (alert) pass done, median / p99",
+                 col(inproc, "pass_median_us", "{:.0f}") + " / " +
+                 col(inproc, "pass_p99_us", "{:.0f}", " µs"), "", "", "", "no target"))
+
+    program = [r["mail_accept_ms"] for r in inproc]
+    cell = (spread(program, "{:.2f}", " ms") + "; whole pass " +
+            col(inproc, "mail_pass_ms", "{:.2f}", " ms"))
+    if "curl_accept_ms" in inproc[0]:
+        curl = [r["curl_accept_ms"] for r in inproc]
+        ratio = statistics.median(program) / statistics.median(curl)
+        ok = ratio <= TARGETS["mail"]
+        rows.append(("5", "alert pass start to mail accepted by the SMTP server", cell,
+                     f"{spread(curl, '{:.2f}', ' ms')}; ratio {ratio:.2f}×",
+                     "curl CLI, exec to accepted (curl's own time_total " +
+                     col(inproc, "curl_total_ms", "{:.2f}", " ms") + ")", "≤ 1.3× peer",
+                     verdict(ok)))
+        verdicts.append(f"5. Alert to mail accepted within 1.3× curl: {verdict(ok)} "
+                        f"({ratio:.2f}×).")
+    else:
+        rows.append(("5", "alert pass start to mail accepted by the SMTP server", cell,
+                     "curl not installed", "curl CLI", "≤ 1.3× peer", "not compared"))
+        verdicts.append("5. Alert to mail: not compared (curl is not installed).")
+    rows.append(("6", "decoding throughput under a flood of correct replies",
+                 col(inproc, "flood_rate", "{:,.0f}", " replies/s"), "", "", "", "no target"))
+
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+    print()
+    for line in verdicts:
+        print(line)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--quick", action="store_true", help=f"skip the {IDLE_SECONDS}-s items")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--samples", type=int, default=1000, help="replies timed per run")
+    parser.add_argument("--mails", type=int, default=50, help="mails timed per run")
+    parser.add_argument("--command", default="bench/measure.py")
+    args = parser.parse_args()
+
+    began = time.monotonic()
+    with_curl = shutil.which("curl") is not None
+    if not with_curl:
+        log("curl is not installed (Debian package curl): item 5 runs without its peer")
+    workdir = tempfile.mkdtemp(prefix="zarvik-bench-")
+    display = sim = None
+    try:
+        display = Display(workdir)
+        launcher = Launcher(args.build, workdir, display)
+        sim = Simulator(os.path.join(args.build, "tools", "zarvik-sim"))
+
+        # Starts are quick and vary most: three times as many.
+        log(f"start-up ({display.name}): one warm-up each, then {3 * args.runs} of each")
+        start_run(sim, launcher)
+        starts = []
+        for run in range(3 * args.runs):
+            starts.append(start_run(sim, launcher))
+            log(f"  run {run + 1}: program {starts[-1][0]:.1f} ms, peer {starts[-1][1]:.1f} ms")
+
+        what = "memory" if args.quick else f"idle CPU over {IDLE_SECONDS} s and memory"
+        log(f"{what}: {args.runs} runs")
+        runs = []
+        for run in range(args.runs):
+            runs.append(idle_and_memory_run(sim, launcher, not args.quick))
+            log(f"  run {run + 1}: {runs[-1]}")
+
+        log(f"in-process: {args.runs} runs")
+        inproc = []
+        for run in range(args.runs):
+            inproc.append(inprocess_run(args.build, workdir, args.samples, args.mails, with_curl))
+            log(f"  run {run + 1}: " + ", ".join(f"{k} {v:.1f}" for k, v in inproc[-1].items()))
+    except Exception:
+        program_log = os.path.join(workdir, "program.log")
+        if os.path.exists(program_log):
+            with open(program_log, errors="replace") as text:
+                log("program's output (last lines):\n" + "".join(text.readlines()[-20:]))
+        raise
+    finally:
+        if sim:
+            sim.close()
+        if display:
+            display.close()
+        shutil.rmtree(workdir, ignore_errors=True)
+    report(args, display.name, runs, starts, inproc, time.monotonic() - began)
+
+
+if __name__ == "__main__":
+    main()
