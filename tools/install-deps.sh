@@ -9,7 +9,7 @@ packages=(
     python3-aiosmtpd
     xvfb xauth imagemagick fonts-noto-cjk
     iproute2 util-linux procps
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev curl
 )
 
 missing=()
