@@ -4,7 +4,8 @@
 
 #include <limits>
 
-void SendFlagClr(AlertState& state) {
+void SendFlagClr(AlertState& state)
+{
     state.SendFlagUTemp = true;
     state.SendFlagLTemp = true;
     state.SendFlagRB1L = true;
@@ -15,9 +16,12 @@ void SendFlagClr(AlertState& state) {
 
 LimitError::LimitError(const QString& text)
     : std::runtime_error(
-          QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString()) {}
+          QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString())
+{
+}
 
-std::optional<int> parseLimit(const QString& text) {
+std::optional<int> parseLimit(const QString& text)
+{
     const QString trimmed = text.trimmed();
     qsizetype i = 0;
     bool negative = false;
@@ -43,7 +47,8 @@ std::optional<int> parseLimit(const QString& text) {
 namespace {
 
 // Converts a limit, or ends the pass: loudly for a text not yet reported, quietly after that.
-std::optional<int> limitOrStop(const QString& text, std::optional<QString>& reported) {
+std::optional<int> limitOrStop(const QString& text, std::optional<QString>& reported)
+{
     if (const auto limit = parseLimit(text)) {
         reported.reset();
         return limit;
@@ -77,7 +82,8 @@ const InputRule inputRules[] = {
      &AlertConfig::rb0Memo, u"RB0 is \"H\". ", u"RB0が\"H\"になりました"},
 };
 
-bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising) {
+bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising)
+{
     const bool now = readings.PortBits & mask;
     const bool before = readings.PrevPortBits & mask;
     return rising ? (now && !before) : (!now && before);
@@ -85,7 +91,8 @@ bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising) {
 
 } // namespace
 
-bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config) {
+bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config)
+{
     state.MailBody.clear();
     state.MailSubject.clear();
 

@@ -14,7 +14,8 @@ constexpr char32_t kGeta = 0x3013;
 
 // CP932 decodes a few JIS symbols to different code points than JIS X 0208 uses; the settings
 // file is CP932, so these meet the mail text often.
-char32_t jisLookAlike(char32_t c) {
+char32_t jisLookAlike(char32_t c)
+{
     switch (c) {
     case 0xFF5E: // FULLWIDTH TILDE -> WAVE DASH
         return 0x301C;
@@ -35,12 +36,14 @@ char32_t jisLookAlike(char32_t c) {
     }
 }
 
-bool isControl(char32_t c) {
+bool isControl(char32_t c)
+{
     return (c < 0x20 && c != '\t') || c == 0x7F || (c >= 0x80 && c < 0xA0);
 }
 
 // Splits iconv's output for one character, "[ESC seq] bytes [ESC ( B]", into a glyph.
-std::optional<Glyph> parse(const QByteArray& out) {
+std::optional<Glyph> parse(const QByteArray& out)
+{
     Glyph glyph;
     qsizetype i = 0;
     if (out.startsWith(kEsc)) {
@@ -69,7 +72,8 @@ std::optional<Glyph> parse(const QByteArray& out) {
 class Mapper {
 public:
     // The glyph of one character as iconv knows it, without any fallback.
-    std::optional<Glyph> direct(char32_t c) {
+    std::optional<Glyph> direct(char32_t c)
+    {
         c = jisLookAlike(c);
         if (isControl(c))
             return std::nullopt;
@@ -89,7 +93,8 @@ public:
     }
 
     // The glyphs of `text` (one character, or one with its voicing mark) through NFKC.
-    std::optional<QList<Glyph>> normalized(const QString& text) {
+    std::optional<QList<Glyph>> normalized(const QString& text)
+    {
         const QString nfkc = text.normalized(QString::NormalizationForm_KC);
         if (nfkc == text)
             return std::nullopt;
@@ -107,13 +112,15 @@ private:
     QHash<char32_t, std::optional<Glyph>> m_cache;
 };
 
-bool isVoicingMark(char32_t c) {
+bool isVoicingMark(char32_t c)
+{
     return c == 0xFF9E || c == 0xFF9F || c == 0x3099 || c == 0x309A;
 }
 
 } // namespace
 
-QList<Glyph> glyphs(const QString& text) {
+QList<Glyph> glyphs(const QString& text)
+{
     Mapper mapper;
     const Glyph geta = *mapper.direct(kGeta);
     const QList<uint> ucs4 = text.toUcs4();
@@ -141,7 +148,8 @@ QList<Glyph> glyphs(const QString& text) {
     return result;
 }
 
-QList<QByteArray> encode(const QString& text, int firstMax, int restMax) {
+QList<QByteArray> encode(const QString& text, int firstMax, int restMax)
+{
     QList<QByteArray> pieces;
     QByteArray piece;
     QByteArray state;

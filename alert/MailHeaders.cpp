@@ -2,7 +2,8 @@
 
 namespace {
 
-qsizetype indexOf(const QList<MailHeader>& items, const QString& name) {
+qsizetype indexOf(const QList<MailHeader>& items, const QString& name)
+{
     for (qsizetype i = 0; i < items.size(); ++i) {
         if (items[i].name.compare(name, Qt::CaseInsensitive) == 0)
             return i;
@@ -12,7 +13,8 @@ qsizetype indexOf(const QList<MailHeader>& items, const QString& name) {
 
 } // namespace
 
-void MailHeaders::set(const QString& name, const QString& value) {
+void MailHeaders::set(const QString& name, const QString& value)
+{
     const qsizetype at = indexOf(m_items, name);
     if (at < 0)
         m_items.append({name, value});
@@ -20,17 +22,20 @@ void MailHeaders::set(const QString& name, const QString& value) {
         m_items[at].value = value;
 }
 
-void MailHeaders::remove(const QString& name) {
+void MailHeaders::remove(const QString& name)
+{
     const qsizetype at = indexOf(m_items, name);
     if (at >= 0)
         m_items.removeAt(at);
 }
 
-bool MailHeaders::contains(const QString& name) const {
+bool MailHeaders::contains(const QString& name) const
+{
     return indexOf(m_items, name) >= 0;
 }
 
-QString MailHeaders::value(const QString& name) const {
+QString MailHeaders::value(const QString& name) const
+{
     const qsizetype at = indexOf(m_items, name);
     return at < 0 ? QString() : m_items[at].value;
 }

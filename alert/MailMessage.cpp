@@ -13,7 +13,8 @@ constexpr int kMaxLineBytes = 998;
 
 } // namespace
 
-MailHeaders MailMessage::standardHeaders(const QDateTime& now) const {
+MailHeaders MailMessage::standardHeaders(const QDateTime& now) const
+{
     MailHeaders headers;
     headers.set(QStringLiteral("Date"), rfc5322Date(now));
     headers.set(QStringLiteral("From"), m_from);
@@ -27,7 +28,8 @@ MailHeaders MailMessage::standardHeaders(const QDateTime& now) const {
     return headers;
 }
 
-QByteArray MailMessage::compose(const MailHeaders& headers) const {
+QByteArray MailMessage::compose(const MailHeaders& headers) const
+{
     MailHeaders all = standardHeaders();
     for (const MailHeader& header : headers.items())
         all.set(header.name, header.value);
@@ -39,7 +41,8 @@ QByteArray MailMessage::compose(const MailHeaders& headers) const {
     return out;
 }
 
-QByteArray MailMessage::encodeBody(const QString& body) {
+QByteArray MailMessage::encodeBody(const QString& body)
+{
     QString text = body;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
     if (text.endsWith(u'\n'))
@@ -54,7 +57,8 @@ QByteArray MailMessage::encodeBody(const QString& body) {
     return out;
 }
 
-QString MailMessage::rfc5322Date(const QDateTime& time) {
+QString MailMessage::rfc5322Date(const QDateTime& time)
+{
     const int offset = time.offsetFromUtc() / 60;
     const int minutes = std::abs(offset);
     return QLocale::c().toString(time, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss ")) +
@@ -64,7 +68,8 @@ QString MailMessage::rfc5322Date(const QDateTime& time) {
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString MailMessage::messageId() const {
+QString MailMessage::messageId() const
+{
     // The domain of the sender when it is a plain host name, so the id is unique and ours.
     static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*$"));
     const QString address = HeaderEncoding::addressPart(m_from);

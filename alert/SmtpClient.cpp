@@ -13,7 +13,8 @@ namespace {
 
 // Runs the session on a worker thread while this thread keeps serving timers, sockets and
 // repaints, but no user input that could start another mail or close the window under us.
-QString runWhileServingEvents(const SmtpJob& job) {
+QString runWhileServingEvents(const SmtpJob& job)
+{
     QString error;
     std::atomic<bool> abort = false;
     if (!QCoreApplication::instance())
@@ -34,7 +35,8 @@ QString runWhileServingEvents(const SmtpJob& job) {
     return error;
 }
 
-QByteArray utf8AddressPart(const QString& text) {
+QByteArray utf8AddressPart(const QString& text)
+{
     return HeaderEncoding::addressPart(text).toUtf8();
 }
 
@@ -42,12 +44,14 @@ QByteArray utf8AddressPart(const QString& text) {
 
 SmtpClient::SmtpClient() = default;
 
-void SmtpClient::setTimeouts(int connectMs, int totalMs) {
+void SmtpClient::setTimeouts(int connectMs, int totalMs)
+{
     m_connectTimeoutMs = connectMs;
     m_totalTimeoutMs = totalMs;
 }
 
-void SmtpClient::connectToServer() {
+void SmtpClient::connectToServer()
+{
     if (m_sending)
         throw SmtpError(QStringLiteral("The previous mail is still being sent"));
     m_endpoint = SmtpEndpoint::parse(m_host);
@@ -60,14 +64,16 @@ void SmtpClient::connectToServer() {
         m_onConnected();
 }
 
-void SmtpClient::clearParameters() {
+void SmtpClient::clearParameters()
+{
     m_body.clear();
     m_recipients.clear();
     m_sender.clear();
     m_subject.clear();
 }
 
-void SmtpClient::sendMail() {
+void SmtpClient::sendMail()
+{
     if (m_sending)
         throw SmtpError(QStringLiteral("The previous mail is still being sent"));
     if (!m_connected)
@@ -75,7 +81,8 @@ void SmtpClient::sendMail() {
     m_sending = true;
     struct Finish {
         SmtpClient* client;
-        ~Finish() {
+        ~Finish()
+        {
             client->clearParameters();
             client->m_sending = false;
         }

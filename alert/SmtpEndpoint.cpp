@@ -7,11 +7,13 @@
 
 namespace {
 
-[[noreturn]] void invalid(const QString& text, const char* why) {
+[[noreturn]] void invalid(const QString& text, const char* why)
+{
     throw SmtpError(QStringLiteral("Invalid SMTP server \"%1\": %2").arg(text, QLatin1String(why)));
 }
 
-int parsePort(const QString& text, const QString& portText) {
+int parsePort(const QString& text, const QString& portText)
+{
     bool ok = !portText.isEmpty() && portText.size() <= 5;
     for (const QChar c : portText)
         ok = ok && c >= u'0' && c <= u'9';
@@ -23,7 +25,8 @@ int parsePort(const QString& text, const QString& portText) {
 
 } // namespace
 
-SmtpEndpoint SmtpEndpoint::parse(const QString& text) {
+SmtpEndpoint SmtpEndpoint::parse(const QString& text)
+{
     const QString server = text.trimmed();
     if (server.isEmpty())
         throw SmtpError(QStringLiteral("No SMTP server is set"));
@@ -56,7 +59,8 @@ SmtpEndpoint SmtpEndpoint::parse(const QString& text) {
     return endpoint;
 }
 
-QByteArray SmtpEndpoint::url(const QString& ehloName) const {
+QByteArray SmtpEndpoint::url(const QString& ehloName) const
+{
     const QByteArray hostPart = host.contains(u':') ? '[' + host.toUtf8() + ']' : host.toUtf8();
     QString name = HeaderEncoding::singleLine(ehloName).trimmed();
     name.remove(u'\t');

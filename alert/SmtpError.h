@@ -8,7 +8,9 @@
 class SmtpError : public std::runtime_error {
 public:
     explicit SmtpError(const QString& message)
-        : std::runtime_error(message.toStdString()) {}
+        : std::runtime_error(message.toStdString())
+    {
+    }
 
     QString message() const { return QString::fromStdString(what()); }
 };

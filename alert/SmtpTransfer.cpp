@@ -16,7 +16,8 @@ struct Context {
     QByteArray lastErrorReply;
 };
 
-size_t readMessage(char* buffer, size_t size, size_t count, void* userData) {
+size_t readMessage(char* buffer, size_t size, size_t count, void* userData)
+{
     auto* context = static_cast<Context*>(userData);
     const size_t n = std::min(size * count, size_t(context->message->size() - context->sent));
     std::memcpy(buffer, context->message->constData() + context->sent, n);
@@ -24,14 +25,16 @@ size_t readMessage(char* buffer, size_t size, size_t count, void* userData) {
     return n;
 }
 
-bool isFailureReply(const QByteArray& line) {
+bool isFailureReply(const QByteArray& line)
+{
     return line.size() >= 3 && (line[0] == '4' || line[0] == '5') && std::isdigit(uchar(line[1])) &&
            std::isdigit(uchar(line[2]));
 }
 
 // libcurl reports only the reply code; the server's reply line says what was wrong. A later
 // positive reply means the session got past it, except QUIT's 221 after the failure.
-int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userData) {
+int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userData)
+{
     if (type != CURLINFO_HEADER_IN)
         return 0;
     auto* context = static_cast<Context*>(userData);
@@ -45,11 +48,13 @@ int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userD
     return 0;
 }
 
-int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
     return static_cast<Context*>(userData)->abort->load() ? 1 : 0;
 }
 
-QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply) {
+QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply)
+{
     const QString summary = QString::fromUtf8(curl_easy_strerror(code));
     const QString detail = QString::fromUtf8(errorBuffer).trimmed();
     if (reply.isEmpty()) {
@@ -67,12 +72,14 @@ QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply
 
 } // namespace
 
-void initSmtpTransfers() {
+void initSmtpTransfers()
+{
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-QString runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort) {
+QString runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort)
+{
     try {
         initSmtpTransfers();
         const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),

@@ -9,38 +9,51 @@
 
 DialogAlertConfig::DialogAlertConfig(const TToolSettingDlg& dialog, QLineEdit& messageEdit)
     : m_dialog(dialog)
-    , m_messageEdit(messageEdit) {}
+    , m_messageEdit(messageEdit)
+{
+}
 
-bool DialogAlertConfig::upperChecked() const {
+bool DialogAlertConfig::upperChecked() const
+{
     return m_dialog.ChkBoxUTemp->isChecked();
 }
-QString DialogAlertConfig::upperLimitText() const {
+QString DialogAlertConfig::upperLimitText() const
+{
     return m_dialog.EditUTemp->text();
 }
-QString DialogAlertConfig::upperMemo() const {
+QString DialogAlertConfig::upperMemo() const
+{
     return m_dialog.MemoUTemp->text();
 }
-bool DialogAlertConfig::lowerChecked() const {
+bool DialogAlertConfig::lowerChecked() const
+{
     return m_dialog.ChkBoxLTemp->isChecked();
 }
-QString DialogAlertConfig::lowerLimitText() const {
+QString DialogAlertConfig::lowerLimitText() const
+{
     return m_dialog.EditLTemp->text();
 }
-QString DialogAlertConfig::lowerMemo() const {
+QString DialogAlertConfig::lowerMemo() const
+{
     return m_dialog.MemoLTemp->text();
 }
-int DialogAlertConfig::rb1Choice() const {
+int DialogAlertConfig::rb1Choice() const
+{
     return m_dialog.RGrpRB1->itemIndex();
 }
-QString DialogAlertConfig::rb1Memo() const {
+QString DialogAlertConfig::rb1Memo() const
+{
     return m_dialog.MemoChgRB1->text();
 }
-int DialogAlertConfig::rb0Choice() const {
+int DialogAlertConfig::rb0Choice() const
+{
     return m_dialog.RGrpRB0->itemIndex();
 }
-QString DialogAlertConfig::rb0Memo() const {
+QString DialogAlertConfig::rb0Memo() const
+{
     return m_dialog.MemoChgRB0->text();
 }
-void DialogAlertConfig::showMessage(const QString& message) {
+void DialogAlertConfig::showMessage(const QString& message)
+{
     m_messageEdit.setText(message);
 }

@@ -6,11 +6,13 @@
 
 namespace ErrorReport {
 
-void show(const QString& message) {
+void show(const QString& message)
+{
     OwnMessageBox::show(QMessageBox::Critical, QCoreApplication::applicationName(), message);
 }
 
-void showCurrent() {
+void showCurrent()
+{
     try {
         throw;
     } catch (const std::exception& e) {

@@ -14,10 +14,12 @@ void show(const QString& message);
 void showCurrent();
 
 // Wraps a handler so that no exception unwinds through Qt: what it throws is reported here.
-template <typename F> auto guard(F handler) {
+template <typename F> auto guard(F handler)
+{
     // Constrained, so that Qt's connect() can tell how many signal arguments it takes.
     return [handler = std::move(handler)]<typename... A>(
-        A && ... args) requires std::invocable<const F&, A...> {
+        A && ... args) requires std::invocable<const F&, A...>
+    {
         try {
             handler(std::forward<A>(args)...);
         } catch (...) {

@@ -29,7 +29,8 @@ namespace {
 // client coordinates below it.
 constexpr int MenuBarHeight = 29;
 
-QFont uiFont(int pixelSize, bool bold = false) {
+QFont uiFont(int pixelSize, bool bold = false)
+{
     QFont font;
     font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Noto Sans CJK JP")});
     font.setPixelSize(pixelSize);
@@ -38,7 +39,8 @@ QFont uiFont(int pixelSize, bool bold = false) {
 }
 
 template <typename W>
-W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1) {
+W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1)
+{
     auto* widget = new W(parent);
     widget->setObjectName(QString::fromLatin1(name));
     if (w < 0) {
@@ -83,7 +85,8 @@ private:
 
 TFormZARVIK_Mail::TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent)
     : QMainWindow(parent)
-    , m_settingsPath(settingsPath) {
+    , m_settingsPath(settingsPath)
+{
     setObjectName(QStringLiteral("FormZARVIK_Mail"));
     setAttribute(Qt::WA_QuitOnClose);
     // The link and the clock first, so that the first request goes out before the widgets are
@@ -96,7 +99,8 @@ TFormZARVIK_Mail::TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent)
 
 TFormZARVIK_Mail::~TFormZARVIK_Mail() = default;
 
-void TFormZARVIK_Mail::buildLink() {
+void TFormZARVIK_Mail::buildLink()
+{
     NMUDP1 = new UdpEndpoint(this);
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     NMUDP1->onDataReceived =
@@ -116,7 +120,8 @@ void TFormZARVIK_Mail::buildLink() {
     Timer1->start();
 }
 
-void TFormZARVIK_Mail::buildComponents() {
+void TFormZARVIK_Mail::buildComponents()
+{
     setWindowTitle(QStringLiteral("ZARVIK Mail"));
     setFont(uiFont(12));
     resize(342, 223); // 350 x 250 with the frame
@@ -160,10 +165,10 @@ void TFormZARVIK_Mail::buildComponents() {
     StatusPanel0->setText(m_linkProblem); // a problem met by the first request
     StatusBar1->addWidget(StatusPanel0, 1);
     setStatusBar(StatusBar1);
-
 }
 
-void TFormZARVIK_Mail::buildMenu() {
+void TFormZARVIK_Mail::buildMenu()
+{
     ActionManager1 = new QActionGroup(this);
     ActionManager1->setObjectName(QStringLiteral("ActionManager1"));
     ActionManager1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -198,7 +203,8 @@ void TFormZARVIK_Mail::buildMenu() {
     EdtMessage->installEventFilter(new MenuShortcutsFirst({ToolSetting, FileExit1}, EdtMessage));
 }
 
-void TFormZARVIK_Mail::FormCreate() {
+void TFormZARVIK_Mail::FormCreate()
+{
     const SettingsStore::StartupSettings startup = SettingsStore::loadStartup(m_settingsPath);
     move(startup.position);
     m_startAddress = startup.boardAddress;
@@ -208,20 +214,24 @@ void TFormZARVIK_Mail::FormCreate() {
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
 }
 
-void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog) {
+void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog)
+{
     m_dialog = dialog;
 }
 
-quint16 TFormZARVIK_Mail::udpLocalPort() const {
+quint16 TFormZARVIK_Mail::udpLocalPort() const
+{
     return NMUDP1->localPort();
 }
 
-void TFormZARVIK_Mail::closeEvent(QCloseEvent* event) {
+void TFormZARVIK_Mail::closeEvent(QCloseEvent* event)
+{
     FormClose();
     QMainWindow::closeEvent(event);
 }
 
-void TFormZARVIK_Mail::FormClose() {
+void TFormZARVIK_Mail::FormClose()
+{
     if (m_closed)
         return;
     m_closed = true;
@@ -233,7 +243,8 @@ void TFormZARVIK_Mail::FormClose() {
         OwnMessageBox::show(QMessageBox::Warning, windowTitle(), error);
 }
 
-void TFormZARVIK_Mail::updateBoardAddress() {
+void TFormZARVIK_Mail::updateBoardAddress()
+{
     if (m_dialog)
         NMUDP1->setRemote(m_dialog->EdtPicAddr->text(), m_dialog->EdtPicPort->text());
     else
@@ -247,26 +258,31 @@ void TFormZARVIK_Mail::showLinkProblem(const QString& why)
         StatusPanel0->setText(why);
 }
 
-void TFormZARVIK_Mail::GetTemp() {
+void TFormZARVIK_Mail::GetTemp()
+{
     m_readings.AdcSelector = BoardProtocol::TemperatureChannel;
     GetADC();
 }
 
-void TFormZARVIK_Mail::GetADC() {
+void TFormZARVIK_Mail::GetADC()
+{
     updateBoardAddress();
     NMUDP1->sendBuffer(BoardProtocol::adcRequest(m_readings.AdcSelector));
 }
 
-void TFormZARVIK_Mail::GetStatus() {
+void TFormZARVIK_Mail::GetStatus()
+{
     updateBoardAddress();
     NMUDP1->sendBuffer(BoardProtocol::statusRequest());
 }
 
-void TFormZARVIK_Mail::Timer1Timer() {
+void TFormZARVIK_Mail::Timer1Timer()
+{
     GetTemp();
 }
 
-void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAddress&, quint16) {
+void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAddress&, quint16)
+{
     if (data.size() != BoardProtocol::ReplySize) {
         // One box at a time: a flood of bad datagrams must not stack boxes without bound.
         if (m_wrongSizeBoxOpen)
@@ -284,20 +300,24 @@ void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAdd
     ChkBoxPB0->setChecked(m_readings.PortBits & BoardProtocol::Rb0Mask);
 }
 
-void TFormZARVIK_Mail::BtnResetClick() {
+void TFormZARVIK_Mail::BtnResetClick()
+{
     SendFlagClr();
 }
 
-void TFormZARVIK_Mail::SendFlagClr() {
+void TFormZARVIK_Mail::SendFlagClr()
+{
     ::SendFlagClr(m_alert);
 }
 
-void TFormZARVIK_Mail::ToolSettingExecute() {
+void TFormZARVIK_Mail::ToolSettingExecute()
+{
     if (m_dialog)
         m_dialog->exec(); // the result is not used: the controls are the live configuration
 }
 
-void TFormZARVIK_Mail::MainRoutine() {
+void TFormZARVIK_Mail::MainRoutine()
+{
     if (!m_dialog)
         return;
     DialogAlertConfig config(*m_dialog, *EdtMessage);

@@ -10,23 +10,27 @@ namespace {
 int suspensions = 0;
 }
 
-IdlePass::Suspension::Suspension() {
+IdlePass::Suspension::Suspension()
+{
     ++suspensions;
 }
-IdlePass::Suspension::~Suspension() {
+IdlePass::Suspension::~Suspension()
+{
     --suspensions;
 }
 
 IdlePass::IdlePass(std::function<void()> handler, QObject* parent)
     : QObject(parent)
-    , m_handler(std::move(handler)) {
+    , m_handler(std::move(handler))
+{
     connect(QAbstractEventDispatcher::instance(QThread::currentThread()),
             &QAbstractEventDispatcher::aboutToBlock, this, &IdlePass::run);
 }
 
 IdlePass::~IdlePass() = default;
 
-void IdlePass::run() {
+void IdlePass::run()
+{
     if (m_running || suspensions > 0 || !m_handler)
         return;
     m_running = true;

@@ -11,13 +11,15 @@ namespace {
 const QString ContentType = QStringLiteral("text/plain; charset=\"iso-2022-jp\"");
 }
 
-void TFormZARVIK_Mail::SendMail() {
+void TFormZARVIK_Mail::SendMail()
+{
     NMSMTP1->setHost(m_dialog->EdtMailSrv->text());
     NMSMTP1->setUserId(m_dialog->EdtMailId->text());
     NMSMTP1->connectToServer(); // the whole transaction is over when this returns
 }
 
-void TFormZARVIK_Mail::NMSMTP1Connect() {
+void TFormZARVIK_Mail::NMSMTP1Connect()
+{
     NMSMTP1->setBody(m_alert.MailBody);
     NMSMTP1->addRecipient(m_dialog->EdtMailTo->text());
     NMSMTP1->setSender(m_dialog->EdtMailFrom->text());
@@ -26,7 +28,8 @@ void TFormZARVIK_Mail::NMSMTP1Connect() {
     NMSMTP1->disconnectFromServer();
 }
 
-void TFormZARVIK_Mail::NMSMTP1SendStart() {
+void TFormZARVIK_Mail::NMSMTP1SendStart()
+{
     NMSMTP1->finalHeaders().set(QStringLiteral("Content-Type"), ContentType);
     static const char* const priorities[] = {"1", "3", "5"};
     const int index = m_dialog->RGrpPrty->itemIndex();

@@ -8,7 +8,8 @@ int openBoxes = 0;
 
 namespace OwnMessageBox {
 
-int exec(QMessageBox& box) {
+int exec(QMessageBox& box)
+{
     ++openBoxes;
     IdlePass::Suspension noPasses;
     const int result = box.exec();
@@ -16,13 +17,15 @@ int exec(QMessageBox& box) {
     return result;
 }
 
-void show(QMessageBox::Icon icon, const QString& caption, const QString& text) {
+void show(QMessageBox::Icon icon, const QString& caption, const QString& text)
+{
     QMessageBox box(icon, caption, text, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("OwnMessageBox"));
     exec(box);
 }
 
-bool anyOpen() {
+bool anyOpen()
+{
     return openBoxes > 0;
 }
 

@@ -10,7 +10,8 @@
 #include <QTimer>
 
 Shell::Shell(const QString& settingsPath)
-    : m_form(std::make_unique<TFormZARVIK_Mail>(settingsPath)) {
+    : m_form(std::make_unique<TFormZARVIK_Mail>(settingsPath))
+{
     m_dialog = new TToolSettingDlg(m_form.get());
     m_readProblem = SettingsStore::loadSettings(settingsPath, *m_dialog);
     m_form->attachSettingsDialog(m_dialog);
@@ -19,11 +20,13 @@ Shell::Shell(const QString& settingsPath)
 
 Shell::~Shell() = default;
 
-QString Shell::defaultSettingsPath() {
+QString Shell::defaultSettingsPath()
+{
     return SettingsStore::settingsPathFor(QCoreApplication::applicationFilePath());
 }
 
-void Shell::show() {
+void Shell::show()
+{
     m_form->show();
     if (m_readProblem.isEmpty())
         return;

@@ -13,7 +13,8 @@ int signalPipe[2] = {-1, -1};
 constexpr int closingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Only async-signal-safe work here: the event loop picks the byte up.
-void onSignalRaised(int signal) {
+void onSignalRaised(int signal)
+{
     const char byte = char(signal);
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
 }
@@ -21,7 +22,8 @@ void onSignalRaised(int signal) {
 } // namespace
 
 SignalCloser::SignalCloser(QWidget* window)
-    : m_window(window) {
+    : m_window(window)
+{
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
@@ -35,7 +37,8 @@ SignalCloser::SignalCloser(QWidget* window)
         ::sigaction(signal, &action, nullptr);
 }
 
-SignalCloser::~SignalCloser() {
+SignalCloser::~SignalCloser()
+{
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     for (const int signal : closingSignals)
@@ -45,7 +48,8 @@ SignalCloser::~SignalCloser() {
     signalPipe[0] = signalPipe[1] = -1;
 }
 
-void SignalCloser::onSignal() {
+void SignalCloser::onSignal()
+{
     char byte;
     [[maybe_unused]] const auto received = ::read(signalPipe[0], &byte, 1);
     // A modal dialog or box that is open would keep its own loop running: close it first.

@@ -3,9 +3,12 @@
 #include "app/ErrorReport.h"
 
 ZarvikApplication::ZarvikApplication(int& argc, char** argv)
-    : QApplication(argc, argv) {}
+    : QApplication(argc, argv)
+{
+}
 
-bool ZarvikApplication::notify(QObject* receiver, QEvent* event) {
+bool ZarvikApplication::notify(QObject* receiver, QEvent* event)
+{
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {

@@ -7,17 +7,20 @@
 
 UdpEndpoint::UdpEndpoint(QObject* parent)
     : QObject(parent)
-    , m_socket(new QUdpSocket(this)) {
+    , m_socket(new QUdpSocket(this))
+{
     if (!m_socket->bind(QHostAddress::Any, 0))
         report(tr("Cannot open a UDP port: %1").arg(m_socket->errorString()));
     connect(m_socket, &QUdpSocket::readyRead, this, &UdpEndpoint::readPending);
 }
 
-quint16 UdpEndpoint::localPort() const {
+quint16 UdpEndpoint::localPort() const
+{
     return m_socket->localPort();
 }
 
-void UdpEndpoint::readPending() {
+void UdpEndpoint::readPending()
+{
     while (m_socket->hasPendingDatagrams()) {
         QNetworkDatagram datagram = m_socket->receiveDatagram();
         if (m_queue.size() < MaxQueued)
@@ -30,7 +33,8 @@ void UdpEndpoint::readPending() {
     }
 }
 
-void UdpEndpoint::dispatch() {
+void UdpEndpoint::dispatch()
+{
     m_dispatchPosted = false;
     // A handler may run a nested event loop; a nested dispatch then takes the following
     // datagrams from the same queue, so each is handed over exactly once, in order.
@@ -41,7 +45,8 @@ void UdpEndpoint::dispatch() {
     }
 }
 
-void UdpEndpoint::setRemote(const QString& host, const QString& port) {
+void UdpEndpoint::setRemote(const QString& host, const QString& port)
+{
     if (host == m_hostText && port == m_portText)
         return;
     m_hostText = host;
@@ -54,7 +59,8 @@ void UdpEndpoint::setRemote(const QString& host, const QString& port) {
     resolve();
 }
 
-void UdpEndpoint::resolve() {
+void UdpEndpoint::resolve()
+{
     m_address.clear();
     m_waitingForLookup.clear();
     if (m_lookupPending) {
@@ -85,7 +91,8 @@ void UdpEndpoint::resolve() {
     });
 }
 
-void UdpEndpoint::sendBuffer(const QByteArray& data) {
+void UdpEndpoint::sendBuffer(const QByteArray& data)
+{
     if (m_hostText.trimmed().isEmpty()) {
         report(tr("No board address is set - nothing sent"));
         return;
@@ -109,7 +116,8 @@ void UdpEndpoint::sendBuffer(const QByteArray& data) {
     sendNow(data);
 }
 
-void UdpEndpoint::sendNow(const QByteArray& data) {
+void UdpEndpoint::sendNow(const QByteArray& data)
+{
     if (m_socket->writeDatagram(data, m_address, m_port) < 0)
         report(tr("Cannot send to the board at %1 port %2: %3")
                    .arg(m_address.toString())
@@ -119,7 +127,8 @@ void UdpEndpoint::sendNow(const QByteArray& data) {
         m_lastProblem.clear();
 }
 
-void UdpEndpoint::report(const QString& why) {
+void UdpEndpoint::report(const QString& why)
+{
     if (why == m_lastProblem)
         return;
     m_lastProblem = why;

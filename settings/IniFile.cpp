@@ -21,7 +21,8 @@ struct FileRead {
     QString error;
 };
 
-FileRead readFile(const QString& path) {
+FileRead readFile(const QString& path)
+{
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
@@ -46,7 +47,8 @@ FileRead readFile(const QString& path) {
     return result;
 }
 
-QString lineList(const QList<int>& numbers) {
+QString lineList(const QList<int>& numbers)
+{
     QStringList shown;
     for (qsizetype i = 0; i < numbers.size() && i < MaxListedLines; ++i)
         shown.append(QString::number(numbers[i]));
@@ -56,7 +58,8 @@ QString lineList(const QList<int>& numbers) {
            shown.join(QStringLiteral(", "));
 }
 
-bool writeAll(int fd, const QByteArray& bytes) {
+bool writeAll(int fd, const QByteArray& bytes)
+{
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -71,7 +74,8 @@ bool writeAll(int fd, const QByteArray& bytes) {
     return true;
 }
 
-QByteArray tempName(const QFileInfo& target) {
+QByteArray tempName(const QFileInfo& target)
+{
     return QFile::encodeName(
         target.absoluteFilePath() +
         QStringLiteral(".saving-%1")
@@ -81,7 +85,8 @@ QByteArray tempName(const QFileInfo& target) {
 // Tries `create` with new temporary names while the name is taken; leaves the last one tried
 // in `name`, or clears it when none could be created.
 template <typename Create>
-bool createWithFreeName(const QFileInfo& target, QByteArray& name, Create create) {
+bool createWithFreeName(const QFileInfo& target, QByteArray& name, Create create)
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = tempName(target);
         if (create(name.constData()))
@@ -98,7 +103,8 @@ bool createWithFreeName(const QFileInfo& target, QByteArray& name, Create create
 // Writes a temporary file beside `target` and renames it over the target, so whatever stops
 // us midway (a crash, a kill, a full disk) leaves the old file or the new one, complete.
 // Returns the system's reason on failure, with the temporary file removed.
-QString replaceFile(const QString& target, const QByteArray& bytes) {
+QString replaceFile(const QString& target, const QByteArray& bytes)
+{
     const QFileInfo info(target);
     const QByteArray file = QFile::encodeName(target);
     struct stat old;
@@ -164,7 +170,8 @@ struct Backup {
 // Keeps the file as "<name>.bak" before it is replaced. A file we could not read may lack read
 // permission, so a hard link comes first; a copy serves file systems without hard links; a
 // rename is the last resort and leaves no file under the old name until the new one is in.
-Backup keepBackup(const QString& path) {
+Backup keepBackup(const QString& path)
+{
     const QByteArray file = QFile::encodeName(path);
     const QByteArray backup = file + ".bak";
     struct stat st;
@@ -183,7 +190,8 @@ Backup keepBackup(const QString& path) {
 
 // Neither blank nor a comment. ';' and '#' are never CP932 lead bytes, so this holds for lines
 // that are not valid CP932 too.
-bool isContent(const QByteArray& line) {
+bool isContent(const QByteArray& line)
+{
     const QByteArray text = line.trimmed();
     return !text.isEmpty() && !text.startsWith(';') && !text.startsWith('#');
 }
@@ -191,11 +199,13 @@ bool isContent(const QByteArray& line) {
 } // namespace
 
 IniFile::IniFile(const QString& path)
-    : m_path(path) {
+    : m_path(path)
+{
     load();
 }
 
-IniFile::Line IniFile::makeLine(const QByteArray& bytes, const std::optional<QString>& text) {
+IniFile::Line IniFile::makeLine(const QByteArray& bytes, const std::optional<QString>& text)
+{
     Line line{bytes, text.has_value(), {}};
     if (text) {
         line.parsed = IniText::parseLine(*text);
@@ -207,11 +217,13 @@ IniFile::Line IniFile::makeLine(const QByteArray& bytes, const std::optional<QSt
     return line;
 }
 
-IniFile::Line IniFile::makeLine(const QByteArray& bytes) {
+IniFile::Line IniFile::makeLine(const QByteArray& bytes)
+{
     return makeLine(bytes, TextCodec::fromCp932(bytes));
 }
 
-void IniFile::load() {
+void IniFile::load()
+{
     const FileRead file = readFile(m_path);
     const auto cannotRead = [this](const QString& reason) {
         m_readProblem = QStringLiteral("Cannot read settings file \"%1\": %2").arg(m_path, reason);
@@ -246,7 +258,8 @@ void IniFile::load() {
 
 // Only the first section of a name counts, for reading and writing alike, as with Windows: a
 // later section of the same name stays in the file untouched, and its keys are not seen.
-qsizetype IniFile::findSection(const QString& section) const {
+qsizetype IniFile::findSection(const QString& section) const
+{
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
         const Line& line = m_lines[i];
         if (line.readable && line.parsed.kind == IniText::LineKind::Section &&
@@ -256,14 +269,16 @@ qsizetype IniFile::findSection(const QString& section) const {
     return -1;
 }
 
-qsizetype IniFile::sectionEnd(qsizetype header) const {
+qsizetype IniFile::sectionEnd(qsizetype header) const
+{
     qsizetype i = header + 1;
     while (i < m_lines.size() && m_lines[i].parsed.kind != IniText::LineKind::Section)
         ++i;
     return i;
 }
 
-qsizetype IniFile::findKey(qsizetype header, const QString& key) const {
+qsizetype IniFile::findKey(qsizetype header, const QString& key) const
+{
     const qsizetype end = sectionEnd(header);
     for (qsizetype i = header + 1; i < end; ++i) {
         const Line& line = m_lines[i];
@@ -274,23 +289,27 @@ qsizetype IniFile::findKey(qsizetype header, const QString& key) const {
     return -1;
 }
 
-QString IniFile::readString(const QString& section, const QString& key, const QString& def) const {
+QString IniFile::readString(const QString& section, const QString& key, const QString& def) const
+{
     const qsizetype header = findSection(section);
     const qsizetype line = header < 0 ? -1 : findKey(header, key);
     return line < 0 ? def : m_lines[line].parsed.value;
 }
 
-int IniFile::readInteger(const QString& section, const QString& key, int def) const {
+int IniFile::readInteger(const QString& section, const QString& key, int def) const
+{
     const qsizetype header = findSection(section);
     const qsizetype line = header < 0 ? -1 : findKey(header, key);
     return line < 0 ? def : IniText::parseInteger(m_lines[line].parsed.value).value_or(def);
 }
 
-bool IniFile::readBool(const QString& section, const QString& key, bool def) const {
+bool IniFile::readBool(const QString& section, const QString& key, bool def) const
+{
     return readInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void IniFile::writeString(const QString& section, const QString& key, const QString& value) {
+void IniFile::writeString(const QString& section, const QString& key, const QString& value)
+{
     const QByteArray keyLine = IniText::encode(key) + '=' + IniText::encode(value);
     const qsizetype header = findSection(section);
     if (header < 0) {
@@ -318,15 +337,18 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     m_lines.insert(at, makeLine(keyLine));
 }
 
-void IniFile::writeInteger(const QString& section, const QString& key, int value) {
+void IniFile::writeInteger(const QString& section, const QString& key, int value)
+{
     writeString(section, key, QString::number(value));
 }
 
-void IniFile::writeBool(const QString& section, const QString& key, bool value) {
+void IniFile::writeBool(const QString& section, const QString& key, bool value)
+{
     writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QString IniFile::save() {
+QString IniFile::save()
+{
     QByteArray bytes;
     for (const Line& line : std::as_const(m_lines))
         bytes += line.bytes + "\r\n";

@@ -8,7 +8,8 @@ namespace IniText {
 
 namespace {
 
-template <typename Text> QList<Text> splitAtLineEnds(const Text& text) {
+template <typename Text> QList<Text> splitAtLineEnds(const Text& text)
+{
     QList<Text> lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -24,21 +25,25 @@ template <typename Text> QList<Text> splitAtLineEnds(const Text& text) {
     return lines;
 }
 
-bool isBlank(QChar c) {
+bool isBlank(QChar c)
+{
     return c == u' ' || c == u'\t';
 }
 
 } // namespace
 
-QList<QByteArray> splitLines(const QByteArray& bytes) {
+QList<QByteArray> splitLines(const QByteArray& bytes)
+{
     return splitAtLineEnds(bytes);
 }
 
-QList<QString> splitLines(const QString& text) {
+QList<QString> splitLines(const QString& text)
+{
     return splitAtLineEnds(text);
 }
 
-QStringView trimBlanks(QStringView text) {
+QStringView trimBlanks(QStringView text)
+{
     while (!text.isEmpty() && isBlank(text.front()))
         text = text.sliced(1);
     while (!text.isEmpty() && isBlank(text.back()))
@@ -46,7 +51,8 @@ QStringView trimBlanks(QStringView text) {
     return text;
 }
 
-ParsedLine parseLine(QStringView line) {
+ParsedLine parseLine(QStringView line)
+{
     const QStringView text = trimBlanks(line);
     if (text.isEmpty() || text.front() == u';' || text.front() == u'#')
         return {};
@@ -65,7 +71,8 @@ ParsedLine parseLine(QStringView line) {
     return {LineKind::Key, key.toString(), trimBlanks(text.sliced(equals + 1)).toString()};
 }
 
-std::optional<int> parseInteger(QStringView text) {
+std::optional<int> parseInteger(QStringView text)
+{
     text = trimBlanks(text);
     bool negative = false;
     if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-')) {
@@ -86,7 +93,8 @@ std::optional<int> parseInteger(QStringView text) {
     return int(negative ? -magnitude : magnitude);
 }
 
-QByteArray encode(const QString& text) {
+QByteArray encode(const QString& text)
+{
     QString clean = text;
     for (QChar& c : clean) {
         if (c == u'\r' || c == u'\n' || c == u'\0')

@@ -7,7 +7,8 @@
 RadioGroup::RadioGroup(const QString& objectName, const QString& caption, const QStringList& items,
                        QWidget* parent)
     : QGroupBox(caption, parent)
-    , m_group(new QButtonGroup(this)) {
+    , m_group(new QButtonGroup(this))
+{
     setObjectName(objectName);
     m_group->setExclusive(true);
     auto* layout = new QVBoxLayout(this);
@@ -21,7 +22,8 @@ RadioGroup::RadioGroup(const QString& objectName, const QString& caption, const 
     }
 }
 
-void RadioGroup::setItemIndex(int index) {
+void RadioGroup::setItemIndex(int index)
+{
     if (index >= 0 && index < m_buttons.size()) {
         m_buttons[index]->setChecked(true);
         return;
@@ -34,15 +36,18 @@ void RadioGroup::setItemIndex(int index) {
     }
 }
 
-int RadioGroup::count() const {
+int RadioGroup::count() const
+{
     return m_buttons.size();
 }
 
-QString RadioGroup::itemText(int index) const {
+QString RadioGroup::itemText(int index) const
+{
     return index >= 0 && index < m_buttons.size() ? m_buttons[index]->text() : QString();
 }
 
-void RadioGroup::syncIndex() {
+void RadioGroup::syncIndex()
+{
     // A switch toggles two buttons; only the first notification sees a new index.
     const int index = m_group->checkedId();
     if (index == m_index)

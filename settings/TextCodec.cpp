@@ -5,7 +5,8 @@
 
 namespace TextCodec {
 
-std::optional<QByteArray> convert(const QByteArray& bytes, const char* from, const char* to) {
+std::optional<QByteArray> convert(const QByteArray& bytes, const char* from, const char* to)
+{
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
@@ -42,14 +43,16 @@ std::optional<QByteArray> convert(const QByteArray& bytes, const char* from, con
     return out;
 }
 
-std::optional<QString> fromCp932(const QByteArray& bytes) {
+std::optional<QString> fromCp932(const QByteArray& bytes)
+{
     const auto utf8 = convert(bytes, "CP932", "UTF-8");
     if (!utf8)
         return std::nullopt;
     return QString::fromUtf8(*utf8);
 }
 
-std::optional<QByteArray> toCp932(const QString& text) {
+std::optional<QByteArray> toCp932(const QString& text)
+{
     return convert(text.toUtf8(), "UTF-8", "CP932");
 }
 

@@ -18,13 +18,15 @@ constexpr int ClientWidth = 427;
 constexpr int ClientHeight = 300;
 constexpr int ButtonPanelHeight = 34;
 
-template <typename T> T* named(T* widget, const char* name) {
+template <typename T> T* named(T* widget, const char* name)
+{
     widget->setObjectName(QLatin1String(name));
     return widget;
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int y,
-              Qt::Alignment horizontal = Qt::AlignLeft) {
+              Qt::Alignment horizontal = Qt::AlignLeft)
+{
     auto* result = named(new QLabel(text, parent), name);
     result->setAlignment(horizontal | Qt::AlignVCenter);
     result->move(x, y);
@@ -32,20 +34,23 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int
     return result;
 }
 
-QLineEdit* edit(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+QLineEdit* edit(QWidget* parent, const char* name, const QString& text, QRect geometry)
+{
     auto* result = named(new QLineEdit(text, parent), name);
     result->setGeometry(geometry);
     return result;
 }
 
-Memo* memo(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+Memo* memo(QWidget* parent, const char* name, const QString& text, QRect geometry)
+{
     auto* result = named(new Memo(parent), name);
     result->setText(text);
     result->setGeometry(geometry);
     return result;
 }
 
-const QStringList& sensorItems() {
+const QStringList& sensorItems()
+{
     static const QStringList items{QStringLiteral("\"H\"で発信"), QStringLiteral("\"L\"で発信"),
                                    QStringLiteral("発信しない")};
     return items;
@@ -54,7 +59,8 @@ const QStringList& sensorItems() {
 } // namespace
 
 TToolSettingDlg::TToolSettingDlg(QWidget* parent)
-    : QDialog(parent) {
+    : QDialog(parent)
+{
     setObjectName(QStringLiteral("ToolSettingDlg"));
     setWindowTitle(QStringLiteral("設定"));
     QFont dialogFont;
@@ -78,7 +84,8 @@ TToolSettingDlg::TToolSettingDlg(QWidget* parent)
     buildButtons();
 }
 
-void TToolSettingDlg::buildZarvikTab() {
+void TToolSettingDlg::buildZarvikTab()
+{
     TabZARVIK = named(new QWidget, "TabZARVIK");
     PageCtrl1->addTab(TabZARVIK, QStringLiteral("ZARVIK"));
     Label1 =
@@ -91,7 +98,8 @@ void TToolSettingDlg::buildZarvikTab() {
     Label10 = label(TabZARVIK, "Label10", QStringLiteral("mSec"), 192, 112);
 }
 
-void TToolSettingDlg::buildTempTab() {
+void TToolSettingDlg::buildTempTab()
+{
     TabTemp = named(new QWidget, "TabTemp");
     PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
     ChkBoxUTemp = named(new QCheckBox(QStringLiteral("Upper Temp"), TabTemp), "ChkBoxUTemp");
@@ -108,7 +116,8 @@ void TToolSettingDlg::buildTempTab() {
         memo(TabTemp, "MemoLTemp", QStringLiteral("Message <Lower Temp>"), {200, 136, 185, 65});
 }
 
-void TToolSettingDlg::buildSensorTab() {
+void TToolSettingDlg::buildSensorTab()
+{
     TabSensor = named(new QWidget, "TabSensor");
     PageCtrl1->addTab(TabSensor, QStringLiteral("Sensor"));
     RGrpRB1 =
@@ -125,7 +134,8 @@ void TToolSettingDlg::buildSensorTab() {
         memo(TabSensor, "MemoChgRB0", QStringLiteral("Message <Change RB0>"), {192, 120, 185, 81});
 }
 
-void TToolSettingDlg::buildMailTab() {
+void TToolSettingDlg::buildMailTab()
+{
     TabMAIL = named(new QWidget, "TabMAIL");
     PageCtrl1->addTab(TabMAIL, QStringLiteral("MAIL"));
     Label3 = label(TabMAIL, "Label3", QStringLiteral("SMTP Server :"), 23, 24, Qt::AlignRight);
@@ -143,7 +153,8 @@ void TToolSettingDlg::buildMailTab() {
     RGrpPrty->setGeometry(24, 144, 113, 81);
 }
 
-void TToolSettingDlg::buildButtons() {
+void TToolSettingDlg::buildButtons()
+{
     Panel2 = named(new QFrame(this), "Panel2");
     Panel2->setGeometry(0, ClientHeight - ButtonPanelHeight, ClientWidth, ButtonPanelHeight);
     OKBtn = named(new QPushButton(QStringLiteral("OK"), Panel2), "OKBtn");
@@ -158,7 +169,8 @@ void TToolSettingDlg::buildButtons() {
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TToolSettingDlg::showEvent(QShowEvent* event) {
+void TToolSettingDlg::showEvent(QShowEvent* event)
+{
     if (const QScreen* where = screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(where->availableGeometry().center());

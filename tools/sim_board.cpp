@@ -6,12 +6,14 @@
 
 BoardSimulator::BoardSimulator(bool verbose, QObject* parent)
     : QObject(parent)
-    , m_verbose(verbose) {
+    , m_verbose(verbose)
+{
     m_clock.start();
     connect(&m_socket, &QUdpSocket::readyRead, this, &BoardSimulator::readDatagrams);
 }
 
-bool BoardSimulator::bind(const QHostAddress& address, quint16 port, QString* error) {
+bool BoardSimulator::bind(const QHostAddress& address, quint16 port, QString* error)
+{
     // Sharing would let two simulators split one port's traffic between them.
     if (m_socket.bind(address, port, QAbstractSocket::DontShareAddress))
         return true;
@@ -19,14 +21,16 @@ bool BoardSimulator::bind(const QHostAddress& address, quint16 port, QString* er
     return false;
 }
 
-quint16 BoardSimulator::rawFromCelsius(double celsius) {
+quint16 BoardSimulator::rawFromCelsius(double celsius)
+{
     const double raw = std::round(celsius * 1024.0 / 500.0);
     if (!(raw > 0.0))
         return 0;
     return raw >= 65535.0 ? 65535 : static_cast<quint16>(raw);
 }
 
-QByteArray BoardSimulator::reply(int size) const {
+QByteArray BoardSimulator::reply(int size) const
+{
     QByteArray bytes(NormalReplySize, '\0');
     bytes[1] = static_cast<char>(m_bits);
     bytes[4] = static_cast<char>(m_raw >> 8);
@@ -35,7 +39,8 @@ QByteArray BoardSimulator::reply(int size) const {
     return bytes;
 }
 
-bool BoardSimulator::push(int size, QString* error) {
+bool BoardSimulator::push(int size, QString* error)
+{
     if (m_lastSender.isNull()) {
         *error = QStringLiteral("no requester yet");
         return false;
@@ -43,7 +48,8 @@ bool BoardSimulator::push(int size, QString* error) {
     return send(reply(size), m_lastSender, m_lastSenderPort, error);
 }
 
-bool BoardSimulator::pushTo(const QHostAddress& address, quint16 port, int size, QString* error) {
+bool BoardSimulator::pushTo(const QHostAddress& address, quint16 port, int size, QString* error)
+{
     // Unsolicited datagrams only ever go to this machine.
     if (!address.isLoopback()) {
         *error = QStringLiteral("not a loopback address: %1").arg(address.toString());
@@ -52,11 +58,13 @@ bool BoardSimulator::pushTo(const QHostAddress& address, quint16 port, int size,
     return send(reply(size), address, port, error);
 }
 
-QString BoardSimulator::hex(const QByteArray& bytes) {
+QString BoardSimulator::hex(const QByteArray& bytes)
+{
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QString BoardSimulator::endpoint(const QHostAddress& address, quint16 port) {
+QString BoardSimulator::endpoint(const QHostAddress& address, quint16 port)
+{
     // A dual-stack socket sees IPv4 peers as ::ffff:a.b.c.d; print them as plain IPv4.
     const bool mapped = address.toString().startsWith(u"::ffff:", Qt::CaseInsensitive) &&
                         address.toString().contains(u'.');
@@ -65,7 +73,8 @@ QString BoardSimulator::endpoint(const QHostAddress& address, quint16 port) {
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
-void BoardSimulator::readDatagrams() {
+void BoardSimulator::readDatagrams()
+{
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_socket.receiveDatagram();
         if (!datagram.isValid())
@@ -87,14 +96,16 @@ void BoardSimulator::readDatagrams() {
     }
 }
 
-bool BoardSimulator::isBoardRequest(const QByteArray& bytes) const {
+bool BoardSimulator::isBoardRequest(const QByteArray& bytes) const
+{
     const bool adc = bytes.size() == 3 && bytes[0] == '\x04' && bytes[2] == '\x01';
     const bool status = bytes.size() == 1 && bytes[0] == '\0';
     return adc || status;
 }
 
 bool BoardSimulator::send(const QByteArray& bytes, const QHostAddress& address, quint16 port,
-                          QString* error) {
+                          QString* error)
+{
     if (m_socket.writeDatagram(bytes, address, port) != bytes.size()) {
         *error = m_socket.errorString();
         return false;

@@ -7,18 +7,22 @@
 #include <cmath>
 
 namespace {
-CommandResult ok() {
+CommandResult ok()
+{
     return {QStringLiteral("ok")};
 }
-CommandResult error(const QString& why) {
+CommandResult error(const QString& why)
+{
     return {QStringLiteral("error ") + why};
 }
 
-CommandResult usage(const QString& command, const QString& arguments) {
+CommandResult usage(const QString& command, const QString& arguments)
+{
     return error(QStringLiteral("usage: %1 %2").arg(command, arguments));
 }
 
-bool parseSize(const QString& text, int* size) {
+bool parseSize(const QString& text, int* size)
+{
     qint64 value = 0;
     if (!parseNumber(text, 0, BoardSimulator::MaxDatagramSize, &value))
         return false;
@@ -26,7 +30,8 @@ bool parseSize(const QString& text, int* size) {
     return true;
 }
 
-CommandResult setInput(BoardSimulator& board, const QStringList& words, quint8 mask) {
+CommandResult setInput(BoardSimulator& board, const QStringList& words, quint8 mask)
+{
     if (words.size() != 2 || (words[1] != u"0" && words[1] != u"1"))
         return usage(words[0], QStringLiteral("<0|1>"));
     const quint8 bits = words[1] == u"1" ? (board.bits() | mask) : (board.bits() & ~mask);
@@ -34,7 +39,8 @@ CommandResult setInput(BoardSimulator& board, const QStringList& words, quint8 m
     return ok();
 }
 
-CommandResult push(BoardSimulator& board, const QStringList& words) {
+CommandResult push(BoardSimulator& board, const QStringList& words)
+{
     int size = BoardSimulator::NormalReplySize;
     if (words.size() > 2 || (words.size() == 2 && !parseSize(words[1], &size)))
         return usage(words[0], QStringLiteral("[0..%1]").arg(BoardSimulator::MaxDatagramSize));
@@ -42,7 +48,8 @@ CommandResult push(BoardSimulator& board, const QStringList& words) {
     return board.push(size, &why) ? ok() : error(why);
 }
 
-CommandResult pushTo(BoardSimulator& board, const QStringList& words) {
+CommandResult pushTo(BoardSimulator& board, const QStringList& words)
+{
     const CommandResult bad = usage(words[0], QStringLiteral("<address> <port> [size]"));
     if (words.size() < 3 || words.size() > 4)
         return bad;
@@ -59,7 +66,8 @@ CommandResult pushTo(BoardSimulator& board, const QStringList& words) {
 }
 } // namespace
 
-bool parseNumber(const QString& text, qint64 min, qint64 max, qint64* value) {
+bool parseNumber(const QString& text, qint64 min, qint64 max, qint64* value)
+{
     // Base 0 would read a leading zero as octal, which nobody means here.
     const bool isHex = text.startsWith(u"0x", Qt::CaseInsensitive);
     bool ok = false;
@@ -70,7 +78,8 @@ bool parseNumber(const QString& text, qint64 min, qint64 max, qint64* value) {
     return true;
 }
 
-CommandResult runCommand(BoardSimulator& board, const QString& line) {
+CommandResult runCommand(BoardSimulator& board, const QString& line)
+{
     const QStringList words = line.split(u' ', Qt::SkipEmptyParts);
     if (words.isEmpty())
         return {};

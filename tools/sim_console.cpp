@@ -7,14 +7,16 @@
 #include <utility>
 
 ConsoleReader::ConsoleReader(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
     if (::fcntl(STDIN_FILENO, F_GETFD) == -1)
         return;
     m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ConsoleReader::readAvailable);
 }
 
-void ConsoleReader::readAvailable() {
+void ConsoleReader::readAvailable()
+{
     char chunk[4096];
     const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (count < 0 && (errno == EINTR || errno == EAGAIN))
@@ -28,7 +30,8 @@ void ConsoleReader::readAvailable() {
     emitLines(false);
 }
 
-void ConsoleReader::emitLines(bool atEnd) {
+void ConsoleReader::emitLines(bool atEnd)
+{
     qsizetype newline = 0;
     while ((newline = m_buffer.indexOf('\n')) >= 0) {
         const QByteArray line = m_buffer.left(newline);
@@ -39,12 +42,14 @@ void ConsoleReader::emitLines(bool atEnd) {
         emit lineRead(QString::fromUtf8(std::exchange(m_buffer, {})).trimmed());
 }
 
-void printLine(const QString& line) {
+void printLine(const QString& line)
+{
     std::fputs(qPrintable(line + u'\n'), stdout);
     std::fflush(stdout);
 }
 
-void printError(const QString& line) {
+void printError(const QString& line)
+{
     std::fputs(qPrintable(line + u'\n'), stderr);
     std::fflush(stderr);
 }

@@ -16,13 +16,15 @@ constexpr int BadUsage = 2;
 
 int g_signalPipe[2] = {-1, -1};
 
-void onQuitSignal(int) {
+void onQuitSignal(int)
+{
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
 }
 
 // SIGTERM/SIGINT end the event loop through a pipe, so shutdown runs outside the handler.
-void quitOnSignals(QCoreApplication& app) {
+void quitOnSignals(QCoreApplication& app)
+{
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
@@ -35,7 +37,8 @@ void quitOnSignals(QCoreApplication& app) {
     sigaction(SIGINT, &action, nullptr);
 }
 
-int fail(const QString& message) {
+int fail(const QString& message)
+{
     printError(QStringLiteral("zarvik-sim: ") + message);
     printError(QStringLiteral("usage: zarvik-sim [--bind ADDRESS] [--port N] [--temp CELSIUS] "
                               "[--bits N] [--verbose]  (--help for more)"));
@@ -43,7 +46,8 @@ int fail(const QString& message) {
 }
 } // namespace
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(

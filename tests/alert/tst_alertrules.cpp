@@ -31,7 +31,8 @@ struct Config : AlertConfig {
     void showMessage(const QString& message) override { shown << message; }
 };
 
-DeviceReadings reading(long double celsius, int bits = 0, int prevBits = 0) {
+DeviceReadings reading(long double celsius, int bits = 0, int prevBits = 0)
+{
     DeviceReadings r;
     r.NowTempValue = celsius;
     r.PortBits = std::uint8_t(bits);
@@ -39,7 +40,8 @@ DeviceReadings reading(long double celsius, int bits = 0, int prevBits = 0) {
     return r;
 }
 
-AlertState armed() {
+AlertState armed()
+{
     AlertState state;
     SendFlagClr(state);
     return state;
@@ -64,7 +66,8 @@ private slots:
     void limitReadOnlyWhenArmedAndChecked();
 };
 
-void TestAlertRules::parseLimit_data() {
+void TestAlertRules::parseLimit_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("value");
@@ -86,7 +89,8 @@ void TestAlertRules::parseLimit_data() {
     QTest::newRow("full-width digits") << "３０" << false << 0;
 }
 
-void TestAlertRules::parseLimit() {
+void TestAlertRules::parseLimit()
+{
     QFETCH(QString, text);
     QFETCH(bool, valid);
     QFETCH(int, value);
@@ -96,7 +100,8 @@ void TestAlertRules::parseLimit() {
         QCOMPARE(*parsed, value);
 }
 
-void TestAlertRules::inputRules_data() {
+void TestAlertRules::inputRules_data()
+{
     QTest::addColumn<int>("rb1");
     QTest::addColumn<int>("rb0");
     QTest::addColumn<int>("prev");
@@ -124,7 +129,8 @@ void TestAlertRules::inputRules_data() {
                                         << "";
 }
 
-void TestAlertRules::inputRules() {
+void TestAlertRules::inputRules()
+{
     QFETCH(int, rb1);
     QFETCH(int, rb0);
     QFETCH(int, prev);
@@ -144,7 +150,8 @@ void TestAlertRules::inputRules() {
     QCOMPARE(subject.size() % 12, 0);
 }
 
-void TestAlertRules::temperatureRulesAreStrict() {
+void TestAlertRules::temperatureRulesAreStrict()
+{
     Config config;
     config.uChecked = true;
     config.uText = QStringLiteral("30");
@@ -166,7 +173,8 @@ void TestAlertRules::temperatureRulesAreStrict() {
     QCOMPARE(config.shown.last(), QStringLiteral("温度が 10℃より下がりました。"));
 }
 
-void TestAlertRules::rulesAreOneShotUntilReset() {
+void TestAlertRules::rulesAreOneShotUntilReset()
+{
     Config config;
     config.uChecked = true;
     config.uText = QStringLiteral(" 30 "); // the text goes into the subject as typed
@@ -192,7 +200,8 @@ void TestAlertRules::rulesAreOneShotUntilReset() {
     QCOMPARE(state.MailSubject, QStringLiteral("RB1 is \"H\". "));
 }
 
-void TestAlertRules::twoRulesJoinInTableOrder() {
+void TestAlertRules::twoRulesJoinInTableOrder()
+{
     Config config;
     config.uChecked = true;
     config.uText = QStringLiteral("30");
@@ -208,7 +217,8 @@ void TestAlertRules::twoRulesJoinInTableOrder() {
                                         QStringLiteral("RB1が\"H\"になりました")}));
 }
 
-void TestAlertRules::emptyMemoDisarmsWithoutMail() {
+void TestAlertRules::emptyMemoDisarmsWithoutMail()
+{
     Config config;
     config.uChecked = true;
     config.uText = QStringLiteral("30");
@@ -220,7 +230,8 @@ void TestAlertRules::emptyMemoDisarmsWithoutMail() {
     QCOMPARE(config.shown.size(), 1);
 }
 
-void TestAlertRules::uncheckedOrDoNotSendStayArmed() {
+void TestAlertRules::uncheckedOrDoNotSendStayArmed()
+{
     Config config;
     config.uText = QStringLiteral("30");
     config.lText = QStringLiteral("10");
@@ -232,7 +243,8 @@ void TestAlertRules::uncheckedOrDoNotSendStayArmed() {
     QVERIFY(config.shown.isEmpty());
 }
 
-void TestAlertRules::badLowerLimitAfterUpperFired() {
+void TestAlertRules::badLowerLimitAfterUpperFired()
+{
     Config config;
     config.uChecked = true;
     config.uText = QStringLiteral("30");
@@ -252,7 +264,8 @@ void TestAlertRules::badLowerLimitAfterUpperFired() {
     QCOMPARE(config.shown, QStringList{QStringLiteral("温度が 30℃を超えました。")});
 }
 
-void TestAlertRules::badLimitReportedOncePerText() {
+void TestAlertRules::badLimitReportedOncePerText()
+{
     Config config;
     config.uChecked = true;
     config.uText = QString();
@@ -278,7 +291,8 @@ void TestAlertRules::badLimitReportedOncePerText() {
     QVERIFY_THROWS_EXCEPTION(LimitError, runAlertPass(state, reading(50), config));
 }
 
-void TestAlertRules::limitReadOnlyWhenArmedAndChecked() {
+void TestAlertRules::limitReadOnlyWhenArmedAndChecked()
+{
     Config config;
     config.uText = QStringLiteral("bad");
     config.lChecked = true;

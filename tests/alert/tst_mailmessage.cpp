@@ -16,7 +16,8 @@ struct Parsed {
     QList<Field> fields;
     QByteArray body;
 
-    QList<Field> named(const QByteArray& name) const {
+    QList<Field> named(const QByteArray& name) const
+    {
         QList<Field> found;
         for (const Field& f : fields) {
             if (f.name.compare(name, Qt::CaseInsensitive) == 0)
@@ -26,7 +27,8 @@ struct Parsed {
     }
 };
 
-Parsed parse(const QByteArray& raw) {
+Parsed parse(const QByteArray& raw)
+{
     Parsed parsed;
     const qsizetype end = raw.indexOf("\r\n\r\n");
     parsed.body = end < 0 ? QByteArray() : raw.mid(end + 4);
@@ -46,12 +48,14 @@ Parsed parse(const QByteArray& raw) {
     return parsed;
 }
 
-QString fromJis(const QByteArray& bytes) {
+QString fromJis(const QByteArray& bytes)
+{
     const auto utf8 = TextCodec::convert(bytes, "ISO-2022-JP", "UTF-8");
     return utf8 ? QString::fromUtf8(*utf8) : QStringLiteral("<undecodable>");
 }
 
-bool endsInAscii(const QByteArray& jis) {
+bool endsInAscii(const QByteArray& jis)
+{
     const qsizetype esc = jis.lastIndexOf('\x1b');
     return esc < 0 || jis.mid(esc, 3) == "\x1b(B";
 }
@@ -59,7 +63,8 @@ bool endsInAscii(const QByteArray& jis) {
 const QRegularExpression kWord(QStringLiteral("=\\?ISO-2022-JP\\?B\\?([A-Za-z0-9+/=]*)\\?="));
 
 // Decodes RFC 2047 words; blanks between two adjacent words vanish as the RFC says.
-QString decodeWords(const QByteArray& value) {
+QString decodeWords(const QByteArray& value)
+{
     const QString text = QString::fromLatin1(value);
     QString out;
     qsizetype at = 0;
@@ -77,7 +82,8 @@ QString decodeWords(const QByteArray& value) {
 }
 
 // What every composed message must be: 7-bit, CR LF only in pairs, no line over 998 bytes.
-void checkWire(const QByteArray& raw) {
+void checkWire(const QByteArray& raw)
+{
     for (qsizetype i = 0; i < raw.size(); ++i) {
         QVERIFY2(uchar(raw[i]) < 0x80, qPrintable(QStringLiteral("8-bit byte at %1").arg(i)));
         if (raw[i] == '\r')
@@ -90,7 +96,8 @@ void checkWire(const QByteArray& raw) {
         QVERIFY2(line.size() - 1 <= 998, qPrintable(QStringLiteral("line of %1").arg(line.size())));
 }
 
-MailMessage japaneseMail() {
+MailMessage japaneseMail()
+{
     MailMessage mail;
     mail.setFrom(QStringLiteral("監視ボード <board@example.jp>"));
     mail.setTo({QStringLiteral("ops@example.jp")});
@@ -99,7 +106,8 @@ MailMessage japaneseMail() {
     return mail;
 }
 
-QList<QByteArray> bodyLines(const QByteArray& body) {
+QList<QByteArray> bodyLines(const QByteArray& body)
+{
     QList<QByteArray> lines = body.split('\n');
     if (lines.last().isEmpty())
         lines.removeLast();
@@ -134,7 +142,8 @@ private slots:
     void longSubjectIsFolded();
 };
 
-void TestMailMessage::standardFieldsOnce_data() {
+void TestMailMessage::standardFieldsOnce_data()
+{
     QTest::addColumn<QString>("contentTypeName");
     QTest::addColumn<QString>("priority"); // empty: not set
 
@@ -148,7 +157,8 @@ void TestMailMessage::standardFieldsOnce_data() {
                                              << "5";
 }
 
-void TestMailMessage::standardFieldsOnce() {
+void TestMailMessage::standardFieldsOnce()
+{
     QFETCH(QString, contentTypeName);
     QFETCH(QString, priority);
 
@@ -186,7 +196,8 @@ void TestMailMessage::standardFieldsOnce() {
     QVERIFY(plain.named("Message-ID")[0].value != parsed.named("Message-ID")[0].value);
 }
 
-void TestMailMessage::dateFormat_data() {
+void TestMailMessage::dateFormat_data()
+{
     QTest::addColumn<QDateTime>("time");
     QTest::addColumn<QString>("expected");
 
@@ -200,14 +211,16 @@ void TestMailMessage::dateFormat_data() {
                          << "Wed, 01 Jan 2025 00:00:00 +0000";
 }
 
-void TestMailMessage::dateFormat() {
+void TestMailMessage::dateFormat()
+{
     QFETCH(QDateTime, time);
     QFETCH(QString, expected);
     QCOMPARE(MailMessage::rfc5322Date(time), expected);
     QCOMPARE(japaneseMail().standardHeaders(time).value(QStringLiteral("Date")), expected);
 }
 
-void TestMailMessage::japaneseBodyRoundTrips() {
+void TestMailMessage::japaneseBodyRoundTrips()
+{
     const QString body = QStringLiteral("温度が上限を超えました。\r\n"
                                         "現在 35.5℃ / 上限 30.0℃\r\n"
                                         "\r\n"
@@ -227,7 +240,8 @@ void TestMailMessage::japaneseBodyRoundTrips() {
     QCOMPARE(fromJis(parse(raw).body), expected + QStringLiteral("\r\n"));
 }
 
-void TestMailMessage::unmappableCharacters_data() {
+void TestMailMessage::unmappableCharacters_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QString>("subject"); // control characters in a field are blanks
@@ -258,7 +272,8 @@ void TestMailMessage::unmappableCharacters_data() {
                            << "1〓ア";
 }
 
-void TestMailMessage::unmappableCharacters() {
+void TestMailMessage::unmappableCharacters()
+{
     QFETCH(QString, text);
     QFETCH(QString, body);
     QFETCH(QString, subject);
@@ -273,14 +288,16 @@ void TestMailMessage::unmappableCharacters() {
     QCOMPARE(decodeWords(parsed.named("Subject")[0].value), subject);
 }
 
-void TestMailMessage::bareLineBreaksBecomeCrLf() {
+void TestMailMessage::bareLineBreaksBecomeCrLf()
+{
     QCOMPARE(MailMessage::encodeBody(QStringLiteral("a\rb\nc\r\nd")), "a\r\nb\r\nc\r\nd\r\n");
     QCOMPARE(MailMessage::encodeBody(QStringLiteral("a\n\n")), "a\r\n\r\n");
     QCOMPARE(MailMessage::encodeBody(QStringLiteral("\r\n")), "\r\n");
     QCOMPARE(MailMessage::encodeBody(QString()), QByteArray());
 }
 
-void TestMailMessage::japaneseSubjectWords_data() {
+void TestMailMessage::japaneseSubjectWords_data()
+{
     QTest::addColumn<QString>("subject");
 
     QTest::newRow("short") << "温度警報";
@@ -289,7 +306,8 @@ void TestMailMessage::japaneseSubjectWords_data() {
     QTest::newRow("set switching") << "¥100 と ‾ と 漢字 と abc";
 }
 
-void TestMailMessage::japaneseSubjectWords() {
+void TestMailMessage::japaneseSubjectWords()
+{
     QFETCH(QString, subject);
 
     MailMessage mail = japaneseMail();
@@ -317,7 +335,8 @@ void TestMailMessage::japaneseSubjectWords() {
     }
 }
 
-void TestMailMessage::addressFields_data() {
+void TestMailMessage::addressFields_data()
+{
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("decoded");
 
@@ -331,7 +350,8 @@ void TestMailMessage::addressFields_data() {
                                   << "board@example.jp";
 }
 
-void TestMailMessage::addressFields() {
+void TestMailMessage::addressFields()
+{
     QFETCH(QString, from);
     QFETCH(QString, decoded);
 
@@ -350,7 +370,8 @@ void TestMailMessage::addressFields() {
     }
 }
 
-void TestMailMessage::lineBreaksCannotStartAField_data() {
+void TestMailMessage::lineBreaksCannotStartAField_data()
+{
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("value");
 
@@ -364,7 +385,8 @@ void TestMailMessage::lineBreaksCannotStartAField_data() {
     }
 }
 
-void TestMailMessage::lineBreaksCannotStartAField() {
+void TestMailMessage::lineBreaksCannotStartAField()
+{
     QFETCH(QString, field);
     QFETCH(QString, value);
 
@@ -384,7 +406,8 @@ void TestMailMessage::lineBreaksCannotStartAField() {
     QCOMPARE(fromJis(parsed.body), mail.body());
 }
 
-void TestMailMessage::longBodyLineIsBroken_data() {
+void TestMailMessage::longBodyLineIsBroken_data()
+{
     QTest::addColumn<QString>("line");
 
     QTest::newRow("ASCII") << QString(5000, u'a');
@@ -392,7 +415,8 @@ void TestMailMessage::longBodyLineIsBroken_data() {
     QTest::newRow("mixed") << QStringLiteral("ab漢字¥").repeated(1000);
 }
 
-void TestMailMessage::longBodyLineIsBroken() {
+void TestMailMessage::longBodyLineIsBroken()
+{
     QFETCH(QString, line);
 
     MailMessage mail = japaneseMail();
@@ -412,7 +436,8 @@ void TestMailMessage::longBodyLineIsBroken() {
     QCOMPARE(joined, line);
 }
 
-void TestMailMessage::longSubjectIsFolded_data() {
+void TestMailMessage::longSubjectIsFolded_data()
+{
     QTest::addColumn<QString>("subject");
     QTest::addColumn<bool>("verbatim"); // folded only at blanks, so unfolding restores it
 
@@ -420,7 +445,8 @@ void TestMailMessage::longSubjectIsFolded_data() {
     QTest::newRow("no blanks") << QString(2000, u'x') << false;
 }
 
-void TestMailMessage::longSubjectIsFolded() {
+void TestMailMessage::longSubjectIsFolded()
+{
     QFETCH(QString, subject);
     QFETCH(bool, verbatim);
 

@@ -27,7 +27,8 @@ struct Alert {
 
 // Sends `alert` through `client`; returns the SmtpError text, or nothing when it went out.
 std::optional<QString> send(SmtpClient& client, const QString& server, const Alert& alert,
-                            QStringList* calls = nullptr) {
+                            QStringList* calls = nullptr)
+{
     client.setHost(server);
     client.setUserId(QStringLiteral("zarvik-unit"));
     client.setConnectedHandler([&] {
@@ -60,7 +61,8 @@ std::optional<QString> send(SmtpClient& client, const QString& server, const Ale
     return std::nullopt;
 }
 
-QList<QByteArray> headerNames(const QByteArray& raw) {
+QList<QByteArray> headerNames(const QByteArray& raw)
+{
     QList<QByteArray> names;
     for (const QByteArray& line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
         if (!line.startsWith(' ') && !line.startsWith('\t'))
@@ -69,7 +71,8 @@ QList<QByteArray> headerNames(const QByteArray& raw) {
     return names;
 }
 
-QByteArray headerValue(const QByteArray& raw, const QByteArray& name) {
+QByteArray headerValue(const QByteArray& raw, const QByteArray& name)
+{
     for (const QByteArray& line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
         if (line.toLower().startsWith(name.toLower() + ':'))
             return line.mid(name.size() + 1).trimmed();
@@ -77,11 +80,13 @@ QByteArray headerValue(const QByteArray& raw, const QByteArray& name) {
     return {};
 }
 
-QByteArray bodyOf(const QByteArray& raw) {
+QByteArray bodyOf(const QByteArray& raw)
+{
     return raw.mid(raw.indexOf("\r\n\r\n") + 4);
 }
 
-quint16 closedPort() {
+quint16 closedPort()
+{
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort(); // closed again when `probe` goes
@@ -108,7 +113,8 @@ private slots:
     void ipv6Literal();
 };
 
-void TestSmtpClient::serverText_data() {
+void TestSmtpClient::serverText_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("host"); // empty: SmtpError
     QTest::addColumn<int>("port");
@@ -137,7 +143,8 @@ void TestSmtpClient::serverText_data() {
                                   << "" << 0;
 }
 
-void TestSmtpClient::serverText() {
+void TestSmtpClient::serverText()
+{
     QFETCH(QString, text);
     QFETCH(QString, host);
     QFETCH(int, port);
@@ -151,7 +158,8 @@ void TestSmtpClient::serverText() {
     QCOMPARE(endpoint.port, port);
 }
 
-void TestSmtpClient::mailArrives() {
+void TestSmtpClient::mailArrives()
+{
     SmtpServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     SmtpClient client;
@@ -178,7 +186,8 @@ void TestSmtpClient::mailArrives() {
     QCOMPARE(QString::fromUtf8(*body), alert.body);
 }
 
-void TestSmtpClient::callbackOrder() {
+void TestSmtpClient::callbackOrder()
+{
     SmtpServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     SmtpClient client;
@@ -193,7 +202,8 @@ void TestSmtpClient::callbackOrder() {
     QVERIFY(!client.isConnected());
 }
 
-void TestSmtpClient::twoMailsEachHaveOneRecipient() {
+void TestSmtpClient::twoMailsEachHaveOneRecipient()
+{
     SmtpServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     SmtpClient client;
@@ -217,7 +227,8 @@ void TestSmtpClient::twoMailsEachHaveOneRecipient() {
     QVERIFY(!headerNames(mails[1].raw).contains("x-priority"));
 }
 
-void TestSmtpClient::dotLinesSurvive() {
+void TestSmtpClient::dotLinesSurvive()
+{
     SmtpServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     SmtpClient client;
@@ -228,7 +239,8 @@ void TestSmtpClient::dotLinesSurvive() {
     QCOMPARE(bodyOf(server.mails()[0].raw), ".\r\n..\r\n.leading dot\r\nlast\r\n.\r\n");
 }
 
-void TestSmtpClient::emptyUserIdStillGreets() {
+void TestSmtpClient::emptyUserIdStillGreets()
+{
     SmtpServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     SmtpClient client;
@@ -244,7 +256,8 @@ void TestSmtpClient::emptyUserIdStillGreets() {
     QVERIFY(!server.mails()[0].ehlo.isEmpty());
 }
 
-void TestSmtpClient::emptyServerFails() {
+void TestSmtpClient::emptyServerFails()
+{
     SmtpClient client;
     bool connected = false;
     client.setHost(QStringLiteral("  "));
@@ -253,7 +266,8 @@ void TestSmtpClient::emptyServerFails() {
     QVERIFY(!connected);
 }
 
-void TestSmtpClient::noRecipientFails() {
+void TestSmtpClient::noRecipientFails()
+{
     SmtpServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     SmtpClient client;
@@ -265,7 +279,8 @@ void TestSmtpClient::noRecipientFails() {
     QCOMPARE(server.mailCount(), 0);
 }
 
-void TestSmtpClient::failures_data() {
+void TestSmtpClient::failures_data()
+{
     QTest::addColumn<QString>("mode"); // "refuse": nothing listens
     QTest::addColumn<QString>("expected");
 
@@ -286,7 +301,8 @@ void TestSmtpClient::failures_data() {
                                      << "";
 }
 
-void TestSmtpClient::failures() {
+void TestSmtpClient::failures()
+{
     QFETCH(QString, mode);
     QFETCH(QString, expected);
 
@@ -316,7 +332,8 @@ void TestSmtpClient::failures() {
     QCOMPARE(healthy.mails()[0].rcptTo, QStringList{"ops@example.jp"});
 }
 
-void TestSmtpClient::eventsServedWhileWaiting() {
+void TestSmtpClient::eventsServedWhileWaiting()
+{
     SmtpServer hanging(QStringLiteral("hang"));
     QVERIFY2(hanging.isListening(), qPrintable(hanging.errorString()));
     SmtpClient client;
@@ -347,7 +364,8 @@ void TestSmtpClient::eventsServedWhileWaiting() {
     QVERIFY2(!nestedError->isEmpty(), "a second session started inside the first");
 }
 
-void TestSmtpClient::ipv6Literal() {
+void TestSmtpClient::ipv6Literal()
+{
     SmtpServer server(QStringLiteral("normal"), QStringLiteral("::1"));
     if (!server.isListening())
         QSKIP("no IPv6 loopback here");

@@ -27,7 +27,8 @@ const QString WrongSizeText = QStringLiteral("データ数が一致しません"
 // A custom event that throws when delivered, like a handler that fails.
 class ThrowingObject : public QObject {
 public:
-    bool event(QEvent* e) override {
+    bool event(QEvent* e) override
+    {
         if (e->type() == QEvent::User)
             throw std::runtime_error("handler failed on purpose");
         return QObject::event(e);
@@ -65,13 +66,15 @@ private:
     TFormZARVIK_Mail* m_form = nullptr;
 };
 
-void TestMainWindow::init() {
+void TestMainWindow::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     m_sim = std::make_unique<SimBoard>();
     QVERIFY(m_sim->start());
 }
 
-void TestMainWindow::cleanup() {
+void TestMainWindow::cleanup()
+{
     m_shell.reset();
     m_sim.reset();
     m_dir.reset();
@@ -81,17 +84,20 @@ void TestMainWindow::cleanup() {
                          [](QWidget* w) { return w->isVisible(); }));
 }
 
-void TestMainWindow::startShell(const QString& extraSettings) {
+void TestMainWindow::startShell(const QString& extraSettings)
+{
     m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port(), extraSettings));
     m_form = m_shell->FormZARVIK_Mail();
     m_shell->show();
 }
 
-bool TestMainWindow::waitForText(QLabel* label, const QString& text) {
+bool TestMainWindow::waitForText(QLabel* label, const QString& text)
+{
     return QTest::qWaitFor([&] { return label->text() == text; }, 10000);
 }
 
-void TestMainWindow::startsWithDesignValues() {
+void TestMainWindow::startsWithDesignValues()
+{
     startShell();
     QCOMPARE(m_form->windowTitle(), QStringLiteral("ZARVIK Mail"));
     QCOMPARE(m_form->pos(), QPoint(0, 0));
@@ -135,7 +141,8 @@ void TestMainWindow::startsWithDesignValues() {
     QVERIFY(m_form->alertState().SendFlagUTemp && m_form->alertState().SendFlagRB0H);
 }
 
-void TestMainWindow::firstRequestDuringCreationThenEveryTick() {
+void TestMainWindow::firstRequestDuringCreationThenEveryTick()
+{
     m_sim->setSilent(true);
     m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port()));
     m_form = m_shell->FormZARVIK_Mail();
@@ -156,7 +163,8 @@ void TestMainWindow::firstRequestDuringCreationThenEveryTick() {
     QVERIFY2(gap > 1500 && gap < 2500, qPrintable(QString::number(gap)));
 }
 
-void TestMainWindow::repliesUpdateTheDisplay() {
+void TestMainWindow::repliesUpdateTheDisplay()
+{
     QVERIFY(m_sim->setRaw(300));
     QVERIFY(m_sim->setBits(3));
     startShell();
@@ -177,7 +185,8 @@ void TestMainWindow::repliesUpdateTheDisplay() {
     QCOMPARE(m_form->readings().PortBits, 2);
 }
 
-void TestMainWindow::repliesFromAnySenderAreDecoded() {
+void TestMainWindow::repliesFromAnySenderAreDecoded()
+{
     startShell();
     QVERIFY(m_sim->waitForRequests(1, 5000));
     SimBoard other;
@@ -187,7 +196,8 @@ void TestMainWindow::repliesFromAnySenderAreDecoded() {
     QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("293.0 ℃")));
 }
 
-void TestMainWindow::wrongSizeDatagram_data() {
+void TestMainWindow::wrongSizeDatagram_data()
+{
     QTest::addColumn<int>("size");
     QTest::newRow("empty") << 0;
     QTest::newRow("7 bytes") << 7;
@@ -195,7 +205,8 @@ void TestMainWindow::wrongSizeDatagram_data() {
     QTest::newRow("1500 bytes") << 1500;
 }
 
-void TestMainWindow::wrongSizeDatagram() {
+void TestMainWindow::wrongSizeDatagram()
+{
     QFETCH(int, size);
     QVERIFY(m_sim->setRaw(300));
     startShell();
@@ -224,7 +235,8 @@ void TestMainWindow::wrongSizeDatagram() {
     QCOMPARE(double(m_form->readings().NowTempValue), 146.484375);
 }
 
-void TestMainWindow::wrongSizeFloodOpensOneBox() {
+void TestMainWindow::wrongSizeFloodOpensOneBox()
+{
     QVERIFY(m_sim->setRaw(300));
     startShell();
     QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("146.5 ℃")));
@@ -255,7 +267,8 @@ void TestMainWindow::wrongSizeFloodOpensOneBox() {
     QCOMPARE(mostOpen, 1);
 }
 
-void TestMainWindow::errorInHandlerIsReportedAndLoopGoesOn() {
+void TestMainWindow::errorInHandlerIsReportedAndLoopGoesOn()
+{
     startShell();
     ThrowingObject thrower;
     QString reported;
@@ -269,7 +282,8 @@ void TestMainWindow::errorInHandlerIsReportedAndLoopGoesOn() {
     QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("146.5 ℃")));
 }
 
-void TestMainWindow::idlePassesRunInDialogAndMenuNotInBox() {
+void TestMainWindow::idlePassesRunInDialogAndMenuNotInBox()
+{
     startShell();
     const IdlePass* passes = m_form->idlePass();
     QVERIFY(passes);
@@ -312,7 +326,8 @@ void TestMainWindow::idlePassesRunInDialogAndMenuNotInBox() {
     QTRY_COMPARE_WITH_TIMEOUT(inBox, quint64(0), 10000);
 }
 
-void TestMainWindow::unusableBoardAddressSaysWhyOnce() {
+void TestMainWindow::unusableBoardAddressSaysWhyOnce()
+{
     startShell();
     TToolSettingDlg* dialog = m_shell->ToolSettingDlg();
     m_sim->setSilent(true);
@@ -346,7 +361,8 @@ void TestMainWindow::unusableStoredPortShownAtStart()
              qPrintable(m_form->StatusPanel0->text()));
 }
 
-void TestMainWindow::linkFollowsTheDialog() {
+void TestMainWindow::linkFollowsTheDialog()
+{
     startShell();
     QVERIFY(m_sim->waitForRequests(1, 5000));
     SimBoard second;
@@ -358,7 +374,8 @@ void TestMainWindow::linkFollowsTheDialog() {
     QCOMPARE(second.requests().first().bytes, QByteArray::fromHex("04a101"));
 }
 
-int main(int argc, char* argv[]) {
+int main(int argc, char* argv[])
+{
     ZarvikApplication app(argc, argv);
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);

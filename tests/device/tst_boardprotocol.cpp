@@ -12,13 +12,15 @@ private slots:
     void applyReplyShiftsInputBits();
 };
 
-void TestBoardProtocol::requestsOnTheWire() {
+void TestBoardProtocol::requestsOnTheWire()
+{
     QCOMPARE(BoardProtocol::adcRequest(0xA1), QByteArray::fromHex("04a101"));
     QCOMPARE(BoardProtocol::adcRequest(0x00), QByteArray::fromHex("040001"));
     QCOMPARE(BoardProtocol::statusRequest(), QByteArray::fromHex("00"));
 }
 
-void TestBoardProtocol::temperatureFromRaw_data() {
+void TestBoardProtocol::temperatureFromRaw_data()
+{
     QTest::addColumn<int>("raw");
     QTest::addColumn<double>("celsius");
     QTest::addColumn<QString>("shown");
@@ -32,7 +34,8 @@ void TestBoardProtocol::temperatureFromRaw_data() {
     QTest::newRow("five degrees") << 10 << 4.8828125 << QStringLiteral(" 4.9 ℃");
 }
 
-void TestBoardProtocol::temperatureFromRaw() {
+void TestBoardProtocol::temperatureFromRaw()
+{
     QFETCH(int, raw);
     QFETCH(double, celsius);
     QFETCH(QString, shown);
@@ -41,14 +44,16 @@ void TestBoardProtocol::temperatureFromRaw() {
     QCOMPARE(BoardProtocol::formatTemperature(value), shown);
 }
 
-void TestBoardProtocol::statusText() {
+void TestBoardProtocol::statusText()
+{
     QCOMPARE(BoardProtocol::statusText(QByteArray::fromHex("00030000012c0000")),
              QStringLiteral("ZARVIK Status : 000 003 000 000 001 02C 000 000 "));
     QCOMPARE(BoardProtocol::statusText(QByteArray::fromHex("ff7f80000affab01")),
              QStringLiteral("ZARVIK Status : 0FF 07F 080 000 00A 0FF 0AB 001 "));
 }
 
-void TestBoardProtocol::applyReplyShiftsInputBits() {
+void TestBoardProtocol::applyReplyShiftsInputBits()
+{
     DeviceReadings readings;
     BoardProtocol::applyReply(readings, QByteArray::fromHex("00030000012c0000"));
     QCOMPARE(double(readings.NowTempValue), 146.484375);

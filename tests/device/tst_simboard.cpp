@@ -12,7 +12,8 @@
 namespace {
 const QByteArray AdcRequest = QByteArray::fromHex("04A101");
 
-QByteArray replyBytes(int raw, int bits) {
+QByteArray replyBytes(int raw, int bits)
+{
     QByteArray bytes(8, '\0');
     bytes[1] = static_cast<char>(bits);
     bytes[4] = static_cast<char>(raw >> 8);
@@ -21,7 +22,8 @@ QByteArray replyBytes(int raw, int bits) {
 }
 
 // Waits for one datagram; a null array means none came.
-QByteArray receive(QUdpSocket& socket, int timeoutMs = 5000) {
+QByteArray receive(QUdpSocket& socket, int timeoutMs = 5000)
+{
     if (!socket.hasPendingDatagrams() &&
         !QSignalSpy(&socket, &QUdpSocket::readyRead).wait(timeoutMs))
         return {};
@@ -56,7 +58,8 @@ private:
     QUdpSocket m_socket;
 };
 
-void TestSimBoard::init() {
+void TestSimBoard::init()
+{
     m_sim = std::make_unique<SimBoard>();
     QVERIFY(m_sim->start());
     QCOMPARE(m_sim->address(), QHostAddress(QHostAddress::LocalHost));
@@ -65,12 +68,14 @@ void TestSimBoard::init() {
     QVERIFY(m_socket.bind(QHostAddress::LocalHost, 0));
 }
 
-QByteArray TestSimBoard::ask(QUdpSocket& socket, const QByteArray& request) {
+QByteArray TestSimBoard::ask(QUdpSocket& socket, const QByteArray& request)
+{
     socket.writeDatagram(request, m_sim->address(), m_sim->port());
     return receive(socket);
 }
 
-void TestSimBoard::replies_data() {
+void TestSimBoard::replies_data()
+{
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("reply");
@@ -90,7 +95,8 @@ void TestSimBoard::replies_data() {
         << QStringList{"bits 2"} << QByteArray(1, '\0') << replyBytes(51, 2);
 }
 
-void TestSimBoard::replies() {
+void TestSimBoard::replies()
+{
     QFETCH(QStringList, commands);
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, reply);
@@ -107,14 +113,16 @@ void TestSimBoard::replies() {
     QVERIFY(seen.ms >= 0);
 }
 
-void TestSimBoard::replySize_data() {
+void TestSimBoard::replySize_data()
+{
     QTest::addColumn<int>("size");
     QTest::newRow("truncated") << 5;
     QTest::newRow("padded") << 12;
     QTest::newRow("largest") << 65507;
 }
 
-void TestSimBoard::replySize() {
+void TestSimBoard::replySize()
+{
     QFETCH(int, size);
     QVERIFY(m_sim->setRaw(300));
     QVERIFY(m_sim->setReplySize(size));
@@ -125,7 +133,8 @@ void TestSimBoard::replySize() {
     QCOMPARE(ask(m_socket, AdcRequest), normal);
 }
 
-void TestSimBoard::silentStillRecordsRequests() {
+void TestSimBoard::silentStillRecordsRequests()
+{
     QVERIFY(m_sim->setSilent(true));
     m_socket.writeDatagram(AdcRequest, m_sim->address(), m_sim->port());
     QVERIFY(m_sim->waitForRequests(1, 5000));
@@ -140,7 +149,8 @@ void TestSimBoard::silentStillRecordsRequests() {
     QVERIFY(receive(m_socket, 300).isNull());
 }
 
-void TestSimBoard::pushGoesToLastRequester() {
+void TestSimBoard::pushGoesToLastRequester()
+{
     QVERIFY(!m_sim->push());
     QCOMPARE(m_sim->lastAnswer(), QStringLiteral("error no requester yet"));
 
@@ -157,14 +167,16 @@ void TestSimBoard::pushGoesToLastRequester() {
     QCOMPARE(receive(m_socket), replyBytes(51, 1));
 }
 
-void TestSimBoard::pushToRefusesOtherHosts() {
+void TestSimBoard::pushToRefusesOtherHosts()
+{
     // 0.0.0.0 is not loopback to the simulator, yet it would still stay on this machine.
     QVERIFY(!m_sim->pushTo(QHostAddress::AnyIPv4, m_socket.localPort()));
     QVERIFY(m_sim->lastAnswer().startsWith(QStringLiteral("error not a loopback address")));
     QVERIFY(receive(m_socket, 300).isNull());
 }
 
-void TestSimBoard::badCommandsAnswerError_data() {
+void TestSimBoard::badCommandsAnswerError_data()
+{
     QTest::addColumn<QString>("command");
     const char* commands[] = {"wat",
                               "temp hot",
@@ -184,7 +196,8 @@ void TestSimBoard::badCommandsAnswerError_data() {
         QTest::newRow(command) << QString::fromLatin1(command);
 }
 
-void TestSimBoard::badCommandsAnswerError() {
+void TestSimBoard::badCommandsAnswerError()
+{
     QFETCH(QString, command);
     QVERIFY(m_sim->setRaw(300));
     QVERIFY(!m_sim->command(command));
@@ -193,7 +206,8 @@ void TestSimBoard::badCommandsAnswerError() {
     QCOMPARE(ask(m_socket, AdcRequest), replyBytes(300, 0));
 }
 
-void TestSimBoard::badArgumentsExit2_data() {
+void TestSimBoard::badArgumentsExit2_data()
+{
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("unknown option") << QStringList{"--colour"};
     QTest::newRow("port out of range") << QStringList{"--port", "65536"};
@@ -202,7 +216,8 @@ void TestSimBoard::badArgumentsExit2_data() {
     QTest::newRow("port taken") << QStringList{"--port", "taken"};
 }
 
-void TestSimBoard::badArgumentsExit2() {
+void TestSimBoard::badArgumentsExit2()
+{
     QFETCH(QStringList, arguments);
     arguments.replaceInStrings(QStringLiteral("taken"), QString::number(m_socket.localPort()));
     QProcess process;

@@ -26,31 +26,36 @@ const char IniName[] = "ZARVIK_Mail.ini";
 const char SaveLoopVariable[] = "ZARVIK_TEST_INI_SAVE_LOOP";
 constexpr int LoopKeys = 800;
 
-QByteArray readBytes(const QString& path) {
+QByteArray readBytes(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeBytes(const QString& path, const QByteArray& bytes) {
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
     QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-QStringList entries(const QString& folder) {
+QStringList entries(const QString& folder)
+{
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Double-byte text with 0x5C trail bytes makes the file large and catches byte-level parsing.
-QString loopValue(int key) {
+QString loopValue(int key)
+{
     return QStringLiteral("%1:").arg(key) + QString(300, QChar(u'表')) + QString(300, QChar(u'x'));
 }
 
 // The child side of killDuringSave(): saves ever newer versions of a large file until it is
 // killed. Only the version numbers at its start and end change, so nearly all the time goes
 // to saving, where the kills should land.
-int saveLoop(const QString& path) {
+int saveLoop(const QString& path)
+{
     QElapsedTimer running;
     running.start();
     IniFile ini(path);
@@ -82,7 +87,8 @@ struct User {
 };
 
 // Who the permission tests act as: ourselves, or "nobody" when running as root.
-User unprivilegedUser() {
+User unprivilegedUser()
+{
     if (::geteuid() != 0)
         return {::geteuid(), ::getegid()};
     const passwd* pw = ::getpwnam("nobody");
@@ -93,13 +99,15 @@ User unprivilegedUser() {
 // the unprivileged user while this lives; root's effective ids come back at the end.
 class Unprivileged {
 public:
-    Unprivileged() {
+    Unprivileged()
+    {
         if (!m_root)
             return;
         const User user = unprivilegedUser();
         m_ok = ::setegid(user.gid) == 0 && ::seteuid(user.uid) == 0;
     }
-    ~Unprivileged() {
+    ~Unprivileged()
+    {
         if (m_root && (::seteuid(0) != 0 || ::setegid(0) != 0))
             qFatal("cannot return to root");
     }
@@ -112,13 +120,15 @@ private:
     bool m_ok = true;
 };
 
-void changeOwner(const QString& path) {
+void changeOwner(const QString& path)
+{
     const User user = unprivilegedUser();
     QVERIFY2(::chown(QFile::encodeName(path).constData(), user.uid, user.gid) == 0,
              qPrintable(path));
 }
 
-void changeMode(const QString& path, mode_t mode) {
+void changeMode(const QString& path, mode_t mode)
+{
     QVERIFY2(::chmod(QFile::encodeName(path).constData(), mode) == 0, qPrintable(path));
 }
 
@@ -129,7 +139,8 @@ class TstIniFile : public QObject {
 
 public:
     // Runs before the test application exists: the child of killDuringSave() only saves.
-    static void initMain() {
+    static void initMain()
+    {
         if (qEnvironmentVariableIsSet(SaveLoopVariable))
             std::exit(saveLoop(qEnvironmentVariable(SaveLoopVariable)));
     }
@@ -167,7 +178,8 @@ private:
     QString freshPath();
 };
 
-QString TstIniFile::freshPath() {
+QString TstIniFile::freshPath()
+{
     static int count = 0;
     const QString folder = m_dir.filePath(QString::number(++count));
     if (!QDir().mkpath(folder))
@@ -175,7 +187,8 @@ QString TstIniFile::freshPath() {
     return folder + '/' + IniName;
 }
 
-void TstIniFile::defaultsWhenMissing() {
+void TstIniFile::defaultsWhenMissing()
+{
     const QString path = freshPath();
     {
         const IniFile ini(path);
@@ -199,7 +212,8 @@ void TstIniFile::defaultsWhenMissing() {
     QCOMPARE(ini.readString("Mail", "To", "def"), QString());
 }
 
-void TstIniFile::readNumbers_data() {
+void TstIniFile::readNumbers_data()
+{
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("integer"); // read with default 77
     QTest::addColumn<bool>("boolDefaultTrue");
@@ -226,7 +240,8 @@ void TstIniFile::readNumbers_data() {
     QTest::newRow("full-width digits") << QByteArray("\x82\x50\x82\x51") << 77 << true << false;
 }
 
-void TstIniFile::readNumbers() {
+void TstIniFile::readNumbers()
+{
     QFETCH(QByteArray, text);
     QFETCH(int, integer);
     QFETCH(bool, boolDefaultTrue);
@@ -241,7 +256,8 @@ void TstIniFile::readNumbers() {
     QCOMPARE(ini.readBool("Num", "Value", false), boolDefaultFalse);
 }
 
-void TstIniFile::namesIgnoreCaseAndBlanks() {
+void TstIniFile::namesIgnoreCaseAndBlanks()
+{
     const QString path = freshPath();
     writeBytes(path, "  [ Mail Server ]  \r\n"
                      "\tHost\t= \t smtp.example.jp \t\r\n"
@@ -262,7 +278,8 @@ void TstIniFile::namesIgnoreCaseAndBlanks() {
                                          "Url=http://h/?a=b&c=d\r\n"));
 }
 
-void TstIniFile::firstDuplicateWins() {
+void TstIniFile::firstDuplicateWins()
+{
     const QString path = freshPath();
     writeBytes(path, "[Mail]\r\n"
                      "From=first\r\n"
@@ -293,7 +310,8 @@ void TstIniFile::firstDuplicateWins() {
                                          "OnlyHere=yes\r\n"));
 }
 
-void TstIniFile::anyLineEnding() {
+void TstIniFile::anyLineEnding()
+{
     const QString path = freshPath();
     writeBytes(path, "[A]\nx=1\r[B]\r\ny=2\n\n;c\rz=3");
     IniFile ini(path);
@@ -305,7 +323,8 @@ void TstIniFile::anyLineEnding() {
     QCOMPARE(readBytes(path), QByteArray("[A]\r\nx=1\r\n[B]\r\ny=2\r\n\r\n;c\r\nz=3\r\n"));
 }
 
-void TstIniFile::exactlyOneMiBIsRead() {
+void TstIniFile::exactlyOneMiBIsRead()
+{
     const QString path = freshPath();
     QByteArray bytes = "[Mail]\r\nHost=h\r\n;";
     bytes += QByteArray(1024 * 1024 - bytes.size(), 'x');
@@ -315,7 +334,8 @@ void TstIniFile::exactlyOneMiBIsRead() {
     QCOMPARE(ini.readString("Mail", "Host", "-"), QString("h"));
 }
 
-void TstIniFile::cp932RoundTrip() {
+void TstIniFile::cp932RoundTrip()
+{
     const QString path = freshPath();
     // ゾ is 0x83 0x5D, whose trail byte is ']'; 表 and ソ end in 0x5C, the backslash.
     const QString section = QString::fromUtf8("ゾーン表");
@@ -349,7 +369,8 @@ void TstIniFile::cp932RoundTrip() {
                                          "Subject=\x95\x5c\r\n"));
 }
 
-void TstIniFile::otherContentKept() {
+void TstIniFile::otherContentKept()
+{
     const QString path = freshPath();
     writeBytes(path, "; ZARVIK Mail settings\r\n"
                      "orphan=before any section\r\n"
@@ -385,7 +406,8 @@ void TstIniFile::otherContentKept() {
                                          "Interval=2000\r\n"));
 }
 
-void TstIniFile::newKeysAndSectionsInWriteOrder() {
+void TstIniFile::newKeysAndSectionsInWriteOrder()
+{
     const QString path = freshPath();
     writeBytes(path, "[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\ny=2\r\n");
     IniFile ini(path);
@@ -401,7 +423,8 @@ void TstIniFile::newKeysAndSectionsInWriteOrder() {
                                          "[D]\r\nd1=1\r\n"));
 }
 
-void TstIniFile::freshFileHoldsOnlyWhatWasWritten() {
+void TstIniFile::freshFileHoldsOnlyWhatWasWritten()
+{
     const QString path = freshPath();
     IniFile ini(path);
     ini.writeString("Mail", "Host", "h");
@@ -417,7 +440,8 @@ void TstIniFile::freshFileHoldsOnlyWhatWasWritten() {
     QCOMPARE(entries(QFileInfo(path).path()), QStringList{IniName});
 }
 
-void TstIniFile::writtenValuesStayOnOneLine_data() {
+void TstIniFile::writtenValuesStayOnOneLine_data()
+{
     QTest::addColumn<QString>("value");
     QTest::addColumn<QByteArray>("written");
 
@@ -432,7 +456,8 @@ void TstIniFile::writtenValuesStayOnOneLine_data() {
 }
 
 // A value can neither break the file into extra lines nor make the save fail.
-void TstIniFile::writtenValuesStayOnOneLine() {
+void TstIniFile::writtenValuesStayOnOneLine()
+{
     QFETCH(QString, value);
     QFETCH(QByteArray, written);
 
@@ -445,7 +470,8 @@ void TstIniFile::writtenValuesStayOnOneLine() {
     QCOMPARE(IniFile(path).readString("Mail", "Next", "-"), QString("n"));
 }
 
-void TstIniFile::unreadableFile_data() {
+void TstIniFile::unreadableFile_data()
+{
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("host");
@@ -473,7 +499,8 @@ void TstIniFile::unreadableFile_data() {
 }
 
 // Defaults for what could not be read, a reason, and the old file kept as .bak on save.
-void TstIniFile::unreadableFile() {
+void TstIniFile::unreadableFile()
+{
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
     QFETCH(QString, host);
@@ -504,7 +531,8 @@ void TstIniFile::unreadableFile() {
     QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("newer"));
 }
 
-void TstIniFile::noReadPermission() {
+void TstIniFile::noReadPermission()
+{
     const QString path = freshPath();
     const QString folder = QFileInfo(path).path();
     const QByteArray content = "[Mail]\r\nHost=h\r\n";
@@ -533,7 +561,8 @@ void TstIniFile::noReadPermission() {
     QCOMPARE(readBytes(path), QByteArray("[Mail]\r\nFrom=new\r\n"));
 }
 
-void TstIniFile::readOnlyFolder() {
+void TstIniFile::readOnlyFolder()
+{
     const QString path = freshPath();
     const QString folder = QFileInfo(path).path();
     const QByteArray content = "[Mail]\r\nHost=old\r\n";
@@ -558,7 +587,8 @@ void TstIniFile::readOnlyFolder() {
 }
 
 // A write limit makes the save fail halfway through, as a full disk does.
-void TstIniFile::fullDisk() {
+void TstIniFile::fullDisk()
+{
     const QString path = freshPath();
     const QByteArray content = "[Mail]\r\nHost=old\r\n";
     writeBytes(path, content);
@@ -583,7 +613,8 @@ void TstIniFile::fullDisk() {
 
 // Kills a process that saves a large file over and over, at random moments: the file must
 // always be one complete version.
-void TstIniFile::killDuringSave() {
+void TstIniFile::killDuringSave()
+{
     const QString path = freshPath();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(SaveLoopVariable, path);

@@ -38,19 +38,22 @@ const QByteArray DesignFile = "[Location]\r\n"
                               "From=\r\n"
                               "To=\r\n";
 
-QByteArray readAll(const QString& path) {
+QByteArray readAll(const QString& path)
+{
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeAll(const QString& path, const QByteArray& bytes) {
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
 }
 
 // Puts every stored control away from its design value.
-void editEverything(TToolSettingDlg& dlg) {
+void editEverything(TToolSettingDlg& dlg)
+{
     dlg.EdtPicAddr->setText("127.0.0.1");
     dlg.EdtPicPort->setText("20002");
     dlg.EdtRdCycle->setText("750");
@@ -67,7 +70,8 @@ void editEverything(TToolSettingDlg& dlg) {
     dlg.EdtMailTo->setText("a@example.jp, b@example.jp");
 }
 
-void verifyDesignValues(const TToolSettingDlg& dlg) {
+void verifyDesignValues(const TToolSettingDlg& dlg)
+{
     QCOMPARE(dlg.EdtPicAddr->text(), QString("192.168.1.200"));
     QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
     QCOMPARE(dlg.EdtRdCycle->text(), QString("5000"));
@@ -111,13 +115,15 @@ private:
     QString m_ini;
 };
 
-void TstSettingsStore::init() {
+void TstSettingsStore::init()
+{
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_ini = m_dir->filePath("ZARVIK_Mail.ini");
 }
 
-void TstSettingsStore::missingFileLoadsDesignValues() {
+void TstSettingsStore::missingFileLoadsDesignValues()
+{
     TToolSettingDlg dlg;
     editEverything(dlg);
     QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
@@ -128,7 +134,8 @@ void TstSettingsStore::missingFileLoadsDesignValues() {
     QVERIFY2(!QFile::exists(m_ini), "loading must not create the file");
 }
 
-void TstSettingsStore::saveWritesEveryKeyInOrder() {
+void TstSettingsStore::saveWritesEveryKeyInOrder()
+{
     const TToolSettingDlg dlg;
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(0, 0), dlg), QString());
     QCOMPARE(readAll(m_ini), DesignFile);
@@ -150,7 +157,8 @@ void TstSettingsStore::saveWritesEveryKeyInOrder() {
     QCOMPARE(readAll(m_ini), expected);
 }
 
-void TstSettingsStore::roundTripsEveryKey() {
+void TstSettingsStore::roundTripsEveryKey()
+{
     TToolSettingDlg saved;
     editEverything(saved);
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(345, 67), saved), QString());
@@ -184,7 +192,8 @@ void TstSettingsStore::roundTripsEveryKey() {
     QCOMPARE(readAll(m_ini), bytes);
 }
 
-void TstSettingsStore::eachCallRereadsTheFile() {
+void TstSettingsStore::eachCallRereadsTheFile()
+{
     TToolSettingDlg dlg;
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(1, 2), dlg), QString());
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(1, 2));
@@ -202,7 +211,8 @@ void TstSettingsStore::eachCallRereadsTheFile() {
     QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
 }
 
-void TstSettingsStore::booleanText_data() {
+void TstSettingsStore::booleanText_data()
+{
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<bool>("checked");
     QTest::newRow("yes") << QByteArray("yes") << false;
@@ -214,7 +224,8 @@ void TstSettingsStore::booleanText_data() {
     QTest::newRow("-1") << QByteArray("-1") << true;
 }
 
-void TstSettingsStore::booleanText() {
+void TstSettingsStore::booleanText()
+{
     QFETCH(QByteArray, value);
     QFETCH(bool, checked);
     QVERIFY(writeAll(m_ini, "[Temp]\r\nCheck_U=" + value + "\r\nCheck_L=" + value + "\r\n"));
@@ -226,7 +237,8 @@ void TstSettingsStore::booleanText() {
     QCOMPARE(dlg.ChkBoxLTemp->isChecked(), checked);
 }
 
-void TstSettingsStore::radioIndexText_data() {
+void TstSettingsStore::radioIndexText_data()
+{
     QTest::addColumn<QByteArray>("value");
     QTest::addColumn<int>("index");
     QTest::newRow("0") << QByteArray("0") << 0;
@@ -238,7 +250,8 @@ void TstSettingsStore::radioIndexText_data() {
     QTest::newRow("not a number") << QByteArray("High") << 2;
 }
 
-void TstSettingsStore::radioIndexText() {
+void TstSettingsStore::radioIndexText()
+{
     QFETCH(QByteArray, value);
     QFETCH(int, index);
     QVERIFY(writeAll(m_ini, "[Sensor]\r\nRB1=" + value + "\r\nRB0=" + value +
@@ -259,7 +272,8 @@ void TstSettingsStore::radioIndexText() {
     QVERIFY2(bytes.contains("\r\nPriority=" + expected + "\r\n"), bytes);
 }
 
-void TstSettingsStore::memosAreNotStored() {
+void TstSettingsStore::memosAreNotStored()
+{
     TToolSettingDlg dlg;
     dlg.MemoUTemp->setText("too hot");
     dlg.MemoLTemp->setText("too cold");
@@ -283,7 +297,8 @@ void TstSettingsStore::memosAreNotStored() {
     QCOMPARE(dlg.MemoUTemp->text(), QString("too hot"));
 }
 
-void TstSettingsStore::unreadableFileIsReported() {
+void TstSettingsStore::unreadableFileIsReported()
+{
     // A folder where the file should be cannot be read.
     QVERIFY(QDir(m_dir->path()).mkdir("ZARVIK_Mail.ini"));
     TToolSettingDlg dlg;
@@ -293,7 +308,8 @@ void TstSettingsStore::unreadableFileIsReported() {
     verifyDesignValues(dlg);
 }
 
-void TstSettingsStore::saveFailureIsReported() {
+void TstSettingsStore::saveFailureIsReported()
+{
     const QString path = m_dir->filePath("no such folder/ZARVIK_Mail.ini");
     const TToolSettingDlg dlg;
     const QString error = SettingsStore::saveAll(path, QPoint(), dlg);
@@ -302,7 +318,8 @@ void TstSettingsStore::saveFailureIsReported() {
     QVERIFY(!QFile::exists(path));
 }
 
-void TstSettingsStore::settingsPathFor_data() {
+void TstSettingsStore::settingsPathFor_data()
+{
     QTest::addColumn<QString>("executable");
     QTest::addColumn<QString>("ini");
     QTest::newRow("no extension") << "/opt/x/ZARVIK_Mail"
@@ -323,7 +340,8 @@ void TstSettingsStore::settingsPathFor_data() {
                                      << "/home/山田/ZARVIK_Mail.ini";
 }
 
-void TstSettingsStore::settingsPathFor() {
+void TstSettingsStore::settingsPathFor()
+{
     QFETCH(QString, executable);
     QFETCH(QString, ini);
     QCOMPARE(SettingsStore::settingsPathFor(executable), ini);

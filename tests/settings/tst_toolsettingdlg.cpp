@@ -44,17 +44,20 @@ private:
     std::unique_ptr<TToolSettingDlg> m_dlg;
 };
 
-void TstToolSettingDlg::init() {
+void TstToolSettingDlg::init()
+{
     m_dlg = std::make_unique<TToolSettingDlg>();
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
 }
 
-void TstToolSettingDlg::cleanup() {
+void TstToolSettingDlg::cleanup()
+{
     m_dlg.reset();
 }
 
-void TstToolSettingDlg::controlHasDesignState_data() {
+void TstToolSettingDlg::controlHasDesignState_data()
+{
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("className");
     QTest::addColumn<Props>("props");
@@ -110,7 +113,8 @@ void TstToolSettingDlg::controlHasDesignState_data() {
     row("HelpBtn", "QPushButton", {{"text", "ヘルプ(&H)"}, {"default", false}}, {347, 2, 75, 25});
 }
 
-void TstToolSettingDlg::controlHasDesignState() {
+void TstToolSettingDlg::controlHasDesignState()
+{
     QFETCH(QString, name);
     QFETCH(QString, className);
     QFETCH(Props, props);
@@ -138,7 +142,8 @@ void TstToolSettingDlg::controlHasDesignState() {
         QCOMPARE(widget->geometry(), geometry);
 }
 
-void TstToolSettingDlg::tabsInOrderFirstActive() {
+void TstToolSettingDlg::tabsInOrderFirstActive()
+{
     const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL"};
     const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL"};
     QTabWidget* tabs = m_dlg->PageCtrl1;
@@ -158,7 +163,8 @@ void TstToolSettingDlg::tabsInOrderFirstActive() {
     QVERIFY(m_dlg->Panel2->isAncestorOf(m_dlg->HelpBtn));
 }
 
-void TstToolSettingDlg::radioItems_data() {
+void TstToolSettingDlg::radioItems_data()
+{
     QTest::addColumn<QString>("group");
     QTest::addColumn<QStringList>("items");
     const QStringList sensor{"\"H\"で発信", "\"L\"で発信", "発信しない"};
@@ -167,7 +173,8 @@ void TstToolSettingDlg::radioItems_data() {
     QTest::newRow("Priority") << "RGrpPrty" << QStringList{"High", "Normal", "Low"};
 }
 
-void TstToolSettingDlg::radioItems() {
+void TstToolSettingDlg::radioItems()
+{
     QFETCH(QString, group);
     QFETCH(QStringList, items);
     auto* box = m_dlg->findChild<RadioGroup*>(group);
@@ -183,7 +190,8 @@ void TstToolSettingDlg::radioItems() {
     QCOMPARE(box->findChildren<QRadioButton*>().size(), items.size());
 }
 
-void TstToolSettingDlg::radioGroupIndex_data() {
+void TstToolSettingDlg::radioGroupIndex_data()
+{
     QTest::addColumn<int>("set");
     QTest::addColumn<int>("expected");
     QTest::newRow("first") << 0 << 0;
@@ -195,7 +203,8 @@ void TstToolSettingDlg::radioGroupIndex_data() {
     QTest::newRow("negative") << -2 << -1;
 }
 
-void TstToolSettingDlg::radioGroupIndex() {
+void TstToolSettingDlg::radioGroupIndex()
+{
     QFETCH(int, set);
     QFETCH(int, expected);
     // Start from every index so unchecking is tried from each button.
@@ -212,7 +221,8 @@ void TstToolSettingDlg::radioGroupIndex() {
     }
 }
 
-void TstToolSettingDlg::radioGroupSignalsOncePerChange() {
+void TstToolSettingDlg::radioGroupSignalsOncePerChange()
+{
     RadioGroup* group = m_dlg->RGrpPrty;
     QSignalSpy spy(group, &RadioGroup::itemIndexChanged);
     group->setItemIndex(0);
@@ -226,7 +236,8 @@ void TstToolSettingDlg::radioGroupSignalsOncePerChange() {
     QCOMPARE(spy.at(2).at(0).toInt(), 1);
 }
 
-void TstToolSettingDlg::radioGroupFollowsClicks() {
+void TstToolSettingDlg::radioGroupFollowsClicks()
+{
     m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabSensor);
     RadioGroup* group = m_dlg->RGrpRB0;
     group->setItemIndex(-1);
@@ -244,7 +255,8 @@ void TstToolSettingDlg::radioGroupFollowsClicks() {
     QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 2);
 }
 
-void TstToolSettingDlg::memoLineBreaks_data() {
+void TstToolSettingDlg::memoLineBreaks_data()
+{
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("lines");
@@ -269,7 +281,8 @@ void TstToolSettingDlg::memoLineBreaks_data() {
                               << "温度\r\n異常" << 2;
 }
 
-void TstToolSettingDlg::memoLineBreaks() {
+void TstToolSettingDlg::memoLineBreaks()
+{
     QFETCH(QString, input);
     QFETCH(QString, text);
     QFETCH(int, lines);
@@ -279,7 +292,8 @@ void TstToolSettingDlg::memoLineBreaks() {
     QCOMPARE(memo->blockCount(), lines);
 }
 
-void TstToolSettingDlg::closingKeepsEdits_data() {
+void TstToolSettingDlg::closingKeepsEdits_data()
+{
     QTest::addColumn<QString>("how");
     QTest::addColumn<int>("result");
     QTest::newRow("OK click") << "ok" << int(QDialog::Accepted);
@@ -288,7 +302,8 @@ void TstToolSettingDlg::closingKeepsEdits_data() {
     QTest::newRow("Enter") << "enter" << int(QDialog::Accepted);
 }
 
-void TstToolSettingDlg::closingKeepsEdits() {
+void TstToolSettingDlg::closingKeepsEdits()
+{
     QFETCH(QString, how);
     QFETCH(int, result);
 
@@ -328,7 +343,8 @@ void TstToolSettingDlg::closingKeepsEdits() {
     QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 0);
 }
 
-void TstToolSettingDlg::helpDoesNothing() {
+void TstToolSettingDlg::helpDoesNothing()
+{
     m_dlg->EdtPicPort->setText("20002");
     QSignalSpy finished(m_dlg.get(), &QDialog::finished);
     QTest::mouseClick(m_dlg->HelpBtn, Qt::LeftButton);
@@ -343,7 +359,8 @@ void TstToolSettingDlg::helpDoesNothing() {
              1);
 }
 
-void TstToolSettingDlg::windowIsFixedAndCentred() {
+void TstToolSettingDlg::windowIsFixedAndCentred()
+{
     QCOMPARE(m_dlg->objectName(), QString("ToolSettingDlg"));
     QCOMPARE(m_dlg->windowTitle(), QString("設定"));
     QCOMPARE(m_dlg->size(), QSize(427, 300));
