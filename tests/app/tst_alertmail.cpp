@@ -1,6 +1,7 @@
 // The alert rules and their mail, end to end: the real windows, a simulated board on loopback
 // and a real SMTP server process.
 
+#include "WindowFixture.h"
 #include "alert/AlertRules.h"
 #include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
@@ -153,7 +154,7 @@ bool allArmed(const AlertState& s)
 
 } // namespace
 
-class TestAlertMail : public QObject {
+class TestAlertMail : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -180,20 +181,13 @@ private:
     void startShell(const QString& extraSettings);
     std::optional<ReceivedMail> onlyMail() const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimBoard> m_sim;
     std::unique_ptr<SmtpServer> m_smtp;
     std::unique_ptr<BoxCloser> m_boxes;
-    std::unique_ptr<Shell> m_shell;
-    TFormZARVIK_Mail* m_form = nullptr;
-    TToolSettingDlg* m_dialog = nullptr;
 };
 
 void TestAlertMail::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_sim = std::make_unique<SimBoard>();
-    QVERIFY(m_sim->start());
+    QVERIFY(setUpWindows());
     m_smtp = std::make_unique<SmtpServer>();
     QVERIFY2(m_smtp->isListening(), qPrintable(m_smtp->errorString()));
     m_boxes = std::make_unique<BoxCloser>();
@@ -202,24 +196,15 @@ void TestAlertMail::init()
 void TestAlertMail::cleanup()
 {
     m_shell.reset();
-    m_form = nullptr;
-    m_dialog = nullptr;
     m_boxes.reset();
     m_smtp.reset();
-    m_sim.reset();
-    m_dir.reset();
     QCOMPARE(QApplication::activeModalWidget(), nullptr);
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    QVERIFY(
-        std::none_of(windows.cbegin(), windows.cend(), [](QWidget* w) { return w->isVisible(); }));
+    QVERIFY2(tearDownWindows(), "a window was left open");
 }
 
 void TestAlertMail::startShell(const QString& extraSettings)
 {
-    m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port(), extraSettings));
-    m_form = m_shell->FormZARVIK_Mail();
-    m_dialog = m_shell->ToolSettingDlg();
-    m_shell->show();
+    openShell(settingsFile(extraSettings));
 }
 
 std::optional<ReceivedMail> TestAlertMail::onlyMail() const

@@ -1,6 +1,7 @@
 // A flood of datagrams of every size at the real window: it must keep one error box at most,
 // keep serving events, still decode the correct replies among the junk and not grow without
 // bound.
+#include "WindowFixture.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/Shell.h"
 #include "app/ZarvikApplication.h"
@@ -47,7 +48,7 @@ QString floodTool()
 
 } // namespace
 
-class TestFlood : public QObject {
+class TestFlood : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -55,29 +56,16 @@ private slots:
 
     void floodLeavesTheWindowUsable_data();
     void floodLeavesTheWindowUsable();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimBoard> m_sim;
-    std::unique_ptr<Shell> m_shell;
-    TFormZARVIK_Mail* m_form = nullptr;
 };
 
 void TestFlood::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_sim = std::make_unique<SimBoard>();
-    QVERIFY(m_sim->start());
+    QVERIFY(setUpWindows());
 }
 
 void TestFlood::cleanup()
 {
-    m_shell.reset();
-    m_sim.reset();
-    m_dir.reset();
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    QVERIFY(
-        std::none_of(windows.cbegin(), windows.cend(), [](QWidget* w) { return w->isVisible(); }));
+    QVERIFY2(tearDownWindows(), "a window was left open");
 }
 
 void TestFlood::floodLeavesTheWindowUsable_data()
@@ -96,9 +84,7 @@ void TestFlood::floodLeavesTheWindowUsable()
 
     // The board stays quiet, so only the flood's correct replies can change the display.
     QVERIFY(m_sim->setSilent(true));
-    m_shell = std::make_unique<Shell>(AppHarness::writeSettings(*m_dir, m_sim->port()));
-    m_form = m_shell->FormZARVIK_Mail();
-    m_shell->show();
+    openShell(settingsFile());
     QVERIFY(m_sim->waitForRequests(1, 5000));
     AppHarness::runEventLoop(200);
     const qint64 memoryBefore = residentKb();

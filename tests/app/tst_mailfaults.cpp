@@ -1,6 +1,7 @@
 // Every way an alert mail can fail, through the real window: one error report per failed mail,
 // the window keeps working while it waits, nothing is retried, and Reset with a working server
 // brings the mail through again.
+#include "WindowFixture.h"
 #include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
@@ -50,7 +51,7 @@ quint16 closedPort()
 
 } // namespace
 
-class TestMailFaults : public QObject {
+class TestMailFaults : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -58,29 +59,16 @@ private slots:
 
     void failedMailIsReportedOnce_data();
     void failedMailIsReportedOnce();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimBoard> m_sim;
-    std::unique_ptr<Shell> m_shell;
-    TFormZARVIK_Mail* m_form = nullptr;
 };
 
 void TestMailFaults::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_sim = std::make_unique<SimBoard>();
-    QVERIFY(m_sim->start());
+    QVERIFY(setUpWindows());
 }
 
 void TestMailFaults::cleanup()
 {
-    m_shell.reset();
-    m_sim.reset();
-    m_dir.reset();
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    QVERIFY(
-        std::none_of(windows.cbegin(), windows.cend(), [](QWidget* w) { return w->isVisible(); }));
+    QVERIFY2(tearDownWindows(), "a window was left open");
 }
 
 void TestMailFaults::failedMailIsReportedOnce_data()
@@ -124,9 +112,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     QVERIFY(m_sim->setBits(Rb1High));
 
     BoxWatcher boxes(0);
-    m_shell = std::make_unique<Shell>(
-        AppHarness::writeSettings(*m_dir, m_sim->port(), alertSettings(server)));
-    m_form = m_shell->FormZARVIK_Mail();
+    openShell(settingsFile(alertSettings(server)));
     // Long enough for a clock tick (2000 ms) to fall inside a wait for a silent server.
     m_form->NMSMTP1->setTimeouts(2500, 4000);
 
@@ -148,7 +134,6 @@ void TestMailFaults::failedMailIsReportedOnce()
     connect(m_form->Timer1, &QTimer::timeout, this,
             [&] { ticksWhileSending += m_form->NMSMTP1->isSending(); });
     probe.start(10);
-    m_shell->show();
 
     QVERIFY2(EventWait::until([&] { return !boxes.boxes().isEmpty(); }, 30000), "no error report");
     QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));

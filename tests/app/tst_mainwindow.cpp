@@ -1,3 +1,4 @@
+#include "WindowFixture.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
@@ -37,7 +38,7 @@ public:
 
 } // namespace
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -59,36 +60,21 @@ private slots:
 private:
     void startShell(const QString& extraSettings = {});
     bool waitForText(QLabel* label, const QString& text);
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimBoard> m_sim;
-    std::unique_ptr<Shell> m_shell;
-    TFormZARVIK_Mail* m_form = nullptr;
 };
 
 void TestMainWindow::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_sim = std::make_unique<SimBoard>();
-    QVERIFY(m_sim->start());
+    QVERIFY(setUpWindows());
 }
 
 void TestMainWindow::cleanup()
 {
-    m_shell.reset();
-    m_sim.reset();
-    m_dir.reset();
-    QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
-            std::none_of(QApplication::topLevelWidgets().cbegin(),
-                         QApplication::topLevelWidgets().cend(),
-                         [](QWidget* w) { return w->isVisible(); }));
+    QVERIFY2(tearDownWindows(), "a window was left open");
 }
 
 void TestMainWindow::startShell(const QString& extraSettings)
 {
-    m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port(), extraSettings));
-    m_form = m_shell->FormZARVIK_Mail();
-    m_shell->show();
+    openShell(settingsFile(extraSettings));
 }
 
 bool TestMainWindow::waitForText(QLabel* label, const QString& text)

@@ -1,6 +1,7 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
+#include "WindowFixture.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
@@ -13,6 +14,7 @@
 #include "support/AppHarness.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
+#include "support/Unprivileged.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -55,13 +57,6 @@ QStringList entries(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-bool anyVisibleWindow()
-{
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.cbegin(), windows.cend(),
-                       [](const QWidget* w) { return w->isVisible(); });
-}
-
 // Like QTest::qWaitFor, but through real waiting loops, so that idle passes (and with them the
 // alert pass) run.
 bool waitWithPasses(const std::function<bool()>& done, int timeoutMs = 10000)
@@ -91,40 +86,13 @@ QString whyNotIsolated()
     return {};
 }
 
-// Root writes wherever it likes; to see a folder's permissions bite, the save runs as "nobody"
-// while this lives, and root's effective ids come back at the end.
-class Unprivileged {
-public:
-    Unprivileged()
-    {
-        if (!m_root)
-            return;
-        const passwd* pw = ::getpwnam("nobody");
-        const uid_t uid = pw ? pw->pw_uid : 65534;
-        const gid_t gid = pw ? pw->pw_gid : 65534;
-        m_ok = ::setegid(gid) == 0 && ::seteuid(uid) == 0;
-    }
-    ~Unprivileged()
-    {
-        if (m_root && (::seteuid(0) != 0 || ::setegid(0) != 0))
-            qFatal("cannot return to root");
-    }
-    Unprivileged(const Unprivileged&) = delete;
-    Unprivileged& operator=(const Unprivileged&) = delete;
-    bool ok() const { return m_ok; }
-
-private:
-    bool m_root = ::geteuid() == 0;
-    bool m_ok = true;
-};
-
 enum class CloseWay { CloseMethod, WindowSystem, FileExit, CtrlX, CtrlXInMessage, Signal };
 
 } // namespace
 
 Q_DECLARE_METATYPE(CloseWay)
 
-class TestSettingsLifecycle : public QObject {
+class TestSettingsLifecycle : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -161,39 +129,24 @@ private:
     void closeBy(CloseWay way, int signal);
     void pressOnWindow(QKeyCombination keys);
     void openSettingsWithCtrlT();
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimBoard> m_sim;
-    std::unique_ptr<Shell> m_shell;
-    TFormZARVIK_Mail* m_form = nullptr;
-    TToolSettingDlg* m_dialog = nullptr;
 };
 
 void TestSettingsLifecycle::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_sim = std::make_unique<SimBoard>();
-    QVERIFY(m_sim->start());
+    QVERIFY(setUpWindows());
 }
 
 void TestSettingsLifecycle::cleanup()
 {
+    // These tests close the program themselves: nothing may be left showing.
     const bool leftOpen = anyVisibleWindow();
-    m_shell.reset();
-    m_form = nullptr;
-    m_dialog = nullptr;
-    m_sim.reset();
-    m_dir.reset();
+    tearDownWindows();
     QVERIFY2(!leftOpen, "a window was still visible at the end of the test");
 }
 
 void TestSettingsLifecycle::startShell(const QString& path)
 {
-    m_shell = std::make_unique<Shell>(path);
-    m_form = m_shell->FormZARVIK_Mail();
-    m_dialog = m_shell->ToolSettingDlg();
-    m_shell->show();
+    openShell(path);
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
 }
 

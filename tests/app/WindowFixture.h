@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/FormZARVIK_Mail.h"
+#include "app/Shell.h"
+#include "support/AppHarness.h"
+#include "support/SimBoard.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <algorithm>
+#include <memory>
+
+class TToolSettingDlg;
+
+// What every real-window test starts from: a folder for the settings file, a simulated board on
+// loopback, and the program's two windows once openShell() runs. Test classes inherit it and call
+// setUpWindows() and tearDownWindows() from their init() and cleanup().
+class WindowFixture {
+protected:
+    bool setUpWindows()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_sim = std::make_unique<SimBoard>();
+        return m_dir->isValid() && m_sim->start();
+    }
+
+    // False when a window outlived the program's own (a leaked box or dialog).
+    bool tearDownWindows()
+    {
+        m_shell.reset();
+        m_form = nullptr;
+        m_dialog = nullptr;
+        m_sim.reset();
+        m_dir.reset();
+        return !anyVisibleWindow();
+    }
+
+    // A settings file naming the simulated board, plus any extra INI lines.
+    QString settingsFile(const QString& extraLines = {}) const
+    {
+        return AppHarness::writeSettings(*m_dir, m_sim->port(), extraLines);
+    }
+
+    void openShell(const QString& settingsPath)
+    {
+        m_shell = std::make_unique<Shell>(settingsPath);
+        m_form = m_shell->FormZARVIK_Mail();
+        m_dialog = m_shell->ToolSettingDlg();
+        m_shell->show();
+    }
+
+    static bool anyVisibleWindow()
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.cbegin(), windows.cend(),
+                           [](const QWidget* w) { return w->isVisible(); });
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimBoard> m_sim;
+    std::unique_ptr<Shell> m_shell;
+    TFormZARVIK_Mail* m_form = nullptr;
+    TToolSettingDlg* m_dialog = nullptr;
+};
