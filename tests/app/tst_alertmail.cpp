@@ -11,6 +11,8 @@
 #include "settings/TextCodec.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/AppHarness.h"
+#include "support/BoxWatcher.h"
+#include "support/EventWait.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 
@@ -36,44 +38,12 @@ const QString To = QStringLiteral("Admin <admin@example.com>");
 const QString UserId = QStringLiteral("zarvik-pc");
 const QString UpperMessage = QStringLiteral("温度が 30℃を超えました。");
 
-// Runs real waiting loops, in which idle passes run, until `done` holds or time runs out.
-bool waitInLoop(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        runEventLoop(20);
-    }
-    return true;
-}
-
 QString mailSettings(const QString& server, int priority = 2)
 {
     return QStringLiteral("[Mail]\nPriority=%1\nAddress=%2\nUser=%3\nFrom=%4\nTo=%5\n")
         .arg(priority)
         .arg(server, UserId, From, To);
 }
-
-// Closes every message box as soon as it is up and keeps its text, so a test can count them.
-class BoxCloser {
-public:
-    BoxCloser()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
-            texts.append(box->text());
-            box->close();
-        });
-        m_timer.start(20);
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-};
 
 // A received mail taken apart: unfolded header fields in order and the decoded body.
 struct ReceivedMail {
@@ -182,7 +152,7 @@ private:
     std::optional<ReceivedMail> onlyMail() const;
 
     std::unique_ptr<SmtpServer> m_smtp;
-    std::unique_ptr<BoxCloser> m_boxes;
+    std::unique_ptr<BoxWatcher> m_boxes;
 };
 
 void TestAlertMail::init()
@@ -190,7 +160,7 @@ void TestAlertMail::init()
     QVERIFY(setUpWindows());
     m_smtp = std::make_unique<SmtpServer>();
     QVERIFY2(m_smtp->isListening(), qPrintable(m_smtp->errorString()));
-    m_boxes = std::make_unique<BoxCloser>();
+    m_boxes = std::make_unique<BoxWatcher>(0);
 }
 
 void TestAlertMail::cleanup()
@@ -219,7 +189,7 @@ void TestAlertMail::upperRuleMailsOnceUntilReset()
 {
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     runEventLoop(2500); // many passes and at least one more reading later
     QCOMPARE(m_smtp->mailCount(), 1);
     QVERIFY(!m_form->alertState().SendFlagUTemp);
@@ -243,14 +213,14 @@ void TestAlertMail::upperRuleMailsOnceUntilReset()
 
     // Reset re-arms the rule; the next mail carries the recipient once, not once per mail so far.
     QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 2; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 2; }));
     const SmtpServer::Mail second = m_smtp->mails().at(1);
     QCOMPARE(second.rcptTo, QStringList{QStringLiteral("admin@example.com")});
     const ReceivedMail secondMail(second.raw);
     QCOMPARE(secondMail.count(QStringLiteral("To")), 1);
     QCOMPARE(secondMail.value(QStringLiteral("To")), To);
     QCOMPARE(secondMail.value(QStringLiteral("Subject")), QStringLiteral("Over 30C "));
-    QCOMPARE(m_boxes->texts, QStringList());
+    QCOMPARE(m_boxes->texts(), QStringList());
 }
 
 void TestAlertMail::priorityHeader_data()
@@ -270,7 +240,7 @@ void TestAlertMail::priorityHeader()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort(), index) +
                QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     const auto mail = onlyMail();
     QVERIFY(mail);
     QCOMPARE(mail->count(QStringLiteral("X-Priority")), expected.isNull() ? 0 : 1);
@@ -285,7 +255,7 @@ void TestAlertMail::twoRulesInOnePassMakeOneMail()
     QVERIFY(m_sim->setBits(0x02));
     startShell(mailSettings(m_smtp->hostPort()) +
                QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Sensor]\nRB1=0\n"));
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     runEventLoop(500);
     const auto mail = onlyMail();
     QVERIFY(mail);
@@ -300,7 +270,7 @@ void TestAlertMail::lowerRuleFiresBeforeAnyReply()
 {
     QVERIFY(m_sim->setSilent(true));
     startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nLTemp=10\nCheck_L=1\n"));
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QCOMPARE(m_form->NowTemp->text(), QStringLiteral("Now")); // still no reply
     QVERIFY(!m_sim->requests().isEmpty());
     const auto mail = onlyMail();
@@ -324,7 +294,7 @@ void TestAlertMail::inputHighInFirstReplyFiresOnFirstPass()
                 if (!armedAfterFirstPass && (m_form->readings().PortBits & 0x01))
                     armedAfterFirstPass = m_form->alertState().SendFlagRB0H;
             });
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QVERIFY(armedAfterFirstPass.has_value());
     QCOMPARE(*armedAfterFirstPass, false);
     runEventLoop(2500); // RB0 stays at H: no new edge
@@ -341,7 +311,7 @@ void TestAlertMail::equalTemperatureIsNoCrossing()
     startShell(mailSettings(m_smtp->hostPort()) +
                QStringLiteral("[Temp]\nUTemp=250\nLTemp=250\nCheck_U=0\nCheck_L=0\n"));
     // Checked only once the reading is in: the 0.0 shown before it is below the limit.
-    QVERIFY(waitInLoop([&] { return m_form->readings().NowTempValue == 250.0; }));
+    QVERIFY(EventWait::until([&] { return m_form->readings().NowTempValue == 250.0; }));
     m_dialog->ChkBoxUTemp->setChecked(true);
     m_dialog->ChkBoxLTemp->setChecked(true);
     runEventLoop(2500);
@@ -355,11 +325,11 @@ void TestAlertMail::emptyMemoDisarmsWithoutMail()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
     m_dialog->MemoUTemp->setText(QString());
-    QVERIFY(waitInLoop([&] { return !m_form->alertState().SendFlagUTemp; }));
+    QVERIFY(EventWait::until([&] { return !m_form->alertState().SendFlagUTemp; }));
     QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
     runEventLoop(1000);
     QCOMPARE(m_smtp->mailCount(), 0);
-    QCOMPARE(m_boxes->texts, QStringList());
+    QCOMPARE(m_boxes->texts(), QStringList());
 }
 
 void TestAlertMail::unselectedRulesStayArmed()
@@ -373,7 +343,7 @@ void TestAlertMail::unselectedRulesStayArmed()
     for (const int bits : {0x03, 0x00, 0x03}) {
         QVERIFY(m_sim->setBits(bits));
         QVERIFY(m_sim->push());
-        QVERIFY(waitInLoop([&] { return m_form->readings().PortBits == bits; }));
+        QVERIFY(EventWait::until([&] { return m_form->readings().PortBits == bits; }));
         runEventLoop(100);
     }
     QVERIFY(allArmed(m_form->alertState()));
@@ -400,7 +370,7 @@ void TestAlertMail::bodyRoundTrips()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
     m_dialog->MemoUTemp->setText(memo);
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     const QByteArray raw = m_smtp->mails().first().raw;
     for (qsizetype i = 0; i < raw.size(); ++i) {
         QVERIFY2(uchar(raw[i]) < 0x80, "8-bit byte in the mail");
@@ -419,25 +389,25 @@ void TestAlertMail::badLimitStopsThePassAndIsReportedOnce()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort()) +
                QStringLiteral("[Temp]\nUTemp=30\nLTemp=abc\nCheck_U=0\nCheck_L=0\n"));
-    QVERIFY(waitInLoop([&] { return m_form->readings().NowTempValue > 31; }));
+    QVERIFY(EventWait::until([&] { return m_form->readings().NowTempValue > 31; }));
     m_dialog->ChkBoxUTemp->setChecked(true);
     m_dialog->ChkBoxLTemp->setChecked(true);
     const QString report = QStringLiteral("'abc' is not a valid integer value");
-    QVERIFY(waitInLoop([&] { return !m_boxes->texts.isEmpty(); }));
+    QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
     QVERIFY(!m_form->alertState().SendFlagUTemp);
     QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
     runEventLoop(4500); // two more readings and many passes
-    QCOMPARE(m_boxes->texts, QStringList{report});
+    QCOMPARE(m_boxes->texts(), QStringList{report});
     QCOMPARE(m_smtp->mailCount(), 0);
 
     m_dialog->EditLTemp->setText(QStringLiteral("0"));
     runEventLoop(2500);
-    QCOMPARE(m_boxes->texts.size(), 1);
+    QCOMPARE(m_boxes->texts().size(), 1);
 
     m_dialog->EditLTemp->setText(QStringLiteral("abc"));
-    QVERIFY(waitInLoop([&] { return m_boxes->texts.size() >= 2; }));
+    QVERIFY(EventWait::until([&] { return m_boxes->texts().size() >= 2; }));
     runEventLoop(2500);
-    QCOMPARE(m_boxes->texts, (QStringList{report, report}));
+    QCOMPARE(m_boxes->texts(), (QStringList{report, report}));
     QCOMPARE(m_smtp->mailCount(), 0);
 }
 
@@ -451,27 +421,27 @@ void TestAlertMail::unreachableServerIsReportedOncePerPass()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(QStringLiteral("127.0.0.1:%1").arg(closedPort)) +
                QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
-    QVERIFY(waitInLoop([&] { return !m_boxes->texts.isEmpty(); }));
-    QVERIFY2(m_boxes->texts.first().contains(QStringLiteral("Couldn't connect")),
-             qPrintable(m_boxes->texts.first()));
+    QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
+    QVERIFY2(m_boxes->texts().first().contains(QStringLiteral("Couldn't connect")),
+             qPrintable(m_boxes->texts().first()));
     QVERIFY(!m_form->alertState().SendFlagUTemp);
     runEventLoop(4500);
-    QCOMPARE(m_boxes->texts.size(), 1);
+    QCOMPARE(m_boxes->texts().size(), 1);
 
     QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
-    QVERIFY(waitInLoop([&] { return m_boxes->texts.size() >= 2; }));
+    QVERIFY(EventWait::until([&] { return m_boxes->texts().size() >= 2; }));
     runEventLoop(2500);
-    QCOMPARE(m_boxes->texts.size(), 2);
+    QCOMPARE(m_boxes->texts().size(), 2);
 
     // A working server is not tried until Reset: the failed mail is not sent again.
     m_dialog->EdtMailSrv->setText(m_smtp->hostPort());
     runEventLoop(2500);
     QCOMPARE(m_smtp->mailCount(), 0);
     QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
-    QVERIFY(waitInLoop([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QCOMPARE(ReceivedMail(m_smtp->mails().first().raw).value(QStringLiteral("Subject")),
              QStringLiteral("Over 30C "));
-    QCOMPARE(m_boxes->texts.size(), 2);
+    QCOMPARE(m_boxes->texts().size(), 2);
 }
 
 void TestAlertMail::slowServerKeepsTheWindowAlive()
@@ -514,18 +484,18 @@ void TestAlertMail::slowServerKeepsTheWindowAlive()
     paints.count = &paintsWhileSending;
     m_form->NowTemp->installEventFilter(&paints);
 
-    QVERIFY(waitInLoop([&] { return !m_boxes->texts.isEmpty(); }, 20000));
+    QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }, 20000));
     probe.stop();
     m_form->NowTemp->removeEventFilter(&paints);
     QVERIFY(sawSending);
     QVERIFY(requestsWhileSending >= 1);
     QVERIFY(decodedWhileSending);
     QVERIFY(paintsWhileSending >= 1);
-    QVERIFY2(m_boxes->texts.first().contains(QRegularExpression(
+    QVERIFY2(m_boxes->texts().first().contains(QRegularExpression(
                  QStringLiteral("time.?out|timed out"), QRegularExpression::CaseInsensitiveOption)),
-             qPrintable(m_boxes->texts.first()));
+             qPrintable(m_boxes->texts().first()));
     runEventLoop(2500);
-    QCOMPARE(m_boxes->texts.size(), 1);
+    QCOMPARE(m_boxes->texts().size(), 1);
     QVERIFY(!m_form->alertState().SendFlagUTemp);
 }
 

@@ -12,6 +12,7 @@
 #include "settings/TextCodec.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/AppHarness.h"
+#include "support/EventWait.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/Unprivileged.h"
@@ -55,19 +56,6 @@ bool writeBytes(const QString& path, const QByteArray& bytes)
 QStringList entries(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// Like QTest::qWaitFor, but through real waiting loops, so that idle passes (and with them the
-// alert pass) run.
-bool waitWithPasses(const std::function<bool()>& done, int timeoutMs = 10000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        runEventLoop(20);
-    }
-    return true;
 }
 
 // Without a settings file the board address is one on a real network, so such a start may only
@@ -475,7 +463,7 @@ void TestSettingsLifecycle::cancelKeepsNewUpperLimitInForce()
                        "To=admin@example.jp\n")
             .arg(smtp.hostPort()));
     startShell(path);
-    QVERIFY(waitWithPasses([&] { return m_form->readings().NowTempValue > 59; }));
+    QVERIFY(EventWait::until([&] { return m_form->readings().NowTempValue > 59; }));
     runEventLoop(200);
     QVERIFY(m_form->alertState().SendFlagUTemp); // 60 is not over 100
     QCOMPARE(smtp.mailCount(), 0);
@@ -496,7 +484,7 @@ void TestSettingsLifecycle::cancelKeepsNewUpperLimitInForce()
     QCOMPARE(finished.first().first().toInt(), int(QDialog::Rejected));
     QCOMPARE(m_dialog->EditUTemp->text(), QStringLiteral("50"));
 
-    QVERIFY(waitWithPasses([&] { return !m_form->alertState().SendFlagUTemp; }));
+    QVERIFY(EventWait::until([&] { return !m_form->alertState().SendFlagUTemp; }));
     QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("温度が 50℃を超えました。"));
     QVERIFY(smtp.waitForMails(1));
     QVERIFY2(smtp.mails().first().raw.contains("Over 50C"), smtp.mails().first().raw.constData());

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 // Watches the application's message boxes: records each box as it is shown, tracks how many
@@ -24,6 +25,13 @@ public:
     ~BoxWatcher() override;
 
     QList<Box> boxes() const { return m_boxes; }
+    QStringList texts() const
+    {
+        QStringList all;
+        for (const Box& box : m_boxes)
+            all << box.text;
+        return all;
+    }
     int mostOpenAtOnce() const { return m_mostOpen; }
     int openNow() const { return m_open; }
     void setCloseAfter(int ms) { m_closeAfterMs = ms; }

@@ -7,6 +7,6 @@
 namespace EventWait {
 
 // True as soon as `done` holds, checked every few milliseconds; false after timeoutMs.
-bool until(const std::function<bool()>& done, int timeoutMs);
+bool until(const std::function<bool()>& done, int timeoutMs = 10000);
 
 } // namespace EventWait
