@@ -30,7 +30,9 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build=${BUILD_DIR:-$root/build-bench}
-cmake -S "$root" -B "$build" -G "Unix Makefiles" -DBUILD_TESTING=OFF >/dev/null
+# An existing build (the test command's) is reused as it is configured.
+[ -f "$build/CMakeCache.txt" ] ||
+    cmake -S "$root" -B "$build" -G "Unix Makefiles" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j"${JOBS:-$(nproc)}" \
     --target ZARVIK_Mail zarvik-sim bench_inprocess minimal_sender >/dev/null
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite, the same suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and each fuzz target for FUZZ_SECONDS (default 60).
+# UndefinedBehaviorSanitizer, each fuzz target for FUZZ_SECONDS (default 60), and the quick
+# benchmarks (their table is printed; a missed target does not fail the run).
 # `--quick` runs the suite alone. Extra arguments go to ctest.
 #
 # Tests run inside a private network namespace with only loopback up, so nothing they do can
@@ -42,4 +43,6 @@ echo "== Test suite with AddressSanitizer and UndefinedBehaviorSanitizer"
 sanitized=$(count)
 echo "== Fuzzing"
 "$root/tools/fuzz.sh"
+echo "== Benchmarks (quick: without the 60-second idle measurement)"
+BUILD_DIR=$build "$root/bench/run.sh" --quick
 echo "tests: $((suite + sanitized + 3)) passed, 0 failed"
