@@ -22,13 +22,7 @@ SimBoard::SimBoard(QObject* parent)
 SimBoard::~SimBoard()
 {
     m_process.disconnect(this);
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    stopProcess(m_process);
 }
 
 bool SimBoard::start(const QHostAddress& bind, quint16 port, const QStringList& extraArguments,

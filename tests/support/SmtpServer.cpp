@@ -51,13 +51,7 @@ SmtpServer::SmtpServer(const QString& mode, const QString& host, quint16 port)
 
 SmtpServer::~SmtpServer()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    stopProcess(m_process);
 }
 
 QString SmtpServer::hostPort() const
