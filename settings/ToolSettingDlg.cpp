@@ -114,6 +114,10 @@ void TToolSettingDlg::buildTempTab()
     Label8 = label(TabTemp, "Label8", QStringLiteral("℃"), 164, 144);
     MemoLTemp =
         memo(TabTemp, "MemoLTemp", QStringLiteral("Message <Lower Temp>"), {200, 136, 185, 65});
+    // The captions are drawn in a wider font than the classic layout was made for; a narrower
+    // gap after the box keeps them whole in their 85 pixels.
+    for (QCheckBox* box : {ChkBoxUTemp, ChkBoxLTemp})
+        box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
 }
 
 void TToolSettingDlg::buildSensorTab()
