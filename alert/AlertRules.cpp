@@ -1,8 +1,7 @@
 #include "alert/AlertRules.h"
 
 #include "device/BoardProtocol.h"
-
-#include <limits>
+#include "settings/IntegerText.h"
 
 void SendFlagClr(AlertState& state)
 {
@@ -22,26 +21,7 @@ LimitError::LimitError(const QString& text)
 
 std::optional<int> parseLimit(const QString& text)
 {
-    const QString trimmed = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < trimmed.size() && (trimmed[i] == u'+' || trimmed[i] == u'-'))
-        negative = trimmed[i++] == u'-';
-    if (i == trimmed.size())
-        return std::nullopt;
-    long long value = 0;
-    for (; i < trimmed.size(); ++i) {
-        const char16_t c = trimmed[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c - u'0');
-        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
-            return std::nullopt;
-    }
-    value = negative ? -value : value;
-    if (value > std::numeric_limits<int>::max())
-        return std::nullopt;
-    return static_cast<int>(value);
+    return IntegerText::parse(QStringView(text).trimmed());
 }
 
 namespace {

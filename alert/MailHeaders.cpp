@@ -22,18 +22,6 @@ void MailHeaders::set(const QString& name, const QString& value)
         m_items[at].value = value;
 }
 
-void MailHeaders::remove(const QString& name)
-{
-    const qsizetype at = indexOf(m_items, name);
-    if (at >= 0)
-        m_items.removeAt(at);
-}
-
-bool MailHeaders::contains(const QString& name) const
-{
-    return indexOf(m_items, name) >= 0;
-}
-
 QString MailHeaders::value(const QString& name) const
 {
     const qsizetype at = indexOf(m_items, name);

@@ -13,17 +13,17 @@ namespace {
 
 // Runs the session on a worker thread while this thread keeps serving timers, sockets and
 // repaints, but no user input that could start another mail or close the window under us.
-QString runWhileServingEvents(const SmtpJob& job)
+bool runWhileServingEvents(const SmtpJob& job, QString* error)
 {
-    QString error;
     std::atomic<bool> abort = false;
     if (!QCoreApplication::instance())
-        return runSmtpTransfer(job, abort);
+        return runSmtpTransfer(job, abort, error);
 
     QEventLoop loop;
     std::atomic<bool> done = false;
+    bool sent = false;
     std::thread worker([&] {
-        error = runSmtpTransfer(job, abort);
+        sent = runSmtpTransfer(job, abort, error);
         done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
@@ -32,7 +32,7 @@ QString runWhileServingEvents(const SmtpJob& job)
     if (!done)
         abort = true;
     worker.join();
-    return error;
+    return sent;
 }
 
 QByteArray utf8AddressPart(const QString& text)
@@ -113,7 +113,7 @@ void SmtpClient::sendMail()
 
     // Here rather than at construction: it costs start-up time, and only a mail needs it.
     initSmtpTransfers();
-    const QString error = runWhileServingEvents(job);
-    if (!error.isEmpty())
+    QString error;
+    if (!runWhileServingEvents(job, &error))
         throw SmtpError(error);
 }

@@ -2,6 +2,7 @@
 
 #include "alert/MailHeaders.h"
 #include "alert/SmtpEndpoint.h"
+#include "alert/SmtpTransfer.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,10 +26,8 @@ public:
 
     // "host", "host:port" or "[IPv6]:port"; port 25 when none is given. Blanks are trimmed.
     void setHost(const QString& host) { m_host = host; }
-    const QString& host() const { return m_host; }
     // The name said in EHLO; when empty, libcurl's default (this machine's host name).
     void setUserId(const QString& userId) { m_userId = userId; }
-    const QString& userId() const { return m_userId; }
     // Bounds for connecting (greeting included) and for the whole session.
     void setTimeouts(int connectMs, int totalMs);
 
@@ -65,8 +64,8 @@ public:
 private:
     QString m_host;
     QString m_userId;
-    int m_connectTimeoutMs = 15000;
-    int m_totalTimeoutMs = 60000;
+    int m_connectTimeoutMs = SmtpJob::DefaultConnectTimeoutMs;
+    int m_totalTimeoutMs = SmtpJob::DefaultTotalTimeoutMs;
     std::function<void()> m_onConnected;
     std::function<void()> m_onSendStart;
     bool m_connected = false;

@@ -78,20 +78,25 @@ void initSmtpTransfers()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-QString runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort)
+bool runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort, QString* error)
 {
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return false;
+    };
     try {
         initSmtpTransfers();
         const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                                        curl_easy_cleanup);
         if (!curl)
-            return QStringLiteral("libcurl could not start a transfer");
+            return fail(QStringLiteral("libcurl could not start a transfer"));
         std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
                                                                                curl_slist_free_all);
         for (const QByteArray& rcpt : job.rcptTo) {
             curl_slist* grown = curl_slist_append(recipients.get(), ('<' + rcpt + '>').constData());
             if (!grown)
-                return QStringLiteral("Out of memory");
+                return fail(QStringLiteral("Out of memory"));
             recipients.release();
             recipients.reset(grown);
         }
@@ -123,9 +128,10 @@ QString runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort)
 
         const CURLcode code = curl_easy_perform(h);
         if (code == CURLE_OK)
-            return {};
-        return describe(code, errorBuffer, context.lastErrorReply);
+            return true;
+        return fail(describe(code, errorBuffer, context.lastErrorReply));
     } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
+        // Only allocation can throw here; it must not cross the worker thread.
+        return fail(QString::fromUtf8(e.what()));
     }
 }

@@ -2,13 +2,13 @@
 
 #include "alert/SmtpClient.h"
 #include "app/DialogAlertConfig.h"
-#include "app/ErrorReport.h"
 #include "app/IdlePass.h"
 #include "app/OwnMessageBox.h"
 #include "device/BoardProtocol.h"
 #include "device/UdpEndpoint.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
+#include "settings/UiFont.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -29,15 +29,6 @@ namespace {
 // client coordinates below it.
 constexpr int MenuBarHeight = 29;
 
-QFont uiFont(int pixelSize, bool bold = false)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Noto Sans CJK JP")});
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
-
 template <typename W>
 W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1)
 {
@@ -52,9 +43,8 @@ W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1
     return widget;
 }
 
-// Lets the window's menu shortcuts come before a text box's own editing keys, as menu shortcuts
-// do in Windows programs: Ctrl+X ends the program even while the message box has the focus,
-// where it would otherwise only cut text.
+// Lets the window's menu shortcuts come before a text box's own editing keys: Ctrl+X ends the
+// program even while the message box has the focus, where it would otherwise only cut text.
 class MenuShortcutsFirst : public QObject {
 public:
     MenuShortcutsFirst(QList<const QAction*> actions, QObject* parent)
@@ -103,10 +93,8 @@ void TFormZARVIK_Mail::buildLink()
 {
     NMUDP1 = new UdpEndpoint(this);
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
-    NMUDP1->onDataReceived =
-        ErrorReport::guard([this](const QByteArray& data, const QHostAddress& from, quint16 port) {
-            NMUDP1DataReceived(data, from, port);
-        });
+    NMUDP1->onDataReceived = [this](const QByteArray& data, const QHostAddress& from,
+                                    quint16 port) { NMUDP1DataReceived(data, from, port); };
     NMUDP1->onProblem = [this](const QString& why) { showLinkProblem(why); };
 
     NMSMTP1 = std::make_unique<SmtpClient>();
@@ -116,7 +104,7 @@ void TFormZARVIK_Mail::buildLink()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(2000);
-    connect(Timer1, &QTimer::timeout, this, ErrorReport::guard([this] { Timer1Timer(); }));
+    connect(Timer1, &QTimer::timeout, this, &TFormZARVIK_Mail::Timer1Timer);
     Timer1->start();
 }
 
@@ -152,7 +140,7 @@ void TFormZARVIK_Mail::buildComponents()
     EdtMessage = place<QLineEdit>(client, "EdtMessage", 168, 88, 169, 20);
     BtnReset = place<QPushButton>(client, "BtnReset", 216, 144, 75, 25);
     BtnReset->setText(QStringLiteral("Reset"));
-    connect(BtnReset, &QPushButton::clicked, this, ErrorReport::guard([this] { BtnResetClick(); }));
+    connect(BtnReset, &QPushButton::clicked, this, &TFormZARVIK_Mail::BtnResetClick);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -176,8 +164,7 @@ void TFormZARVIK_Mail::buildMenu()
     ToolSetting = new QAction(QStringLiteral("設定(&T)"), ActionManager1);
     ToolSetting->setObjectName(QStringLiteral("ToolSetting"));
     ToolSetting->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    connect(ToolSetting, &QAction::triggered, this,
-            ErrorReport::guard([this] { ToolSettingExecute(); }));
+    connect(ToolSetting, &QAction::triggered, this, &TFormZARVIK_Mail::ToolSettingExecute);
 
     FileExit1 = new QAction(QStringLiteral("終了(&X)"), ActionManager1);
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
@@ -238,8 +225,8 @@ void TFormZARVIK_Mail::FormClose()
     Timer1->stop();
     if (!m_dialog)
         return;
-    const QString error = SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog);
-    if (!error.isEmpty())
+    QString error;
+    if (!SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog, &error))
         OwnMessageBox::show(QMessageBox::Warning, windowTitle(), error);
 }
 

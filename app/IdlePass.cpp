@@ -1,14 +1,18 @@
 #include "app/IdlePass.h"
 
-#include "app/ErrorReport.h"
-
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 #include <utility>
 
 namespace {
+
 int suspensions = 0;
-}
+
+const QEvent::Type PassEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+} // namespace
 
 IdlePass::Suspension::Suspension()
 {
@@ -35,11 +39,17 @@ void IdlePass::run()
         return;
     m_running = true;
     ++m_passCount;
-    try {
-        m_handler();
-    } catch (...) {
-        // The report's own box runs no passes, so this cannot overlap another pass.
-        ErrorReport::showCurrent();
-    }
+    // Delivered as an event so that an error in the pass reaches the application's one error
+    // report; the report's own box runs no passes, so this cannot overlap another pass.
+    QEvent pass(PassEvent);
+    QCoreApplication::sendEvent(this, &pass);
     m_running = false;
+}
+
+bool IdlePass::event(QEvent* event)
+{
+    if (event->type() != PassEvent)
+        return QObject::event(event);
+    m_handler();
+    return true;
 }

@@ -23,6 +23,9 @@ public:
     // How many passes have run; for tests and benchmarks.
     quint64 passCount() const { return m_passCount; }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void run();
 

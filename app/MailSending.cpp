@@ -1,15 +1,12 @@
 // The main window's mail handlers: one mail for each alert pass that collected body text.
 
+#include "alert/MailMessage.h"
 #include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "settings/RadioGroup.h"
 #include "settings/ToolSettingDlg.h"
 
 #include <QLineEdit>
-
-namespace {
-const QString ContentType = QStringLiteral("text/plain; charset=\"iso-2022-jp\"");
-}
 
 void TFormZARVIK_Mail::SendMail()
 {
@@ -30,7 +27,8 @@ void TFormZARVIK_Mail::NMSMTP1Connect()
 
 void TFormZARVIK_Mail::NMSMTP1SendStart()
 {
-    NMSMTP1->finalHeaders().set(QStringLiteral("Content-Type"), ContentType);
+    NMSMTP1->finalHeaders().set(QStringLiteral("Content-Type"),
+                                QString::fromLatin1(MailMessage::kContentType));
     static const char* const priorities[] = {"1", "3", "5"};
     const int index = m_dialog->RGrpPrty->itemIndex();
     if (index >= 0 && index < 3)

@@ -2,19 +2,12 @@
 
 #include "app/IdlePass.h"
 
-namespace {
-int openBoxes = 0;
-}
-
 namespace OwnMessageBox {
 
 int exec(QMessageBox& box)
 {
-    ++openBoxes;
     IdlePass::Suspension noPasses;
-    const int result = box.exec();
-    --openBoxes;
-    return result;
+    return box.exec();
 }
 
 void show(QMessageBox::Icon icon, const QString& caption, const QString& text)
@@ -22,11 +15,6 @@ void show(QMessageBox::Icon icon, const QString& caption, const QString& text)
     QMessageBox box(icon, caption, text, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("OwnMessageBox"));
     exec(box);
-}
-
-bool anyOpen()
-{
-    return openBoxes > 0;
 }
 
 } // namespace OwnMessageBox

@@ -13,7 +13,7 @@ Shell::Shell(const QString& settingsPath)
     : m_form(std::make_unique<TFormZARVIK_Mail>(settingsPath))
 {
     m_dialog = new TToolSettingDlg(m_form.get());
-    m_readProblem = SettingsStore::loadSettings(settingsPath, *m_dialog);
+    SettingsStore::loadSettings(settingsPath, *m_dialog, &m_readProblem);
     m_form->attachSettingsDialog(m_dialog);
     m_signalCloser = std::make_unique<SignalCloser>(m_form.get());
 }

@@ -2,8 +2,9 @@
 
 #include <QApplication>
 
-// The application object. It catches any error that escapes an event handler at the event-loop
-// boundary and shows it in the standard error report, so no exception unwinds through Qt.
+// The application object. Every handler runs inside an event delivery, the idle pass included,
+// so notify() is the one place where an error that escapes a handler is caught and reported;
+// no exception unwinds further through Qt.
 class ZarvikApplication : public QApplication {
     Q_OBJECT
 public:

@@ -102,8 +102,8 @@ bool createWithFreeName(const QFileInfo& target, QByteArray& name, Create create
 
 // Writes a temporary file beside `target` and renames it over the target, so whatever stops
 // us midway (a crash, a kill, a full disk) leaves the old file or the new one, complete.
-// Returns the system's reason on failure, with the temporary file removed.
-QString replaceFile(const QString& target, const QByteArray& bytes)
+// On failure `error` gets the system's reason, and the temporary file is removed.
+bool replaceFile(const QString& target, const QByteArray& bytes, QString* error)
 {
     const QFileInfo info(target);
     const QByteArray file = QFile::encodeName(target);
@@ -124,33 +124,36 @@ QString replaceFile(const QString& target, const QByteArray& bytes)
             fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             return fd >= 0;
         };
-        if (!createWithFreeName(info, temp, create))
-            return qt_error_string(errno);
+        if (!createWithFreeName(info, temp, create)) {
+            *error = qt_error_string(errno);
+            return false;
+        }
     }
 
     // The new file keeps the old one's permissions, plus reading and writing for its owner: a
     // file we could not read must not be replaced by another one we cannot read.
-    int error = 0;
+    int failure = 0;
     if (exists && ::fchmod(fd, (old.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
-        error = errno;
+        failure = errno;
     else if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
-        error = errno;
-    if (error == 0 && unnamed) {
+        failure = errno;
+    if (failure == 0 && unnamed) {
         const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
         const auto link = [&](const char* name) {
             return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
         };
         if (!createWithFreeName(info, temp, link))
-            error = errno;
+            failure = errno;
     }
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.constData(), file.constData()) != 0)
-        error = errno;
-    if (error != 0) {
+    if (::close(fd) != 0 && failure == 0)
+        failure = errno;
+    if (failure == 0 && ::rename(temp.constData(), file.constData()) != 0)
+        failure = errno;
+    if (failure != 0) {
         if (!temp.isEmpty())
             ::unlink(temp.constData());
-        return qt_error_string(error);
+        *error = qt_error_string(failure);
+        return false;
     }
     // Makes the rename itself durable; a failure here leaves a complete file either way.
     const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
@@ -159,33 +162,32 @@ QString replaceFile(const QString& target, const QByteArray& bytes)
         ::fsync(folder);
         ::close(folder);
     }
-    return {};
+    return true;
 }
-
-struct Backup {
-    QString error;
-    bool movedAway = false; // the old file was renamed to the .bak and has to come back on failure
-};
 
 // Keeps the file as "<name>.bak" before it is replaced. A file we could not read may lack read
 // permission, so a hard link comes first; a copy serves file systems without hard links; a
-// rename is the last resort and leaves no file under the old name until the new one is in.
-Backup keepBackup(const QString& path)
+// rename is the last resort and leaves no file under the old name until the new one is in;
+// `movedAway` then tells the caller to bring it back if the new file cannot be written.
+bool keepBackup(const QString& path, bool* movedAway, QString* error)
 {
+    *movedAway = false;
     const QByteArray file = QFile::encodeName(path);
     const QByteArray backup = file + ".bak";
     struct stat st;
     if (::lstat(file.constData(), &st) != 0)
-        return {};
-    if (::unlink(backup.constData()) != 0 && errno != ENOENT)
-        return {qt_error_string(errno), false};
-    if (::link(file.constData(), backup.constData()) == 0)
-        return {};
-    if (QFile::copy(path, QFile::decodeName(backup)))
-        return {};
-    if (::rename(file.constData(), backup.constData()) == 0)
-        return {{}, true};
-    return {qt_error_string(errno), false};
+        return true;
+    if (::unlink(backup.constData()) == 0 || errno == ENOENT) {
+        if (::link(file.constData(), backup.constData()) == 0 ||
+            QFile::copy(path, QFile::decodeName(backup)))
+            return true;
+        if (::rename(file.constData(), backup.constData()) == 0) {
+            *movedAway = true;
+            return true;
+        }
+    }
+    *error = qt_error_string(errno);
+    return false;
 }
 
 // Neither blank nor a comment. ';' and '#' are never CP932 lead bytes, so this holds for lines
@@ -347,7 +349,7 @@ void IniFile::writeBool(const QString& section, const QString& key, bool value)
     writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QString IniFile::save()
+bool IniFile::save(QString* error)
 {
     QByteArray bytes;
     for (const Line& line : std::as_const(m_lines))
@@ -356,25 +358,24 @@ QString IniFile::save()
     // A symbolic link stays one: the file it points to is replaced.
     const QFileInfo info(m_path);
     const QString target = info.isSymLink() ? info.symLinkTarget() : m_path;
-    const auto cannotSave = [this](const QString& reason) {
-        return QStringLiteral("Cannot save settings to \"%1\": %2").arg(m_path, reason);
+    const auto cannotSave = [this, error](const QString& reason) {
+        if (error)
+            *error = QStringLiteral("Cannot save settings to \"%1\": %2").arg(m_path, reason);
+        return false;
     };
 
-    Backup backup;
-    if (!m_readProblem.isEmpty() && !m_backupKept) {
-        backup = keepBackup(target);
-        if (!backup.error.isEmpty()) {
-            return cannotSave(QStringLiteral("cannot keep the old file as \"%1.bak\": %2")
-                                  .arg(target, backup.error));
-        }
+    QString reason;
+    bool movedAway = false;
+    if (!m_readProblem.isEmpty() && !m_backupKept && !keepBackup(target, &movedAway, &reason)) {
+        return cannotSave(
+            QStringLiteral("cannot keep the old file as \"%1.bak\": %2").arg(target, reason));
     }
-    const QString error = replaceFile(target, bytes);
-    if (!error.isEmpty()) {
-        if (backup.movedAway)
+    if (!replaceFile(target, bytes, &reason)) {
+        if (movedAway)
             ::rename(QFile::encodeName(target + QStringLiteral(".bak")).constData(),
                      QFile::encodeName(target).constData());
-        return cannotSave(error);
+        return cannotSave(reason);
     }
     m_backupKept = !m_readProblem.isEmpty();
-    return {};
+    return true;
 }

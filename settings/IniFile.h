@@ -10,7 +10,8 @@
 
 // The settings file: Windows-style INI text in CP932 with CRLF lines.
 //
-// Reading follows the Windows habits: section and key names are case-insensitive, blanks around
+// Reading is forgiving, so that files edited by hand or by other tools load as meant: section
+// and key names are case-insensitive, blanks around
 // names and values are trimmed, and the first of duplicate keys wins. An integer or boolean whose
 // text is not an integer reads as the default; a boolean is true for any integer other than 0.
 // Writing keeps every other line of the file; new keys go at the end of their section, new
@@ -34,10 +35,9 @@ public:
     void writeBool(const QString& section, const QString& key, bool value);
 
     // Replaces the file atomically (temporary file beside it, flushed, renamed over it). When the
-    // file had a read problem, it is first kept as "<name>.bak". Returns an empty string on
-    // success, else a message naming the file and the system's reason; the old file is then
-    // left as it was.
-    QString save();
+    // file had a read problem, it is first kept as "<name>.bak". On failure `error` gets a
+    // message naming the file and the system's reason, and the old file is left as it was.
+    bool save(QString* error = nullptr);
 
 private:
     // One line of the file. Its bytes are what save() writes back, so a line nobody edits keeps

@@ -22,7 +22,7 @@ struct ParsedLine {
 QList<QByteArray> splitLines(const QByteArray& bytes);
 QList<QString> splitLines(const QString& text);
 
-// Trims spaces and tabs only, as Windows does.
+// Trims spaces and tabs only: other characters may belong to a value.
 QStringView trimBlanks(QStringView text);
 
 // Comment lines start with ';' or '#'; text after a section's closing bracket is ignored; a key

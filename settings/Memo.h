@@ -2,7 +2,7 @@
 
 #include <QPlainTextEdit>
 
-// A multi-line text box whose text uses Windows line breaks, like VCL's TMemo.
+// A multi-line text box whose text has CR LF line breaks, the form mail bodies take.
 class Memo : public QPlainTextEdit {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText)

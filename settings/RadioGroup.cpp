@@ -12,7 +12,7 @@ RadioGroup::RadioGroup(const QString& objectName, const QString& caption, const 
     setObjectName(objectName);
     m_group->setExclusive(true);
     auto* layout = new QVBoxLayout(this);
-    // The boxes are as small as the classic layout made them: tight margins keep every item whole.
+    // The boxes are small: tight margins keep every item whole.
     layout->setContentsMargins(8, 0, 4, 0);
     layout->setSpacing(0);
     for (int i = 0; i < items.size(); ++i) {

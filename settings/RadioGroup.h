@@ -6,7 +6,7 @@
 class QButtonGroup;
 class QRadioButton;
 
-// A captioned box of mutually exclusive choices addressed by index, like VCL's TRadioGroup.
+// A captioned box of mutually exclusive choices addressed by index, -1 meaning none.
 // The buttons are named "<objectName>Item<i>" so tests and styles can reach them.
 class RadioGroup : public QGroupBox {
     Q_OBJECT

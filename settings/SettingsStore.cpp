@@ -2,6 +2,7 @@
 
 #include "settings/IniFile.h"
 #include "settings/RadioGroup.h"
+#include "settings/SettingsDefaults.h"
 #include "settings/ToolSettingDlg.h"
 
 #include <QCheckBox>
@@ -38,21 +39,20 @@ template <typename... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 const char* const LocationSection = "Location";
 const char* const BoardSection = "ZARVIK";
-const char* const DefaultBoardAddress = "192.168.1.200";
-const char* const DefaultBoardPort = "10001";
 
-// File order: the window position first, then these, exactly as listed.
+// The order in which a new file gets its keys, after the window position.
 const Field Fields[] = {
-    {BoardSection, "Address", TextField{&TToolSettingDlg::EdtPicAddr, DefaultBoardAddress}},
-    {BoardSection, "Port", TextField{&TToolSettingDlg::EdtPicPort, DefaultBoardPort}},
-    {"ZARVIK", "Cycle", TextField{&TToolSettingDlg::EdtRdCycle, "5000"}},
-    {"Temp", "UTemp", TextField{&TToolSettingDlg::EditUTemp, "100"}},
-    {"Temp", "LTemp", TextField{&TToolSettingDlg::EditLTemp, "0"}},
+    {BoardSection, "Address",
+     TextField{&TToolSettingDlg::EdtPicAddr, SettingsDefaults::BoardAddress}},
+    {BoardSection, "Port", TextField{&TToolSettingDlg::EdtPicPort, SettingsDefaults::BoardPort}},
+    {BoardSection, "Cycle", TextField{&TToolSettingDlg::EdtRdCycle, SettingsDefaults::ReadCycleMs}},
+    {"Temp", "UTemp", TextField{&TToolSettingDlg::EditUTemp, SettingsDefaults::UpperLimit}},
+    {"Temp", "LTemp", TextField{&TToolSettingDlg::EditLTemp, SettingsDefaults::LowerLimit}},
     {"Temp", "Check_U", BoolField{&TToolSettingDlg::ChkBoxUTemp, false}},
     {"Temp", "Check_L", BoolField{&TToolSettingDlg::ChkBoxLTemp, false}},
-    {"Sensor", "RB1", IndexField{&TToolSettingDlg::RGrpRB1, 2}},
-    {"Sensor", "RB0", IndexField{&TToolSettingDlg::RGrpRB0, 2}},
-    {"Mail", "Priority", IndexField{&TToolSettingDlg::RGrpPrty, 2}},
+    {"Sensor", "RB1", IndexField{&TToolSettingDlg::RGrpRB1, SettingsDefaults::SensorChoice}},
+    {"Sensor", "RB0", IndexField{&TToolSettingDlg::RGrpRB0, SettingsDefaults::SensorChoice}},
+    {"Mail", "Priority", IndexField{&TToolSettingDlg::RGrpPrty, SettingsDefaults::Priority}},
     {"Mail", "Address", TextField{&TToolSettingDlg::EdtMailSrv, ""}},
     {"Mail", "User", TextField{&TToolSettingDlg::EdtMailId, ""}},
     {"Mail", "From", TextField{&TToolSettingDlg::EdtMailFrom, ""}},
@@ -70,7 +70,7 @@ namespace SettingsStore {
 
 QString settingsPathFor(const QString& executablePath)
 {
-    // Either separator may appear: the path can come from Windows habits.
+    // Either separator may appear in a path handed over from a Windows file system.
     const qsizetype nameStart = std::max(executablePath.lastIndexOf(QLatin1Char('/')),
                                          executablePath.lastIndexOf(QLatin1Char('\\'))) +
                                 1;
@@ -84,11 +84,13 @@ StartupSettings loadStartup(const QString& iniPath)
     const IniFile ini(iniPath);
     return {{ini.readInteger(str(LocationSection), QStringLiteral("Left"), 0),
              ini.readInteger(str(LocationSection), QStringLiteral("Top"), 0)},
-            ini.readString(str(BoardSection), QStringLiteral("Address"), str(DefaultBoardAddress)),
-            ini.readString(str(BoardSection), QStringLiteral("Port"), str(DefaultBoardPort))};
+            ini.readString(str(BoardSection), QStringLiteral("Address"),
+                           str(SettingsDefaults::BoardAddress)),
+            ini.readString(str(BoardSection), QStringLiteral("Port"),
+                           str(SettingsDefaults::BoardPort))};
 }
 
-QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg)
+bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem)
 {
     const IniFile ini(iniPath);
     for (const Field& field : Fields) {
@@ -107,10 +109,12 @@ QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg)
                    },
                    field.control);
     }
-    return ini.readProblem();
+    if (problem)
+        *problem = ini.readProblem();
+    return ini.readProblem().isEmpty();
 }
 
-QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg)
+bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg, QString* error)
 {
     IniFile ini(iniPath);
     ini.writeInteger(str(LocationSection), QStringLiteral("Left"), windowPos.x());
@@ -128,7 +132,7 @@ QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg&
             },
             field.control);
     }
-    return ini.save();
+    return ini.save(error);
 }
 
 } // namespace SettingsStore

@@ -23,11 +23,12 @@ struct StartupSettings {
 StartupSettings loadStartup(const QString& iniPath);
 
 // Reads every stored setting into the dialog's controls. A radio index out of range selects
-// nothing. Returns why the file could not be read cleanly, or an empty string.
-QString loadSettings(const QString& iniPath, TToolSettingDlg& dlg);
+// nothing. Returns false when the file could not be read cleanly; `problem` then says why.
+bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem = nullptr);
 
-// Writes the window position and every stored setting, then saves the file. Returns an empty
-// string on success, else the error text.
-QString saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg);
+// Writes the window position and every stored setting, then saves the file. On failure
+// `error` says why.
+bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dlg,
+             QString* error = nullptr);
 
 } // namespace SettingsStore

@@ -2,6 +2,8 @@
 
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
+#include "settings/SettingsDefaults.h"
+#include "settings/UiFont.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -63,10 +65,7 @@ TToolSettingDlg::TToolSettingDlg(QWidget* parent)
 {
     setObjectName(QStringLiteral("ToolSettingDlg"));
     setWindowTitle(QStringLiteral("設定"));
-    QFont dialogFont;
-    dialogFont.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Noto Sans CJK JP")});
-    dialogFont.setPixelSize(12);
-    setFont(dialogFont);
+    setFont(uiFont(12));
     setFixedSize(ClientWidth, ClientHeight);
 
     Panel1 = named(new QFrame(this), "Panel1");
@@ -90,11 +89,14 @@ void TToolSettingDlg::buildZarvikTab()
     PageCtrl1->addTab(TabZARVIK, QStringLiteral("ZARVIK"));
     Label1 =
         label(TabZARVIK, "Label1", QStringLiteral("ZARVIK IP Address:"), 25, 40, Qt::AlignRight);
-    EdtPicAddr = edit(TabZARVIK, "EdtPicAddr", QStringLiteral("192.168.1.200"), {136, 36, 100, 20});
+    EdtPicAddr = edit(TabZARVIK, "EdtPicAddr", QString::fromLatin1(SettingsDefaults::BoardAddress),
+                      {136, 36, 100, 20});
     Label2 = label(TabZARVIK, "Label2", QStringLiteral("Port No. :"), 77, 64, Qt::AlignRight);
-    EdtPicPort = edit(TabZARVIK, "EdtPicPort", QStringLiteral("10001"), {136, 60, 100, 20});
+    EdtPicPort = edit(TabZARVIK, "EdtPicPort", QString::fromLatin1(SettingsDefaults::BoardPort),
+                      {136, 60, 100, 20});
     Label9 = label(TabZARVIK, "Label9", QStringLiteral("Read Cycle :"), 59, 112, Qt::AlignRight);
-    EdtRdCycle = edit(TabZARVIK, "EdtRdCycle", QStringLiteral("5000"), {136, 106, 50, 20});
+    EdtRdCycle = edit(TabZARVIK, "EdtRdCycle", QString::fromLatin1(SettingsDefaults::ReadCycleMs),
+                      {136, 106, 50, 20});
     Label10 = label(TabZARVIK, "Label10", QStringLiteral("mSec"), 192, 112);
 }
 
@@ -104,18 +106,20 @@ void TToolSettingDlg::buildTempTab()
     PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
     ChkBoxUTemp = named(new QCheckBox(QStringLiteral("Upper Temp"), TabTemp), "ChkBoxUTemp");
     ChkBoxUTemp->setGeometry(24, 48, 85, 17);
-    EditUTemp = edit(TabTemp, "EditUTemp", QStringLiteral("100"), {114, 46, 40, 20});
+    EditUTemp = edit(TabTemp, "EditUTemp", QString::fromLatin1(SettingsDefaults::UpperLimit),
+                     {114, 46, 40, 20});
     Label7 = label(TabTemp, "Label7", QStringLiteral("℃"), 164, 48);
     MemoUTemp =
         memo(TabTemp, "MemoUTemp", QStringLiteral("Message <Upper Temp>"), {200, 40, 185, 65});
     ChkBoxLTemp = named(new QCheckBox(QStringLiteral("Lower Temp"), TabTemp), "ChkBoxLTemp");
     ChkBoxLTemp->setGeometry(24, 144, 85, 17);
-    EditLTemp = edit(TabTemp, "EditLTemp", QStringLiteral("0"), {114, 142, 40, 20});
+    EditLTemp = edit(TabTemp, "EditLTemp", QString::fromLatin1(SettingsDefaults::LowerLimit),
+                     {114, 142, 40, 20});
     Label8 = label(TabTemp, "Label8", QStringLiteral("℃"), 164, 144);
     MemoLTemp =
         memo(TabTemp, "MemoLTemp", QStringLiteral("Message <Lower Temp>"), {200, 136, 185, 65});
-    // The captions are drawn in a wider font than the classic layout was made for; a narrower
-    // gap after the box keeps them whole in their 85 pixels.
+    // A narrower gap after the box keeps the captions whole in their 85 pixels with the
+    // fallback font, which runs wider than MS PGothic.
     for (QCheckBox* box : {ChkBoxUTemp, ChkBoxLTemp})
         box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
 }
@@ -126,13 +130,13 @@ void TToolSettingDlg::buildSensorTab()
     PageCtrl1->addTab(TabSensor, QStringLiteral("Sensor"));
     RGrpRB1 =
         new RadioGroup(QStringLiteral("RGrpRB1"), QStringLiteral("RB1"), sensorItems(), TabSensor);
-    RGrpRB1->setItemIndex(2);
+    RGrpRB1->setItemIndex(SettingsDefaults::SensorChoice);
     RGrpRB1->setGeometry(32, 24, 150, 80);
     MemoChgRB1 = memo(TabSensor, "MemoChgRB1", QStringLiteral("Message <Change RB1>\r\n"),
                       {192, 24, 185, 81});
     RGrpRB0 =
         new RadioGroup(QStringLiteral("RGrpRB0"), QStringLiteral("RB0"), sensorItems(), TabSensor);
-    RGrpRB0->setItemIndex(2);
+    RGrpRB0->setItemIndex(SettingsDefaults::SensorChoice);
     RGrpRB0->setGeometry(32, 120, 150, 80);
     MemoChgRB0 =
         memo(TabSensor, "MemoChgRB0", QStringLiteral("Message <Change RB0>"), {192, 120, 185, 81});
@@ -153,7 +157,7 @@ void TToolSettingDlg::buildMailTab()
     RGrpPrty = new RadioGroup(
         QStringLiteral("RGrpPrty"), QStringLiteral("Priority"),
         {QStringLiteral("High"), QStringLiteral("Normal"), QStringLiteral("Low")}, TabMAIL);
-    RGrpPrty->setItemIndex(2);
+    RGrpPrty->setItemIndex(SettingsDefaults::Priority);
     RGrpPrty->setGeometry(24, 144, 113, 81);
 }
 
@@ -166,7 +170,7 @@ void TToolSettingDlg::buildButtons()
     OKBtn->setDefault(true);
     CancelBtn = named(new QPushButton(QStringLiteral("キャンセル"), Panel2), "CancelBtn");
     CancelBtn->setGeometry(267, 2, 75, 25);
-    // There is no help to show; the button is kept so the dialog looks as users know it.
+    // There is no help to show yet; the button stays so the button row keeps its place.
     HelpBtn = named(new QPushButton(QStringLiteral("ヘルプ(&H)"), Panel2), "HelpBtn");
     HelpBtn->setGeometry(347, 2, 75, 25);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);

@@ -1,0 +1,14 @@
+#pragma once
+
+// What a control holds before the settings file is read, and what a missing key reads as.
+namespace SettingsDefaults {
+
+inline constexpr const char* BoardAddress = "192.168.1.200";
+inline constexpr const char* BoardPort = "10001";
+inline constexpr const char* ReadCycleMs = "5000";
+inline constexpr const char* UpperLimit = "100";
+inline constexpr const char* LowerLimit = "0";
+inline constexpr int SensorChoice = 2; // do not send
+inline constexpr int Priority = 2;     // Low
+
+} // namespace SettingsDefaults

@@ -1,0 +1,12 @@
+#include "settings/UiFont.h"
+
+#include <QStringList>
+
+QFont uiFont(int pixelSize, bool bold)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
