@@ -2,6 +2,7 @@
 #include "settings/RadioGroup.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -37,19 +38,6 @@ const QByteArray DesignFile = "[Location]\r\n"
                               "User=\r\n"
                               "From=\r\n"
                               "To=\r\n";
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
 
 // Puts every stored control away from its design value.
 void editEverything(TToolSettingDlg& dlg)
@@ -138,7 +126,7 @@ void TstSettingsStore::saveWritesEveryKeyInOrder()
 {
     const TToolSettingDlg dlg;
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(0, 0), dlg), QString());
-    QCOMPARE(readAll(m_ini), DesignFile);
+    QCOMPARE(TestFiles::read(m_ini), DesignFile);
 
     // Saving again over the file rewrites values in place and adds nothing.
     TToolSettingDlg edited;
@@ -154,7 +142,7 @@ void TstSettingsStore::saveWritesEveryKeyInOrder()
         .replace("Check_L=0", "Check_L=1")
         .replace("RB0=2", "RB0=-1")
         .replace("To=\r\n", "To=x@example.jp\r\n");
-    QCOMPARE(readAll(m_ini), expected);
+    QCOMPARE(TestFiles::read(m_ini), expected);
 }
 
 void TstSettingsStore::roundTripsEveryKey()
@@ -163,7 +151,7 @@ void TstSettingsStore::roundTripsEveryKey()
     editEverything(saved);
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(345, 67), saved), QString());
 
-    const QByteArray bytes = readAll(m_ini);
+    const QByteArray bytes = TestFiles::read(m_ini);
     QVERIFY(bytes.contains("\r\nFrom=" + JapaneseFromCp932 + "\r\n"));
     QVERIFY(bytes.contains("\r\nAddress=smtp.example.jp\r\n"));
 
@@ -189,7 +177,7 @@ void TstSettingsStore::roundTripsEveryKey()
 
     // Saving what was loaded reproduces the file byte for byte.
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(345, 67), loaded), QString());
-    QCOMPARE(readAll(m_ini), bytes);
+    QCOMPARE(TestFiles::read(m_ini), bytes);
 }
 
 void TstSettingsStore::eachCallRereadsTheFile()
@@ -198,9 +186,9 @@ void TstSettingsStore::eachCallRereadsTheFile()
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(1, 2), dlg), QString());
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(1, 2));
 
-    QByteArray bytes = readAll(m_ini);
+    QByteArray bytes = TestFiles::read(m_ini);
     bytes.replace("Left=1", "Left=50").replace("Port=10001", "Port=40404");
-    QVERIFY(writeAll(m_ini, bytes));
+    QVERIFY(TestFiles::write(m_ini, bytes));
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(50, 2));
     QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
     QCOMPARE(dlg.EdtPicPort->text(), QString("40404"));
@@ -228,7 +216,8 @@ void TstSettingsStore::booleanText()
 {
     QFETCH(QByteArray, value);
     QFETCH(bool, checked);
-    QVERIFY(writeAll(m_ini, "[Temp]\r\nCheck_U=" + value + "\r\nCheck_L=" + value + "\r\n"));
+    QVERIFY(
+        TestFiles::write(m_ini, "[Temp]\r\nCheck_U=" + value + "\r\nCheck_L=" + value + "\r\n"));
     TToolSettingDlg dlg;
     dlg.ChkBoxUTemp->setChecked(!checked);
     dlg.ChkBoxLTemp->setChecked(!checked);
@@ -254,8 +243,8 @@ void TstSettingsStore::radioIndexText()
 {
     QFETCH(QByteArray, value);
     QFETCH(int, index);
-    QVERIFY(writeAll(m_ini, "[Sensor]\r\nRB1=" + value + "\r\nRB0=" + value +
-                                "\r\n[Mail]\r\nPriority=" + value + "\r\n"));
+    QVERIFY(TestFiles::write(m_ini, "[Sensor]\r\nRB1=" + value + "\r\nRB0=" + value +
+                                        "\r\n[Mail]\r\nPriority=" + value + "\r\n"));
     TToolSettingDlg dlg;
     dlg.RGrpRB1->setItemIndex(1);
     dlg.RGrpRB0->setItemIndex(1);
@@ -267,7 +256,7 @@ void TstSettingsStore::radioIndexText()
 
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(), dlg), QString());
     const QByteArray expected = QByteArray::number(index);
-    const QByteArray bytes = readAll(m_ini);
+    const QByteArray bytes = TestFiles::read(m_ini);
     QVERIFY2(bytes.contains("\r\nRB1=" + expected + "\r\nRB0=" + expected + "\r\n"), bytes);
     QVERIFY2(bytes.contains("\r\nPriority=" + expected + "\r\n"), bytes);
 }
@@ -280,7 +269,7 @@ void TstSettingsStore::memosAreNotStored()
     dlg.MemoChgRB1->setText("door\r\nopened");
     dlg.MemoChgRB0->setText("window");
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(), dlg), QString());
-    const QByteArray bytes = readAll(m_ini);
+    const QByteArray bytes = TestFiles::read(m_ini);
     for (const char* text : {"too hot", "too cold", "door", "opened", "window", "Message"})
         QVERIFY2(!bytes.contains(text), text);
     QCOMPARE(bytes.count('\n'), DesignFile.count('\n'));
