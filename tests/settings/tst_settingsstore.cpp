@@ -39,41 +39,61 @@ const QByteArray DesignFile = "[Location]\r\n"
                               "From=\r\n"
                               "To=\r\n";
 
-// Puts every stored control away from its design value.
-void editEverything(TToolSettingDlg& dlg)
+// Every stored control's value, in one order: address, port, cycle, upper and lower limit and
+// their boxes, RB1, RB0, priority, server, user, From, To.
+QStringList storedValues(const TToolSettingDlg& dlg)
 {
-    dlg.EdtPicAddr->setText("127.0.0.1");
-    dlg.EdtPicPort->setText("20002");
-    dlg.EdtRdCycle->setText("750");
-    dlg.EditUTemp->setText("38.5");
-    dlg.EditLTemp->setText("-12");
-    dlg.ChkBoxUTemp->setChecked(true);
-    dlg.ChkBoxLTemp->setChecked(true);
-    dlg.RGrpRB1->setItemIndex(0);
-    dlg.RGrpRB0->setItemIndex(1);
-    dlg.RGrpPrty->setItemIndex(0);
-    dlg.EdtMailSrv->setText("smtp.example.jp");
-    dlg.EdtMailId->setText("zarvik user");
-    dlg.EdtMailFrom->setText(JapaneseFrom);
-    dlg.EdtMailTo->setText("a@example.jp, b@example.jp");
+    return {dlg.EdtPicAddr->text(),
+            dlg.EdtPicPort->text(),
+            dlg.EdtRdCycle->text(),
+            dlg.EditUTemp->text(),
+            dlg.EditLTemp->text(),
+            QString::number(dlg.ChkBoxUTemp->isChecked()),
+            QString::number(dlg.ChkBoxLTemp->isChecked()),
+            QString::number(dlg.RGrpRB1->itemIndex()),
+            QString::number(dlg.RGrpRB0->itemIndex()),
+            QString::number(dlg.RGrpPrty->itemIndex()),
+            dlg.EdtMailSrv->text(),
+            dlg.EdtMailId->text(),
+            dlg.EdtMailFrom->text(),
+            dlg.EdtMailTo->text()};
 }
 
-void verifyDesignValues(const TToolSettingDlg& dlg)
+const QStringList DesignValues = {
+    "192.168.1.200", "10001", "5000", "100", "0", "0", "0", "2", "2", "2", "", "", "", ""};
+// Every one away from its design value.
+const QStringList EditedValues = {"127.0.0.1",
+                                  "20002",
+                                  "750",
+                                  "38.5",
+                                  "-12",
+                                  "1",
+                                  "1",
+                                  "0",
+                                  "1",
+                                  "0",
+                                  "smtp.example.jp",
+                                  "zarvik user",
+                                  JapaneseFrom,
+                                  "a@example.jp, b@example.jp"};
+
+void editEverything(TToolSettingDlg& dlg)
 {
-    QCOMPARE(dlg.EdtPicAddr->text(), QString("192.168.1.200"));
-    QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
-    QCOMPARE(dlg.EdtRdCycle->text(), QString("5000"));
-    QCOMPARE(dlg.EditUTemp->text(), QString("100"));
-    QCOMPARE(dlg.EditLTemp->text(), QString("0"));
-    QCOMPARE(dlg.ChkBoxUTemp->isChecked(), false);
-    QCOMPARE(dlg.ChkBoxLTemp->isChecked(), false);
-    QCOMPARE(dlg.RGrpRB1->itemIndex(), 2);
-    QCOMPARE(dlg.RGrpRB0->itemIndex(), 2);
-    QCOMPARE(dlg.RGrpPrty->itemIndex(), 2);
-    QCOMPARE(dlg.EdtMailSrv->text(), QString());
-    QCOMPARE(dlg.EdtMailId->text(), QString());
-    QCOMPARE(dlg.EdtMailFrom->text(), QString());
-    QCOMPARE(dlg.EdtMailTo->text(), QString());
+    const QStringList& v = EditedValues;
+    dlg.EdtPicAddr->setText(v[0]);
+    dlg.EdtPicPort->setText(v[1]);
+    dlg.EdtRdCycle->setText(v[2]);
+    dlg.EditUTemp->setText(v[3]);
+    dlg.EditLTemp->setText(v[4]);
+    dlg.ChkBoxUTemp->setChecked(v[5] == u"1");
+    dlg.ChkBoxLTemp->setChecked(v[6] == u"1");
+    dlg.RGrpRB1->setItemIndex(v[7].toInt());
+    dlg.RGrpRB0->setItemIndex(v[8].toInt());
+    dlg.RGrpPrty->setItemIndex(v[9].toInt());
+    dlg.EdtMailSrv->setText(v[10]);
+    dlg.EdtMailId->setText(v[11]);
+    dlg.EdtMailFrom->setText(v[12]);
+    dlg.EdtMailTo->setText(v[13]);
 }
 
 } // namespace
@@ -115,7 +135,7 @@ void TstSettingsStore::missingFileLoadsDesignValues()
     TToolSettingDlg dlg;
     editEverything(dlg);
     QCOMPARE(SettingsStore::loadSettings(m_ini, dlg), QString());
-    verifyDesignValues(dlg);
+    QCOMPARE(storedValues(dlg), DesignValues);
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(0, 0));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardAddress, QString("192.168.1.200"));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardPort, QString("10001"));
@@ -160,20 +180,7 @@ void TstSettingsStore::roundTripsEveryKey()
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(345, 67));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardAddress, QString("127.0.0.1"));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardPort, QString("20002"));
-    QCOMPARE(loaded.EdtPicAddr->text(), QString("127.0.0.1"));
-    QCOMPARE(loaded.EdtPicPort->text(), QString("20002"));
-    QCOMPARE(loaded.EdtRdCycle->text(), QString("750"));
-    QCOMPARE(loaded.EditUTemp->text(), QString("38.5"));
-    QCOMPARE(loaded.EditLTemp->text(), QString("-12"));
-    QCOMPARE(loaded.ChkBoxUTemp->isChecked(), true);
-    QCOMPARE(loaded.ChkBoxLTemp->isChecked(), true);
-    QCOMPARE(loaded.RGrpRB1->itemIndex(), 0);
-    QCOMPARE(loaded.RGrpRB0->itemIndex(), 1);
-    QCOMPARE(loaded.RGrpPrty->itemIndex(), 0);
-    QCOMPARE(loaded.EdtMailSrv->text(), QString("smtp.example.jp"));
-    QCOMPARE(loaded.EdtMailId->text(), QString("zarvik user"));
-    QCOMPARE(loaded.EdtMailFrom->text(), JapaneseFrom);
-    QCOMPARE(loaded.EdtMailTo->text(), QString("a@example.jp, b@example.jp"));
+    QCOMPARE(storedValues(loaded), EditedValues);
 
     // Saving what was loaded reproduces the file byte for byte.
     QCOMPARE(SettingsStore::saveAll(m_ini, QPoint(345, 67), loaded), QString());
@@ -294,7 +301,7 @@ void TstSettingsStore::unreadableFileIsReported()
     editEverything(dlg);
     const QString problem = SettingsStore::loadSettings(m_ini, dlg);
     QVERIFY(!problem.isEmpty());
-    verifyDesignValues(dlg);
+    QCOMPARE(storedValues(dlg), DesignValues);
 }
 
 void TstSettingsStore::saveFailureIsReported()
