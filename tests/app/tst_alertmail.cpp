@@ -78,6 +78,8 @@ private:
     // adjust the dialog's controls before the rules first look at them.
     void startShell(const QString& extraSettings);
     std::optional<ParsedMail> onlyMail() const;
+    // The one mail so far has this subject and body, and the window shows this message.
+    void checkOnlyMail(const QString& subject, const QString& body, const QString& message);
 
     std::unique_ptr<SmtpServer> m_smtp;
     std::unique_ptr<BoxWatcher> m_boxes;
@@ -112,6 +114,23 @@ std::optional<ParsedMail> TestAlertMail::onlyMail() const
         return std::nullopt;
     return ParsedMail(mails.first().raw);
 }
+
+void TestAlertMail::checkOnlyMail(const QString& subject, const QString& body,
+                                  const QString& message)
+{
+    const auto mail = onlyMail();
+    QVERIFY2(mail, qPrintable(QStringLiteral("%1 mails").arg(m_smtp->mailCount())));
+    QCOMPARE(mail->text("Subject"), subject);
+    QCOMPARE(mail->bodyText(), body);
+    QCOMPARE(m_form->EdtMessage->text(), message);
+}
+
+#define CHECK_ONLY_MAIL(subject, body, message)                                                    \
+    do {                                                                                           \
+        checkOnlyMail(subject, body, message);                                                     \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
 
 void TestAlertMail::upperRuleMailsOnceUntilReset()
 {
@@ -184,11 +203,9 @@ void TestAlertMail::twoRulesInOnePassMakeOneMail()
                QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Sensor]\nRB1=0\n"));
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QVERIFY(waitForPolls(1));
-    const auto mail = onlyMail();
-    QVERIFY(mail);
-    QCOMPARE(mail->text("Subject"), QStringLiteral("Over 30C RB1 is \"H\". "));
-    QCOMPARE(mail->bodyText(), QStringLiteral("Message <Upper Temp>Message <Change RB1>\r\n"));
-    QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("RB1が\"H\"になりました"));
+    CHECK_ONLY_MAIL(QStringLiteral("Over 30C RB1 is \"H\". "),
+                    QStringLiteral("Message <Upper Temp>Message <Change RB1>\r\n"),
+                    QStringLiteral("RB1が\"H\"になりました"));
     QVERIFY(!m_form->alertState().SendFlagUTemp && !m_form->alertState().SendFlagRB1H);
     QVERIFY(m_form->alertState().SendFlagRB1L);
 }
@@ -200,11 +217,8 @@ void TestAlertMail::lowerRuleFiresBeforeAnyReply()
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QCOMPARE(m_form->NowTemp->text(), QStringLiteral("Now")); // still no reply
     QVERIFY(!m_sim->requests().isEmpty());
-    const auto mail = onlyMail();
-    QVERIFY(mail);
-    QCOMPARE(mail->text("Subject"), QStringLiteral("Under 10C "));
-    QCOMPARE(mail->bodyText(), QStringLiteral("Message <Lower Temp>\r\n"));
-    QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("温度が 10℃より下がりました。"));
+    CHECK_ONLY_MAIL(QStringLiteral("Under 10C "), QStringLiteral("Message <Lower Temp>\r\n"),
+                    QStringLiteral("温度が 10℃より下がりました。"));
 }
 
 void TestAlertMail::inputHighInFirstReplyFiresOnFirstPass()
@@ -225,11 +239,8 @@ void TestAlertMail::inputHighInFirstReplyFiresOnFirstPass()
     QVERIFY(armedAfterFirstPass.has_value());
     QCOMPARE(*armedAfterFirstPass, false);
     QVERIFY(waitForPolls(1)); // RB0 stays at H: no new edge
-    const auto mail = onlyMail();
-    QVERIFY(mail);
-    QCOMPARE(mail->text("Subject"), QStringLiteral("RB0 is \"H\". "));
-    QCOMPARE(mail->bodyText(), QStringLiteral("Message <Change RB0>\r\n"));
-    QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("RB0が\"H\"になりました"));
+    CHECK_ONLY_MAIL(QStringLiteral("RB0 is \"H\". "), QStringLiteral("Message <Change RB0>\r\n"),
+                    QStringLiteral("RB0が\"H\"になりました"));
 }
 
 void TestAlertMail::equalTemperatureIsNoCrossing()
