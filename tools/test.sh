@@ -25,24 +25,34 @@ run_isolated() {
     fi
 }
 
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
-# ctest's own summary, "100% tests passed, 0 tests failed out of N", gives N.
-count() { sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1; }
+suite_log=$(mktemp)
+sanitized_log=$(mktemp)
+trap 'rm -f "$suite_log" "$sanitized_log"' EXIT
+# ctest's own summary line ("100% tests passed, 0 tests failed out of N"), as it printed it.
+summary() { grep -E '^[0-9]+% tests passed' "$1" | tail -n 1; }
+# The tests are independent (own ports, folders, windows), so they run side by side.
+jobs=-j$(nproc)
 
 echo "== Test suite"
-run_isolated ctest --test-dir "$build" --output-on-failure "$@" | tee "$log"
-suite=$(count)
-if [ "$quick" -eq 1 ]; then
-    echo "tests: $suite passed, 0 failed"
-    exit 0
+status=0
+run_isolated ctest --test-dir "$build" --output-on-failure "$jobs" "$@" | tee "$suite_log" ||
+    status=$?
+if [ "$quick" -eq 1 ] || [ "$status" -ne 0 ]; then
+    echo "suite: $(summary "$suite_log")"
+    exit "$status"
 fi
 
 echo "== Test suite with AddressSanitizer and UndefinedBehaviorSanitizer"
-"$root/tools/sanitize.sh" "$@" | tee "$log"
-sanitized=$(count)
-echo "== Fuzzing"
-"$root/tools/fuzz.sh"
-echo "== Benchmarks (quick: without the 60-second idle measurement)"
-BUILD_DIR=$build "$root/bench/run.sh" --quick
-echo "tests: $((suite + sanitized + 3)) passed, 0 failed"
+"$root/tools/sanitize.sh" "$jobs" "$@" | tee "$sanitized_log" || status=$?
+if [ "$status" -eq 0 ]; then
+    echo "== Fuzzing"
+    "$root/tools/fuzz.sh" || status=$?
+fi
+if [ "$status" -eq 0 ]; then
+    echo "== Benchmarks (quick: without the 60-second idle measurement)"
+    BUILD_DIR=$build "$root/bench/run.sh" --quick || status=$?
+fi
+# ctest's summaries come last, so they are the last thing a reader sees.
+echo "suite: $(summary "$suite_log")"
+echo "sanitizer suite: $(summary "$sanitized_log")"
+exit "$status"

@@ -1,9 +1,8 @@
 #include "alert/SmtpClient.h"
 #include "alert/SmtpError.h"
-#include "settings/TextCodec.h"
+#include "support/MailText.h"
 #include "support/SmtpServer.h"
 
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -59,37 +58,6 @@ std::optional<QString> send(SmtpClient& client, const QString& server, const Ale
         return e.message();
     }
     return std::nullopt;
-}
-
-QList<QByteArray> headerNames(const QByteArray& raw)
-{
-    QList<QByteArray> names;
-    for (const QByteArray& line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
-        if (!line.startsWith(' ') && !line.startsWith('\t'))
-            names.append(line.left(line.indexOf(':')).toLower());
-    }
-    return names;
-}
-
-QByteArray headerValue(const QByteArray& raw, const QByteArray& name)
-{
-    for (const QByteArray& line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
-        if (line.toLower().startsWith(name.toLower() + ':'))
-            return line.mid(name.size() + 1).trimmed();
-    }
-    return {};
-}
-
-QByteArray bodyOf(const QByteArray& raw)
-{
-    return raw.mid(raw.indexOf("\r\n\r\n") + 4);
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort(); // closed again when `probe` goes
 }
 
 } // namespace
@@ -173,17 +141,15 @@ void TestSmtpClient::mailArrives()
     QCOMPARE(mail.mailFrom, "board@example.jp");
     QCOMPARE(mail.rcptTo, QStringList{"ops@example.jp"});
     QCOMPARE(mail.ehlo, "zarvik-unit");
-    const QList<QByteArray> names = headerNames(mail.raw);
-    for (const char* name : {"date", "from", "to", "subject", "message-id", "mime-version",
-                             "content-type", "content-transfer-encoding", "x-priority"})
-        QVERIFY2(names.count(name) == 1, name);
-    QCOMPARE(names.size(), 9);
-    QCOMPARE(headerValue(mail.raw, "Content-Type"), kContentType.toLatin1());
-    QCOMPARE(headerValue(mail.raw, "X-Priority"), "1");
-    QCOMPARE(headerValue(mail.raw, "To"), kTo.toLatin1());
-    const auto body = TextCodec::convert(bodyOf(mail.raw), "ISO-2022-JP", "UTF-8");
-    QVERIFY(body);
-    QCOMPARE(QString::fromUtf8(*body), alert.body);
+    const ParsedMail parsed(mail.raw);
+    for (const char* name : {"Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
+                             "Content-Type", "Content-Transfer-Encoding", "X-Priority"})
+        QVERIFY2(parsed.count(name) == 1, name);
+    QCOMPARE(parsed.fields.size(), 9);
+    QCOMPARE(parsed.value("Content-Type"), kContentType.toLatin1());
+    QCOMPARE(parsed.value("X-Priority"), "1");
+    QCOMPARE(parsed.value("To"), kTo.toLatin1());
+    QCOMPARE(parsed.bodyText(), alert.body);
 }
 
 void TestSmtpClient::callbackOrder()
@@ -221,10 +187,10 @@ void TestSmtpClient::twoMailsEachHaveOneRecipient()
     const QList<SmtpServer::Mail> mails = server.mails();
     QCOMPARE(mails[0].rcptTo, QStringList{"ops@example.jp"});
     QCOMPARE(mails[1].rcptTo, QStringList{"second@example.jp"});
-    QCOMPARE(headerValue(mails[1].raw, "To"), "second@example.jp");
-    QCOMPARE(headerValue(mails[0].raw, "X-Priority"), "5");
+    QCOMPARE(ParsedMail(mails[1].raw).value("To"), "second@example.jp");
+    QCOMPARE(ParsedMail(mails[0].raw).value("X-Priority"), "5");
     // The final header list starts afresh: no priority left over from the first mail.
-    QVERIFY(!headerNames(mails[1].raw).contains("x-priority"));
+    QCOMPARE(ParsedMail(mails[1].raw).count("X-Priority"), 0);
 }
 
 void TestSmtpClient::dotLinesSurvive()
@@ -236,7 +202,7 @@ void TestSmtpClient::dotLinesSurvive()
     alert.body = QStringLiteral(".\r\n..\r\n.leading dot\r\nlast\r\n.");
     QVERIFY(!send(client, server.hostPort(), alert));
     QVERIFY(server.waitForMails(1));
-    QCOMPARE(bodyOf(server.mails()[0].raw), ".\r\n..\r\n.leading dot\r\nlast\r\n.\r\n");
+    QCOMPARE(ParsedMail(server.mails()[0].raw).body, ".\r\n..\r\n.leading dot\r\nlast\r\n.\r\n");
 }
 
 void TestSmtpClient::emptyUserIdStillGreets()
@@ -307,7 +273,7 @@ void TestSmtpClient::failures()
     QFETCH(QString, expected);
 
     std::optional<SmtpServer> failing;
-    QString address = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    QString address = SmtpServer::refusingHostPort();
     if (mode != QLatin1String("refuse")) {
         failing.emplace(mode);
         QVERIFY2(failing->isListening(), qPrintable(failing->errorString()));

@@ -1,9 +1,9 @@
 // An error that escapes a handler is reported exactly once, whichever way the handler was
 // reached, and the loop goes on.
 #include "app/IdlePass.h"
-#include "app/ZarvikApplication.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
+#include "support/TestMain.h"
 
 #include <QPushButton>
 #include <QTimer>
@@ -63,11 +63,6 @@ void TestErrorReport::oneErrorOneReport()
     QCOMPARE(boxes.boxes().first().icon, QMessageBox::Critical);
 }
 
-int main(int argc, char* argv[])
-{
-    ZarvikApplication app(argc, argv);
-    TestErrorReport test;
-    return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_APP_TEST_MAIN(TestErrorReport)
 
 #include "tst_errorreport.moc"

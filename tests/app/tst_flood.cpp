@@ -1,14 +1,14 @@
 // A flood of datagrams of every size at the real window: it must keep one error box at most,
 // keep serving events, still decode the correct replies among the junk and not grow without
 // bound.
-#include "WindowFixture.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/Shell.h"
-#include "app/ZarvikApplication.h"
 #include "support/AppHarness.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
+#include "support/TestMain.h"
+#include "support/WindowFixture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -160,11 +160,6 @@ void TestFlood::floodLeavesTheWindowUsable()
                       << "largest gap:" << largestGap << "ms, memory growth:" << growth << "kB";
 }
 
-int main(int argc, char* argv[])
-{
-    ZarvikApplication app(argc, argv);
-    TestFlood test;
-    return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_APP_TEST_MAIN(TestFlood)
 
 #include "tst_flood.moc"

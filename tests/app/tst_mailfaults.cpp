@@ -1,26 +1,23 @@
 // Every way an alert mail can fail, through the real window: one error report per failed mail,
 // the window keeps working while it waits, nothing is retried, and Reset with a working server
 // brings the mail through again.
-#include "WindowFixture.h"
 #include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
-#include "app/ZarvikApplication.h"
 #include "settings/ToolSettingDlg.h"
-#include "support/AppHarness.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
+#include "support/TestMain.h"
+#include "support/WindowFixture.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTimer>
 #include <QtTest>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -30,6 +27,8 @@ constexpr int HotRaw = 70;
 constexpr int HotterRaw = 100;
 const QString HotterText = QStringLiteral("48.8 ℃");
 constexpr int Rb1High = 2;
+// Faster than the program's own, so that waits for more readings stay short.
+constexpr int PollMs = 100;
 
 // Upper temperature over 30 C and RB1 going high: both fire in the first pass after the first
 // reply, so that pass sends one mail carrying both.
@@ -40,13 +39,6 @@ QString alertSettings(const QString& mailServer)
                           "[Mail]\nPriority=1\nAddress=%1\nUser=zarvik-test\n"
                           "From=ZARVIK <zarvik@example.jp>\nTo=ops@example.jp\n")
         .arg(mailServer);
-}
-
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort(); // closed again when `server` goes
 }
 
 } // namespace
@@ -102,7 +94,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     QFETCH(bool, slow);
 
     std::optional<SmtpServer> failing;
-    QString server = QStringLiteral("127.0.0.1:%1").arg(closedPort());
+    QString server = SmtpServer::refusingHostPort();
     if (mode != u"refuse") {
         failing.emplace(mode);
         QVERIFY2(failing->isListening(), qPrintable(failing->errorString()));
@@ -112,9 +104,9 @@ void TestMailFaults::failedMailIsReportedOnce()
     QVERIFY(m_sim->setBits(Rb1High));
 
     BoxWatcher boxes(0);
-    openShell(settingsFile(alertSettings(server)));
-    // Long enough for a clock tick (2000 ms) to fall inside a wait for a silent server.
-    m_form->NMSMTP1->setTimeouts(2500, 4000);
+    openShell(settingsFile(alertSettings(server)), PollMs);
+    // Long enough for several ticks to fall inside a wait for a silent server.
+    m_form->NMSMTP1->setTimeouts(6 * PollMs, 10 * PollMs);
 
     // While the mail is on its way, a reply pushed by the board must still be shown.
     bool pushedWhileSending = false;
@@ -152,8 +144,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     // Later passes and ticks leave the fired rules alone: no second attempt, no second report.
     const quint64 passes = m_form->idlePass()->passCount();
     QVERIFY(m_sim->setRaw(HotterRaw));
-    m_sim->clearRequests();
-    QVERIFY(EventWait::until([&] { return m_sim->requests().size() >= 2; }, 10000));
+    QVERIFY(waitForPolls(1));
     QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));
     QVERIFY(m_form->idlePass()->passCount() > passes);
     QCOMPARE(boxes.boxes().size(), 1);
@@ -175,17 +166,11 @@ void TestMailFaults::failedMailIsReportedOnce()
     QVERIFY(!mail.raw.contains("RB1"));
     QVERIFY(m_form->alertState().SendFlagRB1H);
 
-    m_sim->clearRequests();
-    QVERIFY(EventWait::until([&] { return m_sim->requests().size() >= 1; }, 5000));
+    QVERIFY(waitForPolls(1));
     QCOMPARE(healthy.mailCount(), 1);
     QCOMPARE(boxes.boxes().size(), 1);
 }
 
-int main(int argc, char* argv[])
-{
-    ZarvikApplication app(argc, argv);
-    TestMailFaults test;
-    return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_APP_TEST_MAIN(TestMailFaults)
 
 #include "tst_mailfaults.moc"

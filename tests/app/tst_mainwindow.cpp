@@ -1,11 +1,12 @@
-#include "WindowFixture.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
-#include "app/ZarvikApplication.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/AppHarness.h"
 #include "support/SimBoard.h"
+#include "support/TestFiles.h"
+#include "support/TestMain.h"
+#include "support/WindowFixture.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -337,10 +338,7 @@ void TestMainWindow::unusableStoredPortShownAtStart()
 {
     // The first request goes out before the status bar exists; its problem must still show.
     const QString path = writeSettings(*m_dir, m_sim->port());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=abc\r\n");
-    file.close();
+    QVERIFY(TestFiles::write(path, "[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=abc\r\n"));
     m_shell = std::make_unique<Shell>(path);
     m_form = m_shell->FormZARVIK_Mail();
     QVERIFY2(m_form->StatusPanel0->text().contains(QStringLiteral("\"abc\"")),
@@ -360,11 +358,6 @@ void TestMainWindow::linkFollowsTheDialog()
     QCOMPARE(second.requests().first().bytes, QByteArray::fromHex("04a101"));
 }
 
-int main(int argc, char* argv[])
-{
-    ZarvikApplication app(argc, argv);
-    TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_APP_TEST_MAIN(TestMainWindow)
 
 #include "tst_mainwindow.moc"

@@ -1,11 +1,9 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
-#include "WindowFixture.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
-#include "app/ZarvikApplication.h"
 #include "settings/IniFile.h"
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
@@ -15,7 +13,10 @@
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
+#include "support/TestFiles.h"
+#include "support/TestMain.h"
 #include "support/Unprivileged.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -40,23 +41,6 @@ using namespace AppHarness;
 namespace {
 
 const QString IniName = QStringLiteral("ZARVIK_Mail.ini");
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // Without a settings file the board address is one on a real network, so such a start may only
 // run where nothing can leave this machine: in a network namespace of our own, with no interface
@@ -223,15 +207,16 @@ void TestSettingsLifecycle::freshStartWritesDesignValues()
     QVERIFY2(!QFile::exists(path), "nothing is written before the end");
 
     closeBy(CloseWay::CloseMethod, 0);
-    QCOMPARE(readBytes(path), QByteArray("[Location]\r\nLeft=0\r\nTop=0\r\n"
-                                         "[ZARVIK]\r\nAddress=192.168.1.200\r\nPort=10001\r\n"
-                                         "Cycle=5000\r\n"
-                                         "[Temp]\r\nUTemp=100\r\nLTemp=0\r\nCheck_U=0\r\n"
-                                         "Check_L=0\r\n"
-                                         "[Sensor]\r\nRB1=2\r\nRB0=2\r\n"
-                                         "[Mail]\r\nPriority=2\r\nAddress=\r\nUser=\r\nFrom=\r\n"
-                                         "To=\r\n"));
-    QCOMPARE(entries(m_dir->path()), QStringList{IniName});
+    QCOMPARE(TestFiles::read(path),
+             QByteArray("[Location]\r\nLeft=0\r\nTop=0\r\n"
+                        "[ZARVIK]\r\nAddress=192.168.1.200\r\nPort=10001\r\n"
+                        "Cycle=5000\r\n"
+                        "[Temp]\r\nUTemp=100\r\nLTemp=0\r\nCheck_U=0\r\n"
+                        "Check_L=0\r\n"
+                        "[Sensor]\r\nRB1=2\r\nRB0=2\r\n"
+                        "[Mail]\r\nPriority=2\r\nAddress=\r\nUser=\r\nFrom=\r\n"
+                        "To=\r\n"));
+    QCOMPARE(TestFiles::entries(m_dir->path()), QStringList{IniName});
 }
 
 void TestSettingsLifecycle::everyWayOfClosingSaves_data()
@@ -349,7 +334,7 @@ void TestSettingsLifecycle::storedControlsRoundTrip()
     closeBy(CloseWay::CloseMethod, 0);
 
     // The file holds the text in CP932.
-    const QByteArray bytes = readBytes(path);
+    const QByteArray bytes = TestFiles::read(path);
     QVERIFY(bytes.contains("From=" + TextCodec::toCp932(from).value_or("?")));
 
     restartShell();
@@ -363,7 +348,7 @@ void TestSettingsLifecycle::storedControlsRoundTrip()
     QCOMPARE(m_dialog->RGrpPrty->itemIndex(), priority);
     m_form->close();
     // Nothing changed, so the second save writes the same bytes.
-    QCOMPARE(readBytes(path), bytes);
+    QCOMPARE(TestFiles::read(path), bytes);
 }
 
 void TestSettingsLifecycle::memosAreNotStored()
@@ -381,7 +366,7 @@ void TestSettingsLifecycle::memosAreNotStored()
         (m_dialog->*memo)->setText(QStringLiteral("炉の温度を確認"));
     }
     closeBy(CloseWay::CloseMethod, 0);
-    const QByteArray bytes = readBytes(path);
+    const QByteArray bytes = TestFiles::read(path);
     QVERIFY(!bytes.contains("Memo"));
     QVERIFY(!bytes.contains(TextCodec::toCp932(QStringLiteral("炉の温度")).value_or("?")));
 
@@ -501,7 +486,7 @@ void TestSettingsLifecycle::readOnlyFolderWarnsAndStillEnds()
         QSKIP("Running as root without the right to act as user nobody, and root ignores "
               "folder permissions");
     const QString path = writeSettings(*m_dir, m_sim->port());
-    const QByteArray before = readBytes(path);
+    const QByteArray before = TestFiles::read(path);
     startShell(path);
     m_dialog->EdtMailTo->setText(QStringLiteral("never-saved@example.jp"));
 
@@ -522,8 +507,8 @@ void TestSettingsLifecycle::readOnlyFolderWarnsAndStillEnds()
     QCOMPARE(caption, QStringLiteral("ZARVIK Mail"));
     QVERIFY2(warning.contains('"' + path + '"'), qPrintable(warning));
     QVERIFY2(warning.contains(qt_error_string(EACCES)), qPrintable(warning));
-    QCOMPARE(readBytes(path), before);
-    QCOMPARE(entries(m_dir->path()), QStringList{IniName});
+    QCOMPARE(TestFiles::read(path), before);
+    QCOMPARE(TestFiles::entries(m_dir->path()), QStringList{IniName});
 }
 
 void TestSettingsLifecycle::unreadableFileWarnsOnceAndIsKeptAsBak_data()
@@ -554,7 +539,7 @@ void TestSettingsLifecycle::unreadableFileWarnsOnceAndIsKeptAsBak()
     const QByteArray bytes =
         QByteArray(content).replace("@PORT@", QByteArray::number(m_sim->port()));
     const QString path = iniPath();
-    QVERIFY(writeBytes(path, bytes));
+    QVERIFY(TestFiles::write(path, bytes));
 
     int boxes = 0;
     bool afterShow = false;
@@ -580,19 +565,15 @@ void TestSettingsLifecycle::unreadableFileWarnsOnceAndIsKeptAsBak()
     QCOMPARE(m_dialog->EdtMailTo->text(), wholeFile ? QString() : QStringLiteral("a@b.jp"));
 
     closeBy(CloseWay::CloseMethod, 0);
-    QCOMPARE(entries(m_dir->path()), (QStringList{IniName, IniName + QStringLiteral(".bak")}));
-    QCOMPARE(readBytes(path + QStringLiteral(".bak")), bytes);
+    QCOMPARE(TestFiles::entries(m_dir->path()),
+             (QStringList{IniName, IniName + QStringLiteral(".bak")}));
+    QCOMPARE(TestFiles::read(path + QStringLiteral(".bak")), bytes);
     const IniFile saved(path);
     QCOMPARE(saved.readString("Temp", "UTemp", "-"), m_dialog->EditUTemp->text());
     QCOMPARE(saved.readString("Temp", "LTemp", "-"), QStringLiteral("0"));
     QCOMPARE(saved.readString("Mail", "To", "-"), m_dialog->EdtMailTo->text());
 }
 
-int main(int argc, char* argv[])
-{
-    ZarvikApplication app(argc, argv);
-    TestSettingsLifecycle test;
-    return QTest::qExec(&test, argc, argv);
-}
+ZARVIK_APP_TEST_MAIN(TestSettingsLifecycle)
 
 #include "tst_settingslifecycle.moc"

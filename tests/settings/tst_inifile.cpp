@@ -1,4 +1,5 @@
 #include "settings/IniFile.h"
+#include "support/TestFiles.h"
 #include "support/Unprivileged.h"
 
 #include <QCoreApplication>
@@ -26,25 +27,6 @@ const char IniName[] = "ZARVIK_Mail.ini";
 // Set by killDuringSave() for the copy of this binary it runs and kills.
 const char SaveLoopVariable[] = "ZARVIK_TEST_INI_SAVE_LOOP";
 constexpr int LoopKeys = 800;
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // Double-byte text with 0x5C trail bytes makes the file large and catches byte-level parsing.
 QString loopValue(int key)
@@ -163,7 +145,7 @@ void TstIniFile::defaultsWhenMissing()
     }
     QVERIFY(!QFile::exists(path));
 
-    writeBytes(path, "[Mail]\r\nFrom=a@example.jp\r\nTo=\r\n");
+    QVERIFY(TestFiles::write(path, "[Mail]\r\nFrom=a@example.jp\r\nTo=\r\n"));
     const IniFile ini(path);
     QCOMPARE(ini.readProblem(), QString());
     QCOMPARE(ini.readString("Mail", "From", "def"), QString("a@example.jp"));
@@ -210,7 +192,7 @@ void TstIniFile::readNumbers()
     QFETCH(bool, boolDefaultFalse);
 
     const QString path = freshPath();
-    writeBytes(path, "[Num]\r\nValue=" + text + "\r\n");
+    QVERIFY(TestFiles::write(path, "[Num]\r\nValue=" + text + "\r\n"));
     const IniFile ini(path);
     QCOMPARE(ini.readProblem(), QString());
     QCOMPARE(ini.readInteger("Num", "Value", 77), integer);
@@ -221,10 +203,10 @@ void TstIniFile::readNumbers()
 void TstIniFile::namesIgnoreCaseAndBlanks()
 {
     const QString path = freshPath();
-    writeBytes(path, "  [ Mail Server ]  \r\n"
-                     "\tHost\t= \t smtp.example.jp \t\r\n"
-                     "To=\"a@example.jp\", b@example.jp ; not a comment\r\n"
-                     "Url=http://h/?a=b&c=d\r\n");
+    QVERIFY(TestFiles::write(path, "  [ Mail Server ]  \r\n"
+                                   "\tHost\t= \t smtp.example.jp \t\r\n"
+                                   "To=\"a@example.jp\", b@example.jp ; not a comment\r\n"
+                                   "Url=http://h/?a=b&c=d\r\n"));
     IniFile ini(path);
     QCOMPARE(ini.readString("mail server", "HOST", "-"), QString("smtp.example.jp"));
     QCOMPARE(ini.readString("MAIL SERVER", "to", "-"),
@@ -234,23 +216,24 @@ void TstIniFile::namesIgnoreCaseAndBlanks()
     // The line keeps its own spelling and layout; only the value changes.
     ini.writeString("MAIL SERVER", "host", "mail.example.jp");
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), QByteArray("  [ Mail Server ]  \r\n"
-                                         "\tHost\t= \t mail.example.jp\r\n"
-                                         "To=\"a@example.jp\", b@example.jp ; not a comment\r\n"
-                                         "Url=http://h/?a=b&c=d\r\n"));
+    QCOMPARE(TestFiles::read(path),
+             QByteArray("  [ Mail Server ]  \r\n"
+                        "\tHost\t= \t mail.example.jp\r\n"
+                        "To=\"a@example.jp\", b@example.jp ; not a comment\r\n"
+                        "Url=http://h/?a=b&c=d\r\n"));
 }
 
 void TstIniFile::firstDuplicateWins()
 {
     const QString path = freshPath();
-    writeBytes(path, "[Mail]\r\n"
-                     "From=first\r\n"
-                     "from=second\r\n"
-                     "[Other]\r\n"
-                     "X=1\r\n"
-                     "[MAIL]\r\n"
-                     "From=third\r\n"
-                     "OnlyHere=yes\r\n");
+    QVERIFY(TestFiles::write(path, "[Mail]\r\n"
+                                   "From=first\r\n"
+                                   "from=second\r\n"
+                                   "[Other]\r\n"
+                                   "X=1\r\n"
+                                   "[MAIL]\r\n"
+                                   "From=third\r\n"
+                                   "OnlyHere=yes\r\n"));
     IniFile ini(path);
     QCOMPARE(ini.readString("Mail", "From", "-"), QString("first"));
     // Only the first [Mail] counts, as with Windows.
@@ -261,28 +244,28 @@ void TstIniFile::firstDuplicateWins()
     QCOMPARE(ini.readString("Mail", "From", "-"), QString("new"));
     QCOMPARE(ini.readString("Mail", "OnlyHere", "-"), QString("written"));
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), QByteArray("[Mail]\r\n"
-                                         "From=new\r\n"
-                                         "from=second\r\n"
-                                         "OnlyHere=written\r\n"
-                                         "[Other]\r\n"
-                                         "X=1\r\n"
-                                         "[MAIL]\r\n"
-                                         "From=third\r\n"
-                                         "OnlyHere=yes\r\n"));
+    QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\n"
+                                               "From=new\r\n"
+                                               "from=second\r\n"
+                                               "OnlyHere=written\r\n"
+                                               "[Other]\r\n"
+                                               "X=1\r\n"
+                                               "[MAIL]\r\n"
+                                               "From=third\r\n"
+                                               "OnlyHere=yes\r\n"));
 }
 
 void TstIniFile::anyLineEnding()
 {
     const QString path = freshPath();
-    writeBytes(path, "[A]\nx=1\r[B]\r\ny=2\n\n;c\rz=3");
+    QVERIFY(TestFiles::write(path, "[A]\nx=1\r[B]\r\ny=2\n\n;c\rz=3"));
     IniFile ini(path);
     QCOMPARE(ini.readProblem(), QString());
     QCOMPARE(ini.readString("A", "x", "-"), QString("1"));
     QCOMPARE(ini.readString("B", "y", "-"), QString("2"));
     QCOMPARE(ini.readString("B", "z", "-"), QString("3"));
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), QByteArray("[A]\r\nx=1\r\n[B]\r\ny=2\r\n\r\n;c\r\nz=3\r\n"));
+    QCOMPARE(TestFiles::read(path), QByteArray("[A]\r\nx=1\r\n[B]\r\ny=2\r\n\r\n;c\r\nz=3\r\n"));
 }
 
 void TstIniFile::exactlyOneMiBIsRead()
@@ -290,7 +273,7 @@ void TstIniFile::exactlyOneMiBIsRead()
     const QString path = freshPath();
     QByteArray bytes = "[Mail]\r\nHost=h\r\n;";
     bytes += QByteArray(1024 * 1024 - bytes.size(), 'x');
-    writeBytes(path, bytes);
+    QVERIFY(TestFiles::write(path, bytes));
     const IniFile ini(path);
     QCOMPARE(ini.readProblem(), QString());
     QCOMPARE(ini.readString("Mail", "Host", "-"), QString("h"));
@@ -309,11 +292,11 @@ void TstIniFile::cp932RoundTrip()
         ini.writeString(section, "Subject", QString::fromUtf8("表"));
         QVERIFY(ini.save());
     }
-    QCOMPARE(readBytes(path), QByteArray("[Mail]\r\n"
-                                         "From=\x8e\x52\x93\x63 <yamada@example.jp>\r\n"
-                                         "[\x83\x5d\x81\x5b\x83\x93\x95\x5c]\r\n"
-                                         "\x83\x5c\x83\x74\x83\x67=C:\\\x95\x5c\\\r\n"
-                                         "Subject=\x95\x5c\r\n"));
+    QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\n"
+                                               "From=\x8e\x52\x93\x63 <yamada@example.jp>\r\n"
+                                               "[\x83\x5d\x81\x5b\x83\x93\x95\x5c]\r\n"
+                                               "\x83\x5c\x83\x74\x83\x67=C:\\\x95\x5c\\\r\n"
+                                               "Subject=\x95\x5c\r\n"));
 
     IniFile ini(path);
     QCOMPARE(ini.readProblem(), QString());
@@ -324,54 +307,54 @@ void TstIniFile::cp932RoundTrip()
     // Rewriting a key with a double-byte name replaces its line instead of adding one.
     ini.writeString(section, key, "x");
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), QByteArray("[Mail]\r\n"
-                                         "From=\x8e\x52\x93\x63 <yamada@example.jp>\r\n"
-                                         "[\x83\x5d\x81\x5b\x83\x93\x95\x5c]\r\n"
-                                         "\x83\x5c\x83\x74\x83\x67=x\r\n"
-                                         "Subject=\x95\x5c\r\n"));
+    QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\n"
+                                               "From=\x8e\x52\x93\x63 <yamada@example.jp>\r\n"
+                                               "[\x83\x5d\x81\x5b\x83\x93\x95\x5c]\r\n"
+                                               "\x83\x5c\x83\x74\x83\x67=x\r\n"
+                                               "Subject=\x95\x5c\r\n"));
 }
 
 void TstIniFile::otherContentKept()
 {
     const QString path = freshPath();
-    writeBytes(path, "; ZARVIK Mail settings\r\n"
-                     "orphan=before any section\r\n"
-                     "\r\n"
-                     "[Mail]\r\n"
-                     "# server\r\n"
-                     "Host = old.example.jp\r\n"
-                     "Unknown=keep me\r\n"
-                     "just some junk without equals\r\n"
-                     "\r\n"
-                     "; about the device\r\n"
-                     "[Device]\r\n"
-                     "Address=127.0.0.1\r\n");
+    QVERIFY(TestFiles::write(path, "; ZARVIK Mail settings\r\n"
+                                   "orphan=before any section\r\n"
+                                   "\r\n"
+                                   "[Mail]\r\n"
+                                   "# server\r\n"
+                                   "Host = old.example.jp\r\n"
+                                   "Unknown=keep me\r\n"
+                                   "just some junk without equals\r\n"
+                                   "\r\n"
+                                   "; about the device\r\n"
+                                   "[Device]\r\n"
+                                   "Address=127.0.0.1\r\n"));
     IniFile ini(path);
     QCOMPARE(ini.readString("", "orphan", "-"), QString("-"));
     ini.writeString("Mail", "Host", "new.example.jp");
     ini.writeString("Mail", "Port", "25");
     ini.writeString("Device", "Interval", "2000");
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), QByteArray("; ZARVIK Mail settings\r\n"
-                                         "orphan=before any section\r\n"
-                                         "\r\n"
-                                         "[Mail]\r\n"
-                                         "# server\r\n"
-                                         "Host = new.example.jp\r\n"
-                                         "Unknown=keep me\r\n"
-                                         "just some junk without equals\r\n"
-                                         "Port=25\r\n"
-                                         "\r\n"
-                                         "; about the device\r\n"
-                                         "[Device]\r\n"
-                                         "Address=127.0.0.1\r\n"
-                                         "Interval=2000\r\n"));
+    QCOMPARE(TestFiles::read(path), QByteArray("; ZARVIK Mail settings\r\n"
+                                               "orphan=before any section\r\n"
+                                               "\r\n"
+                                               "[Mail]\r\n"
+                                               "# server\r\n"
+                                               "Host = new.example.jp\r\n"
+                                               "Unknown=keep me\r\n"
+                                               "just some junk without equals\r\n"
+                                               "Port=25\r\n"
+                                               "\r\n"
+                                               "; about the device\r\n"
+                                               "[Device]\r\n"
+                                               "Address=127.0.0.1\r\n"
+                                               "Interval=2000\r\n"));
 }
 
 void TstIniFile::newKeysAndSectionsInWriteOrder()
 {
     const QString path = freshPath();
-    writeBytes(path, "[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\ny=2\r\n");
+    QVERIFY(TestFiles::write(path, "[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\ny=2\r\n"));
     IniFile ini(path);
     ini.writeString("A", "new1", "1");
     ini.writeString("C", "c1", "1");
@@ -379,10 +362,10 @@ void TstIniFile::newKeysAndSectionsInWriteOrder()
     ini.writeString("D", "d1", "1");
     ini.writeString("C", "c2", "2");
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), QByteArray("[A]\r\nx=1\r\nnew1=1\r\nnew2=2\r\n\r\n; about B\r\n"
-                                         "[B]\r\ny=2\r\n"
-                                         "[C]\r\nc1=1\r\nc2=2\r\n"
-                                         "[D]\r\nd1=1\r\n"));
+    QCOMPARE(TestFiles::read(path), QByteArray("[A]\r\nx=1\r\nnew1=1\r\nnew2=2\r\n\r\n; about B\r\n"
+                                               "[B]\r\ny=2\r\n"
+                                               "[C]\r\nc1=1\r\nc2=2\r\n"
+                                               "[D]\r\nd1=1\r\n"));
 }
 
 void TstIniFile::freshFileHoldsOnlyWhatWasWritten()
@@ -397,9 +380,9 @@ void TstIniFile::freshFileHoldsOnlyWhatWasWritten()
     QVERIFY(!QFile::exists(path));
     QVERIFY(ini.save());
     QCOMPARE(
-        readBytes(path),
+        TestFiles::read(path),
         QByteArray("[Mail]\r\nHost=h2\r\nTls=1\r\n[Device]\r\nPort=-5\r\n[Alert]\r\nOn=0\r\n"));
-    QCOMPARE(entries(QFileInfo(path).path()), QStringList{IniName});
+    QCOMPARE(TestFiles::entries(QFileInfo(path).path()), QStringList{IniName});
 }
 
 void TstIniFile::writtenValuesStayOnOneLine_data()
@@ -428,7 +411,7 @@ void TstIniFile::writtenValuesStayOnOneLine()
     ini.writeString("Mail", "Subject", value);
     ini.writeString("Mail", "Next", "n");
     QVERIFY(ini.save());
-    QCOMPARE(readBytes(path), "[Mail]\r\nSubject=" + written + "\r\nNext=n\r\n");
+    QCOMPARE(TestFiles::read(path), "[Mail]\r\nSubject=" + written + "\r\nNext=n\r\n");
     QCOMPARE(IniFile(path).readString("Mail", "Next", "-"), QString("n"));
 }
 
@@ -470,8 +453,8 @@ void TstIniFile::unreadableFile()
 
     const QString path = freshPath();
     const QString backup = path + ".bak";
-    writeBytes(path, content);
-    writeBytes(backup, "an older backup\r\n");
+    QVERIFY(TestFiles::write(path, content));
+    QVERIFY(TestFiles::write(backup, "an older backup\r\n"));
 
     IniFile ini(path);
     QVERIFY2(ini.readProblem().contains(path), qPrintable(ini.readProblem()));
@@ -482,14 +465,14 @@ void TstIniFile::unreadableFile()
 
     ini.writeString("Mail", "From", "new");
     QVERIFY(ini.save());
-    QVERIFY(readBytes(backup) == content);
-    QVERIFY(readBytes(path) == saved);
+    QVERIFY(TestFiles::read(backup) == content);
+    QVERIFY(TestFiles::read(path) == saved);
     QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("new"));
 
     // A second save must not replace the kept file with our own.
     ini.writeString("Mail", "From", "newer");
     QVERIFY(ini.save());
-    QVERIFY(readBytes(backup) == content);
+    QVERIFY(TestFiles::read(backup) == content);
     QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("newer"));
 }
 
@@ -498,7 +481,7 @@ void TstIniFile::noReadPermission()
     const QString path = freshPath();
     const QString folder = QFileInfo(path).path();
     const QByteArray content = "[Mail]\r\nHost=h\r\n";
-    writeBytes(path, content);
+    QVERIFY(TestFiles::write(path, content));
     changeMode(m_dir.path(), 0755);
     changeOwner(folder);
     changeOwner(path);
@@ -519,8 +502,8 @@ void TstIniFile::noReadPermission()
         QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("new"));
     }
     changeMode(path + ".bak", 0600);
-    QCOMPARE(readBytes(path + ".bak"), content);
-    QCOMPARE(readBytes(path), QByteArray("[Mail]\r\nFrom=new\r\n"));
+    QCOMPARE(TestFiles::read(path + ".bak"), content);
+    QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\nFrom=new\r\n"));
 }
 
 void TstIniFile::readOnlyFolder()
@@ -528,7 +511,7 @@ void TstIniFile::readOnlyFolder()
     const QString path = freshPath();
     const QString folder = QFileInfo(path).path();
     const QByteArray content = "[Mail]\r\nHost=old\r\n";
-    writeBytes(path, content);
+    QVERIFY(TestFiles::write(path, content));
     changeMode(m_dir.path(), 0755);
     changeMode(folder, 0555);
     const auto writable = qScopeGuard([&] { changeMode(folder, 0755); });
@@ -545,8 +528,8 @@ void TstIniFile::readOnlyFolder()
         QVERIFY2(error.contains('"' + path + '"'), qPrintable(error));
         QVERIFY2(error.contains(qt_error_string(EACCES)), qPrintable(error));
     }
-    QCOMPARE(readBytes(path), content);
-    QCOMPARE(entries(folder), QStringList{IniName});
+    QCOMPARE(TestFiles::read(path), content);
+    QCOMPARE(TestFiles::entries(folder), QStringList{IniName});
 }
 
 // A write limit makes the save fail halfway through, as a full disk does.
@@ -554,7 +537,7 @@ void TstIniFile::fullDisk()
 {
     const QString path = freshPath();
     const QByteArray content = "[Mail]\r\nHost=old\r\n";
-    writeBytes(path, content);
+    QVERIFY(TestFiles::write(path, content));
     IniFile ini(path);
     ini.writeString("Mail", "Body", QString(200000, QChar(u'x')));
 
@@ -572,8 +555,8 @@ void TstIniFile::fullDisk()
     QVERIFY(!saved);
     QVERIFY2(error.contains('"' + path + '"'), qPrintable(error));
     QVERIFY2(error.contains(qt_error_string(EFBIG)), qPrintable(error));
-    QCOMPARE(readBytes(path), content);
-    QCOMPARE(entries(QFileInfo(path).path()), QStringList{IniName});
+    QCOMPARE(TestFiles::read(path), content);
+    QCOMPARE(TestFiles::entries(QFileInfo(path).path()), QStringList{IniName});
 }
 
 // Kills a process that saves a large file over and over, at random moments: the file must

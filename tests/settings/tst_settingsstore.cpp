@@ -2,6 +2,7 @@
 #include "settings/RadioGroup.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -38,54 +39,61 @@ const QByteArray DesignFile = "[Location]\r\n"
                               "From=\r\n"
                               "To=\r\n";
 
-QByteArray readAll(const QString& path)
+// Every stored control's value, in one order: address, port, cycle, upper and lower limit and
+// their boxes, RB1, RB0, priority, server, user, From, To.
+QStringList storedValues(const TToolSettingDlg& dlg)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return {dlg.EdtPicAddr->text(),
+            dlg.EdtPicPort->text(),
+            dlg.EdtRdCycle->text(),
+            dlg.EditUTemp->text(),
+            dlg.EditLTemp->text(),
+            QString::number(dlg.ChkBoxUTemp->isChecked()),
+            QString::number(dlg.ChkBoxLTemp->isChecked()),
+            QString::number(dlg.RGrpRB1->itemIndex()),
+            QString::number(dlg.RGrpRB0->itemIndex()),
+            QString::number(dlg.RGrpPrty->itemIndex()),
+            dlg.EdtMailSrv->text(),
+            dlg.EdtMailId->text(),
+            dlg.EdtMailFrom->text(),
+            dlg.EdtMailTo->text()};
 }
 
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
+const QStringList DesignValues = {
+    "192.168.1.200", "10001", "5000", "100", "0", "0", "0", "2", "2", "2", "", "", "", ""};
+// Every one away from its design value.
+const QStringList EditedValues = {"127.0.0.1",
+                                  "20002",
+                                  "750",
+                                  "38.5",
+                                  "-12",
+                                  "1",
+                                  "1",
+                                  "0",
+                                  "1",
+                                  "0",
+                                  "smtp.example.jp",
+                                  "zarvik user",
+                                  JapaneseFrom,
+                                  "a@example.jp, b@example.jp"};
 
-// Puts every stored control away from its design value.
 void editEverything(TToolSettingDlg& dlg)
 {
-    dlg.EdtPicAddr->setText("127.0.0.1");
-    dlg.EdtPicPort->setText("20002");
-    dlg.EdtRdCycle->setText("750");
-    dlg.EditUTemp->setText("38.5");
-    dlg.EditLTemp->setText("-12");
-    dlg.ChkBoxUTemp->setChecked(true);
-    dlg.ChkBoxLTemp->setChecked(true);
-    dlg.RGrpRB1->setItemIndex(0);
-    dlg.RGrpRB0->setItemIndex(1);
-    dlg.RGrpPrty->setItemIndex(0);
-    dlg.EdtMailSrv->setText("smtp.example.jp");
-    dlg.EdtMailId->setText("zarvik user");
-    dlg.EdtMailFrom->setText(JapaneseFrom);
-    dlg.EdtMailTo->setText("a@example.jp, b@example.jp");
-}
-
-void verifyDesignValues(const TToolSettingDlg& dlg)
-{
-    QCOMPARE(dlg.EdtPicAddr->text(), QString("192.168.1.200"));
-    QCOMPARE(dlg.EdtPicPort->text(), QString("10001"));
-    QCOMPARE(dlg.EdtRdCycle->text(), QString("5000"));
-    QCOMPARE(dlg.EditUTemp->text(), QString("100"));
-    QCOMPARE(dlg.EditLTemp->text(), QString("0"));
-    QCOMPARE(dlg.ChkBoxUTemp->isChecked(), false);
-    QCOMPARE(dlg.ChkBoxLTemp->isChecked(), false);
-    QCOMPARE(dlg.RGrpRB1->itemIndex(), 2);
-    QCOMPARE(dlg.RGrpRB0->itemIndex(), 2);
-    QCOMPARE(dlg.RGrpPrty->itemIndex(), 2);
-    QCOMPARE(dlg.EdtMailSrv->text(), QString());
-    QCOMPARE(dlg.EdtMailId->text(), QString());
-    QCOMPARE(dlg.EdtMailFrom->text(), QString());
-    QCOMPARE(dlg.EdtMailTo->text(), QString());
+    const QStringList& v = EditedValues;
+    dlg.EdtPicAddr->setText(v[0]);
+    dlg.EdtPicPort->setText(v[1]);
+    dlg.EdtRdCycle->setText(v[2]);
+    dlg.EditUTemp->setText(v[3]);
+    dlg.EditLTemp->setText(v[4]);
+    dlg.ChkBoxUTemp->setChecked(v[5] == u"1");
+    dlg.ChkBoxLTemp->setChecked(v[6] == u"1");
+    dlg.RGrpRB1->setItemIndex(v[7].toInt());
+    dlg.RGrpRB0->setItemIndex(v[8].toInt());
+    dlg.RGrpPrty->setItemIndex(v[9].toInt());
+    dlg.EdtMailSrv->setText(v[10]);
+    dlg.EdtMailId->setText(v[11]);
+    dlg.EdtMailFrom->setText(v[12]);
+    dlg.EdtMailTo->setText(v[13]);
 }
 
 } // namespace
@@ -127,7 +135,7 @@ void TstSettingsStore::missingFileLoadsDesignValues()
     TToolSettingDlg dlg;
     editEverything(dlg);
     QVERIFY(SettingsStore::loadSettings(m_ini, dlg));
-    verifyDesignValues(dlg);
+    QCOMPARE(storedValues(dlg), DesignValues);
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(0, 0));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardAddress, QString("192.168.1.200"));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardPort, QString("10001"));
@@ -138,7 +146,7 @@ void TstSettingsStore::saveWritesEveryKeyInOrder()
 {
     const TToolSettingDlg dlg;
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), dlg));
-    QCOMPARE(readAll(m_ini), DesignFile);
+    QCOMPARE(TestFiles::read(m_ini), DesignFile);
 
     // Saving again over the file rewrites values in place and adds nothing.
     TToolSettingDlg edited;
@@ -154,7 +162,7 @@ void TstSettingsStore::saveWritesEveryKeyInOrder()
         .replace("Check_L=0", "Check_L=1")
         .replace("RB0=2", "RB0=-1")
         .replace("To=\r\n", "To=x@example.jp\r\n");
-    QCOMPARE(readAll(m_ini), expected);
+    QCOMPARE(TestFiles::read(m_ini), expected);
 }
 
 void TstSettingsStore::roundTripsEveryKey()
@@ -163,7 +171,7 @@ void TstSettingsStore::roundTripsEveryKey()
     editEverything(saved);
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(345, 67), saved));
 
-    const QByteArray bytes = readAll(m_ini);
+    const QByteArray bytes = TestFiles::read(m_ini);
     QVERIFY(bytes.contains("\r\nFrom=" + JapaneseFromCp932 + "\r\n"));
     QVERIFY(bytes.contains("\r\nAddress=smtp.example.jp\r\n"));
 
@@ -172,24 +180,11 @@ void TstSettingsStore::roundTripsEveryKey()
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(345, 67));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardAddress, QString("127.0.0.1"));
     QCOMPARE(SettingsStore::loadStartup(m_ini).boardPort, QString("20002"));
-    QCOMPARE(loaded.EdtPicAddr->text(), QString("127.0.0.1"));
-    QCOMPARE(loaded.EdtPicPort->text(), QString("20002"));
-    QCOMPARE(loaded.EdtRdCycle->text(), QString("750"));
-    QCOMPARE(loaded.EditUTemp->text(), QString("38.5"));
-    QCOMPARE(loaded.EditLTemp->text(), QString("-12"));
-    QCOMPARE(loaded.ChkBoxUTemp->isChecked(), true);
-    QCOMPARE(loaded.ChkBoxLTemp->isChecked(), true);
-    QCOMPARE(loaded.RGrpRB1->itemIndex(), 0);
-    QCOMPARE(loaded.RGrpRB0->itemIndex(), 1);
-    QCOMPARE(loaded.RGrpPrty->itemIndex(), 0);
-    QCOMPARE(loaded.EdtMailSrv->text(), QString("smtp.example.jp"));
-    QCOMPARE(loaded.EdtMailId->text(), QString("zarvik user"));
-    QCOMPARE(loaded.EdtMailFrom->text(), JapaneseFrom);
-    QCOMPARE(loaded.EdtMailTo->text(), QString("a@example.jp, b@example.jp"));
+    QCOMPARE(storedValues(loaded), EditedValues);
 
     // Saving what was loaded reproduces the file byte for byte.
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(345, 67), loaded));
-    QCOMPARE(readAll(m_ini), bytes);
+    QCOMPARE(TestFiles::read(m_ini), bytes);
 }
 
 void TstSettingsStore::eachCallRereadsTheFile()
@@ -198,9 +193,9 @@ void TstSettingsStore::eachCallRereadsTheFile()
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(1, 2), dlg));
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(1, 2));
 
-    QByteArray bytes = readAll(m_ini);
+    QByteArray bytes = TestFiles::read(m_ini);
     bytes.replace("Left=1", "Left=50").replace("Port=10001", "Port=40404");
-    QVERIFY(writeAll(m_ini, bytes));
+    QVERIFY(TestFiles::write(m_ini, bytes));
     QCOMPARE(SettingsStore::loadStartup(m_ini).position, QPoint(50, 2));
     QVERIFY(SettingsStore::loadSettings(m_ini, dlg));
     QCOMPARE(dlg.EdtPicPort->text(), QString("40404"));
@@ -228,7 +223,8 @@ void TstSettingsStore::booleanText()
 {
     QFETCH(QByteArray, value);
     QFETCH(bool, checked);
-    QVERIFY(writeAll(m_ini, "[Temp]\r\nCheck_U=" + value + "\r\nCheck_L=" + value + "\r\n"));
+    QVERIFY(
+        TestFiles::write(m_ini, "[Temp]\r\nCheck_U=" + value + "\r\nCheck_L=" + value + "\r\n"));
     TToolSettingDlg dlg;
     dlg.ChkBoxUTemp->setChecked(!checked);
     dlg.ChkBoxLTemp->setChecked(!checked);
@@ -254,8 +250,8 @@ void TstSettingsStore::radioIndexText()
 {
     QFETCH(QByteArray, value);
     QFETCH(int, index);
-    QVERIFY(writeAll(m_ini, "[Sensor]\r\nRB1=" + value + "\r\nRB0=" + value +
-                                "\r\n[Mail]\r\nPriority=" + value + "\r\n"));
+    QVERIFY(TestFiles::write(m_ini, "[Sensor]\r\nRB1=" + value + "\r\nRB0=" + value +
+                                        "\r\n[Mail]\r\nPriority=" + value + "\r\n"));
     TToolSettingDlg dlg;
     dlg.RGrpRB1->setItemIndex(1);
     dlg.RGrpRB0->setItemIndex(1);
@@ -267,7 +263,7 @@ void TstSettingsStore::radioIndexText()
 
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(), dlg));
     const QByteArray expected = QByteArray::number(index);
-    const QByteArray bytes = readAll(m_ini);
+    const QByteArray bytes = TestFiles::read(m_ini);
     QVERIFY2(bytes.contains("\r\nRB1=" + expected + "\r\nRB0=" + expected + "\r\n"), bytes);
     QVERIFY2(bytes.contains("\r\nPriority=" + expected + "\r\n"), bytes);
 }
@@ -280,7 +276,7 @@ void TstSettingsStore::memosAreNotStored()
     dlg.MemoChgRB1->setText("door\r\nopened");
     dlg.MemoChgRB0->setText("window");
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(), dlg));
-    const QByteArray bytes = readAll(m_ini);
+    const QByteArray bytes = TestFiles::read(m_ini);
     for (const char* text : {"too hot", "too cold", "door", "opened", "window", "Message"})
         QVERIFY2(!bytes.contains(text), text);
     QCOMPARE(bytes.count('\n'), DesignFile.count('\n'));
@@ -306,7 +302,7 @@ void TstSettingsStore::unreadableFileIsReported()
     QString problem;
     QVERIFY(!SettingsStore::loadSettings(m_ini, dlg, &problem));
     QVERIFY(!problem.isEmpty());
-    verifyDesignValues(dlg);
+    QCOMPARE(storedValues(dlg), DesignValues);
 }
 
 void TstSettingsStore::saveFailureIsReported()

@@ -1,9 +1,10 @@
 #include "support/AppHarness.h"
 
+#include "support/TestFiles.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -14,9 +15,7 @@ QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString
     const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
     QString text = QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n").arg(boardPort) + extra;
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(text.toUtf8());
+    TestFiles::write(path, text.toUtf8());
     return path;
 }
 

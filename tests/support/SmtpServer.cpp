@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -58,6 +59,13 @@ QString SmtpServer::hostPort() const
 {
     const QString host = m_host.contains(u':') ? u'[' + m_host + u']' : m_host;
     return host + u':' + QString::number(m_port);
+}
+
+QString SmtpServer::refusingHostPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort()); // closed again with `probe`
 }
 
 int SmtpServer::mailCount() const

@@ -32,6 +32,9 @@ public:
     // The text for the "SMTP Server" field: "127.0.0.1:<port>" ("[::1]:<port>" for IPv6).
     QString hostPort() const;
 
+    // "127.0.0.1:<port>" for a port nothing listens on: connecting there is refused.
+    static QString refusingHostPort();
+
     // Waits until at least `count` mails have arrived; false on timeout.
     bool waitForMails(int count, int timeoutMs = 10000);
     int mailCount() const;

@@ -1,12 +1,10 @@
 #include "support/VirtualDisplay.h"
 
 #include "support/ChildProcess.h"
+#include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QStandardPaths>
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace {
 QString xvfb()
@@ -28,14 +26,13 @@ bool VirtualDisplay::available()
 bool VirtualDisplay::start(int timeoutMs)
 {
     m_display.clear();
-    // The server goes with the test process, even when that crashes.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     // Xvfb reports on stderr at each client's connection; a pipe nobody reads would fill and
     // stall it, so that goes to a file.
     const QString log = m_logDir.filePath(QStringLiteral("xvfb.log"));
     m_process.setStandardErrorFile(log);
-    // -displayfd picks a free display number and writes it to our stdout once it takes clients.
+    // The server goes with the test process, even when that crashes.
     dieWithParent(m_process);
+    // -displayfd picks a free display number and writes it to our stdout once it takes clients.
     m_process.start(xvfb(),
                     {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                      QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
@@ -53,21 +50,14 @@ bool VirtualDisplay::start(int timeoutMs)
         m_display = QStringLiteral(":%1").arg(number);
         return true;
     }
-    QFile file(log);
-    file.open(QIODevice::ReadOnly);
-    m_error = QStringLiteral("Xvfb did not start: %1 %2")
-                  .arg(m_process.errorString(), QString::fromLocal8Bit(file.readAll().right(2000)));
+    m_error =
+        QStringLiteral("Xvfb did not start: %1 %2")
+            .arg(m_process.errorString(), QString::fromLocal8Bit(TestFiles::read(log).right(2000)));
     stop();
     return false;
 }
 
 void VirtualDisplay::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    stopProcess(m_process);
 }

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <memory>
@@ -42,12 +43,24 @@ protected:
         return AppHarness::writeSettings(*m_dir, m_sim->port(), extraLines);
     }
 
-    void openShell(const QString& settingsPath)
+    // No idle pass has run when it returns. pollMs > 0 replaces the window's polling period, so
+    // that tests waiting for readings need not wait for the program's own.
+    void openShell(const QString& settingsPath, int pollMs = 0)
     {
         m_shell = std::make_unique<Shell>(settingsPath);
         m_form = m_shell->FormZARVIK_Mail();
         m_dialog = m_shell->ToolSettingDlg();
+        if (pollMs > 0)
+            m_form->Timer1->setInterval(pollMs);
         m_shell->show();
+    }
+
+    // Waits until `count` more polls were answered: the board saw count + 1 requests from now,
+    // so the reply to the count-th was in, and its pass over, before the last one went out.
+    bool waitForPolls(int count, int timeoutMs = 10000)
+    {
+        m_sim->clearRequests();
+        return m_sim->waitForRequests(count + 1, timeoutMs);
     }
 
     static bool anyVisibleWindow()
