@@ -104,24 +104,27 @@ void TToolSettingDlg::buildTempTab()
 {
     TabTemp = named(new QWidget, "TabTemp");
     PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
-    ChkBoxUTemp = named(new QCheckBox(QStringLiteral("Upper Temp"), TabTemp), "ChkBoxUTemp");
-    ChkBoxUTemp->setGeometry(24, 48, 85, 17);
-    EditUTemp = edit(TabTemp, "EditUTemp", QString::fromLatin1(SettingsDefaults::UpperLimit),
-                     {114, 46, 40, 20});
-    Label7 = label(TabTemp, "Label7", QStringLiteral("℃"), 164, 48);
-    MemoUTemp =
-        memo(TabTemp, "MemoUTemp", QStringLiteral("Message <Upper Temp>"), {200, 40, 185, 65});
-    ChkBoxLTemp = named(new QCheckBox(QStringLiteral("Lower Temp"), TabTemp), "ChkBoxLTemp");
-    ChkBoxLTemp->setGeometry(24, 144, 85, 17);
-    EditLTemp = edit(TabTemp, "EditLTemp", QString::fromLatin1(SettingsDefaults::LowerLimit),
-                     {114, 142, 40, 20});
-    Label8 = label(TabTemp, "Label8", QStringLiteral("℃"), 164, 144);
-    MemoLTemp =
-        memo(TabTemp, "MemoLTemp", QStringLiteral("Message <Lower Temp>"), {200, 136, 185, 65});
-    // A narrower gap after the box keeps the captions whole in their 85 pixels with the
-    // fallback font, which runs wider than MS PGothic.
-    for (QCheckBox* box : {ChkBoxUTemp, ChkBoxLTemp})
+    // One row per limit: check box, limit, unit and message, `y` being the check box's top.
+    const auto limitRow = [this](int y, QCheckBox*& box, const char* boxName, const char* caption,
+                                 QLineEdit*& limit, const char* limitName, const char* limitText,
+                                 QLabel*& unit, const char* unitName, Memo*& message,
+                                 const char* messageName, const char* messageText) {
+        box = named(new QCheckBox(QString::fromLatin1(caption), TabTemp), boxName);
+        box->setGeometry(24, y, 85, 17);
+        // A narrower gap after the box keeps the caption whole in its 85 pixels with the
+        // fallback font, which runs wider than MS PGothic.
         box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
+        limit = edit(TabTemp, limitName, QString::fromLatin1(limitText), {114, y - 2, 40, 20});
+        unit = label(TabTemp, unitName, QStringLiteral("℃"), 164, y);
+        message =
+            memo(TabTemp, messageName, QString::fromLatin1(messageText), {200, y - 8, 185, 65});
+    };
+    limitRow(48, ChkBoxUTemp, "ChkBoxUTemp", "Upper Temp", EditUTemp, "EditUTemp",
+             SettingsDefaults::UpperLimit, Label7, "Label7", MemoUTemp, "MemoUTemp",
+             "Message <Upper Temp>");
+    limitRow(144, ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp", EditLTemp, "EditLTemp",
+             SettingsDefaults::LowerLimit, Label8, "Label8", MemoLTemp, "MemoLTemp",
+             "Message <Lower Temp>");
 }
 
 void TToolSettingDlg::buildSensorTab()
