@@ -1,7 +1,7 @@
 // The real executable from outside, with the board at its default address. The test makes its
 // own network namespace first: 192.168.1.200 then exists only on this namespace's loopback.
-#include "support/ChildProcess.h"
 #include "support/MailText.h"
+#include "support/RealProgram.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/TestFiles.h"
@@ -10,14 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QNetworkInterface>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <cerrno>
-#include <cstring>
 #include <memory>
-#include <sched.h>
 
 namespace {
 
@@ -29,37 +25,6 @@ const QByteArray TemperatureRequest = QByteArray::fromHex("04a101");
 
 // Why the tests cannot run isolated; empty when they can.
 QString g_isolationProblem;
-
-QString enterPrivateNetwork()
-{
-    if (::unshare(CLONE_NEWNET) != 0)
-        return QStringLiteral("needs root for a private network namespace (unshare: %1)")
-            .arg(QString::fromLocal8Bit(std::strerror(errno)));
-    return {};
-}
-
-// Loopback up, carrying the board's default address; nothing else may be up.
-QString setUpLoopback()
-{
-    const QList<QStringList> commands = {
-        {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")},
-        {QStringLiteral("addr"), QStringLiteral("add"), QStringLiteral("192.168.1.200/32"),
-         QStringLiteral("dev"), QStringLiteral("lo")}};
-    for (const QStringList& arguments : commands) {
-        if (QProcess::execute(QStringLiteral("ip"), arguments) != 0)
-            return QStringLiteral("'ip %1' failed in the private namespace")
-                .arg(arguments.join(' '));
-    }
-    bool boardOnLoopback = false;
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        const bool loopback = interface.flags() & QNetworkInterface::IsLoopBack;
-        if (!loopback && (interface.flags() & QNetworkInterface::IsUp))
-            return QStringLiteral("not isolated: interface %1 is up").arg(interface.name());
-        for (const QNetworkAddressEntry& entry : interface.addressEntries())
-            boardOnLoopback = boardOnLoopback || (loopback && entry.ip() == BoardAddress);
-    }
-    return boardOnLoopback ? QString() : QStringLiteral("192.168.1.200 is not on loopback");
-}
 
 struct IniKey {
     QString section;
@@ -141,12 +106,9 @@ void TestE2eDefault::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    const QString executable = qEnvironmentVariable("ZARVIK_EXE");
-    QVERIFY2(QFile::exists(executable), "ZARVIK_EXE does not name the program");
     // The settings file goes beside the executable, so the program runs from a copy.
-    m_program = m_dir->filePath(QStringLiteral("ZARVIK_Mail"));
-    QVERIFY(QFile::copy(executable, m_program));
-    QVERIFY(QFile::setPermissions(m_program, QFile::permissions(executable)));
+    m_program = RealProgram::copyInto(m_dir->path());
+    QVERIFY2(!m_program.isEmpty(), "ZARVIK_EXE does not name the program");
     m_clock.start();
     m_sim = std::make_unique<SimBoard>();
     QVERIFY(m_sim->start(BoardAddress, BoardPort));
@@ -171,27 +133,19 @@ void TestE2eDefault::cleanup()
 
 bool TestE2eDefault::launch()
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    QString display;
     if (VirtualDisplay::available()) {
         m_display = std::make_unique<VirtualDisplay>();
         if (!m_display->start()) {
             qWarning().noquote() << m_display->errorString();
             return false;
         }
-        environment.insert(QStringLiteral("DISPLAY"), m_display->display());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    } else {
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        display = m_display->display();
     }
     m_process = std::make_unique<QProcess>();
-    m_process->setProcessEnvironment(environment);
-    m_process->setWorkingDirectory(m_dir->path());
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    dieWithParent(*m_process);
     m_launchedAt = m_clock.elapsed();
-    m_process->start(m_program, {});
-    return m_process->waitForStarted(10000);
+    return RealProgram::start(*m_process, m_program, display);
 }
 
 bool TestE2eDefault::terminate(int* exitCode)
@@ -320,10 +274,10 @@ void TestE2eDefault::sigtermSavesEveryKey()
 int main(int argc, char* argv[])
 {
     // Before anything else: the namespace must hold for every process this test starts.
-    g_isolationProblem = enterPrivateNetwork();
+    g_isolationProblem = RealProgram::enterPrivateNetwork();
     QCoreApplication app(argc, argv);
     if (g_isolationProblem.isEmpty())
-        g_isolationProblem = setUpLoopback();
+        g_isolationProblem = RealProgram::setUpLoopback({QStringLiteral("192.168.1.200/32")});
     TestE2eDefault test;
     return QTest::qExec(&test, argc, argv);
 }

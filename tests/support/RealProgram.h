@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QProcess;
+
+// Runs the real executable (ZARVIK_EXE) from outside, as end-to-end tests do.
+namespace RealProgram {
+
+// Enters a network namespace of this process's own. Call first thing in main(), before any
+// thread or child exists, so that it holds for every process the test starts. Returns why not,
+// or an empty string.
+QString enterPrivateNetwork();
+
+// Brings loopback up in that namespace, adding `addresses` to it (e.g. "192.168.1.200/32"),
+// and checks that no other interface is up. Returns why not, or an empty string.
+QString setUpLoopback(const QStringList& addresses = {});
+
+// Copies the executable into `folder`, so that its settings file is the ".ini" beside the
+// copy. Returns the copy's path, or an empty string.
+QString copyInto(const QString& folder);
+
+// Starts `program` in its own folder on the X display given, or offscreen when there is none.
+// The process dies with the test. True once it has started.
+bool start(QProcess& process, const QString& program, const QString& display = {});
+
+} // namespace RealProgram
