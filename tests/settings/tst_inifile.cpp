@@ -3,19 +3,23 @@
 #include "support/Unprivileged.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -26,6 +30,8 @@ namespace {
 const char IniName[] = "ZARVIK_Mail.ini";
 // Set by killDuringSave() for the copy of this binary it runs and kills.
 const char SaveLoopVariable[] = "ZARVIK_TEST_INI_SAVE_LOOP";
+// Set by saveInMountNamespace() for the copy of this binary it runs under its own mounts.
+const char SaveOnceVariable[] = "ZARVIK_TEST_INI_SAVE_ONCE";
 constexpr int LoopKeys = 800;
 
 // Double-byte text with 0x5C trail bytes makes the file large and catches byte-level parsing.
@@ -64,6 +70,38 @@ int saveLoop(const QString& path)
     return 0;
 }
 
+// The child side of saveInMountNamespace(): one save too large for a small disk. Exits 1 when
+// the save failed, after printing the error on stderr and on stdout whether the file is as it
+// was and what the folder holds.
+int saveOnce(const QString& path)
+{
+    const QByteArray before = TestFiles::read(path);
+    IniFile ini(path);
+    ini.writeString(QStringLiteral("Mail"), QStringLiteral("Body"), QString(200000, QChar(u'x')));
+    QString error;
+    if (ini.save(&error))
+        return 0;
+    fprintf(stderr, "%s\n", qPrintable(error));
+    printf("unchanged=%d\n%s\n", TestFiles::read(path) == before,
+           qPrintable(TestFiles::entries(QFileInfo(path).path()).join('/')));
+    return 1;
+}
+
+struct stat statOf(const QString& path)
+{
+    struct stat result {};
+    if (::lstat(QFile::encodeName(path).constData(), &result) != 0)
+        result.st_mode = 0;
+    return result;
+}
+
+QString linkTarget(const QString& path)
+{
+    char target[PATH_MAX];
+    const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+    return size < 0 ? QString() : QFile::decodeName(QByteArray(target, size));
+}
+
 void changeOwner(const QString& path)
 {
     const User user = unprivilegedUser();
@@ -87,6 +125,8 @@ public:
     {
         if (qEnvironmentVariableIsSet(SaveLoopVariable))
             std::exit(saveLoop(qEnvironmentVariable(SaveLoopVariable)));
+        if (qEnvironmentVariableIsSet(SaveOnceVariable))
+            std::exit(saveOnce(qEnvironmentVariable(SaveOnceVariable)));
     }
 
 private slots:
@@ -111,10 +151,22 @@ private slots:
     void unreadableFile_data();
     void unreadableFile();
     void noReadPermission();
+    void utf8WithBomConvertedOnce();
+    void fifoNeverBlocks();
+    void backupsNeverOverwritten();
+
+    // Where the file lives
+    void symlinkChainFollowed();
+    void replacedFileKeepsOwnerAndMode_data();
+    void replacedFileKeepsOwnerAndMode();
 
     // Saving that fails or is cut short
     void readOnlyFolder();
+    void readOnlyFile_data();
+    void readOnlyFile();
     void fullDisk();
+    void saveInMountNamespace_data();
+    void saveInMountNamespace();
     void killDuringSave();
 
 private:
@@ -506,6 +558,164 @@ void TstIniFile::noReadPermission()
     QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\nFrom=new\r\n"));
 }
 
+// Read once as UTF-8, kept as .bak, written back as CP932: the next read is clean.
+void TstIniFile::utf8WithBomConvertedOnce()
+{
+    const QString path = freshPath();
+    const QByteArray utf8 = "\xef\xbb\xbf[Location]\r\nLeft=12\r\nTop=34\r\n[Mail]\r\nTo=" +
+                            QString::fromUtf8("炉 <a@example.jp>").toUtf8() + "\r\n";
+    QVERIFY(TestFiles::write(path, utf8));
+    {
+        IniFile ini(path);
+        QVERIFY(!ini.readProblem().isEmpty());
+        QCOMPARE(ini.readInteger("Location", "Left", -1), 12);
+        QCOMPARE(ini.readInteger("Location", "Top", -1), 34);
+        QCOMPARE(ini.readString("Mail", "To", "-"), QString::fromUtf8("炉 <a@example.jp>"));
+        QVERIFY(ini.save());
+    }
+    QCOMPARE(
+        TestFiles::read(path),
+        QByteArray("[Location]\r\nLeft=12\r\nTop=34\r\n[Mail]\r\nTo=\x98\x46 <a@example.jp>\r\n"));
+    QCOMPARE(TestFiles::read(path + ".bak"), utf8);
+    const IniFile again(path);
+    QCOMPARE(again.readProblem(), QString());
+    QCOMPARE(again.readString("Mail", "To", "-"), QString::fromUtf8("炉 <a@example.jp>"));
+}
+
+void TstIniFile::fifoNeverBlocks()
+{
+    const QString path = freshPath();
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+    QString problem;
+    QString error;
+    bool saved = false;
+    // In a thread of its own, so that a blocking open fails the test instead of hanging it.
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        IniFile ini(path);
+        problem = ini.readProblem();
+        ini.writeString("Mail", "To", "a@example.jp");
+        saved = ini.save(&error);
+    }));
+    worker->start();
+    if (!worker->wait(QDeadlineTimer(10000))) {
+        // Both ends opened and closed: a blocked open returns, then a blocked read sees the end.
+        ::close(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK));
+        if (!worker->wait(QDeadlineTimer(10000)))
+            qFatal("reading or saving a FIFO blocked for good");
+        QFAIL("reading or saving a FIFO blocked");
+    }
+    QVERIFY(!problem.isEmpty());
+    QVERIFY2(saved, qPrintable(error));
+    QVERIFY(S_ISREG(statOf(path).st_mode));
+    QVERIFY(S_ISFIFO(statOf(path + ".bak").st_mode));
+    QCOMPARE(IniFile(path).readString("Mail", "To", "-"), QString("a@example.jp"));
+}
+
+void TstIniFile::backupsNeverOverwritten()
+{
+    const QString path = freshPath();
+    const QString folder = QFileInfo(path).path();
+    const QRegularExpression stamped("^ZARVIK_Mail\\.ini\\.(\\d{8}-\\d{6})(-\\d+)?\\.bak$");
+    const auto unreadable = [](int n) {
+        return "[Mail]\r\nFrom=" + QByteArray::number(n) + '\0' + "\r\n";
+    };
+    const auto saveUnreadable = [&](int n) {
+        if (!TestFiles::write(path, unreadable(n)))
+            return false;
+        IniFile ini(path);
+        ini.writeString("Mail", "From", "new");
+        return !ini.readProblem().isEmpty() && ini.save();
+    };
+    // The time-stamped backups' contents, sorted; a name of any other form counts as "?".
+    const auto stampedBackups = [&] {
+        QList<QByteArray> contents;
+        for (const QString& name : TestFiles::entries(folder)) {
+            const QRegularExpressionMatch match = stamped.match(name);
+            if (match.hasMatch() &&
+                QDateTime::fromString(match.captured(1), "yyyyMMdd-HHmmss").isValid())
+                contents.append(TestFiles::read(folder + '/' + name));
+            else if (name != IniName && name != QString(IniName) + ".bak")
+                contents.append("?" + name.toUtf8());
+        }
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    };
+
+    QVERIFY(saveUnreadable(0));
+    QCOMPARE(TestFiles::read(path + ".bak"), unreadable(0));
+    QVERIFY(saveUnreadable(0)); // the same bytes are in the .bak already
+    QCOMPARE(stampedBackups(), QList<QByteArray>());
+    QVERIFY(saveUnreadable(1));
+    QCOMPARE(stampedBackups(), QList<QByteArray>{unreadable(1)});
+    QVERIFY(saveUnreadable(1));
+    QCOMPARE(stampedBackups(), QList<QByteArray>{unreadable(1)});
+    // Within one second the names take numeric suffixes; the oldest go first.
+    for (int n = 2; n <= 7; ++n)
+        QVERIFY(saveUnreadable(n));
+    QCOMPARE(stampedBackups(), (QList<QByteArray>{unreadable(3), unreadable(4), unreadable(5),
+                                                  unreadable(6), unreadable(7)}));
+    QCOMPARE(TestFiles::read(path + ".bak"), unreadable(0));
+}
+
+// ZARVIK_Mail.ini -> link2.ini -> store/real.ini: the last one is replaced, the links stay.
+void TstIniFile::symlinkChainFollowed()
+{
+    const QString folder = QFileInfo(freshPath()).path();
+    const QString path = folder + '/' + IniName;
+    const QString link2 = folder + "/link2.ini";
+    const QString real = folder + "/store/real.ini";
+    QVERIFY(QDir().mkpath(folder + "/store"));
+    QVERIFY(TestFiles::write(real, "[Mail]\r\nFrom=old\r\n"));
+    QCOMPARE(::symlink("store/real.ini", QFile::encodeName(link2).constData()), 0);
+    QCOMPARE(::symlink("link2.ini", QFile::encodeName(path).constData()), 0);
+    const ino_t before = statOf(real).st_ino;
+
+    IniFile ini(path);
+    QCOMPARE(ini.readString("Mail", "From", "-"), QString("old"));
+    ini.writeString("Mail", "From", "new");
+    QString error;
+    QVERIFY2(ini.save(&error), qPrintable(error));
+    QCOMPARE(TestFiles::read(real), QByteArray("[Mail]\r\nFrom=new\r\n"));
+    // A new file renamed over the old one, not the old one rewritten in place.
+    QVERIFY(S_ISREG(statOf(real).st_mode));
+    QVERIFY(statOf(real).st_ino != before);
+    QCOMPARE(linkTarget(path), QString("link2.ini"));
+    QCOMPARE(linkTarget(link2), QString("store/real.ini"));
+    QCOMPARE(TestFiles::entries(folder), (QStringList{IniName, "link2.ini", "store"}));
+    QCOMPARE(TestFiles::entries(folder + "/store"), QStringList{"real.ini"});
+}
+
+void TstIniFile::replacedFileKeepsOwnerAndMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner"); // chowned to the unprivileged user
+    QTest::newRow("0640") << 0640 << false;
+    QTest::newRow("0600, other owner") << 0600 << true;
+    QTest::newRow("0751, other owner") << 0751 << true;
+}
+
+void TstIniFile::replacedFileKeepsOwnerAndMode()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    const QString path = freshPath();
+    QVERIFY(TestFiles::write(path, "[Mail]\r\nFrom=old\r\n"));
+    changeMode(path, mode);
+    if (otherOwner)
+        changeOwner(path);
+    const struct stat before = statOf(path);
+
+    IniFile ini(path);
+    ini.writeString("Mail", "From", "new");
+    QString error;
+    QVERIFY2(ini.save(&error), qPrintable(error));
+    const struct stat after = statOf(path);
+    QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\nFrom=new\r\n"));
+    QCOMPARE(after.st_mode & 07777, mode_t(mode));
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+}
+
 void TstIniFile::readOnlyFolder()
 {
     const QString path = freshPath();
@@ -530,6 +740,33 @@ void TstIniFile::readOnlyFolder()
     }
     QCOMPARE(TestFiles::read(path), content);
     QCOMPARE(TestFiles::entries(folder), QStringList{IniName});
+}
+
+void TstIniFile::readOnlyFile_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("0444") << 0444;
+    QTest::newRow("0400") << 0400;
+}
+
+// No write bit: even root leaves the file alone.
+void TstIniFile::readOnlyFile()
+{
+    QFETCH(int, mode);
+    const QString path = freshPath();
+    const QByteArray content = "[Mail]\r\nHost=old\r\n";
+    QVERIFY(TestFiles::write(path, content));
+    changeMode(path, mode);
+    IniFile ini(path);
+    QCOMPARE(ini.readProblem(), QString());
+    ini.writeString("Mail", "Host", "new");
+    QString error;
+    QVERIFY(!ini.save(&error));
+    QVERIFY2(error.contains('"' + path + '"'), qPrintable(error));
+    QVERIFY2(error.contains(qt_error_string(EACCES)), qPrintable(error));
+    QCOMPARE(TestFiles::read(path), content);
+    QCOMPARE(statOf(path).st_mode & 07777, mode_t(mode));
+    QCOMPARE(TestFiles::entries(QFileInfo(path).path()), QStringList{IniName});
 }
 
 // A write limit makes the save fail halfway through, as a full disk does.
@@ -557,6 +794,48 @@ void TstIniFile::fullDisk()
     QVERIFY2(error.contains(qt_error_string(EFBIG)), qPrintable(error));
     QCOMPARE(TestFiles::read(path), content);
     QCOMPARE(TestFiles::entries(QFileInfo(path).path()), QStringList{IniName});
+}
+
+void TstIniFile::saveInMountNamespace_data()
+{
+    // Run by sh with $2 the file's folder and $3 a copy of the file outside it.
+    QTest::addColumn<QString>("mounts");
+    QTest::addColumn<int>("reason");
+    QTest::newRow("read-only bind mount")
+        << "mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\"" << EROFS;
+    QTest::newRow("full tmpfs") << "mount -t tmpfs -o size=64k tmpfs \"$2\" && cp \"$3\" \"$2/ZARVIK_Mail.ini\""
+                                << ENOSPC;
+}
+
+// A copy of this binary saves once under mounts of its own.
+void TstIniFile::saveInMountNamespace()
+{
+    QFETCH(QString, mounts);
+    QFETCH(int, reason);
+    if (QProcess::execute("unshare", {"-m", "--", "true"}) != 0)
+        QSKIP("unshare -m is not permitted here");
+    const QString path = freshPath();
+    const QString folder = QFileInfo(path).path();
+    const QByteArray content = "[Mail]\r\nHost=old\r\n";
+    QVERIFY(TestFiles::write(path, content));
+    QVERIFY(TestFiles::write(folder + ".ini", content));
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(SaveOnceVariable, path);
+    child.setProcessEnvironment(environment);
+    child.start("unshare",
+                {"-m", "--", "sh", "-c", "{ " + mounts + "; } || exit 77; exec \"$1\"", "sh",
+                 QCoreApplication::applicationFilePath(), folder, folder + ".ini"});
+    QVERIFY(child.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+    if (child.exitCode() == 77)
+        QSKIP(qPrintable("mount is not permitted here: " + errors));
+    QCOMPARE(child.exitCode(), 1);
+    QVERIFY2(errors.contains('"' + path + '"'), qPrintable(errors));
+    QVERIFY2(errors.contains(qt_error_string(reason)), qPrintable(errors));
+    QCOMPARE(child.readAllStandardOutput(), QByteArray("unchanged=1\n") + IniName + '\n');
+    QCOMPARE(TestFiles::read(path), content);
 }
 
 // Kills a process that saves a large file over and over, at random moments: the file must
