@@ -1,0 +1,244 @@
+// The real executable and its settings file: one running copy per file, and a signal when the
+// file cannot be saved. Every copy's settings file names the simulated board on 127.0.0.1, and
+// the test makes its own network namespace first.
+#include "support/AppHarness.h"
+#include "support/RealProgram.h"
+#include "support/SimBoard.h"
+#include "support/TestFiles.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// Why the tests cannot run isolated; empty when they can.
+QString g_isolationProblem;
+
+const QString AlreadyRunning = QStringLiteral("ZARVIK Mail は既に起動しています。\n");
+
+// One copy of the program in a folder of its own; its settings file is `ini`.
+struct Copy {
+    QTemporaryDir dir;
+    QString program;
+    QString ini; // as the program names it: canonical
+    QProcess process;
+    QString errors; // what it wrote on standard error so far
+};
+
+} // namespace
+
+class TestE2eSettingsFile : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void secondStartOnTheSameFileRefused_data();
+    void secondStartOnTheSameFileRefused();
+    void staleLockDoesNotStopAStart();
+    void copyInAnotherFolderRunsBeside();
+    void sigtermWithFailingSaveEnds();
+
+private:
+    Copy* install();
+    bool start(Copy& copy) { return RealProgram::start(copy.process, copy.program); }
+    static bool waitForErrors(Copy& copy, const QString& text);
+    static bool terminate(Copy& copy, int* exitCode);
+    // Every request the simulator has seen is reported before it answers a command.
+    bool allRequestsIn() { return m_sim->setTemperature(20.0); }
+
+    std::unique_ptr<SimBoard> m_sim;
+    std::vector<std::unique_ptr<Copy>> m_copies;
+};
+
+void TestE2eSettingsFile::initTestCase()
+{
+    if (!g_isolationProblem.isEmpty())
+        QSKIP(qPrintable(g_isolationProblem));
+}
+
+void TestE2eSettingsFile::init()
+{
+    m_sim = std::make_unique<SimBoard>();
+    QVERIFY(m_sim->start());
+}
+
+void TestE2eSettingsFile::cleanup()
+{
+    for (const std::unique_ptr<Copy>& copy : m_copies) {
+        if (QTest::currentTestFailed())
+            qWarning().noquote() << copy->program << copy->process.state() << "stderr:\n"
+                                 << copy->errors + copy->process.readAllStandardError();
+        copy->process.kill();
+        copy->process.waitForFinished(5000);
+    }
+    m_copies.clear();
+    m_sim.reset();
+}
+
+Copy* TestE2eSettingsFile::install()
+{
+    auto copy = std::make_unique<Copy>();
+    copy->program = RealProgram::copyInto(copy->dir.path());
+    if (copy->program.isEmpty())
+        return nullptr;
+    copy->ini = QFileInfo(AppHarness::writeSettings(copy->dir, m_sim->port())).canonicalFilePath();
+    copy->process.setReadChannel(QProcess::StandardError);
+    m_copies.push_back(std::move(copy));
+    return m_copies.back().get();
+}
+
+bool TestE2eSettingsFile::waitForErrors(Copy& copy, const QString& text)
+{
+    const QDeadlineTimer deadline(10000);
+    while (!copy.errors.contains(text)) {
+        if (!copy.process.waitForReadyRead(int(deadline.remainingTime())))
+            return false;
+        copy.errors += QString::fromUtf8(copy.process.readAllStandardError());
+    }
+    return true;
+}
+
+bool TestE2eSettingsFile::terminate(Copy& copy, int* exitCode)
+{
+    copy.process.terminate(); // SIGTERM
+    if (!copy.process.waitForFinished(10000) || copy.process.exitStatus() != QProcess::NormalExit)
+        return false;
+    copy.errors += QString::fromUtf8(copy.process.readAllStandardError());
+    *exitCode = copy.process.exitCode();
+    return true;
+}
+
+void TestE2eSettingsFile::secondStartOnTheSameFileRefused_data()
+{
+    QTest::addColumn<bool>("programHoldsLock"); // else the test holds it
+    QTest::newRow("another instance running") << true;
+    QTest::newRow("lock held by this test") << false;
+}
+
+void TestE2eSettingsFile::secondStartOnTheSameFileRefused()
+{
+    QFETCH(bool, programHoldsLock);
+    Copy* first = install();
+    QVERIFY(first);
+    QLockFile lock(first->ini + ".lock");
+    quint16 firstPort = 0; // the running instance's requests come from here
+    if (programHoldsLock) {
+        QVERIFY(start(*first));
+        QVERIFY(m_sim->waitForRequests(1, 10000));
+        firstPort = m_sim->requests().first().port;
+        QVERIFY(QFile::exists(first->ini + ".lock"));
+    } else {
+        QVERIFY(lock.tryLock(0));
+    }
+    const QByteArray before = TestFiles::read(first->ini);
+
+    // The same executable again, so the same settings file.
+    Copy* second = install();
+    QVERIFY(second);
+    second->program = first->program;
+    QVERIFY(start(*second));
+    QVERIFY2(waitForErrors(*second, AlreadyRunning + first->ini), qPrintable(second->errors));
+    // Its box waits for an OK that nobody can press here.
+    second->process.kill();
+    QVERIFY(second->process.waitForFinished(5000));
+    QVERIFY(allRequestsIn());
+    for (const SimBoard::Request& request : m_sim->requests())
+        QCOMPARE(request.port, firstPort);
+    QCOMPARE(TestFiles::read(first->ini), before);
+
+    if (programHoldsLock) {
+        int exitCode = -1;
+        QVERIFY(terminate(*first, &exitCode));
+        QCOMPARE(exitCode, 0);
+    }
+}
+
+void TestE2eSettingsFile::staleLockDoesNotStopAStart()
+{
+    Copy* copy = install();
+    QVERIFY(copy);
+    QProcess dead;
+    dead.start(QStringLiteral("true"), {});
+    QVERIFY(dead.waitForStarted());
+    const qint64 pid = dead.processId();
+    QVERIFY(dead.waitForFinished());
+    // What QLockFile writes, left behind by a process that is gone.
+    QVERIFY(TestFiles::write(copy->ini + ".lock", QByteArray::number(pid) + "\nZARVIK_Mail\n" +
+                                                      QSysInfo::machineHostName().toUtf8() + "\n"));
+    QVERIFY(start(*copy));
+    QVERIFY(m_sim->waitForRequests(2, 10000)); // up and ticking: SIGTERM is handled by then
+    int exitCode = -1;
+    QVERIFY(terminate(*copy, &exitCode));
+    QCOMPARE(exitCode, 0);
+    QVERIFY2(!copy->errors.contains(AlreadyRunning), qPrintable(copy->errors));
+    QVERIFY(TestFiles::read(copy->ini).contains("[Location]"));
+}
+
+void TestE2eSettingsFile::copyInAnotherFolderRunsBeside()
+{
+    Copy* first = install();
+    Copy* second = install();
+    QVERIFY(first && second);
+    QVERIFY(start(*first));
+    QVERIFY(m_sim->waitForRequests(1, 10000));
+    const quint16 firstPort = m_sim->requests().first().port;
+    QVERIFY(start(*second));
+    // Two requests from the copy: it is up and ticking, so SIGTERM is handled.
+    const auto fromSecond = [&] {
+        const QList<SimBoard::Request> requests = m_sim->requests();
+        return std::count_if(requests.cbegin(), requests.cend(),
+                             [&](const SimBoard::Request& r) { return r.port != firstPort; });
+    };
+    for (int seen = 1; fromSecond() < 2; ++seen)
+        QVERIFY2(seen < 10 && m_sim->waitForRequests(seen + 1, 10000), "no requests from the copy");
+
+    for (Copy* copy : {first, second}) {
+        int exitCode = -1;
+        QVERIFY(terminate(*copy, &exitCode));
+        QCOMPARE(exitCode, 0);
+        QVERIFY(TestFiles::read(copy->ini).contains("[Location]"));
+    }
+}
+
+// No box at a signal: the error goes to standard error and the program ends.
+void TestE2eSettingsFile::sigtermWithFailingSaveEnds()
+{
+    Copy* copy = install();
+    QVERIFY(copy);
+    QCOMPARE(::chmod(QFile::encodeName(copy->ini).constData(), 0444), 0);
+    const QByteArray before = TestFiles::read(copy->ini);
+    QVERIFY(start(*copy));
+    QVERIFY(m_sim->waitForRequests(2, 10000)); // up and ticking: SIGTERM is handled by then
+    int exitCode = -1;
+    QVERIFY2(terminate(*copy, &exitCode), "the program did not end on SIGTERM");
+    QCOMPARE(exitCode, 1);
+    QVERIFY2(copy->errors.contains('"' + copy->ini + '"'), qPrintable(copy->errors));
+    QVERIFY2(copy->errors.contains(qt_error_string(EACCES)), qPrintable(copy->errors));
+    QCOMPARE(TestFiles::read(copy->ini), before);
+}
+
+int main(int argc, char* argv[])
+{
+    // Before anything else: the namespace must hold for every process this test starts.
+    g_isolationProblem = RealProgram::enterPrivateNetwork();
+    QCoreApplication app(argc, argv);
+    if (g_isolationProblem.isEmpty())
+        g_isolationProblem = RealProgram::setUpLoopback();
+    TestE2eSettingsFile test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_e2e_settingsfile.moc"
