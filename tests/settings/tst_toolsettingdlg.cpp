@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,6 +40,8 @@ private slots:
     void closingKeepsEdits();
     void helpDoesNothing();
     void windowIsFixedAndCentred();
+    void storedEditsRefuseWhatTheFileCannotHold_data();
+    void storedEditsRefuseWhatTheFileCannotHold();
 
 private:
     std::unique_ptr<TToolSettingDlg> m_dlg;
@@ -378,6 +381,93 @@ void TstToolSettingDlg::windowIsFixedAndCentred()
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
     QVERIFY((m_dlg->frameGeometry().center() - centre).manhattanLength() <= 2);
+}
+
+void TstToolSettingDlg::storedEditsRefuseWhatTheFileCannotHold_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption"); // empty: a memo, which takes anything
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("paste"); // else typed, one key per character, at the end
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("accepted");
+
+    const QString mueller = QString::fromUtf8("Müller <new@example.jp>");
+    const QString emoji = QString::fromUtf8("😀");
+    const QString full(32767, u'a');
+    const auto row = [](const char* tag, const char* name, const char* caption,
+                        const QString& before, bool paste, const QString& input, bool accepted) {
+        QTest::newRow(tag) << QString(name) << QString(caption) << before << paste << input
+                           << accepted;
+    };
+    // Refused: characters CP932 cannot hold, in each stored edit.
+    row("address, typed ü", "EdtPicAddr", "ZARVIK IP Address:", "10.0.0.1", false, "ü", false);
+    row("port, pasted emoji", "EdtPicPort", "Port No. :", "10001", true, "1" + emoji, false);
+    row("cycle, typed ü", "EdtRdCycle", "Read Cycle :", "5000", false, "ü", false);
+    row("upper, pasted emoji", "EditUTemp", "Upper Temp", "100", true, emoji, false);
+    row("lower, typed ü", "EditLTemp", "Lower Temp", "0", false, "ü", false);
+    row("server, pasted hangul", "EdtMailSrv", "SMTP Server :", "smtp", true, "한", false);
+    row("user, typed ü", "EdtMailId", "User ID :", "id", false, "ü", false);
+    row("from, typed emoji", "EdtMailFrom", "From :", "me@example.jp", false, emoji, false);
+    row("to, pasted Müller", "EdtMailTo", "To :", "old@example.jp", true, mueller, false);
+    // Refused: longer than 32,767 characters, which the edit would cut short.
+    row("to, pasted 32,768", "EdtMailTo", "To :", "old", true, QString(32768, u'x'), false);
+    row("to, typed past 32,767", "EdtMailTo", "To :", full, false, "b", false);
+    // Accepted: what CP932 holds, up to the limit.
+    row("to, pasted Japanese", "EdtMailTo", "To :", "old", true,
+        QString::fromUtf8("炉の温度 <a@example.jp>"), true);
+    row("from, typed half-width katakana", "EdtMailFrom", "From :", "a", false,
+        QString::fromUtf8("ｿﾞｰﾝ"), true);
+    row("user, pasted ①", "EdtMailId", "User ID :", "id", true, QString::fromUtf8("①"), true);
+    row("to, pasted 32,767", "EdtMailTo", "To :", "old", true, full, true);
+    row("memo, pasted Müller", "MemoUTemp", "", "hot", true, mueller, true);
+}
+
+void TstToolSettingDlg::storedEditsRefuseWhatTheFileCannotHold()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, before);
+    QFETCH(bool, paste);
+    QFETCH(QString, input);
+    QFETCH(bool, accepted);
+
+    QWidget* widget = m_dlg->findChild<QWidget*>(name);
+    QVERIFY(widget);
+    auto* edit = qobject_cast<QLineEdit*>(widget);
+    const auto text = [&] { return widget->property("text").toString(); };
+    widget->setProperty("text", before);
+    m_dlg->PageCtrl1->setCurrentIndex(m_dlg->PageCtrl1->indexOf(widget->parentWidget()));
+    widget->setFocus();
+    if (paste) {
+        QGuiApplication::clipboard()->setText(input);
+        QTest::keyClick(widget, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        if (edit)
+            edit->end(false);
+        // One key event per character, as a keyboard or input method sends them.
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const qsizetype size = input.at(i).isHighSurrogate() ? 2 : 1;
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, input.mid(i, size),
+                                Qt::NoModifier);
+            i += size - 1;
+        }
+    }
+
+    const QString expected = !accepted ? before : paste ? input : before + input;
+    QVERIFY2(text() == expected, qPrintable(text().left(80)));
+    const auto* refused = m_dlg->findChild<QLabel*>("LabelRefused");
+    if (accepted) {
+        QVERIFY(!refused || !refused->isVisible() || refused->text().isEmpty());
+        return;
+    }
+    QVERIFY(refused);
+    QVERIFY(m_dlg->Panel2->isAncestorOf(refused));
+    QVERIFY(refused->isVisible());
+    QVERIFY2(refused->text().contains(caption), qPrintable(refused->text()));
+    QVERIFY2(refused->text().size() > caption.size() && !refused->text().contains('\n'),
+             qPrintable(refused->text()));
 }
 
 QTEST_MAIN(TstToolSettingDlg)
