@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
 
 namespace {
 
@@ -226,8 +227,20 @@ void TFormZARVIK_Mail::FormClose()
     if (!m_dialog)
         return;
     QString error;
-    if (!SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog, &error))
-        OwnMessageBox::show(QMessageBox::Warning, windowTitle(), error);
+    if (SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog, &error))
+        return;
+    if (m_closingBySignal) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        m_exitStatus = 1;
+        return;
+    }
+    OwnMessageBox::show(QMessageBox::Warning, windowTitle(), error);
+}
+
+void TFormZARVIK_Mail::closeBySignal()
+{
+    m_closingBySignal = true;
+    close();
 }
 
 void TFormZARVIK_Mail::updateBoardAddress()

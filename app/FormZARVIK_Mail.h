@@ -37,6 +37,10 @@ public:
     void attachSettingsDialog(TToolSettingDlg* dialog);
 
     QString settingsPath() const { return m_settingsPath; }
+    // Closes the window for a signal: nobody may be there to answer a box, so a failed save
+    // goes to standard error instead, and the exit status becomes 1.
+    void closeBySignal();
+    int exitStatus() const { return m_exitStatus; }
     const DeviceReadings& readings() const { return m_readings; }
     const AlertState& alertState() const { return m_alert; }
     const IdlePass* idlePass() const { return m_idlePass; }
@@ -101,4 +105,6 @@ private:
     QString m_linkProblem;
     bool m_wrongSizeBoxOpen = false;
     bool m_closed = false;
+    bool m_closingBySignal = false;
+    int m_exitStatus = 0;
 };

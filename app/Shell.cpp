@@ -15,7 +15,8 @@ Shell::Shell(const QString& settingsPath)
     m_dialog = new TToolSettingDlg(m_form.get());
     SettingsStore::loadSettings(settingsPath, *m_dialog, &m_readProblem);
     m_form->attachSettingsDialog(m_dialog);
-    m_signalCloser = std::make_unique<SignalCloser>(m_form.get());
+    m_signalCloser =
+        std::make_unique<SignalCloser>([form = m_form.get()] { form->closeBySignal(); });
 }
 
 Shell::~Shell() = default;
@@ -30,12 +31,11 @@ void Shell::show()
     m_form->show();
     if (m_readProblem.isEmpty())
         return;
-    // Told once the window is up; the file is kept as a .bak copy before it is next replaced.
+    // Told once the window is up; the file is kept as a backup before it is next replaced.
     QTimer::singleShot(0, m_form.get(), [form = m_form.get(), problem = m_readProblem] {
-        OwnMessageBox::show(
-            QMessageBox::Warning, form->windowTitle(),
-            QStringLiteral("%1\nDefaults are used for what could not be read. The file will be "
-                           "kept as a .bak copy before it is next saved.")
-                .arg(problem));
+        OwnMessageBox::show(QMessageBox::Warning, form->windowTitle(),
+                            QStringLiteral("%1\nThe file will be kept as a backup beside it "
+                                           "before it is next saved.")
+                                .arg(problem));
     });
 }

@@ -21,8 +21,8 @@ void onSignalRaised(int signal)
 
 } // namespace
 
-SignalCloser::SignalCloser(QWidget* window)
-    : m_window(window)
+SignalCloser::SignalCloser(std::function<void()> closeWindow)
+    : m_closeWindow(std::move(closeWindow))
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
@@ -57,6 +57,6 @@ void SignalCloser::onSignal()
         if (!modal->close())
             break;
     }
-    m_window->close();
+    m_closeWindow();
     QCoreApplication::quit();
 }

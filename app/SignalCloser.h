@@ -1,21 +1,22 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 
 class QSocketNotifier;
-class QWidget;
 
-// Closes a window the normal way on SIGTERM, SIGINT or SIGHUP, so that what closing does
-// (saving the settings) also happens on a logout or a kill.
+// Closes the program the normal way on SIGTERM, SIGINT or SIGHUP, so that what closing does
+// (saving the settings) also happens on a logout or a kill. `closeWindow` closes the main
+// window.
 class SignalCloser : public QObject {
     Q_OBJECT
 public:
-    explicit SignalCloser(QWidget* window);
+    explicit SignalCloser(std::function<void()> closeWindow);
     ~SignalCloser() override;
 
 private:
     void onSignal();
 
-    QWidget* m_window;
+    std::function<void()> m_closeWindow;
     QSocketNotifier* m_notifier = nullptr;
 };

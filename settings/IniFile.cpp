@@ -1,51 +1,16 @@
 #include "settings/IniFile.h"
 
+#include "settings/AtomicFile.h"
 #include "settings/TextCodec.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QStringDecoder>
 
 namespace {
 
 constexpr qint64 MaxFileSize = 1024 * 1024;
 constexpr int MaxListedLines = 10;
-
-struct FileRead {
-    bool missing = false;
-    QByteArray bytes; // at most MaxFileSize + 1, enough to tell the file is too large
-    QString error;
-};
-
-FileRead readFile(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return {true, {}, {}};
-        return {false, {}, qt_error_string(errno)};
-    }
-    FileRead result;
-    char buffer[65536];
-    while (result.bytes.size() <= MaxFileSize) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            result.error = qt_error_string(errno);
-            break;
-        }
-        if (n == 0)
-            break;
-        result.bytes.append(buffer, n);
-    }
-    ::close(fd);
-    return result;
-}
+const QByteArray Utf8Bom = QByteArrayLiteral("\xEF\xBB\xBF");
 
 QString lineList(const QList<int>& numbers)
 {
@@ -56,138 +21,6 @@ QString lineList(const QList<int>& numbers)
         shown.append(QStringLiteral("..."));
     return (numbers.size() == 1 ? QStringLiteral("line ") : QStringLiteral("lines ")) +
            shown.join(QStringLiteral(", "));
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
-}
-
-QByteArray tempName(const QFileInfo& target)
-{
-    return QFile::encodeName(
-        target.absoluteFilePath() +
-        QStringLiteral(".saving-%1")
-            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-}
-
-// Tries `create` with new temporary names while the name is taken; leaves the last one tried
-// in `name`, or clears it when none could be created.
-template <typename Create>
-bool createWithFreeName(const QFileInfo& target, QByteArray& name, Create create)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = tempName(target);
-        if (create(name.constData()))
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    const int error = errno;
-    name.clear();
-    errno = error;
-    return false;
-}
-
-// Writes a temporary file beside `target` and renames it over the target, so whatever stops
-// us midway (a crash, a kill, a full disk) leaves the old file or the new one, complete.
-// On failure `error` gets the system's reason, and the temporary file is removed.
-bool replaceFile(const QString& target, const QByteArray& bytes, QString* error)
-{
-    const QFileInfo info(target);
-    const QByteArray file = QFile::encodeName(target);
-    struct stat old;
-    const bool exists = ::stat(file.constData(), &old) == 0;
-    const mode_t mode = exists ? 0600 : 0666;
-
-    // An unnamed file vanishes by itself if we are killed while writing it; it gets its name
-    // only just before the rename. Naming it needs /proc, and some file systems lack it.
-    bool unnamed = ::access("/proc/self/fd", X_OK) == 0;
-    QByteArray temp;
-    int fd = unnamed ? ::open(QFile::encodeName(info.absolutePath()).constData(),
-                              O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)
-                     : -1;
-    if (fd < 0) {
-        unnamed = false;
-        const auto create = [&](const char* name) {
-            fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            return fd >= 0;
-        };
-        if (!createWithFreeName(info, temp, create)) {
-            *error = qt_error_string(errno);
-            return false;
-        }
-    }
-
-    // The new file keeps the old one's permissions, plus reading and writing for its owner: a
-    // file we could not read must not be replaced by another one we cannot read.
-    int failure = 0;
-    if (exists && ::fchmod(fd, (old.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0)
-        failure = errno;
-    else if (!writeAll(fd, bytes) || ::fsync(fd) != 0)
-        failure = errno;
-    if (failure == 0 && unnamed) {
-        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-        const auto link = [&](const char* name) {
-            return ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
-        };
-        if (!createWithFreeName(info, temp, link))
-            failure = errno;
-    }
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && ::rename(temp.constData(), file.constData()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        if (!temp.isEmpty())
-            ::unlink(temp.constData());
-        *error = qt_error_string(failure);
-        return false;
-    }
-    // Makes the rename itself durable; a failure here leaves a complete file either way.
-    const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-    return true;
-}
-
-// Keeps the file as "<name>.bak" before it is replaced. A file we could not read may lack read
-// permission, so a hard link comes first; a copy serves file systems without hard links; a
-// rename is the last resort and leaves no file under the old name until the new one is in;
-// `movedAway` then tells the caller to bring it back if the new file cannot be written.
-bool keepBackup(const QString& path, bool* movedAway, QString* error)
-{
-    *movedAway = false;
-    const QByteArray file = QFile::encodeName(path);
-    const QByteArray backup = file + ".bak";
-    struct stat st;
-    if (::lstat(file.constData(), &st) != 0)
-        return true;
-    if (::unlink(backup.constData()) == 0 || errno == ENOENT) {
-        if (::link(file.constData(), backup.constData()) == 0 ||
-            QFile::copy(path, QFile::decodeName(backup)))
-            return true;
-        if (::rename(file.constData(), backup.constData()) == 0) {
-            *movedAway = true;
-            return true;
-        }
-    }
-    *error = qt_error_string(errno);
-    return false;
 }
 
 // Neither blank nor a comment. ';' and '#' are never CP932 lead bytes, so this holds for lines
@@ -226,9 +59,10 @@ IniFile::Line IniFile::makeLine(const QByteArray& bytes)
 
 void IniFile::load()
 {
-    const FileRead file = readFile(m_path);
+    const AtomicFile::Read file = AtomicFile::read(m_path, MaxFileSize);
     const auto cannotRead = [this](const QString& reason) {
-        m_readProblem = QStringLiteral("Cannot read settings file \"%1\": %2").arg(m_path, reason);
+        m_readProblem = QStringLiteral("Cannot read settings file \"%1\": %2. Defaults are used.")
+                            .arg(m_path, reason);
     };
     if (file.missing)
         return;
@@ -238,6 +72,9 @@ void IniFile::load()
         return cannotRead(QStringLiteral("it is larger than 1 MiB, too large for a settings file"));
     if (file.bytes.contains('\0'))
         return cannotRead(QStringLiteral("it holds NUL bytes, so it is not a text file"));
+
+    if (file.bytes.startsWith(Utf8Bom) && loadUtf8(file.bytes.sliced(Utf8Bom.size())))
+        return;
 
     const QList<QByteArray> raw = IniText::splitLines(file.bytes);
     // One conversion of the whole file is much faster than one per line, and gives the same
@@ -349,31 +186,56 @@ void IniFile::writeBool(const QString& section, const QString& key, bool value)
     writeString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
+bool IniFile::loadUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return false;
+    // Kept as the CP932 bytes they will be saved as; what CP932 lacks becomes '?' there, so it
+    // is said now, once, while the original is still there to be kept.
+    QList<int> lossy;
+    const QList<QString> lines = IniText::splitLines(text);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const std::optional<QByteArray> exact = TextCodec::toCp932(lines[i]);
+        if (!exact)
+            lossy.append(int(i + 1));
+        m_lines.append(
+            {exact ? *exact : IniText::encode(lines[i]), true, IniText::parseLine(lines[i])});
+    }
+    m_readProblem = QStringLiteral("Settings file \"%1\" is UTF-8 text. It was read as such and "
+                                   "will be saved as Shift-JIS (CP932).")
+                        .arg(m_path);
+    if (!lossy.isEmpty()) {
+        m_readProblem += QStringLiteral(" Characters that Shift-JIS lacks on %1 will become '?'.")
+                             .arg(lineList(lossy));
+    }
+    return true;
+}
+
 bool IniFile::save(QString* error)
 {
     QByteArray bytes;
     for (const Line& line : std::as_const(m_lines))
         bytes += line.bytes + "\r\n";
 
-    // A symbolic link stays one: the file it points to is replaced.
-    const QFileInfo info(m_path);
-    const QString target = info.isSymLink() ? info.symLinkTarget() : m_path;
     const auto cannotSave = [this, error](const QString& reason) {
         if (error)
             *error = QStringLiteral("Cannot save settings to \"%1\": %2").arg(m_path, reason);
         return false;
     };
-
+    const QString target = AtomicFile::resolveLinks(m_path);
     QString reason;
-    bool movedAway = false;
-    if (!m_readProblem.isEmpty() && !m_backupKept && !keepBackup(target, &movedAway, &reason)) {
-        return cannotSave(
-            QStringLiteral("cannot keep the old file as \"%1.bak\": %2").arg(target, reason));
+    if (!AtomicFile::mayReplace(target, &reason))
+        return cannotSave(reason);
+    QString movedTo;
+    if (!m_readProblem.isEmpty() && !m_backupKept &&
+        !AtomicFile::keepBackup(target, &movedTo, &reason)) {
+        return cannotSave(QStringLiteral("cannot keep a backup of the old file: %1").arg(reason));
     }
-    if (!replaceFile(target, bytes, &reason)) {
-        if (movedAway)
-            ::rename(QFile::encodeName(target + QStringLiteral(".bak")).constData(),
-                     QFile::encodeName(target).constData());
+    if (!AtomicFile::replace(target, bytes, &reason)) {
+        if (!movedTo.isEmpty())
+            QFile::rename(movedTo, target);
         return cannotSave(reason);
     }
     m_backupKept = !m_readProblem.isEmpty();

@@ -34,9 +34,10 @@ public:
     void writeInteger(const QString& section, const QString& key, int value);
     void writeBool(const QString& section, const QString& key, bool value);
 
-    // Replaces the file atomically (temporary file beside it, flushed, renamed over it). When the
-    // file had a read problem, it is first kept as "<name>.bak". On failure `error` gets a
-    // message naming the file and the system's reason, and the old file is left as it was.
+    // Replaces the file atomically where its chain of links ends, keeping its owner and mode.
+    // When the file had a read problem, it is first kept as a backup (AtomicFile::keepBackup).
+    // A file we may not write is left alone. On failure `error` gets a message naming the file
+    // and the system's reason, and the old file is left as it was.
     bool save(QString* error = nullptr);
 
 private:
@@ -51,6 +52,8 @@ private:
     static Line makeLine(const QByteArray& bytes, const std::optional<QString>& text);
     static Line makeLine(const QByteArray& bytes);
     void load();
+    // A file that an editor saved as UTF-8 with a byte order mark; false when it is not UTF-8.
+    bool loadUtf8(const QByteArray& bytes);
     qsizetype findSection(const QString& section) const;
     qsizetype sectionEnd(qsizetype header) const;
     qsizetype findKey(qsizetype header, const QString& key) const;
@@ -58,5 +61,5 @@ private:
     QString m_path;
     QString m_readProblem;
     QVector<Line> m_lines;
-    bool m_backupKept = false; // a second save() must not replace the .bak with our own file
+    bool m_backupKept = false; // a second save() must not keep our own file as a backup
 };

@@ -11,4 +11,8 @@ inline constexpr const char* LowerLimit = "0";
 inline constexpr int SensorChoice = 2; // do not send
 inline constexpr int Priority = 2;     // Low
 
+// The longest text an edit stores: with every stored edit this full, in two-byte characters,
+// the file stays well within the size it is read back at (1 MiB).
+inline constexpr int MaxStoredTextLength = 32767;
+
 } // namespace SettingsDefaults

@@ -3,6 +3,7 @@
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
 #include "settings/SettingsDefaults.h"
+#include "settings/StoredTextValidator.h"
 #include "settings/UiFont.h"
 
 #include <QCheckBox>
@@ -13,6 +14,8 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <limits>
+#include <utility>
 
 namespace {
 
@@ -81,6 +84,7 @@ TToolSettingDlg::TToolSettingDlg(QWidget* parent)
     buildMailTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
+    guardStoredTexts();
 }
 
 void TToolSettingDlg::buildZarvikTab()
@@ -176,8 +180,36 @@ void TToolSettingDlg::buildButtons()
     // There is no help to show yet; the button stays so the button row keeps its place.
     HelpBtn = named(new QPushButton(QStringLiteral("ヘルプ(&H)"), Panel2), "HelpBtn");
     HelpBtn->setGeometry(347, 2, 75, 25);
+    LabelRefused = named(new QLabel(Panel2), "LabelRefused");
+    LabelRefused->setGeometry(6, 2, 178, 25);
+    LabelRefused->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TToolSettingDlg::guardStoredTexts()
+{
+    const std::pair<QLineEdit*, QString> stored[] = {
+        {EdtPicAddr, Label1->text()},     {EdtPicPort, Label2->text()},
+        {EdtRdCycle, Label9->text()},     {EditUTemp, ChkBoxUTemp->text()},
+        {EditLTemp, ChkBoxLTemp->text()}, {EdtMailSrv, Label3->text()},
+        {EdtMailId, Label4->text()},      {EdtMailFrom, Label5->text()},
+        {EdtMailTo, Label6->text()},
+    };
+    for (const auto& [edit, caption] : stored) {
+        // The validator, not the length limit, must see long input, so that it is refused
+        // whole and said; text read from the file is never cut either.
+        edit->setMaxLength(std::numeric_limits<int>::max());
+        auto* validator = new StoredTextValidator(edit);
+        connect(validator, &StoredTextValidator::refused, this,
+                [this, caption = caption](const QString& why) {
+                    const QString note = caption.trimmed() + u' ' + why;
+                    LabelRefused->setText(note);
+                    LabelRefused->setToolTip(note);
+                });
+        connect(edit, &QLineEdit::textEdited, LabelRefused, &QLabel::clear);
+        edit->setValidator(validator);
+    }
 }
 
 void TToolSettingDlg::showEvent(QShowEvent* event)

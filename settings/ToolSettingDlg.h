@@ -64,6 +64,8 @@ public:
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
     QPushButton* HelpBtn;
+    // Says why the last input to a stored edit was refused.
+    QLabel* LabelRefused;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -74,4 +76,5 @@ private:
     void buildSensorTab();
     void buildMailTab();
     void buildButtons();
+    void guardStoredTexts();
 };

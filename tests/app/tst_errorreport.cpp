@@ -22,7 +22,6 @@ void TestErrorReport::oneErrorOneReport_data()
     QTest::addColumn<QString>("via");
     QTest::newRow("timer") << "timer";
     QTest::newRow("idle pass") << "idle";
-    QTest::newRow("posted call") << "posted";
     QTest::newRow("button") << "button";
 }
 
@@ -45,8 +44,6 @@ void TestErrorReport::oneErrorOneReport()
     if (via == u"timer") {
         connect(&timer, &QTimer::timeout, this, failOnce);
         timer.start(1);
-    } else if (via == u"posted") {
-        QMetaObject::invokeMethod(this, failOnce, Qt::QueuedConnection);
     } else if (via == u"button") {
         connect(&button, &QPushButton::clicked, this, failOnce);
         QTimer::singleShot(0, &button, &QPushButton::click);

@@ -495,7 +495,8 @@ void TstIniFile::unreadableFile_data()
     QTest::newRow("invalid CP932") << mixed << QString("lines 3, 5") << QString("h") << mixedSaved;
 }
 
-// Defaults for what could not be read, a reason, and the old file kept as .bak on save.
+// Defaults for what could not be read, a reason, and the old file kept on save beside the older
+// backup, which is never overwritten.
 void TstIniFile::unreadableFile()
 {
     QFETCH(QByteArray, content);
@@ -517,14 +518,21 @@ void TstIniFile::unreadableFile()
 
     ini.writeString("Mail", "From", "new");
     QVERIFY(ini.save());
-    QVERIFY(TestFiles::read(backup) == content);
+    QCOMPARE(TestFiles::read(backup), QByteArray("an older backup\r\n"));
+    const QStringList stamped =
+        TestFiles::entries(QFileInfo(path).path())
+            .filter(QRegularExpression(QStringLiteral("^ZARVIK_Mail\\.ini\\.\\d{8}-\\d{6}\\.bak$")));
+    QCOMPARE(stamped.size(), 1);
+    const QString kept = QFileInfo(path).dir().filePath(stamped.first());
+    QVERIFY(TestFiles::read(kept) == content);
     QVERIFY(TestFiles::read(path) == saved);
     QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("new"));
 
-    // A second save must not replace the kept file with our own.
+    // A second save must not keep our own file as a backup.
     ini.writeString("Mail", "From", "newer");
     QVERIFY(ini.save());
-    QVERIFY(TestFiles::read(backup) == content);
+    QVERIFY(TestFiles::read(kept) == content);
+    QCOMPARE(TestFiles::entries(QFileInfo(path).path()).size(), 3);
     QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("newer"));
 }
 
@@ -548,14 +556,15 @@ void TstIniFile::noReadPermission()
         QVERIFY2(ini.readProblem().contains(qt_error_string(EACCES)),
                  qPrintable(ini.readProblem()));
         QCOMPARE(ini.readString("Mail", "Host", "-"), QString("-"));
+        // Nor may it be written: it is left as it is, and saving says why.
         ini.writeString("Mail", "From", "new");
-        QVERIFY(ini.save());
-        // The new file can be read again.
-        QCOMPARE(IniFile(path).readString("Mail", "From", "-"), QString("new"));
+        QString error;
+        QVERIFY(!ini.save(&error));
+        QVERIFY2(error.contains(qt_error_string(EACCES)), qPrintable(error));
     }
-    changeMode(path + ".bak", 0600);
-    QCOMPARE(TestFiles::read(path + ".bak"), content);
-    QCOMPARE(TestFiles::read(path), QByteArray("[Mail]\r\nFrom=new\r\n"));
+    changeMode(path, 0600);
+    QCOMPARE(TestFiles::read(path), content);
+    QCOMPARE(TestFiles::entries(folder), QStringList{IniName});
 }
 
 // Read once as UTF-8, kept as .bak, written back as CP932: the next read is clean.

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The file-system side of the settings file: reading it without ever blocking, and replacing it
+// so that whatever stops us midway leaves the old file or the new one, complete.
+namespace AtomicFile {
+
+struct Read {
+    bool missing = false;
+    QByteArray bytes; // at most maxSize + 1, enough to tell the file is too large
+    QString error;    // why it could not be read; empty when it was (or is missing)
+};
+
+// Anything but a regular file (a folder, a FIFO, a device) is unreadable: opening a FIFO for
+// reading would wait for a writer forever.
+Read read(const QString& path, qint64 maxSize);
+
+// The file a chain of symbolic links ends at (the path itself when it is no link), so that the
+// file is replaced there and every link stays a link.
+QString resolveLinks(const QString& path);
+
+// False, with the system's reason, when an existing file must not be replaced: we may not write
+// it, or (as root, whom permission bits do not stop) nobody may.
+bool mayReplace(const QString& path, QString* error);
+
+// Keeps the file as a backup before it is replaced: "<name>.bak" the first time; an existing
+// backup is never overwritten, later ones get time-stamped names ("<name>.20261209-023000.bak"),
+// of which the newest five are kept. Nothing is kept twice: no backup is made when one already
+// holds the same bytes. A file that cannot be linked or copied (a folder, a FIFO) is moved
+// aside; `movedTo` then names the backup, so that the caller can move it back if the new file
+// cannot be written.
+bool keepBackup(const QString& path, QString* movedTo, QString* error);
+
+// Writes `bytes` to a temporary file beside `path`, flushes it and renames it over `path`. An
+// existing file's owner and mode are kept. On failure nothing is left behind.
+bool replace(const QString& path, const QByteArray& bytes, QString* error);
+
+} // namespace AtomicFile
