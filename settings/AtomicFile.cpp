@@ -106,10 +106,21 @@ QString freeBackupName(const QString& path)
         return plain;
     const QString stamp =
         path + u'.' + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString name = stamp + QStringLiteral(".bak");
-    for (int n = 2; exists(name); ++n)
-        name = stamp + QStringLiteral("-%1.bak").arg(n);
-    return name;
+    // Numbered above every backup of this second, even pruned ones' successors, so that the
+    // new backup always sorts newest and pruning never takes it.
+    int highest = 0;
+    for (const QString& kept : stampedBackups(path)) {
+        const QString name = QFileInfo(kept).fileName();
+        if (!kept.startsWith(stamp))
+            continue;
+        const qsizetype dash = name.lastIndexOf(u'-');
+        const int number = name.endsWith(QStringLiteral(".bak")) && dash > name.size() - 10
+                               ? name.sliced(dash + 1).chopped(4).toInt()
+                               : 0;
+        highest = std::max(highest, kept == stamp + QStringLiteral(".bak") ? 1 : number);
+    }
+    return highest == 0 ? stamp + QStringLiteral(".bak")
+                        : stamp + QStringLiteral("-%1.bak").arg(highest + 1);
 }
 
 bool sameBytesKept(const QString& path)
