@@ -72,31 +72,31 @@ bool exists(const QString& path)
     return ::lstat(encoded(path).constData(), &st) == 0;
 }
 
+struct StampedBackup {
+    QString stamp; // yyyyMMdd-HHmmss
+    int number;    // 1 for the second's first backup, then 2, 3, ...
+    QString path;
+};
+
 // The time-stamped backups of `path`, oldest first.
-QStringList stampedBackups(const QString& path)
+QList<StampedBackup> stampedBackups(const QString& path)
 {
     const QFileInfo info(path);
     const QRegularExpression pattern(QStringLiteral("^%1\\.(\\d{8}-\\d{6})(?:-(\\d+))?\\.bak$")
                                          .arg(QRegularExpression::escape(info.fileName())));
-    struct Stamped {
-        QString stamp;
-        int number;
-        QString path;
-    };
-    QList<Stamped> found;
+    QList<StampedBackup> found;
     const QDir folder = info.absoluteDir();
     for (const QString& name : folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System)) {
         const QRegularExpressionMatch match = pattern.match(name);
-        if (match.hasMatch())
-            found.append({match.captured(1), match.captured(2).toInt(), folder.filePath(name)});
+        if (!match.hasMatch())
+            continue;
+        const int number = match.captured(2).isEmpty() ? 1 : match.captured(2).toInt();
+        found.append({match.captured(1), number, folder.filePath(name)});
     }
-    std::sort(found.begin(), found.end(), [](const Stamped& a, const Stamped& b) {
+    std::sort(found.begin(), found.end(), [](const StampedBackup& a, const StampedBackup& b) {
         return std::tie(a.stamp, a.number) < std::tie(b.stamp, b.number);
     });
-    QStringList paths;
-    for (const Stamped& backup : std::as_const(found))
-        paths.append(backup.path);
-    return paths;
+    return found;
 }
 
 QString freeBackupName(const QString& path)
@@ -104,23 +104,17 @@ QString freeBackupName(const QString& path)
     const QString plain = path + QStringLiteral(".bak");
     if (!exists(plain))
         return plain;
-    const QString stamp =
-        path + u'.' + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    // Numbered above every backup of this second, even pruned ones' successors, so that the
-    // new backup always sorts newest and pruning never takes it.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // Numbered above every backup of this second, so that the new one always sorts newest and
+    // pruning never takes it.
     int highest = 0;
-    for (const QString& kept : stampedBackups(path)) {
-        const QString name = QFileInfo(kept).fileName();
-        if (!kept.startsWith(stamp))
-            continue;
-        const qsizetype dash = name.lastIndexOf(u'-');
-        const int number = name.endsWith(QStringLiteral(".bak")) && dash > name.size() - 10
-                               ? name.sliced(dash + 1).chopped(4).toInt()
-                               : 0;
-        highest = std::max(highest, kept == stamp + QStringLiteral(".bak") ? 1 : number);
+    for (const StampedBackup& kept : stampedBackups(path)) {
+        if (kept.stamp == stamp)
+            highest = std::max(highest, kept.number);
     }
-    return highest == 0 ? stamp + QStringLiteral(".bak")
-                        : stamp + QStringLiteral("-%1.bak").arg(highest + 1);
+    const QString base = path + u'.' + stamp;
+    return highest == 0 ? base + QStringLiteral(".bak")
+                        : base + QStringLiteral("-%1.bak").arg(highest + 1);
 }
 
 bool sameBytesKept(const QString& path)
@@ -128,8 +122,9 @@ bool sameBytesKept(const QString& path)
     const Read current = read(path, 64 * 1024 * 1024);
     if (current.missing || !current.error.isEmpty())
         return false;
-    QStringList backups = stampedBackups(path);
-    backups.prepend(path + QStringLiteral(".bak"));
+    QStringList backups{path + QStringLiteral(".bak")};
+    for (const StampedBackup& stamped : stampedBackups(path))
+        backups.append(stamped.path);
     for (const QString& backup : std::as_const(backups)) {
         const Read kept = read(backup, current.bytes.size());
         if (kept.error.isEmpty() && !kept.missing && kept.bytes == current.bytes)
@@ -218,19 +213,18 @@ bool keepBackup(const QString& path, QString* movedTo, QString* error)
     // A file we could not read may lack read permission, so a hard link comes first; a copy
     // serves file systems without hard links. A rename is the last resort and leaves no file
     // under the old name until the new one is in.
-    if (regular &&
-        (::link(file.constData(), backup.constData()) == 0 || QFile::copy(path, backupName))) {
-    } else if (::rename(file.constData(), backup.constData()) == 0) {
+    const bool kept = regular && (::link(file.constData(), backup.constData()) == 0 ||
+                                  QFile::copy(path, backupName));
+    if (!kept) {
+        if (::rename(file.constData(), backup.constData()) != 0) {
+            *error = qt_error_string(errno);
+            return false;
+        }
         *movedTo = backupName;
-    } else {
-        *error = qt_error_string(errno);
-        return false;
     }
-    if (backupName != path + QStringLiteral(".bak")) {
-        QStringList stamped = stampedBackups(path);
-        while (stamped.size() > KeptStampedBackups)
-            QFile::remove(stamped.takeFirst());
-    }
+    const QList<StampedBackup> stamped = stampedBackups(path);
+    for (qsizetype i = 0; i + KeptStampedBackups < stamped.size(); ++i)
+        QFile::remove(stamped[i].path);
     return true;
 }
 
@@ -267,8 +261,8 @@ bool replace(const QString& path, const QByteArray& bytes, QString* error)
         // still work for others, and failing both leaves the file ours, which is no reason to
         // lose the settings. A mode without read for the owner gains it: the file must be
         // readable at the next start.
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::fchown(fd, uid_t(-1), old.st_gid) != 0) {
-        }
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0)
+            static_cast<void>(::fchown(fd, uid_t(-1), old.st_gid));
         if (::fchmod(fd, (old.st_mode & 07777) | S_IRUSR) != 0)
             failure = errno;
     }
