@@ -128,6 +128,12 @@ qsizetype IniFile::findKey(qsizetype header, const QString& key) const
     return -1;
 }
 
+bool IniFile::contains(const QString& section, const QString& key) const
+{
+    const qsizetype header = findSection(section);
+    return header >= 0 && findKey(header, key) >= 0;
+}
+
 QString IniFile::readString(const QString& section, const QString& key, const QString& def) const
 {
     const qsizetype header = findSection(section);

@@ -26,6 +26,7 @@ public:
     // Empty when the file was missing or read cleanly; otherwise why it was not.
     QString readProblem() const { return m_readProblem; }
 
+    bool contains(const QString& section, const QString& key) const;
     QString readString(const QString& section, const QString& key, const QString& def) const;
     int readInteger(const QString& section, const QString& key, int def) const;
     bool readBool(const QString& section, const QString& key, bool def) const;

@@ -10,6 +10,8 @@ inline constexpr const char* UpperLimit = "100";
 inline constexpr const char* LowerLimit = "0";
 inline constexpr int SensorChoice = 2; // do not send
 inline constexpr int Priority = 2;     // Low
+// How mail is secured, by the item index of its combo box; the first is the default.
+inline constexpr const char* MailSecurityKeys[] = {"auto", "starttls", "tls", "none"};
 
 // The longest text an edit stores: with every stored edit this full, in two-byte characters,
 // the file stays well within the size it is read back at (1 MiB).

@@ -6,6 +6,7 @@
 #include "settings/ToolSettingDlg.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <algorithm>
 #include <variant>
@@ -39,6 +40,7 @@ template <typename... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 const char* const LocationSection = "Location";
 const char* const BoardSection = "ZARVIK";
+const char* const MailSection = "Mail";
 
 // The order in which a new file gets its keys, after the window position.
 const Field Fields[] = {
@@ -52,16 +54,34 @@ const Field Fields[] = {
     {"Temp", "Check_L", BoolField{&TToolSettingDlg::ChkBoxLTemp, false}},
     {"Sensor", "RB1", IndexField{&TToolSettingDlg::RGrpRB1, SettingsDefaults::SensorChoice}},
     {"Sensor", "RB0", IndexField{&TToolSettingDlg::RGrpRB0, SettingsDefaults::SensorChoice}},
-    {"Mail", "Priority", IndexField{&TToolSettingDlg::RGrpPrty, SettingsDefaults::Priority}},
-    {"Mail", "Address", TextField{&TToolSettingDlg::EdtMailSrv, ""}},
-    {"Mail", "User", TextField{&TToolSettingDlg::EdtMailId, ""}},
-    {"Mail", "From", TextField{&TToolSettingDlg::EdtMailFrom, ""}},
-    {"Mail", "To", TextField{&TToolSettingDlg::EdtMailTo, ""}},
+    {MailSection, "Priority", IndexField{&TToolSettingDlg::RGrpPrty, SettingsDefaults::Priority}},
+    {MailSection, "Address", TextField{&TToolSettingDlg::EdtMailSrv, ""}},
+    {MailSection, "User", TextField{&TToolSettingDlg::EdtMailId, ""}},
+    {MailSection, "From", TextField{&TToolSettingDlg::EdtMailFrom, ""}},
+    {MailSection, "To", TextField{&TToolSettingDlg::EdtMailTo, ""}},
 };
 
 QString str(const char* latin1)
 {
     return QString::fromLatin1(latin1);
+}
+
+int securityIndex(const QString& key)
+{
+    const auto& keys = SettingsDefaults::MailSecurityKeys;
+    for (int i = 0; i < int(std::size(keys)); ++i) {
+        if (key.trimmed().compare(str(keys[i]), Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return 0;
+}
+
+// Keys the classic file does not have: written only when they differ from their defaults or
+// are in the file already, so an untouched file keeps its bytes.
+void writeNewKey(IniFile& ini, const char* key, const QString& value, const QString& def)
+{
+    if (value != def || ini.contains(str(MailSection), str(key)))
+        ini.writeString(str(MailSection), str(key), value);
 }
 
 } // namespace
@@ -109,6 +129,9 @@ bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem
                    },
                    field.control);
     }
+    dlg.CmbMailSec->setCurrentIndex(
+        securityIndex(ini.readString(str(MailSection), QStringLiteral("Security"), {})));
+    dlg.MailCaFile = ini.readString(str(MailSection), QStringLiteral("CAFile"), {});
     if (problem)
         *problem = ini.readProblem();
     return ini.readProblem().isEmpty();
@@ -132,6 +155,10 @@ bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dl
             },
             field.control);
     }
+    const int security = std::max(0, dlg.CmbMailSec->currentIndex());
+    writeNewKey(ini, "Security", str(SettingsDefaults::MailSecurityKeys[security]),
+                str(SettingsDefaults::MailSecurityKeys[0]));
+    writeNewKey(ini, "CAFile", dlg.MailCaFile, {});
     return ini.save(error);
 }
 

@@ -1,12 +1,14 @@
 #include "settings/ToolSettingDlg.h"
 
 #include "settings/Memo.h"
+#include "settings/PasswordStore.h"
 #include "settings/RadioGroup.h"
 #include "settings/SettingsDefaults.h"
 #include "settings/StoredTextValidator.h"
 #include "settings/UiFont.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -36,6 +38,14 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, int x, int
     result->setAlignment(horizontal | Qt::AlignVCenter);
     result->move(x, y);
     result->adjustSize();
+    return result;
+}
+
+// A right-aligned caption whose text ends at `right`.
+QLabel* labelEndingAt(QWidget* parent, const char* name, const QString& text, int right, int y)
+{
+    QLabel* result = label(parent, name, text, right, y, Qt::AlignRight);
+    result->move(right - result->width(), y);
     return result;
 }
 
@@ -166,6 +176,57 @@ void TToolSettingDlg::buildMailTab()
         {QStringLiteral("High"), QStringLiteral("Normal"), QStringLiteral("Low")}, TabMAIL);
     RGrpPrty->setItemIndex(SettingsDefaults::Priority);
     RGrpPrty->setGeometry(24, 144, 113, 81);
+
+    Label11 = labelEndingAt(TabMAIL, "Label11", QStringLiteral("Password :"), 204, 148);
+    EdtMailPass = edit(TabMAIL, "EdtMailPass", QString(), {208, 144, 146, 20});
+    EdtMailPass->setEchoMode(QLineEdit::Password);
+    Label12 = labelEndingAt(TabMAIL, "Label12", QStringLiteral("Security :"), 204, 172);
+    CmbMailSec = named(new QComboBox(TabMAIL), "CmbMailSec");
+    CmbMailSec->addItems({QStringLiteral("Auto"), QStringLiteral("STARTTLS"),
+                          QStringLiteral("SSL/TLS"), QStringLiteral("None")});
+    CmbMailSec->setGeometry(208, 168, 146, 20);
+    BtnTestMail = named(new QPushButton(QStringLiteral("テスト送信"), TabMAIL), "BtnTestMail");
+    BtnTestMail->setGeometry(279, 196, 75, 25);
+    connect(BtnTestMail, &QPushButton::clicked, this, &TToolSettingDlg::testMailRequested);
+    LabelKeyring = named(new QLabel(TabMAIL), "LabelKeyring");
+    LabelKeyring->setGeometry(142, 196, 134, 25);
+    LabelKeyring->setWordWrap(true);
+    LabelKeyring->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+
+    Passwords = new PasswordStore(this);
+    connect(Passwords, &PasswordStore::loaded, EdtMailPass, [this](const QString& password) {
+        if (EdtMailPass->text().isEmpty())
+            EdtMailPass->setText(password);
+    });
+    connect(Passwords, &PasswordStore::unavailable, this, &TToolSettingDlg::showKeyringMissing);
+    // Whether a keyring answers is worth knowing while the password is being typed.
+    connect(EdtMailPass, &QLineEdit::textEdited, this, [this] {
+        if (Passwords->isAvailable() && !m_keyringAsked)
+            loadPassword();
+    });
+    // Kept as soon as the dialog closes, not only when the program ends.
+    connect(this, &QDialog::finished, this, [this] { storePassword(); });
+}
+
+void TToolSettingDlg::loadPassword()
+{
+    m_keyringAsked = true;
+    Passwords->load(PasswordStore::keyFor(EdtMailSrv->text(), EdtMailId->text()));
+}
+
+bool TToolSettingDlg::storePassword(QString* error, int waitMs)
+{
+    return Passwords->store(PasswordStore::keyFor(EdtMailSrv->text(), EdtMailId->text()),
+                            EdtMailPass->text(), error, waitMs);
+}
+
+void TToolSettingDlg::showKeyringMissing(const QString& why)
+{
+    LabelKeyring->setText(QStringLiteral("キーリングなし: 今回のみ保持"));
+    LabelKeyring->setToolTip(
+        QStringLiteral("パスワードを保存できるキーリングがありません。パスワードはこの実行中だけ"
+                       "保持されます。\n") +
+        why);
 }
 
 void TToolSettingDlg::buildButtons()

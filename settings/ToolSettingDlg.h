@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -10,6 +11,7 @@ class QPushButton;
 class QTabWidget;
 class QWidget;
 class Memo;
+class PasswordStore;
 class RadioGroup;
 
 // The settings dialog. Its controls are the live configuration: the rest of the program reads
@@ -59,6 +61,16 @@ public:
     QLabel* Label6;
     QLineEdit* EdtMailTo;
     RadioGroup* RGrpPrty;
+    QLabel* Label11;
+    QLineEdit* EdtMailPass; // kept in the keyring, never in the settings file
+    QLabel* Label12;
+    QComboBox* CmbMailSec; // Auto, STARTTLS, SSL/TLS, None
+    QPushButton* BtnTestMail;
+    // Says that no keyring answers, so the password is kept for this run only.
+    QLabel* LabelKeyring;
+    // A PEM bundle trusted for the mail server besides the system's; set in the file only.
+    QString MailCaFile;
+    PasswordStore* Passwords;
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -66,6 +78,16 @@ public:
     QPushButton* HelpBtn;
     // Says why the last input to a stored edit was refused.
     QLabel* LabelRefused;
+
+    // Reads the password kept for the current server and user; it appears in EdtMailPass
+    // unless something was typed there first.
+    void loadPassword();
+    // Keeps the password typed for the current server and user in the keyring.
+    bool storePassword(QString* error = nullptr, int waitMs = 5000);
+
+signals:
+    // "テスト送信" was pressed: one mail with the settings as they stand now.
+    void testMailRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -77,4 +99,7 @@ private:
     void buildMailTab();
     void buildButtons();
     void guardStoredTexts();
+    void showKeyringMissing(const QString& why);
+
+    bool m_keyringAsked = false;
 };

@@ -521,7 +521,8 @@ void TstIniFile::unreadableFile()
     QCOMPARE(TestFiles::read(backup), QByteArray("an older backup\r\n"));
     const QStringList stamped =
         TestFiles::entries(QFileInfo(path).path())
-            .filter(QRegularExpression(QStringLiteral("^ZARVIK_Mail\\.ini\\.\\d{8}-\\d{6}\\.bak$")));
+            .filter(
+                QRegularExpression(QStringLiteral("^ZARVIK_Mail\\.ini\\.\\d{8}-\\d{6}\\.bak$")));
     QCOMPARE(stamped.size(), 1);
     const QString kept = QFileInfo(path).dir().filePath(stamped.first());
     QVERIFY(TestFiles::read(kept) == content);
@@ -812,8 +813,8 @@ void TstIniFile::saveInMountNamespace_data()
     QTest::addColumn<int>("reason");
     QTest::newRow("read-only bind mount")
         << "mount --bind \"$2\" \"$2\" && mount -o remount,bind,ro \"$2\"" << EROFS;
-    QTest::newRow("full tmpfs") << "mount -t tmpfs -o size=64k tmpfs \"$2\" && cp \"$3\" \"$2/ZARVIK_Mail.ini\""
-                                << ENOSPC;
+    QTest::newRow("full tmpfs")
+        << "mount -t tmpfs -o size=64k tmpfs \"$2\" && cp \"$3\" \"$2/ZARVIK_Mail.ini\"" << ENOSPC;
 }
 
 // A copy of this binary saves once under mounts of its own.

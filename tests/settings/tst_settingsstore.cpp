@@ -5,6 +5,7 @@
 #include "support/TestFiles.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -113,6 +114,8 @@ private slots:
     void radioIndexText_data();
     void radioIndexText();
     void memosAreNotStored();
+    void mailSecurityKeys_data();
+    void mailSecurityKeys();
     void unreadableFileIsReported();
     void saveFailureIsReported();
     void settingsPathFor_data();
@@ -266,6 +269,48 @@ void TstSettingsStore::radioIndexText()
     const QByteArray bytes = TestFiles::read(m_ini);
     QVERIFY2(bytes.contains("\r\nRB1=" + expected + "\r\nRB0=" + expected + "\r\n"), bytes);
     QVERIFY2(bytes.contains("\r\nPriority=" + expected + "\r\n"), bytes);
+}
+
+void TstSettingsStore::mailSecurityKeys_data()
+{
+    QTest::addColumn<int>("security");
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<QByteArray>("written"); // after "To=\r\n"; empty: the classic file
+
+    QTest::newRow("defaults") << 0 << "" << QByteArray();
+    QTest::newRow("STARTTLS") << 1 << "" << QByteArray("Security=starttls\r\n");
+    QTest::newRow("SSL/TLS, CA file")
+        << 2 << "/etc/ssl/ca.pem" << QByteArray("Security=tls\r\nCAFile=/etc/ssl/ca.pem\r\n");
+    QTest::newRow("None") << 3 << "" << QByteArray("Security=none\r\n");
+}
+
+void TstSettingsStore::mailSecurityKeys()
+{
+    QFETCH(int, security);
+    QFETCH(QString, caFile);
+    QFETCH(QByteArray, written);
+
+    TToolSettingDlg saved;
+    saved.CmbMailSec->setCurrentIndex(security);
+    saved.MailCaFile = caFile;
+    saved.EdtMailPass->setText(QStringLiteral("s3cret-pass"));
+    QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), saved));
+    QCOMPARE(TestFiles::read(m_ini), DesignFile + written);
+
+    TToolSettingDlg loaded;
+    QVERIFY(SettingsStore::loadSettings(m_ini, loaded));
+    QCOMPARE(loaded.CmbMailSec->currentIndex(), security);
+    QCOMPARE(loaded.MailCaFile, caFile);
+    QCOMPARE(loaded.EdtMailPass->text(), QString());
+
+    // Back to the defaults: a key the file has is kept up to date, not left behind.
+    loaded.CmbMailSec->setCurrentIndex(0);
+    loaded.MailCaFile.clear();
+    QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), loaded));
+    TToolSettingDlg reloaded;
+    QVERIFY(SettingsStore::loadSettings(m_ini, reloaded));
+    QCOMPARE(reloaded.CmbMailSec->currentIndex(), 0);
+    QCOMPARE(reloaded.MailCaFile, QString());
 }
 
 void TstSettingsStore::memosAreNotStored()

@@ -73,6 +73,8 @@ void TstToolSettingDlg::controlHasDesignState_data()
                             << geometry;
     };
     const auto at = [](int x, int y) { return QRect(x, y, 0, 0); };
+    // A right-aligned caption whose text ends at x.
+    const auto endsAt = [](int x, int y) { return QRect(QPoint(x, y), QSize(-1, 0)); };
 
     row("Panel1", "QFrame", {}, {0, 0, 427, 266});
     row("PageCtrl1", "QTabWidget", {}, {5, 5, 417, 256});
@@ -110,6 +112,14 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("Label6", "QLabel", {{"text", "To :"}, {"alignment", right}}, at(77, 120));
     row("EdtMailTo", "QLineEdit", {{"text", ""}}, {104, 116, 250, 20});
     row("RGrpPrty", "RadioGroup", {{"title", "Priority"}, {"itemIndex", 2}}, {24, 144, 113, 81});
+    row("Label11", "QLabel", {{"text", "Password :"}, {"alignment", right}}, endsAt(204, 148));
+    row("EdtMailPass", "QLineEdit",
+        {{"text", ""}, {"echoMode", QVariant::fromValue(QLineEdit::Password)}},
+        {208, 144, 146, 20});
+    row("Label12", "QLabel", {{"text", "Security :"}, {"alignment", right}}, endsAt(204, 172));
+    row("CmbMailSec", "QComboBox", {{"currentIndex", 0}, {"currentText", "Auto"}, {"count", 4}},
+        {208, 168, 146, 20});
+    row("BtnTestMail", "QPushButton", {{"text", "テスト送信"}}, {279, 196, 75, 25});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -139,7 +149,9 @@ void TstToolSettingDlg::controlHasDesignState()
         }
     }
 
-    if (geometry.size().isEmpty())
+    if (geometry.width() < 0)
+        QCOMPARE(QPoint(widget->geometry().right() + 1, widget->y()), geometry.topLeft());
+    else if (geometry.size().isEmpty())
         QCOMPARE(widget->pos(), geometry.topLeft());
     else
         QCOMPARE(widget->geometry(), geometry);

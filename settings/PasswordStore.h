@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Keeps the mail password in the desktop's keyring (Secret Service, through QtKeychain) under
+// the service "ZARVIK Mail" and a key naming the server and user; never in the settings file.
+// Where no keyring answers, the password lives for this run only.
+class PasswordStore : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int DefaultWaitMs = 5000;
+
+    explicit PasswordStore(QObject* parent = nullptr);
+
+    // "user@server" from the texts as typed, blanks trimmed.
+    static QString keyFor(const QString& server, const QString& user);
+
+    // Starts reading the password kept under `key`; emits `loaded` when there is one.
+    void load(const QString& key);
+    // Keeps `password` under `key` (an empty one removes the entry) unless it is kept there
+    // already. Waits for the keyring at most `waitMs`, serving events meanwhile but no input.
+    bool store(const QString& key, const QString& password, QString* error = nullptr,
+               int waitMs = DefaultWaitMs);
+
+    // False once the keyring has failed to answer; `why` says what it said.
+    bool isAvailable() const { return m_unavailableWhy.isEmpty(); }
+    QString unavailableWhy() const { return m_unavailableWhy; }
+
+signals:
+    void loaded(const QString& password);
+    void unavailable(const QString& why);
+
+private:
+    void noteFailure(int code, const QString& why);
+
+    QString m_key; // what the keyring is known to hold under it
+    QString m_kept;
+    bool m_known = false;
+    QString m_unavailableWhy;
+};
