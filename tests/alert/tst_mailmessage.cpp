@@ -1,3 +1,4 @@
+#include "alert/MailAddress.h"
 #include "alert/MailMessage.h"
 #include "support/MailText.h"
 
@@ -48,6 +49,10 @@ private slots:
     void japaneseSubjectWords();
     void addressFields_data();
     void addressFields();
+    void mailboxes_data();
+    void mailboxes();
+    void hostNames_data();
+    void hostNames();
     void lineBreaksCannotStartAField_data();
     void lineBreaksCannotStartAField();
     void longBodyLineIsBroken_data();
@@ -282,6 +287,142 @@ void TestMailMessage::addressFields()
         const QString address = decoded.mid(decoded.lastIndexOf(u'<'));
         QVERIFY(value.endsWith(address.toLatin1()));
     }
+}
+
+void TestMailMessage::mailboxes_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("envelope"); // empty: refused
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("why"); // part of the reason given for a refusal
+
+    const auto accept = [](const char* tag, const QString& entry, const QByteArray& envelope,
+                           const QString& header) {
+        QTest::newRow(tag) << entry << envelope << header << QString();
+    };
+    const auto refuse = [](const char* tag, const QString& entry, const char* why) {
+        QTest::newRow(tag) << entry << QByteArray() << QString() << QString::fromUtf8(why);
+    };
+    accept("bare", "ops@example.jp", "ops@example.jp", "ops@example.jp");
+    accept("name", " Ops <ops@example.jp> ", "ops@example.jp", "Ops <ops@example.jp>");
+    accept("quoted name with comma", "\"Doe, John\" <john@example.com>", "john@example.com",
+           "\"Doe, John\" <john@example.com>");
+    accept("name needing quotes", "Ops: \"night\" <ops@example.com>", "ops@example.com",
+           "\"Ops: \\\"night\\\"\" <ops@example.com>");
+    accept("angle brackets only", "<ops@example.jp>", "ops@example.jp", "ops@example.jp");
+    accept("Japanese name", "山田 太郎 <taro@example.jp>", "taro@example.jp",
+           "山田 太郎 <taro@example.jp>");
+    accept("Japanese domain", "you@例え.jp", "you@xn--r8jz45g.jp", "you@xn--r8jz45g.jp");
+    accept("ASCII domain as typed", "Ops@Example.COM", "Ops@Example.COM", "Ops@Example.COM");
+    accept("quoted local part", "\"john doe@home\"@example.com", "\"john doe@home\"@example.com",
+           "\"john doe@home\"@example.com");
+    accept("all atext", "a!#$%&'*+-/=?^_`{|}~.b@example.jp", "a!#$%&'*+-/=?^_`{|}~.b@example.jp",
+           "a!#$%&'*+-/=?^_`{|}~.b@example.jp");
+    accept("IPv4 literal", "root@[192.0.2.1]", "root@[192.0.2.1]", "root@[192.0.2.1]");
+    accept("IPv6 literal with IPv4", "root@[IPv6:::ffff:192.0.2.1]", "root@[IPv6:::ffff:192.0.2.1]",
+           "root@[IPv6:::ffff:192.0.2.1]");
+    accept("64-octet local part", QString(64, u'a') + "@example.jp",
+           QByteArray(64, 'a') + "@example.jp", QString(64, u'a') + "@example.jp");
+    accept("UTF-8 local part of 63 octets", QString(21, u'漢') + "@例え.jp",
+           QString(21, u'漢').toUtf8() + "@xn--r8jz45g.jp", QString(21, u'漢') + "@xn--r8jz45g.jp");
+
+    refuse("empty", "", "empty");
+    refuse("blank", " \t ", "empty");
+    refuse("name without brackets", "ZARVIK zarvik@example.jp", "angle brackets");
+    refuse("ESMTP parameters after '>'", "<x@y.org> NOTIFY=SUCCESS ORCPT=rfc822;spy@evil.example",
+           "follows");
+    refuse("ESMTP parameters, no '<'", "x@y.org> NOTIFY=SUCCESS", "'>'");
+    refuse("'<' inside", "<a<b@example.jp>", "'<'");
+    refuse("'<' not closed", "Ops <ops@example.jp", "'>'");
+    refuse("second '@'", "a@b@example.jp", "second '@'");
+    refuse("space in domain", "ops@exa mple.jp", "space");
+    refuse("line break", "ops@example.jp\r\nRCPT TO:<spy@evil.example>", "control");
+    refuse("direction override", "ops@exam\u202Eelpmaxe.jp", "control");
+    refuse("65-octet local part", QString(65, u'a') + "@example.jp", "64 octets");
+    refuse("UTF-8 local part of 66 octets", QString(22, u'漢') + "@example.jp", "64 octets");
+    refuse("no '@'", "ops.example.jp", "'@'");
+    refuse("source route", "<@relay.example:ops@example.jp>", "empty");
+    refuse("dots doubled", "a..b@example.jp", "'.'");
+    refuse("quote not closed", "\"ops@example.jp", "quote");
+    refuse("text after quoted local part", "\"a\"b@example.jp", "'@'");
+    refuse("empty label", "ops@example..jp", "empty label");
+    refuse("final dot", "ops@example.jp.", "empty label");
+    refuse("leading hyphen", "ops@-example.jp", "'-'");
+    refuse("underscore from IDNA", "ops@例え＿.jp", "'_'");
+    refuse("64-octet label", "ops@" + QString(64, u'a') + ".jp", "63 octets");
+    refuse("256-octet domain", "ops@" + QString(QString(63, u'a') + u'.').repeated(4) + "abc",
+           "255 octets");
+    refuse("Japanese label too long", "ops@" + QString(64, u'漢') + ".jp", "IDNA");
+    refuse("IPv4 literal out of range", "root@[192.0.2.256]", "IPv4");
+    refuse("IPv6 literal with two gaps", "root@[IPv6:1::2::3]", "IPv6");
+    refuse("general literal", "root@[x400:abc]", "IPv4 nor IPv6");
+}
+
+void TestMailMessage::mailboxes()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, envelope);
+    QFETCH(QString, header);
+    QFETCH(QString, why);
+
+    MailAddress::Mailbox box;
+    QString error;
+    const bool parsed = MailAddress::parse(entry, &box, &error);
+    if (!envelope.isEmpty()) {
+        QVERIFY2(parsed, qPrintable(error));
+        QCOMPARE(MailAddress::envelope(box), envelope);
+        QCOMPARE(MailAddress::headerText(box), header);
+        const bool ascii =
+            std::all_of(envelope.begin(), envelope.end(), [](char c) { return uchar(c) < 0x80; });
+        QCOMPARE(MailAddress::needsSmtpUtf8(box), !ascii);
+        return;
+    }
+    QVERIFY(!parsed);
+    // The message names the entry, on one line however it was typed.
+    QString shown = entry.trimmed();
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QChar::ReplacementCharacter;
+    }
+    QVERIFY2(error.startsWith("Invalid address \"" + shown + "\": "), qPrintable(error));
+    QVERIFY2(error.contains(why), qPrintable(error));
+}
+
+void TestMailMessage::hostNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+
+    const QString label63(63, u'a');
+    QTest::newRow("host") << "mail.example.jp" << true;
+    QTest::newRow("single label") << "localhost" << true;
+    QTest::newRow("inner hyphens") << "a--b.example-1.jp" << true;
+    QTest::newRow("ACE") << "xn--r8jz45g.jp" << true;
+    QTest::newRow("63-octet label") << label63 + ".jp" << true;
+    QTest::newRow("253 octets") << QString(label63 + u'.').repeated(3) + QString(61, u'b') << true;
+    QTest::newRow("IPv4 literal") << "[192.0.2.1]" << true;
+    QTest::newRow("IPv6 literal") << "[IPv6:2001:db8:0:0:0:0:0:1]" << true;
+    QTest::newRow("IPv6 literal, gap") << "[IPv6:2001:db8::1]" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("leading hyphen") << "-a.example.jp" << false;
+    QTest::newRow("trailing hyphen") << "a-.example.jp" << false;
+    QTest::newRow("final dot") << "example.jp." << false;
+    QTest::newRow("underscore") << "a_b.example.jp" << false;
+    QTest::newRow("Japanese") << "例え.jp" << false;
+    QTest::newRow("blank") << "mail example.jp" << false;
+    QTest::newRow("64-octet label") << label63 + "a.jp" << false;
+    QTest::newRow("254 octets") << QString(label63 + u'.').repeated(3) + QString(62, u'b') << false;
+    QTest::newRow("short IPv4 literal") << "[192.0.2]" << false;
+    QTest::newRow("IPv6 literal, 9 groups") << "[IPv6:1:2:3:4:5:6:7:8:9]" << false;
+    QTest::newRow("IPv6 literal, gap of one") << "[IPv6:1:2:3:4::5:6:7]" << false;
+    QTest::newRow("IPv6 without tag") << "[2001:db8::1]" << false;
+}
+
+void TestMailMessage::hostNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    QCOMPARE(MailAddress::isHostName(name), valid);
 }
 
 void TestMailMessage::lineBreaksCannotStartAField_data()
