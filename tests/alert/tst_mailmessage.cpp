@@ -51,6 +51,8 @@ private slots:
     void addressFields();
     void mailboxes_data();
     void mailboxes();
+    void recipientLists_data();
+    void recipientLists();
     void hostNames_data();
     void hostNames();
     void lineBreaksCannotStartAField_data();
@@ -258,21 +260,36 @@ void TestMailMessage::addressFields_data()
 {
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QString>("idDomain"); // of the Message-ID
 
     QTest::newRow("Japanese name") << "山田 太郎 <taro@example.jp>"
-                                   << "山田 太郎 <taro@example.jp>";
+                                   << "山田 太郎 <taro@example.jp>"
+                                   << "example.jp";
     QTest::newRow("quoted Japanese name") << "\"監視 ボード\" <board@example.jp>"
-                                          << "監視 ボード <board@example.jp>";
+                                          << "監視 ボード <board@example.jp>"
+                                          << "example.jp";
     QTest::newRow("ASCII stays as typed") << "\"Board, No.1\" <board@example.jp>"
-                                          << "\"Board, No.1\" <board@example.jp>";
+                                          << "\"Board, No.1\" <board@example.jp>"
+                                          << "example.jp";
     QTest::newRow("bare address") << "board@example.jp"
-                                  << "board@example.jp";
+                                  << "board@example.jp"
+                                  << "example.jp";
+    QTest::newRow("Japanese domain") << "you@例え.jp"
+                                     << "you@xn--r8jz45g.jp"
+                                     << "xn--r8jz45g.jp";
+    QTest::newRow("Japanese name and domain") << "監視 <board@例え.jp>"
+                                              << "監視 <board@xn--r8jz45g.jp>"
+                                              << "xn--r8jz45g.jp";
+    QTest::newRow("address literal") << "root@[192.0.2.1]"
+                                     << "root@[192.0.2.1]"
+                                     << "localhost";
 }
 
 void TestMailMessage::addressFields()
 {
     QFETCH(QString, from);
     QFETCH(QString, decoded);
+    QFETCH(QString, idDomain);
 
     MailMessage mail = japaneseMail();
     mail.setFrom(from);
@@ -287,6 +304,8 @@ void TestMailMessage::addressFields()
         const QString address = decoded.mid(decoded.lastIndexOf(u'<'));
         QVERIFY(value.endsWith(address.toLatin1()));
     }
+    const QByteArray id = parsed.value("Message-ID");
+    QVERIFY2(id.endsWith('@' + idDomain.toLatin1() + '>'), id.constData());
 }
 
 void TestMailMessage::mailboxes_data()
@@ -386,6 +405,81 @@ void TestMailMessage::mailboxes()
     }
     QVERIFY2(error.startsWith("Invalid address \"" + shown + "\": "), qPrintable(error));
     QVERIFY2(error.contains(why), qPrintable(error));
+}
+
+void TestMailMessage::recipientLists_data()
+{
+    QTest::addColumn<QStringList>("to");
+    QTest::addColumn<QStringList>("entries"); // of the items joined
+    QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QString>("outline"); // the value with each run of encoded words as "*"
+
+    QTest::newRow("two, ';'") << QStringList{"Ops <ops@example.com>; boss@example.com"}
+                              << QStringList{"Ops <ops@example.com>", "boss@example.com"}
+                              << "Ops <ops@example.com>, boss@example.com"
+                              << "Ops <ops@example.com>, boss@example.com";
+    QTest::newRow("three, both, Japanese name")
+        << QStringList{"山田 太郎 <taro@example.jp>, Ops <ops@example.com>; boss@例え.jp"}
+        << QStringList{"山田 太郎 <taro@example.jp>", "Ops <ops@example.com>", "boss@例え.jp"}
+        << "山田 太郎 <taro@example.jp>, Ops <ops@example.com>, boss@xn--r8jz45g.jp"
+        << "* <taro@example.jp>, Ops <ops@example.com>, boss@xn--r8jz45g.jp";
+    QTest::newRow("separators in quotes")
+        << QStringList{"\"Doe, John\" <john@example.com>; \"a;b\"@example.com"}
+        << QStringList{"\"Doe, John\" <john@example.com>", "\"a;b\"@example.com"}
+        << "\"Doe, John\" <john@example.com>, \"a;b\"@example.com"
+        << "\"Doe, John\" <john@example.com>, \"a;b\"@example.com";
+    QTest::newRow("escaped quote, comment")
+        << QStringList{"\"監\\\", 視\" <a@example.jp>, "
+                       "b@example.jp (day, night)"}
+        << QStringList{"\"監\\\", 視\" <a@example.jp>", "b@example.jp (day, night)"}
+        << "監\", 視 <a@example.jp>, b@example.jp (day, night)"
+        << "* <a@example.jp>, b@example.jp (day, night)";
+    QTest::newRow("blanks and items")
+        << QStringList{" ; a@example.jp;,", "", "b@example.jp ;"}
+        << QStringList{"a@example.jp", "b@example.jp"} << "a@example.jp, b@example.jp"
+        << "a@example.jp, b@example.jp";
+    QTest::newRow("bad entry kept") << QStringList{"監視 <a@example.jp>; ZARVIK z@example.jp"}
+                                    << QStringList{"監視 <a@example.jp>", "ZARVIK z@example.jp"}
+                                    << "監視 <a@example.jp>, ZARVIK z@example.jp"
+                                    << "* <a@example.jp>, ZARVIK z@example.jp";
+    QTest::newRow("stray '>' splits")
+        << QStringList{"x@y.org> NOTIFY=SUCCESS ORCPT=rfc822;spy@evil.example"}
+        << QStringList{"x@y.org> NOTIFY=SUCCESS ORCPT=rfc822", "spy@evil.example"}
+        << "x@y.org> NOTIFY=SUCCESS ORCPT=rfc822, spy@evil.example"
+        << "x@y.org> NOTIFY=SUCCESS ORCPT=rfc822, spy@evil.example";
+    QStringList many;
+    for (int i = 0; i < 6; ++i)
+        many.append(QStringLiteral("監視ボード%1 <board%1@example.jp>").arg(i));
+    QString outline = many.join(QStringLiteral(", "));
+    outline.replace(QRegularExpression(QStringLiteral("監視ボード\\d")), QStringLiteral("*"));
+    QTest::newRow("folded between entries")
+        << QStringList{many.join(u';')} << many << many.join(QStringLiteral(", ")) << outline;
+}
+
+void TestMailMessage::recipientLists()
+{
+    QFETCH(QStringList, to);
+    QFETCH(QStringList, entries);
+    QFETCH(QString, decoded);
+    QFETCH(QString, outline);
+
+    QCOMPARE(MailAddress::splitList(to.join(QStringLiteral(", "))), entries);
+    MailMessage mail = japaneseMail();
+    mail.setTo(to);
+    const QByteArray raw = mail.compose();
+    CHECK_WIRE(raw);
+    const ParsedMail parsed(raw);
+    const QByteArray value = parsed.value("To");
+    QCOMPARE(decodeWords(value), decoded);
+    static const QRegularExpression words(QStringLiteral("=\\?ISO-2022-JP\\?B\\?[^?]*\\?=(\\s+="
+                                                         "\\?ISO-2022-JP\\?B\\?[^?]*\\?=)*"));
+    QCOMPARE(QString::fromLatin1(value).replace(words, QStringLiteral("*")), outline);
+    bool inTo = false;
+    for (const QByteArray& line : parsed.headerLines) {
+        inTo = line.startsWith("To:") || (inTo && line.startsWith(' '));
+        if (inTo)
+            QVERIFY2(line.size() <= (line.contains("=?") ? 76 : 78), line.constData());
+    }
 }
 
 void TestMailMessage::hostNames_data()
