@@ -1,6 +1,7 @@
 #include "alert/HeaderEncoding.h"
 
 #include "alert/Iso2022Jp.h"
+#include "alert/MailAddress.h"
 
 #include <algorithm>
 #include <optional>
@@ -106,20 +107,106 @@ QString unquoted(const QString& name)
     return out;
 }
 
-QByteArray address(const QByteArray& head, const QString& value)
+// Blank-separated pieces of ASCII text for joinFolded; a run of blanks keeps all but one of
+// them at the start of the next piece, so unfolding gives the text back.
+QList<QByteArray> blankTokens(const QString& text)
 {
-    const qsizetype open = value.lastIndexOf(u'<');
-    const qsizetype close = open < 0 ? -1 : value.indexOf(u'>', open);
+    QList<QByteArray> tokens{QByteArray()};
+    for (const QChar c : text) {
+        if (c == u' ' && !tokens.last().isEmpty() && !tokens.last().endsWith(' '))
+            tokens.append(QByteArray());
+        else
+            tokens.last() += char(c.unicode());
+    }
+    return tokens;
+}
+
+bool fitsLine(const QByteArray& head, const QList<QByteArray>& tokens)
+{
+    return std::all_of(tokens.begin(), tokens.end(), [&](const QByteArray& token) {
+        return head.size() + 1 + token.size() <= kHardLimit;
+    });
+}
+
+// An entry that is no mailbox, as a single one always was: a Japanese name encoded before a
+// readable <...>, else the whole of it encoded.
+QList<QByteArray> legacyTokens(const QByteArray& head, const QString& entry, int firstMax)
+{
+    if (isPrintableAscii(entry)) {
+        const QList<QByteArray> tokens = blankTokens(entry);
+        if (fitsLine(head, tokens))
+            return tokens;
+    }
+    const qsizetype open = entry.lastIndexOf(u'<');
+    const qsizetype close = open < 0 ? -1 : entry.indexOf(u'>', open);
     // An address too long for any line (so never a deliverable one) is encoded like other text.
-    if (isPrintableAscii(value) || close < 0 || !isPrintableAscii(value.mid(open)) ||
-        head.size() + 1 + (value.size() - open) > kHardLimit)
-        return unstructured(head, value);
+    if (close < 0 || !isPrintableAscii(entry.mid(open)) ||
+        head.size() + 1 + (entry.size() - open) > kHardLimit)
+        return encodedWords(entry, firstMax);
     // Only the display name may be encoded; the address itself must stay readable.
-    const QString name = unquoted(value.left(open).trimmed());
+    const QString name = unquoted(entry.left(open).trimmed());
     QList<QByteArray> tokens;
     if (!name.isEmpty())
-        tokens = encodedWords(name, firstWordMax(head));
-    tokens.append(value.mid(open).toLatin1());
+        tokens = encodedWords(name, firstMax);
+    tokens.append(entry.mid(open).toLatin1());
+    return tokens;
+}
+
+QList<QByteArray> mailboxTokens(const QByteArray& head, const MailAddress::Mailbox& box,
+                                int firstMax)
+{
+    const QString text = MailAddress::headerText(box);
+    if (isPrintableAscii(text)) {
+        const QList<QByteArray> tokens = blankTokens(text);
+        if (fitsLine(head, tokens))
+            return tokens;
+    }
+    QList<QByteArray> tokens = encodedWords(box.displayName, firstMax);
+    tokens.append('<' + MailAddress::envelope(box) + '>');
+    return tokens;
+}
+
+// A list of mailboxes: each display name plain or encoded, each address readable, ", " between.
+QByteArray address(const QByteArray& head, const QString& value)
+{
+    const QStringList entries = MailAddress::splitList(value);
+    QList<std::optional<MailAddress::Mailbox>> boxes;
+    for (const QString& entry : entries) {
+        MailAddress::Mailbox box;
+        // A UTF-8 local part has no 7-bit form; such an entry is written as it always was.
+        if (MailAddress::parse(entry, &box) && !MailAddress::needsSmtpUtf8(box))
+            boxes.append(box);
+        else
+            boxes.append(std::nullopt);
+    }
+    if (std::none_of(boxes.begin(), boxes.end(), [](const auto& box) { return box.has_value(); })) {
+        if (isPrintableAscii(value))
+            return unstructured(head, value);
+        return joinFolded(head, legacyTokens(head, value, firstWordMax(head)));
+    }
+
+    QStringList plain;
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        plain.append(boxes[i] ? MailAddress::headerText(*boxes[i]) : entries[i]);
+    const QString line = plain.join(QStringLiteral(", "));
+    if (isPrintableAscii(line)) {
+        if (const auto folded = foldAscii(head + ' ' + line.toLatin1(), head.size()))
+            return *folded;
+    }
+    QList<QByteArray> tokens;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const int firstMax = tokens.isEmpty() ? firstWordMax(head) : int(kMaxWord);
+        QList<QByteArray> entryTokens = boxes[i] ? mailboxTokens(head, *boxes[i], firstMax)
+                                                 : legacyTokens(head, entries[i], firstMax);
+        if (i + 1 < entries.size()) {
+            // A comma after a 75-character word would take its line past 76.
+            if (entryTokens.last().startsWith(kWordStart))
+                entryTokens.append(",");
+            else
+                entryTokens.last() += ',';
+        }
+        tokens += entryTokens;
+    }
     return joinFolded(head, tokens);
 }
 

@@ -19,7 +19,8 @@ QString addressPart(const QString& text);
 QList<QByteArray> encodedWords(const QString& text, int firstMax = 75);
 
 // One header field, "Name: value" folded with CRLF SP and ending in CRLF. ASCII values stay as
-// they are; Japanese becomes encoded words (in an address field, only the display name).
+// they are; Japanese becomes encoded words. An address field is a list split at ',' and ';':
+// there only display names are encoded, domains take their xn-- form and ", " joins the entries.
 // Characters not allowed in a field name are dropped; nothing is returned when none is left.
 QByteArray field(const QString& name, const QString& value);
 

@@ -2,9 +2,9 @@
 
 #include "alert/HeaderEncoding.h"
 #include "alert/Iso2022Jp.h"
+#include "alert/MailAddress.h"
 
 #include <QLocale>
-#include <QRegularExpression>
 #include <QUuid>
 
 namespace {
@@ -71,11 +71,10 @@ QString MailMessage::rfc5322Date(const QDateTime& time)
 QString MailMessage::messageId() const
 {
     // The domain of the sender when it is a plain host name, so the id is unique and ours.
-    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*$"));
     const QString address = HeaderEncoding::addressPart(m_from);
     const qsizetype at = address.lastIndexOf(u'@');
-    QString domain = at < 0 ? QString() : address.mid(at + 1);
-    if (!hostName.match(domain).hasMatch())
+    QString domain = MailAddress::asciiDomain(at < 0 ? QString() : address.mid(at + 1));
+    if (domain.startsWith(u'[') || !MailAddress::isHostName(domain))
         domain = QStringLiteral("localhost");
     const QString unique = QString::number(QDateTime::currentMSecsSinceEpoch(), 36) + u'.' +
                            QUuid::createUuid().toString(QUuid::Id128);

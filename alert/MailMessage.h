@@ -15,6 +15,7 @@ public:
     static constexpr const char* kContentType = "text/plain; charset=\"iso-2022-jp\"";
 
     void setFrom(const QString& from) { m_from = from; }
+    // Each item may itself list several recipients, apart by ',' or ';'.
     void setTo(const QStringList& to) { m_to = to; }
     void setSubject(const QString& subject) { m_subject = subject; }
     // Lines may end in CR LF, CR or LF.

@@ -1,3 +1,4 @@
+#include "alert/MailAddress.h"
 #include "alert/MailMessage.h"
 #include "support/MailText.h"
 
@@ -48,6 +49,12 @@ private slots:
     void japaneseSubjectWords();
     void addressFields_data();
     void addressFields();
+    void mailboxes_data();
+    void mailboxes();
+    void recipientLists_data();
+    void recipientLists();
+    void hostNames_data();
+    void hostNames();
     void lineBreaksCannotStartAField_data();
     void lineBreaksCannotStartAField();
     void longBodyLineIsBroken_data();
@@ -253,21 +260,36 @@ void TestMailMessage::addressFields_data()
 {
     QTest::addColumn<QString>("from");
     QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QString>("idDomain"); // of the Message-ID
 
     QTest::newRow("Japanese name") << "山田 太郎 <taro@example.jp>"
-                                   << "山田 太郎 <taro@example.jp>";
+                                   << "山田 太郎 <taro@example.jp>"
+                                   << "example.jp";
     QTest::newRow("quoted Japanese name") << "\"監視 ボード\" <board@example.jp>"
-                                          << "監視 ボード <board@example.jp>";
+                                          << "監視 ボード <board@example.jp>"
+                                          << "example.jp";
     QTest::newRow("ASCII stays as typed") << "\"Board, No.1\" <board@example.jp>"
-                                          << "\"Board, No.1\" <board@example.jp>";
+                                          << "\"Board, No.1\" <board@example.jp>"
+                                          << "example.jp";
     QTest::newRow("bare address") << "board@example.jp"
-                                  << "board@example.jp";
+                                  << "board@example.jp"
+                                  << "example.jp";
+    QTest::newRow("Japanese domain") << "you@例え.jp"
+                                     << "you@xn--r8jz45g.jp"
+                                     << "xn--r8jz45g.jp";
+    QTest::newRow("Japanese name and domain") << "監視 <board@例え.jp>"
+                                              << "監視 <board@xn--r8jz45g.jp>"
+                                              << "xn--r8jz45g.jp";
+    QTest::newRow("address literal") << "root@[192.0.2.1]"
+                                     << "root@[192.0.2.1]"
+                                     << "localhost";
 }
 
 void TestMailMessage::addressFields()
 {
     QFETCH(QString, from);
     QFETCH(QString, decoded);
+    QFETCH(QString, idDomain);
 
     MailMessage mail = japaneseMail();
     mail.setFrom(from);
@@ -282,6 +304,219 @@ void TestMailMessage::addressFields()
         const QString address = decoded.mid(decoded.lastIndexOf(u'<'));
         QVERIFY(value.endsWith(address.toLatin1()));
     }
+    const QByteArray id = parsed.value("Message-ID");
+    QVERIFY2(id.endsWith('@' + idDomain.toLatin1() + '>'), id.constData());
+}
+
+void TestMailMessage::mailboxes_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("envelope"); // empty: refused
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("why"); // part of the reason given for a refusal
+
+    const auto accept = [](const char* tag, const QString& entry, const QByteArray& envelope,
+                           const QString& header) {
+        QTest::newRow(tag) << entry << envelope << header << QString();
+    };
+    const auto refuse = [](const char* tag, const QString& entry, const char* why) {
+        QTest::newRow(tag) << entry << QByteArray() << QString() << QString::fromUtf8(why);
+    };
+    accept("bare", "ops@example.jp", "ops@example.jp", "ops@example.jp");
+    accept("name", " Ops <ops@example.jp> ", "ops@example.jp", "Ops <ops@example.jp>");
+    accept("quoted name with comma", "\"Doe, John\" <john@example.com>", "john@example.com",
+           "\"Doe, John\" <john@example.com>");
+    accept("name needing quotes", "Ops: \"night\" <ops@example.com>", "ops@example.com",
+           "\"Ops: \\\"night\\\"\" <ops@example.com>");
+    accept("angle brackets only", "<ops@example.jp>", "ops@example.jp", "ops@example.jp");
+    accept("Japanese name", "山田 太郎 <taro@example.jp>", "taro@example.jp",
+           "山田 太郎 <taro@example.jp>");
+    accept("Japanese domain", "you@例え.jp", "you@xn--r8jz45g.jp", "you@xn--r8jz45g.jp");
+    accept("ASCII domain as typed", "Ops@Example.COM", "Ops@Example.COM", "Ops@Example.COM");
+    accept("quoted local part", "\"john doe@home\"@example.com", "\"john doe@home\"@example.com",
+           "\"john doe@home\"@example.com");
+    accept("all atext", "a!#$%&'*+-/=?^_`{|}~.b@example.jp", "a!#$%&'*+-/=?^_`{|}~.b@example.jp",
+           "a!#$%&'*+-/=?^_`{|}~.b@example.jp");
+    accept("IPv4 literal", "root@[192.0.2.1]", "root@[192.0.2.1]", "root@[192.0.2.1]");
+    accept("IPv6 literal with IPv4", "root@[IPv6:::ffff:192.0.2.1]", "root@[IPv6:::ffff:192.0.2.1]",
+           "root@[IPv6:::ffff:192.0.2.1]");
+    accept("64-octet local part", QString(64, u'a') + "@example.jp",
+           QByteArray(64, 'a') + "@example.jp", QString(64, u'a') + "@example.jp");
+    accept("UTF-8 local part of 63 octets", QString(21, u'漢') + "@例え.jp",
+           QString(21, u'漢').toUtf8() + "@xn--r8jz45g.jp", QString(21, u'漢') + "@xn--r8jz45g.jp");
+
+    refuse("empty", "", "empty");
+    refuse("blank", " \t ", "empty");
+    refuse("name without brackets", "ZARVIK zarvik@example.jp", "angle brackets");
+    refuse("ESMTP parameters after '>'", "<x@y.org> NOTIFY=SUCCESS ORCPT=rfc822;spy@evil.example",
+           "follows");
+    refuse("ESMTP parameters, no '<'", "x@y.org> NOTIFY=SUCCESS", "'>'");
+    refuse("'<' inside", "<a<b@example.jp>", "'<'");
+    refuse("'<' not closed", "Ops <ops@example.jp", "'>'");
+    refuse("second '@'", "a@b@example.jp", "second '@'");
+    refuse("space in domain", "ops@exa mple.jp", "space");
+    refuse("line break", "ops@example.jp\r\nRCPT TO:<spy@evil.example>", "control");
+    refuse("direction override", "ops@exam\u202Eelpmaxe.jp", "control");
+    refuse("65-octet local part", QString(65, u'a') + "@example.jp", "64 octets");
+    refuse("UTF-8 local part of 66 octets", QString(22, u'漢') + "@example.jp", "64 octets");
+    refuse("no '@'", "ops.example.jp", "'@'");
+    refuse("source route", "<@relay.example:ops@example.jp>", "empty");
+    refuse("dots doubled", "a..b@example.jp", "'.'");
+    refuse("quote not closed", "\"ops@example.jp", "quote");
+    refuse("text after quoted local part", "\"a\"b@example.jp", "'@'");
+    refuse("empty label", "ops@example..jp", "empty label");
+    refuse("final dot", "ops@example.jp.", "empty label");
+    refuse("leading hyphen", "ops@-example.jp", "'-'");
+    refuse("underscore from IDNA", "ops@例え＿.jp", "'_'");
+    refuse("64-octet label", "ops@" + QString(64, u'a') + ".jp", "63 octets");
+    refuse("256-octet domain", "ops@" + QString(QString(63, u'a') + u'.').repeated(4) + "abc",
+           "255 octets");
+    refuse("Japanese label too long", "ops@" + QString(64, u'漢') + ".jp", "IDNA");
+    refuse("IPv4 literal out of range", "root@[192.0.2.256]", "IPv4");
+    refuse("IPv6 literal with two gaps", "root@[IPv6:1::2::3]", "IPv6");
+    refuse("general literal", "root@[x400:abc]", "IPv4 nor IPv6");
+}
+
+void TestMailMessage::mailboxes()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, envelope);
+    QFETCH(QString, header);
+    QFETCH(QString, why);
+
+    MailAddress::Mailbox box;
+    QString error;
+    const bool parsed = MailAddress::parse(entry, &box, &error);
+    if (!envelope.isEmpty()) {
+        QVERIFY2(parsed, qPrintable(error));
+        QCOMPARE(MailAddress::envelope(box), envelope);
+        QCOMPARE(MailAddress::headerText(box), header);
+        const bool ascii =
+            std::all_of(envelope.begin(), envelope.end(), [](char c) { return uchar(c) < 0x80; });
+        QCOMPARE(MailAddress::needsSmtpUtf8(box), !ascii);
+        return;
+    }
+    QVERIFY(!parsed);
+    // The message names the entry, on one line however it was typed.
+    QString shown = entry.trimmed();
+    for (QChar& c : shown) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            c = QChar::ReplacementCharacter;
+    }
+    QVERIFY2(error.startsWith("Invalid address \"" + shown + "\": "), qPrintable(error));
+    QVERIFY2(error.contains(why), qPrintable(error));
+}
+
+void TestMailMessage::recipientLists_data()
+{
+    QTest::addColumn<QStringList>("to");
+    QTest::addColumn<QStringList>("entries"); // of the items joined
+    QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QString>("outline"); // the value with each run of encoded words as "*"
+
+    QTest::newRow("two, ';'") << QStringList{"Ops <ops@example.com>; boss@example.com"}
+                              << QStringList{"Ops <ops@example.com>", "boss@example.com"}
+                              << "Ops <ops@example.com>, boss@example.com"
+                              << "Ops <ops@example.com>, boss@example.com";
+    QTest::newRow("three, both, Japanese name")
+        << QStringList{"山田 太郎 <taro@example.jp>, Ops <ops@example.com>; boss@例え.jp"}
+        << QStringList{"山田 太郎 <taro@example.jp>", "Ops <ops@example.com>", "boss@例え.jp"}
+        << "山田 太郎 <taro@example.jp>, Ops <ops@example.com>, boss@xn--r8jz45g.jp"
+        << "* <taro@example.jp>, Ops <ops@example.com>, boss@xn--r8jz45g.jp";
+    QTest::newRow("separators in quotes")
+        << QStringList{"\"Doe, John\" <john@example.com>; \"a;b\"@example.com"}
+        << QStringList{"\"Doe, John\" <john@example.com>", "\"a;b\"@example.com"}
+        << "\"Doe, John\" <john@example.com>, \"a;b\"@example.com"
+        << "\"Doe, John\" <john@example.com>, \"a;b\"@example.com";
+    QTest::newRow("escaped quote, comment")
+        << QStringList{"\"監\\\", 視\" <a@example.jp>, "
+                       "b@example.jp (day, night)"}
+        << QStringList{"\"監\\\", 視\" <a@example.jp>", "b@example.jp (day, night)"}
+        << "監\", 視 <a@example.jp>, b@example.jp (day, night)"
+        << "* <a@example.jp>, b@example.jp (day, night)";
+    QTest::newRow("blanks and items")
+        << QStringList{" ; a@example.jp;,", "", "b@example.jp ;"}
+        << QStringList{"a@example.jp", "b@example.jp"} << "a@example.jp, b@example.jp"
+        << "a@example.jp, b@example.jp";
+    QTest::newRow("bad entry kept") << QStringList{"監視 <a@example.jp>; ZARVIK z@example.jp"}
+                                    << QStringList{"監視 <a@example.jp>", "ZARVIK z@example.jp"}
+                                    << "監視 <a@example.jp>, ZARVIK z@example.jp"
+                                    << "* <a@example.jp>, ZARVIK z@example.jp";
+    QTest::newRow("stray '>' splits")
+        << QStringList{"x@y.org> NOTIFY=SUCCESS ORCPT=rfc822;spy@evil.example"}
+        << QStringList{"x@y.org> NOTIFY=SUCCESS ORCPT=rfc822", "spy@evil.example"}
+        << "x@y.org> NOTIFY=SUCCESS ORCPT=rfc822, spy@evil.example"
+        << "x@y.org> NOTIFY=SUCCESS ORCPT=rfc822, spy@evil.example";
+    QStringList many;
+    for (int i = 0; i < 6; ++i)
+        many.append(QStringLiteral("監視ボード%1 <board%1@example.jp>").arg(i));
+    QString outline = many.join(QStringLiteral(", "));
+    outline.replace(QRegularExpression(QStringLiteral("監視ボード\\d")), QStringLiteral("*"));
+    QTest::newRow("folded between entries")
+        << QStringList{many.join(u';')} << many << many.join(QStringLiteral(", ")) << outline;
+}
+
+void TestMailMessage::recipientLists()
+{
+    QFETCH(QStringList, to);
+    QFETCH(QStringList, entries);
+    QFETCH(QString, decoded);
+    QFETCH(QString, outline);
+
+    QCOMPARE(MailAddress::splitList(to.join(QStringLiteral(", "))), entries);
+    MailMessage mail = japaneseMail();
+    mail.setTo(to);
+    const QByteArray raw = mail.compose();
+    CHECK_WIRE(raw);
+    const ParsedMail parsed(raw);
+    const QByteArray value = parsed.value("To");
+    QCOMPARE(decodeWords(value), decoded);
+    static const QRegularExpression words(QStringLiteral("=\\?ISO-2022-JP\\?B\\?[^?]*\\?=(\\s+="
+                                                         "\\?ISO-2022-JP\\?B\\?[^?]*\\?=)*"));
+    QCOMPARE(QString::fromLatin1(value).replace(words, QStringLiteral("*")), outline);
+    bool inTo = false;
+    for (const QByteArray& line : parsed.headerLines) {
+        inTo = line.startsWith("To:") || (inTo && line.startsWith(' '));
+        if (inTo)
+            QVERIFY2(line.size() <= (line.contains("=?") ? 76 : 78), line.constData());
+    }
+}
+
+void TestMailMessage::hostNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("valid");
+
+    const QString label63(63, u'a');
+    QTest::newRow("host") << "mail.example.jp" << true;
+    QTest::newRow("single label") << "localhost" << true;
+    QTest::newRow("inner hyphens") << "a--b.example-1.jp" << true;
+    QTest::newRow("ACE") << "xn--r8jz45g.jp" << true;
+    QTest::newRow("63-octet label") << label63 + ".jp" << true;
+    QTest::newRow("253 octets") << QString(label63 + u'.').repeated(3) + QString(61, u'b') << true;
+    QTest::newRow("IPv4 literal") << "[192.0.2.1]" << true;
+    QTest::newRow("IPv6 literal") << "[IPv6:2001:db8:0:0:0:0:0:1]" << true;
+    QTest::newRow("IPv6 literal, gap") << "[IPv6:2001:db8::1]" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("leading hyphen") << "-a.example.jp" << false;
+    QTest::newRow("trailing hyphen") << "a-.example.jp" << false;
+    QTest::newRow("final dot") << "example.jp." << false;
+    QTest::newRow("underscore") << "a_b.example.jp" << false;
+    QTest::newRow("Japanese") << "例え.jp" << false;
+    QTest::newRow("blank") << "mail example.jp" << false;
+    QTest::newRow("64-octet label") << label63 + "a.jp" << false;
+    QTest::newRow("254 octets") << QString(label63 + u'.').repeated(3) + QString(62, u'b') << false;
+    QTest::newRow("short IPv4 literal") << "[192.0.2]" << false;
+    QTest::newRow("IPv6 literal, 9 groups") << "[IPv6:1:2:3:4:5:6:7:8:9]" << false;
+    QTest::newRow("IPv6 literal, gap of one") << "[IPv6:1:2:3:4::5:6:7]" << false;
+    QTest::newRow("IPv6 without tag") << "[2001:db8::1]" << false;
+}
+
+void TestMailMessage::hostNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, valid);
+    QCOMPARE(MailAddress::isHostName(name), valid);
 }
 
 void TestMailMessage::lineBreaksCannotStartAField_data()
