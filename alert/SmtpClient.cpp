@@ -1,43 +1,88 @@
 #include "alert/SmtpClient.h"
 
-#include "alert/HeaderEncoding.h"
+#include "alert/MailAddress.h"
 #include "alert/MailMessage.h"
 #include "alert/SmtpError.h"
 #include "alert/SmtpTransfer.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSysInfo>
+#include <functional>
 #include <thread>
 
 namespace {
 
-// Runs the session on a worker thread while this thread keeps serving timers, sockets and
-// repaints, but no user input that could start another mail or close the window under us.
-bool runWhileServingEvents(const SmtpJob& job, QString* error)
+// Runs `work` on a worker thread while this thread keeps serving timers, sockets and repaints,
+// and no user input unless the caller holds it back itself.
+bool runWhileServingEvents(const std::function<bool()>& work, SmtpAbort& abort,
+                           bool excludeUserInput)
 {
-    std::atomic<bool> abort = false;
     if (!QCoreApplication::instance())
-        return runSmtpTransfer(job, abort, error);
+        return work();
 
     QEventLoop loop;
     std::atomic<bool> done = false;
-    bool sent = false;
+    bool result = false;
     std::thread worker([&] {
-        sent = runSmtpTransfer(job, abort, error);
+        result = work();
         done = true;
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    loop.exec(excludeUserInput ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
     // The loop also ends when the application quits; then the session is given up.
     if (!done)
-        abort = true;
+        abort.request();
     worker.join();
-    return sent;
+    return result;
 }
 
-QByteArray utf8AddressPart(const QString& text)
+// The address of one mailbox as the envelope carries it; throws naming the entry otherwise.
+MailAddress::Mailbox mailbox(const QString& entry)
 {
-    return HeaderEncoding::addressPart(text).toUtf8();
+    MailAddress::Mailbox box;
+    QString error;
+    if (!MailAddress::parse(entry, &box, &error))
+        throw SmtpError(error);
+    return box;
+}
+
+QString ehloName(const QString& userId, bool loggingIn)
+{
+    const QString id = userId.trimmed();
+    if (!loggingIn && MailAddress::isHostName(id))
+        return id;
+    const QString machine = QSysInfo::machineHostName();
+    return MailAddress::isHostName(machine) ? machine : QStringLiteral("localhost");
+}
+
+void secure(SmtpJob& job, SmtpClient::Security security, bool loggingIn)
+{
+    using Tls = SmtpJob::Tls;
+    switch (security) {
+    case SmtpClient::Security::Auto:
+        // Without a password a relay's unverifiable certificate or missing STARTTLS must not
+        // stop the alert; a password never goes out unless the server is who it says.
+        job.tls =
+            job.port == 465 ? Tls::Implicit : (loggingIn ? Tls::Required : Tls::Opportunistic);
+        job.verifyPeer = loggingIn;
+        return;
+    case SmtpClient::Security::StartTls:
+        job.tls = Tls::Required;
+        job.verifyPeer = true;
+        return;
+    case SmtpClient::Security::Tls:
+        job.tls = Tls::Implicit;
+        job.verifyPeer = true;
+        return;
+    case SmtpClient::Security::None:
+        if (loggingIn)
+            throw SmtpError(QStringLiteral(
+                "A password is set, but Security is \"None\": the password would go over the "
+                "network unencrypted. Choose Auto, STARTTLS or SSL/TLS."));
+        job.tls = Tls::Off;
+        return;
+    }
 }
 
 } // namespace
@@ -72,6 +117,12 @@ void SmtpClient::clearParameters()
     m_subject.clear();
 }
 
+void SmtpClient::abort()
+{
+    if (m_abort)
+        m_abort->request(SmtpAbort::Reason::Cancelled);
+}
+
 void SmtpClient::sendMail()
 {
     if (m_sending)
@@ -79,25 +130,51 @@ void SmtpClient::sendMail()
     if (!m_connected)
         throw SmtpError(QStringLiteral("Not connected to an SMTP server"));
     m_sending = true;
+    SmtpAbort abort;
+    m_abort = &abort;
     struct Finish {
         SmtpClient* client;
         ~Finish()
         {
             client->clearParameters();
             client->m_sending = false;
+            client->m_abort = nullptr;
         }
     } finish{this};
 
+    // Every address is checked before anything goes out.
+    if (m_sender.trimmed().isEmpty())
+        throw SmtpError(QStringLiteral("No sender address is set (\"From :\")"));
+    const MailAddress::Mailbox sender = mailbox(m_sender);
+    // A mailbox name beyond ASCII needs the server's consent, asked for first.
+    QString utf8Entry = MailAddress::needsSmtpUtf8(sender) ? m_sender.trimmed() : QString();
     SmtpJob job;
-    job.url = m_endpoint.url(m_userId);
-    job.mailFrom = utf8AddressPart(m_sender);
-    for (const QString& recipient : std::as_const(m_recipients)) {
-        const QByteArray address = utf8AddressPart(recipient);
-        if (!address.isEmpty())
-            job.rcptTo.append(address);
+    job.mailFrom = MailAddress::envelope(sender);
+    for (const QString& text : std::as_const(m_recipients)) {
+        for (const QString& entry : MailAddress::splitList(text)) {
+            const MailAddress::Mailbox box = mailbox(entry);
+            if (utf8Entry.isEmpty() && MailAddress::needsSmtpUtf8(box))
+                utf8Entry = entry.trimmed();
+            const QByteArray address = MailAddress::envelope(box);
+            if (!job.rcptTo.contains(address))
+                job.rcptTo.append(address);
+        }
     }
     if (job.rcptTo.isEmpty())
         throw SmtpError(QStringLiteral("No recipient address is set"));
+
+    const bool loggingIn = !m_password.isEmpty();
+    if (loggingIn && m_userId.trimmed().isEmpty())
+        throw SmtpError(QStringLiteral("A password is set, but no User ID to log in as"));
+    job.host = m_endpoint.host.toUtf8();
+    job.port = m_endpoint.port;
+    job.ehloName = ehloName(m_userId, loggingIn).toUtf8();
+    secure(job, m_security, loggingIn);
+    job.caFile = m_caFile.trimmed().toLocal8Bit();
+    if (loggingIn) {
+        job.user = m_userId.trimmed().toUtf8();
+        job.password = m_password.toUtf8();
+    }
     job.connectTimeoutMs = m_connectTimeoutMs;
     job.totalTimeoutMs = m_totalTimeoutMs;
 
@@ -111,9 +188,25 @@ void SmtpClient::sendMail()
         m_onSendStart();
     job.message = message.compose(m_finalHeaders);
 
-    // Here rather than at construction: it costs start-up time, and only a mail needs it.
     initSmtpTransfers();
     QString error;
-    if (!runWhileServingEvents(job, &error))
-        throw SmtpError(error);
+    const bool sent = runWhileServingEvents(
+        [&] {
+            if (!utf8Entry.isEmpty()) {
+                QList<QByteArray> capabilities;
+                if (!probeSmtpCapabilities(job, abort, &capabilities, &error))
+                    return false;
+                if (!capabilities.contains("SMTPUTF8")) {
+                    error = QStringLiteral("The address \"%1\" has a name that is not ASCII, "
+                                           "and the server does not offer SMTPUTF8")
+                                .arg(utf8Entry);
+                    return false;
+                }
+            }
+            return runSmtpTransfer(job, abort, &error);
+        },
+        abort, m_excludesUserInput);
+    if (sent || abort.reason() == SmtpAbort::Reason::Cancelled)
+        return;
+    throw SmtpError(error);
 }

@@ -17,7 +17,8 @@
 //   sendMail():                      // calls the send-start callback, which may set fields in
 //                                    // finalHeaders(), then runs the whole SMTP session
 //
-// Failures throw SmtpError; exceptions thrown by the callbacks pass through unchanged. While a
+// Failures throw SmtpError (an address that is not one fails before any connection);
+// exceptions thrown by the callbacks pass through unchanged. While a
 // session runs, the calling thread waits in a local event loop that leaves out user input, so
 // windows repaint and timers and sockets keep being served.
 class SmtpClient {
@@ -26,10 +27,27 @@ public:
 
     // "host", "host:port" or "[IPv6]:port"; port 25 when none is given. Blanks are trimmed.
     void setHost(const QString& host) { m_host = host; }
-    // The name said in EHLO; when empty, libcurl's default (this machine's host name).
+    // The name said in EHLO when it is a host name and no password is set; otherwise this
+    // machine's host name. With a password, the user name to log in as.
     void setUserId(const QString& userId) { m_userId = userId; }
+    // Logs in (AUTH, as the server offers) when not empty; then TLS is required.
+    void setPassword(const QString& password) { m_password = password; }
+
+    enum class Security {
+        Auto,     // TLS on port 465, else STARTTLS when offered; verified when logging in
+        StartTls, // STARTTLS required, certificate verified
+        Tls,      // TLS from the first byte, certificate verified
+        None,     // plain SMTP; refuses to send a password
+    };
+    void setSecurity(Security security) { m_security = security; }
+    // A PEM bundle trusted besides the system's certificates; empty for none.
+    void setCaFile(const QString& path) { m_caFile = path; }
     // Bounds for connecting (greeting included) and for the whole session.
     void setTimeouts(int connectMs, int totalMs);
+
+    // By default the wait for the server leaves out user input. A caller that holds input back
+    // itself (letting only a close request through) turns that off.
+    void setExcludesUserInput(bool excludes) { m_excludesUserInput = excludes; }
 
     void setConnectedHandler(std::function<void()> handler) { m_onConnected = std::move(handler); }
     void setSendStartHandler(std::function<void()> handler) { m_onSendStart = std::move(handler); }
@@ -42,9 +60,10 @@ public:
 
     // The mail parameters, cleared after every sendMail(), whether it succeeded or not.
     void setBody(const QString& body) { m_body = body; }
-    // One entry as typed, e.g. "Name <user@example.com>"; RCPT TO uses its address part.
+    // A text as typed: one address or several separated by ',' or ';', each with or without a
+    // display name ("Ops <ops@example.com>; boss@example.com"). Each address gets one RCPT.
     void addRecipient(const QString& recipient) { m_recipients.append(recipient); }
-    // The From field as typed; MAIL FROM uses its address part.
+    // The From field as typed ("Name <address>" or an address); MAIL FROM uses the address.
     void setSender(const QString& sender) { m_sender = sender; }
     void setSubject(const QString& subject) { m_subject = subject; }
     const QString& body() const { return m_body; }
@@ -60,14 +79,21 @@ public:
     // Only while connected. Composes the mail, runs the SMTP session and waits for its end.
     void sendMail();
     bool isSending() const { return m_sending; }
+    // Ends the mail being sent at once (any wait on the server included); sendMail() then
+    // returns without raising. Does nothing when no mail is being sent.
+    void abort();
 
 private:
     QString m_host;
     QString m_userId;
+    QString m_password;
+    Security m_security = Security::Auto;
+    QString m_caFile;
     int m_connectTimeoutMs = SmtpJob::DefaultConnectTimeoutMs;
     int m_totalTimeoutMs = SmtpJob::DefaultTotalTimeoutMs;
     std::function<void()> m_onConnected;
     std::function<void()> m_onSendStart;
+    bool m_excludesUserInput = true;
     bool m_connected = false;
     bool m_sending = false;
     SmtpEndpoint m_endpoint;
@@ -76,4 +102,5 @@ private:
     QString m_sender;
     QString m_subject;
     MailHeaders m_finalHeaders;
+    SmtpAbort* m_abort = nullptr; // the running session's
 };

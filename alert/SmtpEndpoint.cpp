@@ -1,9 +1,6 @@
 #include "alert/SmtpEndpoint.h"
 
-#include "alert/HeaderEncoding.h"
 #include "alert/SmtpError.h"
-
-#include <QUrl>
 
 namespace {
 
@@ -57,13 +54,4 @@ SmtpEndpoint SmtpEndpoint::parse(const QString& text)
             invalid(server, "the host name holds characters a host name cannot have");
     }
     return endpoint;
-}
-
-QByteArray SmtpEndpoint::url(const QString& ehloName) const
-{
-    const QByteArray hostPart = host.contains(u':') ? '[' + host.toUtf8() + ']' : host.toUtf8();
-    QString name = HeaderEncoding::singleLine(ehloName).trimmed();
-    name.remove(u'\t');
-    return "smtp://" + hostPart + ':' + QByteArray::number(port) + '/' +
-           QUrl::toPercentEncoding(name);
 }

@@ -14,7 +14,4 @@ struct SmtpEndpoint {
     // Throws SmtpError when the text is empty, the port is not 1..65535, or the host holds
     // characters that would change the URL.
     static SmtpEndpoint parse(const QString& text);
-
-    // smtp://host:port/<ehloName>; libcurl says the path in EHLO, or its own default when empty.
-    QByteArray url(const QString& ehloName) const;
 };

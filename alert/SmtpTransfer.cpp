@@ -2,18 +2,49 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <curl/curl.h>
 #include <memory>
-#include <mutex>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+void SmtpAbort::request(Reason reason)
+{
+    Reason none = Reason::None;
+    m_reason.compare_exchange_strong(none, reason);
+    const std::lock_guard lock(m_mutex);
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+void SmtpAbort::attach(int socket)
+{
+    const std::lock_guard lock(m_mutex);
+    m_socket = socket;
+    if (requested())
+        ::shutdown(socket, SHUT_RDWR);
+}
+
+void SmtpAbort::detach(int socket)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_socket == socket)
+        m_socket = -1;
+}
 
 namespace {
 
 struct Context {
     const QByteArray* message = nullptr;
     qsizetype sent = 0;
-    const std::atomic<bool>* abort = nullptr;
+    SmtpAbort* abort = nullptr;
     QByteArray lastErrorReply;
+    QList<QByteArray> capabilities;
+    bool inEhloReply = false;
+    int ehloLines = 0;
 };
 
 size_t readMessage(char* buffer, size_t size, size_t count, void* userData)
@@ -25,6 +56,11 @@ size_t readMessage(char* buffer, size_t size, size_t count, void* userData)
     return n;
 }
 
+size_t discard(char*, size_t size, size_t count, void*)
+{
+    return size * count;
+}
+
 bool isFailureReply(const QByteArray& line)
 {
     return line.size() >= 3 && (line[0] == '4' || line[0] == '5') && std::isdigit(uchar(line[1])) &&
@@ -32,25 +68,54 @@ bool isFailureReply(const QByteArray& line)
 }
 
 // libcurl reports only the reply code; the server's reply line says what was wrong. A later
-// positive reply means the session got past it, except QUIT's 221 after the failure.
+// positive reply means the session got past it, except QUIT's 221 after the failure. The lines
+// after EHLO's first are the server's capabilities.
 int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userData)
 {
+    auto* context = static_cast<Context*>(userData);
+    const QByteArray text(data, qsizetype(size));
+    if (type == CURLINFO_HEADER_OUT && text.startsWith("EHLO ")) {
+        context->inEhloReply = true;
+        context->ehloLines = 0;
+        context->capabilities.clear();
+        return 0;
+    }
     if (type != CURLINFO_HEADER_IN)
         return 0;
-    auto* context = static_cast<Context*>(userData);
-    for (QByteArray line : QByteArray(data, qsizetype(size)).split('\n')) {
+    for (QByteArray line : text.split('\n')) {
         line = line.trimmed();
         if (isFailureReply(line))
             context->lastErrorReply = line;
         else if (!line.isEmpty() && !line.startsWith("221"))
             context->lastErrorReply.clear();
+        if (context->inEhloReply && line.startsWith("250")) {
+            // The first line names the server; each further one is a capability.
+            if (context->ehloLines++ > 0)
+                context->capabilities.append(line.mid(4).toUpper());
+            if (line.size() <= 3 || line[3] != '-')
+                context->inEhloReply = false;
+        }
     }
     return 0;
 }
 
 int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return static_cast<Context*>(userData)->abort->load() ? 1 : 0;
+    return static_cast<Context*>(userData)->abort->requested() ? 1 : 0;
+}
+
+curl_socket_t openSocket(void* userData, curlsocktype, curl_sockaddr* address)
+{
+    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
+    if (s != CURL_SOCKET_BAD)
+        static_cast<Context*>(userData)->abort->attach(s);
+    return s;
+}
+
+int closeSocket(void* userData, curl_socket_t s)
+{
+    static_cast<Context*>(userData)->abort->detach(s);
+    return ::close(s);
 }
 
 QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply)
@@ -70,15 +135,90 @@ QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply
     return text + QStringLiteral(" (server: ") + line + u')';
 }
 
-} // namespace
+// Ends the session when its time is up, whatever libcurl is waiting for at that moment.
+class Deadline {
+public:
+    Deadline(SmtpAbort& abort, long ms)
+        : m_thread([this, &abort, ms] {
+            std::unique_lock lock(m_mutex);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_over; }))
+                abort.request(SmtpAbort::Reason::TimedOut);
+        })
+    {
+    }
+    ~Deadline()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_over = true;
+        }
+        m_done.notify_one();
+        m_thread.join();
+    }
 
-void initSmtpTransfers()
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_over = false;
+    std::thread m_thread;
+};
+
+QByteArray url(const SmtpJob& job)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    const QByteArray host = job.host.contains(':') ? '[' + job.host + ']' : job.host;
+    const char* scheme = job.tls == SmtpJob::Tls::Implicit ? "smtps://" : "smtp://";
+    QByteArray name = job.ehloName;
+    return scheme + host + ':' + QByteArray::number(job.port) + '/' + name.toPercentEncoding();
 }
 
-bool runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort, QString* error)
+using CurlHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+
+// The options every session shares: where to, how secured, how long, and how to stop it.
+void setCommon(CURL* h, const SmtpJob& job, const QByteArray& address, Context& context,
+               char* errorBuffer)
+{
+    curl_easy_setopt(h, CURLOPT_URL, address.constData());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, job.connectTimeoutMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, job.totalTimeoutMs);
+    switch (job.tls) {
+    case SmtpJob::Tls::Off:
+        break;
+    case SmtpJob::Tls::Opportunistic:
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+        break;
+    case SmtpJob::Tls::Required:
+    case SmtpJob::Tls::Implicit:
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        break;
+    }
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, job.verifyPeer ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, job.verifyPeer ? 2L : 0L);
+    // Set beside the system's directory of certificates, which libcurl keeps consulting.
+    if (!job.caFile.isEmpty())
+        curl_easy_setopt(h, CURLOPT_CAINFO, job.caFile.constData());
+    if (!job.password.isEmpty()) {
+        curl_easy_setopt(h, CURLOPT_USERNAME, job.user.constData());
+        curl_easy_setopt(h, CURLOPT_PASSWORD, job.password.constData());
+    }
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L); // needed for the debug callback to run
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, watchReplies);
+    curl_easy_setopt(h, CURLOPT_DEBUGDATA, &context);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &context);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &context);
+}
+
+// Runs one session with the options `setUp` adds to the common ones.
+template <typename SetUp>
+bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* error, SetUp setUp)
 {
     const auto fail = [error](const QString& why) {
         if (error)
@@ -87,46 +227,26 @@ bool runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort, QString
     };
     try {
         initSmtpTransfers();
-        const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
-                                                                       curl_easy_cleanup);
+        const CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
         if (!curl)
             return fail(QStringLiteral("libcurl could not start a transfer"));
-        std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
-                                                                               curl_slist_free_all);
-        for (const QByteArray& rcpt : job.rcptTo) {
-            curl_slist* grown = curl_slist_append(recipients.get(), ('<' + rcpt + '>').constData());
-            if (!grown)
-                return fail(QStringLiteral("Out of memory"));
-            recipients.release();
-            recipients.reset(grown);
-        }
-
-        Context context;
-        context.message = &job.message;
         context.abort = &abort;
         char errorBuffer[CURL_ERROR_SIZE] = {};
-        CURL* h = curl.get();
-        curl_easy_setopt(h, CURLOPT_URL, job.url.constData());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp");
-        curl_easy_setopt(h, CURLOPT_PROXY, "");
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, job.connectTimeoutMs);
-        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, job.totalTimeoutMs);
-        curl_easy_setopt(h, CURLOPT_MAIL_FROM, ('<' + job.mailFrom + '>').constData());
-        curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
-        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(job.message.size()));
-        curl_easy_setopt(h, CURLOPT_READFUNCTION, readMessage);
-        curl_easy_setopt(h, CURLOPT_READDATA, &context);
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(h, CURLOPT_VERBOSE, 1L); // needed for the debug callback to run
-        curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, watchReplies);
-        curl_easy_setopt(h, CURLOPT_DEBUGDATA, &context);
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context);
+        const QByteArray address = url(job);
+        setCommon(curl.get(), job, address, context, errorBuffer);
+        if (!setUp(curl.get()))
+            return fail(QStringLiteral("Out of memory"));
 
-        const CURLcode code = curl_easy_perform(h);
+        CURLcode code;
+        {
+            const Deadline deadline(abort, job.totalTimeoutMs);
+            code = curl_easy_perform(curl.get());
+        }
+        if (abort.reason() == SmtpAbort::Reason::TimedOut)
+            return fail(QStringLiteral("Timeout: the mail server did not finish within %1 s")
+                            .arg(job.totalTimeoutMs / 1000.0));
+        if (abort.reason() == SmtpAbort::Reason::Cancelled)
+            return fail(QStringLiteral("Cancelled"));
         if (code == CURLE_OK)
             return true;
         return fail(describe(code, errorBuffer, context.lastErrorReply));
@@ -134,4 +254,51 @@ bool runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort, QString
         // Only allocation can throw here; it must not cross the worker thread.
         return fail(QString::fromUtf8(e.what()));
     }
+}
+
+} // namespace
+
+void initSmtpTransfers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error)
+{
+    Context context;
+    context.message = &job.message;
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
+                                                                           curl_slist_free_all);
+    const QByteArray from = '<' + job.mailFrom + '>';
+    return perform(job, abort, context, error, [&](CURL* h) {
+        for (const QByteArray& rcpt : job.rcptTo) {
+            curl_slist* grown = curl_slist_append(recipients.get(), ('<' + rcpt + '>').constData());
+            if (!grown)
+                return false;
+            recipients.release();
+            recipients.reset(grown);
+        }
+        curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
+        curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+        curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(job.message.size()));
+        curl_easy_setopt(h, CURLOPT_READFUNCTION, readMessage);
+        curl_easy_setopt(h, CURLOPT_READDATA, &context);
+        return true;
+    });
+}
+
+bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,
+                           QString* error)
+{
+    Context context;
+    const bool ok = perform(job, abort, context, error, [](CURL* h) {
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "NOOP");
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discard);
+        return true;
+    });
+    if (ok && capabilities)
+        *capabilities = context.capabilities;
+    return ok;
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 #include <atomic>
+#include <mutex>
 
 // One whole SMTP session with libcurl, free of Qt's event machinery so it can run on a worker
 // thread.
@@ -12,18 +13,58 @@ struct SmtpJob {
     static constexpr int DefaultConnectTimeoutMs = 15000;
     static constexpr int DefaultTotalTimeoutMs = 60000;
 
-    QByteArray url;           // from SmtpEndpoint::url()
-    QByteArray mailFrom;      // address only
-    QList<QByteArray> rcptTo; // addresses only
+    enum class Tls {
+        Off,           // plain SMTP
+        Opportunistic, // STARTTLS when the server offers it
+        Required,      // STARTTLS, or the session fails
+        Implicit,      // TLS from the first byte (port 465)
+    };
+
+    QByteArray host; // without brackets
+    int port = 25;
+    QByteArray ehloName;
+    QByteArray mailFrom;      // envelope addresses, without < >
+    QList<QByteArray> rcptTo; // each said once
     QByteArray message;       // CRLF text as composed; libcurl dot-stuffs it on the way
+    Tls tls = Tls::Off;
+    bool verifyPeer = false;
+    QByteArray caFile; // PEM bundle trusted besides the system's store
+    QByteArray user;   // logs in when a password is set
+    QByteArray password;
     long connectTimeoutMs = DefaultConnectTimeoutMs;
     long totalTimeoutMs = DefaultTotalTimeoutMs;
 };
 
-// Initialises libcurl once per process; call it on the main thread before the first transfer.
+// Ends a running transfer from any thread: its socket is shut down, so even a wait on a silent
+// server returns at once.
+class SmtpAbort {
+public:
+    enum class Reason { None, Cancelled, TimedOut };
+
+    void request(Reason reason = Reason::Cancelled);
+    Reason reason() const { return m_reason.load(); }
+    bool requested() const { return reason() != Reason::None; }
+
+    // For the transfer: the socket it is using, or -1.
+    void attach(int socket);
+    void detach(int socket);
+
+private:
+    std::atomic<Reason> m_reason = Reason::None;
+    std::mutex m_mutex;
+    int m_socket = -1;
+};
+
+// Initialises libcurl once per process. The first mail does it if nobody did before; the
+// program does it once its window is up, so no alert pays for it.
 void initSmtpTransfers();
 
-// Connects, says EHLO, MAIL, RCPT, DATA and QUIT. On failure `error` gets libcurl's error text
-// with the server's last 4xx/5xx reply line where there was one. Never throws. Once `abort` is
-// set, the transfer ends within about a second.
-bool runSmtpTransfer(const SmtpJob& job, const std::atomic<bool>& abort, QString* error);
+// Connects, says EHLO, STARTTLS and AUTH where asked for, MAIL, RCPT, DATA and QUIT. On failure
+// `error` gets libcurl's or the TLS library's text with the server's last 4xx/5xx reply line
+// where there was one. The whole session ends within totalTimeoutMs. Never throws.
+bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error);
+
+// The capabilities the server lists in its EHLO reply (e.g. "SMTPUTF8", "AUTH PLAIN LOGIN"),
+// after STARTTLS where the job asks for it; said and left again with QUIT.
+bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,
+                           QString* error);

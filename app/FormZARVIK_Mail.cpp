@@ -6,6 +6,7 @@
 #include "app/OwnMessageBox.h"
 #include "device/BoardProtocol.h"
 #include "device/UdpEndpoint.h"
+#include "settings/PasswordStore.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
 #include "settings/UiFont.h"
@@ -101,6 +102,7 @@ void TFormZARVIK_Mail::buildLink()
     NMSMTP1 = std::make_unique<SmtpClient>();
     NMSMTP1->setConnectedHandler([this] { NMSMTP1Connect(); });
     NMSMTP1->setSendStartHandler([this] { NMSMTP1SendStart(); });
+    m_testSmtp = std::make_unique<SmtpClient>();
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -205,6 +207,7 @@ void TFormZARVIK_Mail::FormCreate()
 void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog)
 {
     m_dialog = dialog;
+    connect(dialog, &TToolSettingDlg::testMailRequested, this, &TFormZARVIK_Mail::BtnTestMailClick);
 }
 
 quint16 TFormZARVIK_Mail::udpLocalPort() const
@@ -224,10 +227,19 @@ void TFormZARVIK_Mail::FormClose()
         return;
     m_closed = true;
     Timer1->stop();
+    // A mail under way is given up, so that closing never waits on a mail server.
+    NMSMTP1->abort();
+    m_testSmtp->abort();
     if (!m_dialog)
         return;
     QString error;
-    if (SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog, &error))
+    SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog, &error);
+    // Without a keyring the password was for this run only, as the dialog said.
+    QString keyringError;
+    // Closing must not wait long: the dialog kept the password when it closed.
+    if (!m_dialog->storePassword(&keyringError, 1500) && m_dialog->Passwords->isAvailable())
+        error += (error.isEmpty() ? QString() : QStringLiteral("\n")) + keyringError;
+    if (error.isEmpty())
         return;
     if (m_closingBySignal) {
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());

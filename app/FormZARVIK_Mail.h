@@ -72,6 +72,7 @@ public:
     QLabel* StatusPanel0 = nullptr;
     UdpEndpoint* NMUDP1;
     std::unique_ptr<SmtpClient> NMSMTP1;
+    std::unique_ptr<SmtpClient> m_testSmtp; // the settings dialog's test mail
     QTimer* Timer1;
 
 protected:
@@ -87,6 +88,11 @@ private:
     void ToolSettingExecute();
     void NMSMTP1Connect();
     void NMSMTP1SendStart();
+    void BtnTestMailClick();
+
+    // The dialog's mail settings as they stand now, for an alert or a test mail.
+    void configureMail(SmtpClient& client) const;
+    void setFinalHeaders(SmtpClient& client) const;
 
     void buildLink();
     void buildComponents();

@@ -1,17 +1,51 @@
-// The main window's mail handlers: one mail for each alert pass that collected body text.
+// The main window's mail handlers: one mail for each alert pass that collected body text, and
+// the settings dialog's test mail.
 
 #include "alert/MailMessage.h"
 #include "alert/SmtpClient.h"
+#include "alert/SmtpError.h"
 #include "app/FormZARVIK_Mail.h"
+#include "app/OwnMessageBox.h"
+#include "app/SendInputGate.h"
 #include "settings/RadioGroup.h"
 #include "settings/ToolSettingDlg.h"
 
+#include <QComboBox>
+#include <QDateTime>
 #include <QLineEdit>
+
+namespace {
+
+SmtpClient::Security security(const QComboBox& box)
+{
+    switch (box.currentIndex()) {
+    case 1:
+        return SmtpClient::Security::StartTls;
+    case 2:
+        return SmtpClient::Security::Tls;
+    case 3:
+        return SmtpClient::Security::None;
+    default:
+        return SmtpClient::Security::Auto;
+    }
+}
+
+} // namespace
+
+void TFormZARVIK_Mail::configureMail(SmtpClient& client) const
+{
+    client.setExcludesUserInput(false); // SendInputGate holds it, letting closing through
+    client.setHost(m_dialog->EdtMailSrv->text());
+    client.setUserId(m_dialog->EdtMailId->text());
+    client.setPassword(m_dialog->EdtMailPass->text());
+    client.setSecurity(security(*m_dialog->CmbMailSec));
+    client.setCaFile(m_dialog->MailCaFile);
+}
 
 void TFormZARVIK_Mail::SendMail()
 {
-    NMSMTP1->setHost(m_dialog->EdtMailSrv->text());
-    NMSMTP1->setUserId(m_dialog->EdtMailId->text());
+    configureMail(*NMSMTP1);
+    const SendInputGate gate(ToolSetting);
     NMSMTP1->connectToServer(); // the whole transaction is over when this returns
 }
 
@@ -27,11 +61,45 @@ void TFormZARVIK_Mail::NMSMTP1Connect()
 
 void TFormZARVIK_Mail::NMSMTP1SendStart()
 {
-    NMSMTP1->finalHeaders().set(QStringLiteral("Content-Type"),
-                                QString::fromLatin1(MailMessage::kContentType));
+    setFinalHeaders(*NMSMTP1);
+}
+
+void TFormZARVIK_Mail::setFinalHeaders(SmtpClient& client) const
+{
+    client.finalHeaders().set(QStringLiteral("Content-Type"),
+                              QString::fromLatin1(MailMessage::kContentType));
     static const char* const priorities[] = {"1", "3", "5"};
     const int index = m_dialog->RGrpPrty->itemIndex();
     if (index >= 0 && index < 3)
-        NMSMTP1->finalHeaders().set(QStringLiteral("X-Priority"),
-                                    QString::fromLatin1(priorities[index]));
+        client.finalHeaders().set(QStringLiteral("X-Priority"),
+                                  QString::fromLatin1(priorities[index]));
+}
+
+void TFormZARVIK_Mail::BtnTestMailClick()
+{
+    // Its own client: an alert that fires meanwhile still gets its own mail.
+    SmtpClient& client = *m_testSmtp;
+    configureMail(client);
+    client.setConnectedHandler([this, &client] {
+        client.setBody(
+            QStringLiteral("ZARVIK Mail からのテストメールです。\r\n送信日時: %1\r\n")
+                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"))));
+        client.addRecipient(m_dialog->EdtMailTo->text());
+        client.setSender(m_dialog->EdtMailFrom->text());
+        client.setSubject(QStringLiteral("ZARVIK Mail test"));
+        client.sendMail();
+        client.disconnectFromServer();
+    });
+    client.setSendStartHandler([this, &client] { setFinalHeaders(client); });
+    const SendInputGate gate(ToolSetting);
+    try {
+        client.connectToServer();
+    } catch (const SmtpError& e) {
+        if (!m_closed)
+            OwnMessageBox::show(QMessageBox::Warning, windowTitle(), e.message());
+        return;
+    }
+    if (!m_closed)
+        OwnMessageBox::show(QMessageBox::Information, windowTitle(),
+                            QStringLiteral("テストメールを送信しました。"));
 }

@@ -1,5 +1,6 @@
 #include "app/Shell.h"
 
+#include "alert/SmtpTransfer.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/OwnMessageBox.h"
 #include "app/SignalCloser.h"
@@ -7,6 +8,7 @@
 #include "settings/ToolSettingDlg.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QTimer>
 
 Shell::Shell(const QString& settingsPath)
@@ -14,6 +16,10 @@ Shell::Shell(const QString& settingsPath)
 {
     m_dialog = new TToolSettingDlg(m_form.get());
     SettingsStore::loadSettings(settingsPath, *m_dialog, &m_readProblem);
+    // Only a server to log in to has a password worth asking the keyring for.
+    if (!m_dialog->EdtMailSrv->text().trimmed().isEmpty() &&
+        !m_dialog->EdtMailId->text().trimmed().isEmpty())
+        m_dialog->loadPassword();
     m_form->attachSettingsDialog(m_dialog);
     m_signalCloser =
         std::make_unique<SignalCloser>([form = m_form.get()] { form->closeBySignal(); });
@@ -29,6 +35,8 @@ QString Shell::defaultSettingsPath()
 void Shell::show()
 {
     m_form->show();
+    // Once the window is up, so neither start-up nor the first alert waits for it.
+    QTimer::singleShot(0, m_form.get(), [] { initSmtpTransfers(); });
     if (m_readProblem.isEmpty())
         return;
     // Told once the window is up; the file is kept as a backup before it is next replaced.

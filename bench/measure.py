@@ -264,12 +264,14 @@ def inprocess_run(build, workdir, samples, mails, with_curl):
                               env=env, capture_output=True, text=True, timeout=600)
         if done.returncode != 0:
             raise RuntimeError("bench_inprocess failed: " + done.stderr.strip())
-        values, program_mails = {}, []
+        values, program_mails, first_mail = {}, [], None
         for line in done.stdout.splitlines():
             name, *rest = line.split()
             if name == "mail":
                 program_mails.append((int(rest[0]), int(rest[1])))
-            elif name != "mail_warmup":
+            elif name == "mail_first":
+                first_mail = (int(rest[0]), int(rest[1]))
+            else:
                 values[name] = float(rest[0])
         curl_mails = []
         for i in range(mails + 1 if with_curl else 0):
@@ -291,6 +293,8 @@ def inprocess_run(build, workdir, samples, mails, with_curl):
     program_accept = [(accepted_within(s, e) - s) / 1e6 for s, e in program_mails]
     values["mail_accept_ms"] = statistics.median(program_accept)
     values["mail_pass_ms"] = statistics.median([(e - s) / 1e6 for s, e in program_mails])
+    if first_mail:
+        values["first_mail_accept_ms"] = (accepted_within(*first_mail) - first_mail[0]) / 1e6
     if curl_mails:
         values["curl_accept_ms"] = statistics.median(
             [(accepted_within(s, e) - s) / 1e6 for s, e, _ in curl_mails])
@@ -389,17 +393,24 @@ def report(args, display_name, runs, starts, inproc, elapsed):
     program = [r["mail_accept_ms"] for r in inproc]
     cell = (spread(program, "{:.2f}", " ms") + "; whole pass " +
             col(inproc, "mail_pass_ms", "{:.2f}", " ms"))
-    if "curl_accept_ms" in inproc[0]:
-        curl = [r["curl_accept_ms"] for r in inproc]
+    if "curl_total_ms" in inproc[0]:
+        # The peer is curl's own time_total (connect to QUIT) for the same dialogue with the
+        # same server: what libcurl needs, without starting a process.
+        curl = [r["curl_total_ms"] for r in inproc]
+        first = [r["first_mail_accept_ms"] for r in inproc]
         ratio = statistics.median(program) / statistics.median(curl)
-        ok = ratio <= TARGETS["mail"]
+        first_ratio = statistics.median(first) / statistics.median(curl)
+        ok = max(ratio, first_ratio) <= TARGETS["mail"]
         rows.append(("5", "alert pass start to mail accepted by the SMTP server", cell,
                      f"{spread(curl, '{:.2f}', ' ms')}; ratio {ratio:.2f}×",
-                     "curl CLI, exec to accepted (curl's own time_total " +
-                     col(inproc, "curl_total_ms", "{:.2f}", " ms") + ")", "≤ 1.3× peer",
-                     verdict(ok)))
-        verdicts.append(f"5. Alert to mail accepted within 1.3× curl: {verdict(ok)} "
-                        f"({ratio:.2f}×).")
+                     "curl CLI's time_total, same mail and server (exec to accepted " +
+                     col(inproc, "curl_accept_ms", "{:.2f}", " ms") + ")", "≤ 1.3× peer",
+                     verdict(ratio <= TARGETS["mail"])))
+        rows.append(("5", "the run's first alert to mail accepted", spread(first, "{:.2f}", " ms"),
+                     f"ratio {first_ratio:.2f}×", "as above", "≤ 1.3× peer",
+                     verdict(first_ratio <= TARGETS["mail"])))
+        verdicts.append(f"5. Alert to mail accepted within 1.3× curl's time_total: {verdict(ok)} "
+                        f"({ratio:.2f}×; the first alert of a run {first_ratio:.2f}×).")
     else:
         rows.append(("5", "alert pass start to mail accepted by the SMTP server", cell,
                      "curl not installed", "curl CLI", "≤ 1.3× peer", "not compared"))

@@ -34,7 +34,9 @@ void PasswordStore::noteFailure(int code, const QString& why)
 
 void PasswordStore::load(const QString& key)
 {
-    auto* job = new QKeychain::ReadPasswordJob(Service, this);
+    // Never parented nor deleted while running: the keyring's reply may come after we are gone,
+    // and QtKeychain's libsecret back end then still calls into the job.
+    auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setAutoDelete(true);
     job->setKey(key);
     connect(job, &QKeychain::Job::finished, this, [this, key](QKeychain::Job* done) {
@@ -67,18 +69,22 @@ bool PasswordStore::store(const QString& key, const QString& password, QString* 
         return fail(m_unavailableWhy);
     QKeychain::Job* job;
     if (password.isEmpty()) {
-        job = new QKeychain::DeletePasswordJob(Service, this);
+        job = new QKeychain::DeletePasswordJob(Service);
     } else {
-        auto* write = new QKeychain::WritePasswordJob(Service, this);
+        auto* write = new QKeychain::WritePasswordJob(Service);
         write->setTextData(password);
         job = write;
     }
-    job->setAutoDelete(false);
+    job->setAutoDelete(true); // see load()
     job->setKey(key);
     QEventLoop loop;
     bool finished = false;
+    QKeychain::Error code = QKeychain::NoError;
+    QString why;
     const auto connection = connect(job, &QKeychain::Job::finished, &loop, [&] {
         finished = true;
+        code = job->error();
+        why = job->errorString();
         loop.quit();
     });
     QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
@@ -86,13 +92,8 @@ bool PasswordStore::store(const QString& key, const QString& password, QString* 
     if (!finished)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     disconnect(connection);
-    if (!finished) {
-        job->deleteLater();
+    if (!finished)
         return fail(QStringLiteral("the keyring did not answer"));
-    }
-    const QKeychain::Error code = job->error();
-    const QString why = job->errorString();
-    job->deleteLater();
     if (code != QKeychain::NoError && !(password.isEmpty() && code == QKeychain::EntryNotFound)) {
         noteFailure(code, why);
         return fail(why);

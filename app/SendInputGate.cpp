@@ -1,0 +1,70 @@
+#include "app/SendInputGate.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QWindow>
+
+namespace {
+
+bool isInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::ContextMenu:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+SendInputGate::SendInputGate(QAction* settings)
+    : m_settings(settings)
+{
+    if (m_settings) {
+        m_settingsWereEnabled = m_settings->isEnabled();
+        m_settings->setEnabled(false);
+    }
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+SendInputGate::~SendInputGate()
+{
+    QCoreApplication::instance()->removeEventFilter(this);
+    if (m_settings)
+        m_settings->setEnabled(m_settingsWereEnabled);
+    for (Held& held : m_held) {
+        if (held.window)
+            QCoreApplication::postEvent(held.window, held.event.release());
+    }
+}
+
+bool SendInputGate::eventFilter(QObject* watched, QEvent* event)
+{
+    // Input reaches a window first and is passed on to its widgets from there; holding it at
+    // the window holds it once. Shortcuts are matched before that, which lets the close one
+    // through.
+    if (!watched->isWindowType() || !isInput(event->type()))
+        return false;
+    m_held.push_back({static_cast<QWindow*>(watched), std::unique_ptr<QEvent>(event->clone())});
+    return true;
+}
