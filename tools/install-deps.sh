@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev libgl-dev libcurl4-openssl-dev
-    python3-aiosmtpd
+    python3-aiosmtpd openssl
+    qtkeychain-qt6-dev gnome-keyring dbus-daemon dbus-bin libsecret-tools
     xvfb xauth imagemagick fonts-noto-cjk
     iproute2 util-linux procps
     clang libclang-rt-14-dev curl

@@ -1,6 +1,7 @@
 #include "support/SmtpServer.h"
 
 #include "support/ChildProcess.h"
+#include "support/TestCertificate.h"
 #include "support/TestPaths.h"
 
 #include <QDeadlineTimer>
@@ -16,21 +17,76 @@ QString mailPath(const QString& dir, int n, const char* suffix)
 {
     return QStringLiteral("%1/mail-%2.%3").arg(dir).arg(n).arg(QLatin1String(suffix));
 }
+
+QString tlsFlag(SmtpServer::Tls tls)
+{
+    switch (tls) {
+    case SmtpServer::Tls::None:
+        break;
+    case SmtpServer::Tls::StartTls:
+        return QStringLiteral("starttls");
+    case SmtpServer::Tls::StartTlsRequired:
+        return QStringLiteral("starttls-required");
+    case SmtpServer::Tls::Implicit:
+        return QStringLiteral("implicit");
+    }
+    return {};
+}
+
+SmtpServer::Options options(const QString& mode, const QString& host, quint16 port)
+{
+    SmtpServer::Options result;
+    result.mode = mode;
+    result.host = host;
+    result.port = port;
+    return result;
+}
 } // namespace
 
 SmtpServer::SmtpServer(const QString& mode, const QString& host, quint16 port)
-    : m_host(host)
+    : SmtpServer(options(mode, host, port))
+{
+}
+
+SmtpServer::SmtpServer(const Options& options)
+    : m_host(options.host)
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return;
     }
+    QStringList arguments{TestPaths::toolsDir() + QStringLiteral("/smtp_sink.py"),
+                          QStringLiteral("--host"),
+                          options.host,
+                          QStringLiteral("--port"),
+                          QString::number(options.port),
+                          QStringLiteral("--maildir"),
+                          m_dir.path(),
+                          QStringLiteral("--mode"),
+                          options.mode};
+    if (options.tls != Tls::None) {
+        if (!options.certificate || !options.certificate->isValid()) {
+            m_error = QStringLiteral("TLS needs a valid certificate: ") +
+                      (options.certificate ? options.certificate->errorString()
+                                           : QStringLiteral("none given"));
+            return;
+        }
+        arguments << QStringLiteral("--tls") << tlsFlag(options.tls) << QStringLiteral("--tls-cert")
+                  << options.certificate->certPath() << QStringLiteral("--tls-key")
+                  << options.certificate->keyPath();
+    }
+    if (!options.authUser.isEmpty()) {
+        if (options.authUser.contains(u':')) {
+            m_error = QStringLiteral("an AUTH user cannot contain ':'");
+            return;
+        }
+        arguments << QStringLiteral("--auth") << options.authUser + u':' + options.authPassword;
+    }
+    if (options.smtpUtf8)
+        arguments << QStringLiteral("--smtputf8");
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     dieWithParent(m_process);
-    m_process.start(TestPaths::python(), {TestPaths::toolsDir() + QStringLiteral("/smtp_sink.py"),
-                                          QStringLiteral("--host"), host, QStringLiteral("--port"),
-                                          QString::number(port), QStringLiteral("--maildir"),
-                                          m_dir.path(), QStringLiteral("--mode"), mode});
+    m_process.start(TestPaths::python(), arguments);
     QByteArray output;
     const QDeadlineTimer deadline(kStartTimeoutMs);
     while (!deadline.hasExpired()) {
@@ -98,14 +154,27 @@ QList<SmtpServer::Mail> SmtpServer::mails() const
             mail.raw = eml.readAll();
         QFile env(mailPath(m_dir.path(), n, "env"));
         if (env.open(QIODevice::ReadOnly)) {
+            // MAIL FROM, the RCPT addresses, "ehlo <name>", then optional "<key> <value>" lines.
             QStringList lines = QString::fromUtf8(env.readAll()).split(u'\n');
             if (!lines.isEmpty() && lines.last().isEmpty())
                 lines.removeLast();
-            if (!lines.isEmpty() && lines.last().startsWith(QStringLiteral("ehlo ")))
-                mail.ehlo = lines.takeLast().mid(5);
             if (!lines.isEmpty())
                 mail.mailFrom = lines.takeFirst();
-            mail.rcptTo = lines;
+            qsizetype end = 0;
+            while (end < lines.size() && !lines[end].startsWith(QStringLiteral("ehlo ")))
+                ++end;
+            mail.rcptTo = lines.mid(0, end);
+            if (end < lines.size())
+                mail.ehlo = lines[end].mid(5);
+            for (const QString& line : lines.mid(end + 1)) {
+                const QString value = line.section(u' ', 1);
+                if (line.startsWith(QStringLiteral("tls ")))
+                    mail.tls = value == QLatin1String("yes");
+                else if (line.startsWith(QStringLiteral("auth ")))
+                    mail.authUser = value;
+                else if (line.startsWith(QStringLiteral("smtputf8 ")))
+                    mail.smtpUtf8 = value == QLatin1String("yes");
+            }
         }
         result.append(mail);
     }

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class TestCertificate;
+
 // A real SMTP server for the tests: tools/smtp_sink.py on loopback, keeping mails in a
 // temporary folder. The process is stopped when the object goes.
 class SmtpServer {
@@ -15,13 +17,36 @@ public:
         QByteArray raw; // DATA as received, dot-unstuffed
         QString mailFrom;
         QStringList rcptTo;
-        QString ehlo;
+        QString ehlo; // the last EHLO: after STARTTLS, the one sent over TLS
+        bool tls = false;
+        QString authUser;      // empty: not logged in
+        bool smtpUtf8 = false; // MAIL FROM asked for SMTPUTF8 (seen with Options::smtpUtf8)
     };
 
-    // Starts the server and waits (bounded) until it listens. `mode` is one of smtp_sink.py's
-    // --mode values; port 0 lets the system pick a free port.
+    enum class Tls {
+        None,
+        StartTls,         // offered; a client may go on in plain text
+        StartTlsRequired, // nothing but EHLO, NOOP and QUIT before STARTTLS (530)
+        Implicit,         // TLS from the first byte, as on port 465
+    };
+
+    struct Options {
+        QString mode = QStringLiteral("normal"); // one of smtp_sink.py's --mode values
+        QString host = QStringLiteral("127.0.0.1");
+        quint16 port = 0; // 0: the system picks a free port
+        Tls tls = Tls::None;
+        const TestCertificate* certificate = nullptr; // needed with TLS; read at start-up only
+        // A user: AUTH PLAIN or LOGIN as this user is required (after STARTTLS when that is
+        // offered), other credentials get 535. No ':' in the user.
+        QString authUser;
+        QString authPassword;
+        bool smtpUtf8 = false; // offer SMTPUTF8
+    };
+
+    // Starts the server and waits (bounded) until it listens.
     explicit SmtpServer(const QString& mode = QStringLiteral("normal"),
                         const QString& host = QStringLiteral("127.0.0.1"), quint16 port = 0);
+    explicit SmtpServer(const Options& options);
     ~SmtpServer();
     SmtpServer(const SmtpServer&) = delete;
     SmtpServer& operator=(const SmtpServer&) = delete;
