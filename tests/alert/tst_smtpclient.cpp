@@ -2,6 +2,7 @@
 #include "alert/SmtpError.h"
 #include "support/MailText.h"
 #include "support/SmtpServer.h"
+#include "support/TestCertificate.h"
 
 #include <QTest>
 #include <QTimer>
@@ -22,14 +23,22 @@ struct Alert {
     QString to = kTo;
     int priority = -1; // 0, 1, 2 set X-Priority 1, 3, 5
     std::function<void()> atSendStart;
+    QString password;
+    SmtpClient::Security security = SmtpClient::Security::Auto;
+    QString caFile;
 };
+
+const QString kUser = QStringLiteral("zarvik-unit");
 
 // Sends `alert` through `client`; returns the SmtpError text, or nothing when it went out.
 std::optional<QString> send(SmtpClient& client, const QString& server, const Alert& alert,
                             QStringList* calls = nullptr)
 {
     client.setHost(server);
-    client.setUserId(QStringLiteral("zarvik-unit"));
+    client.setUserId(kUser);
+    client.setPassword(alert.password);
+    client.setSecurity(alert.security);
+    client.setCaFile(alert.caFile);
     client.setConnectedHandler([&] {
         if (calls)
             calls->append(QStringLiteral("connected"));
@@ -79,6 +88,11 @@ private slots:
     void failures();
     void eventsServedWhileWaiting();
     void ipv6Literal();
+    void security_data();
+    void security();
+    void recipients_data();
+    void recipients();
+    void abortEndsTheSend();
 };
 
 void TestSmtpClient::serverText_data()
@@ -265,6 +279,8 @@ void TestSmtpClient::failures_data()
                                  << "timed out";
     QTest::newRow("dropped in DATA") << "drop-in-data"
                                      << "";
+    QTest::newRow("no answer to the end of DATA") << "hang-after-data"
+                                                  << "did not finish within 3 s";
 }
 
 void TestSmtpClient::failures()
@@ -339,6 +355,163 @@ void TestSmtpClient::ipv6Literal()
     QVERIFY(!send(client, server.hostPort(), Alert()));
     QVERIFY(server.waitForMails(1));
     QCOMPARE(server.mails()[0].rcptTo, QStringList{"ops@example.jp"});
+}
+
+void TestSmtpClient::security_data()
+{
+    using Tls = SmtpServer::Tls;
+    using Security = SmtpClient::Security;
+    QTest::addColumn<int>("serverTls");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<quint16>("port");
+    QTest::addColumn<bool>("loginRequired");
+    QTest::addColumn<int>("security");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("trusted");     // the CA file names the server's certificate
+    QTest::addColumn<QString>("expected"); // empty: delivered, over TLS when the server has it
+
+    const auto row = [](const char* name, Tls tls, Security security, const char* password,
+                        bool trusted, const char* expected, const char* mode = "normal",
+                        quint16 port = 0) {
+        QTest::newRow(name) << int(tls) << QString::fromLatin1(mode) << port << (*password != 0)
+                            << int(security) << QString::fromLatin1(password) << trusted
+                            << QString::fromUtf8(expected);
+    };
+    row("Auto, plain server", Tls::None, Security::Auto, "", false, "");
+    row("Auto, unverifiable STARTTLS", Tls::StartTls, Security::Auto, "", false, "");
+    row("Auto, 465 is TLS at once", Tls::Implicit, Security::Auto, "", false, "", "normal", 465);
+    row("Auto with a password: STARTTLS and login", Tls::StartTlsRequired, Security::Auto,
+        "pa:ss word", true, "");
+    row("Auto with a password, unverifiable", Tls::StartTls, Security::Auto, "pw", false,
+        "certificate");
+    row("Auto with a password, no STARTTLS", Tls::None, Security::Auto, "pw", true, "STARTTLS");
+    row("Auto, wrong password", Tls::StartTlsRequired, Security::Auto, "wrong", true, "535");
+    row("STARTTLS", Tls::StartTls, Security::StartTls, "", true, "");
+    row("STARTTLS, untrusted", Tls::StartTls, Security::StartTls, "", false, "certificate");
+    row("STARTTLS, not offered", Tls::None, Security::StartTls, "", true, "STARTTLS");
+    row("SSL/TLS", Tls::Implicit, Security::Tls, "pa:ss word", true, "");
+    row("SSL/TLS, plain server", Tls::None, Security::Tls, "", true, "SSL");
+    row("SSL/TLS, dropped in the handshake", Tls::Implicit, Security::Tls, "", true, "SSL",
+        "drop-in-handshake");
+    row("None, STARTTLS required", Tls::StartTlsRequired, Security::None, "", true, "530");
+    row("None with a password is refused", Tls::None, Security::None, "pw", true,
+        "Security is \"None\"");
+}
+
+// Each choice of Security against real servers, with and without TLS, login and a trusted
+// certificate.
+void TestSmtpClient::security()
+{
+    QFETCH(int, serverTls);
+    QFETCH(QString, mode);
+    QFETCH(quint16, port);
+    QFETCH(bool, loginRequired);
+    QFETCH(int, security);
+    QFETCH(QString, password);
+    QFETCH(bool, trusted);
+    QFETCH(QString, expected);
+
+    const TestCertificate& certificate = TestCertificate::shared();
+    QVERIFY2(certificate.isValid(), qPrintable(certificate.errorString()));
+    SmtpServer::Options options;
+    options.mode = mode;
+    options.port = port;
+    options.tls = SmtpServer::Tls(serverTls);
+    options.certificate = &certificate;
+    if (loginRequired) {
+        options.authUser = kUser;
+        options.authPassword = QStringLiteral("pa:ss word");
+    }
+    SmtpServer server(options);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+
+    SmtpClient client;
+    client.setTimeouts(2000, 5000);
+    Alert alert;
+    alert.security = SmtpClient::Security(security);
+    alert.password = password;
+    if (trusted)
+        alert.caFile = certificate.certPath();
+    const auto error = send(client, server.hostPort(), alert);
+    if (!expected.isEmpty()) {
+        QVERIFY2(error, "sent although it must not be");
+        QVERIFY2(error->contains(expected), qPrintable(*error));
+        if (!password.isEmpty())
+            QVERIFY2(!error->contains(password), "the password is in the error text");
+        QCOMPARE(server.mailCount(), 0);
+        return;
+    }
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    QVERIFY(server.waitForMails(1));
+    const SmtpServer::Mail mail = server.mails().value(0);
+    QCOMPARE(mail.tls, SmtpServer::Tls(serverTls) != SmtpServer::Tls::None);
+    QCOMPARE(mail.authUser, password.isEmpty() ? QString() : kUser);
+    // Logging in, EHLO names this machine, not the user.
+    QCOMPARE(mail.ehlo == kUser, password.isEmpty());
+    QCOMPARE(mail.rcptTo, QStringList{"ops@example.jp"});
+}
+
+void TestSmtpClient::recipients_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QStringList>("rcpt"); // empty: refused before connecting
+    QTest::addColumn<QString>("expected"); // in the error
+
+    QTest::newRow("two, comma") << "Ops <ops@example.jp>, boss@example.jp"
+                                << QStringList{"ops@example.jp", "boss@example.jp"} << "";
+    QTest::newRow("three, both separators")
+        << "運用 <ops@example.jp>; boss@example.jp, \"Night, shift\" <night@example.jp>"
+        << QStringList{"ops@example.jp", "boss@example.jp", "night@example.jp"} << "";
+    QTest::newRow("each address once")
+        << "ops@example.jp; Ops <ops@example.jp>;" << QStringList{"ops@example.jp"} << "";
+    QTest::newRow("Japanese domain in ASCII")
+        << "you@例え.jp" << QStringList{"you@xn--r8jz45g.jp"} << "";
+    QTest::newRow("extra SMTP parameters")
+        << "x@y.org> NOTIFY=SUCCESS ORCPT=rfc822;spy@evil.example" << QStringList()
+        << "x@y.org> NOTIFY=SUCCESS";
+    QTest::newRow("one bad entry stops all")
+        << "ops@example.jp, not an address" << QStringList() << "\"not an address\"";
+    QTest::newRow("non-ASCII name without SMTPUTF8")
+        << "運用@example.jp" << QStringList() << "SMTPUTF8";
+}
+
+void TestSmtpClient::recipients()
+{
+    QFETCH(QString, to);
+    QFETCH(QStringList, rcpt);
+    QFETCH(QString, expected);
+
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    Alert alert;
+    alert.to = to;
+    const auto error = send(client, server.hostPort(), alert);
+    if (rcpt.isEmpty()) {
+        QVERIFY2(error && error->contains(expected), qPrintable(error.value_or("sent")));
+        QCOMPARE(server.mailCount(), 0);
+        return;
+    }
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    QVERIFY(server.waitForMails(1));
+    QCOMPARE(server.mails()[0].rcptTo, rcpt);
+    // The To field keeps every address readable.
+    const QByteArray field = ParsedMail(server.mails()[0].raw).value("To");
+    for (const QString& address : rcpt)
+        QVERIFY2(field.contains(address.toLatin1()), field.constData());
+}
+
+void TestSmtpClient::abortEndsTheSend()
+{
+    SmtpServer silent(QStringLiteral("hang-after-data"));
+    QVERIFY2(silent.isListening(), qPrintable(silent.errorString()));
+    SmtpClient client;
+    // Only the abort can end this send in time for the test.
+    client.setTimeouts(60000, 600000);
+    QTimer::singleShot(300, [&] { client.abort(); });
+    const auto error = send(client, silent.hostPort(), Alert());
+    QVERIFY2(!error, qPrintable(error.value_or(QString())));
+    QVERIFY(!client.isSending());
 }
 
 QTEST_GUILESS_MAIN(TestSmtpClient)
