@@ -40,6 +40,7 @@ private slots:
     void closingKeepsEdits();
     void helpDoesNothing();
     void windowIsFixedAndCentred();
+    void withoutAKeyringThePasswordIsForThisRun();
     void storedEditsRefuseWhatTheFileCannotHold_data();
     void storedEditsRefuseWhatTheFileCannotHold();
 
@@ -124,6 +125,18 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
     row("HelpBtn", "QPushButton", {{"text", "ヘルプ(&H)"}, {"default", false}}, {347, 2, 75, 25});
+}
+
+void TstToolSettingDlg::withoutAKeyringThePasswordIsForThisRun()
+{
+    // This test's session bus does not exist, as on a machine without a desktop.
+    QVERIFY(m_dlg->LabelKeyring->text().isEmpty());
+    QTest::keyClicks(m_dlg->EdtMailPass, "pw");
+    QTRY_VERIFY(!m_dlg->LabelKeyring->text().isEmpty());
+    QCOMPARE(m_dlg->EdtMailPass->text(), QStringLiteral("pw"));
+    QString error;
+    QVERIFY(!m_dlg->storePassword(&error));
+    QVERIFY2(!error.contains(QStringLiteral("pw")), qPrintable(error));
 }
 
 void TstToolSettingDlg::controlHasDesignState()
