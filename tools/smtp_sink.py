@@ -16,7 +16,7 @@ MAIL FROM asked for it). --mode makes it fail on purpose:
   hang          accept the connection and never say anything
   drop-in-data  close the connection in the middle of DATA
   hang-after-data
-                take the DATA content and never answer its end
+                take the DATA content and never answer its end (then DIR/held exists)
   drop-in-handshake
                 close the connection in the TLS handshake, once the ClientHello is in
                 (needs --tls)
@@ -171,7 +171,9 @@ class SinkSmtp(SMTP):
                 if not chunk:
                     return
                 seen = (seen + chunk)[-5:]
-            # Silent until the client gives up; its closing cancels this wait.
+            # Marked, so a test knows the mail is held; silent until the client gives up, whose
+            # closing cancels this wait.
+            open(os.path.join(self.event_handler.maildir, "held"), "a").close()
             await self.loop.create_future()
         await super().smtp_DATA(arg)
 

@@ -1,6 +1,7 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
+#include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <QWindow>
 #include <QtTest>
 #include <csignal>
@@ -76,6 +78,8 @@ private slots:
     void everyWayOfClosingSaves();
     void signalWithSettingsOpenEndsItAndSaves_data();
     void signalWithSettingsOpenEndsItAndSaves();
+    void closingDuringASendEndsItAndSaves_data();
+    void closingDuringASendEndsItAndSaves();
 
     // What comes back at the next start.
     void storedControlsRoundTrip_data();
@@ -99,6 +103,7 @@ private:
     void startShell(const QString& path);
     void restartShell();
     void closeBy(CloseWay way, int signal);
+    void requestClose(CloseWay way, int signal);
     void pressOnWindow(QKeyCombination keys);
     void openSettingsWithCtrlT();
 };
@@ -131,6 +136,13 @@ void TestSettingsLifecycle::restartShell()
 
 void TestSettingsLifecycle::closeBy(CloseWay way, int signal)
 {
+    requestClose(way, signal);
+    if (!QTest::currentTestFailed())
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isVisible(), 5000);
+}
+
+void TestSettingsLifecycle::requestClose(CloseWay way, int signal)
+{
     switch (way) {
     case CloseWay::CloseMethod:
         m_form->close();
@@ -160,7 +172,6 @@ void TestSettingsLifecycle::closeBy(CloseWay way, int signal)
         QCOMPARE(::raise(signal), 0);
         break;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!m_form->isVisible(), 5000);
 }
 
 // Types on the active main window as the keyboard does: through the window system to the focus
@@ -250,6 +261,52 @@ void TestSettingsLifecycle::everyWayOfClosingSaves()
     QCOMPARE(ini.readInteger("Location", "Left", -1), 70);
     QCOMPARE(ini.readInteger("Location", "Top", -1), 50);
     QCOMPARE(ini.readInteger("ZARVIK", "Port", -1), int(m_sim->port()));
+}
+
+void TestSettingsLifecycle::closingDuringASendEndsItAndSaves_data()
+{
+    QTest::addColumn<CloseWay>("way");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("close box, Alt+F4") << CloseWay::WindowSystem << 0;
+    QTest::newRow("FileExit1") << CloseWay::FileExit << 0;
+    QTest::newRow("Ctrl+X") << CloseWay::CtrlX << 0;
+    QTest::newRow("SIGTERM") << CloseWay::Signal << int(SIGTERM);
+}
+
+void TestSettingsLifecycle::closingDuringASendEndsItAndSaves()
+{
+    QFETCH(CloseWay, way);
+    QFETCH(int, signal);
+    // A server that takes the mail and never says whether it was accepted: only the close
+    // request can end this send.
+    SmtpServer silent(QStringLiteral("hang-after-data"));
+    QVERIFY2(silent.isListening(), qPrintable(silent.errorString()));
+    QVERIFY(m_sim->setTemperature(31.5));
+    const QString path =
+        writeSettings(*m_dir, m_sim->port(),
+                      QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Mail]\nAddress=%1\n"
+                                     "From=zarvik@example.jp\nTo=ops@example.jp\n")
+                          .arg(silent.hostPort()));
+    startShell(path);
+    m_form->NMSMTP1->setTimeouts(600000, 600000);
+    m_form->move(70, 50);
+
+    // The send waits in a loop of its own, inside the alert pass: the request comes from there.
+    bool requested = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        if (!requested && silent.holdsAMail() && m_form->NMSMTP1->isSending()) {
+            requested = true;
+            requestClose(way, signal);
+        }
+    });
+    watch.start(20);
+    QVERIFY(EventWait::until([&] { return requested && !m_form->isVisible(); }, 20000));
+    QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 5000));
+    const IniFile ini(path);
+    QCOMPARE(ini.readInteger("Location", "Left", -1), 70);
+    QCOMPARE(ini.readString("Mail", "To", "-"), QStringLiteral("ops@example.jp"));
+    QCOMPARE(silent.mailCount(), 0);
 }
 
 void TestSettingsLifecycle::signalWithSettingsOpenEndsItAndSaves_data()

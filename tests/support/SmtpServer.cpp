@@ -124,6 +124,11 @@ QString SmtpServer::refusingHostPort()
     return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort()); // closed again with `probe`
 }
 
+bool SmtpServer::holdsAMail() const
+{
+    return QFile::exists(m_dir.filePath(QStringLiteral("held")));
+}
+
 int SmtpServer::mailCount() const
 {
     int n = 0;

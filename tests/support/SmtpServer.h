@@ -63,6 +63,8 @@ public:
     // Waits until at least `count` mails have arrived; false on timeout.
     bool waitForMails(int count, int timeoutMs = 10000);
     int mailCount() const;
+    // With "hang-after-data": a mail's whole DATA came in and is being held unanswered.
+    bool holdsAMail() const;
     QList<Mail> mails() const;
 
 private:
