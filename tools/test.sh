@@ -14,7 +14,7 @@ if [ "${1:-}" = --quick ]; then
     shift
 fi
 "$root/tools/install-deps.sh"
-"$root/tools/build.sh"
+ZARVIK_CMAKE_ARGS=-DZARVIK_CI_BUILD=ON "$root/tools/build.sh"
 build=${BUILD_DIR:-$root/build}
 
 run_isolated() {
