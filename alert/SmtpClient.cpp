@@ -89,6 +89,21 @@ void secure(SmtpJob& job, SmtpClient::Security security, bool loggingIn)
 
 SmtpClient::SmtpClient() = default;
 
+void SmtpClient::prepare()
+{
+    initSmtpTransfers();
+    warmUpSmtpTransfer();
+    ehloName(QString(), true);
+    MailAddress::Mailbox box;
+    MailAddress::parse(QStringLiteral("監視 <warm-up@例え.jp>"), &box);
+    MailMessage message;
+    message.setFrom(MailAddress::headerText(box));
+    message.setTo({MailAddress::headerText(box)});
+    message.setSubject(QStringLiteral("温度"));
+    message.setBody(QStringLiteral("温度が上限を超えました。"));
+    message.compose();
+}
+
 void SmtpClient::setTimeouts(int connectMs, int totalMs)
 {
     m_connectTimeoutMs = connectMs;

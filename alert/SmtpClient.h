@@ -25,6 +25,10 @@ class SmtpClient {
 public:
     SmtpClient();
 
+    // Does once what the first mail of a run would otherwise pay for (libcurl's and the text
+    // converters' set-up, the host name). Call it on the main thread when nothing waits on it.
+    static void prepare();
+
     // "host", "host:port" or "[IPv6]:port"; port 25 when none is given. Blanks are trimmed.
     void setHost(const QString& host) { m_host = host; }
     // The name said in EHLO when it is a host name and no password is set; otherwise this

@@ -264,6 +264,12 @@ void initSmtpTransfers()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+void warmUpSmtpTransfer()
+{
+    if (CURL* h = curl_easy_init())
+        curl_easy_cleanup(h);
+}
+
 bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error)
 {
     Context context;

@@ -58,6 +58,8 @@ private:
 // Initialises libcurl once per process. The first mail does it if nobody did before; the
 // program does it once its window is up, so no alert pays for it.
 void initSmtpTransfers();
+// Sets up and drops one transfer handle, so the first real one finds libcurl's lazy parts ready.
+void warmUpSmtpTransfer();
 
 // Connects, says EHLO, STARTTLS and AUTH where asked for, MAIL, RCPT, DATA and QUIT. On failure
 // `error` gets libcurl's or the TLS library's text with the server's last 4xx/5xx reply line

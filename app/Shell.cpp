@@ -1,6 +1,6 @@
 #include "app/Shell.h"
 
-#include "alert/SmtpTransfer.h"
+#include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/OwnMessageBox.h"
 #include "app/SignalCloser.h"
@@ -36,7 +36,7 @@ void Shell::show()
 {
     m_form->show();
     // Once the window is up, so neither start-up nor the first alert waits for it.
-    QTimer::singleShot(0, m_form.get(), [] { initSmtpTransfers(); });
+    QTimer::singleShot(0, m_form.get(), [] { SmtpClient::prepare(); });
     if (m_readProblem.isEmpty())
         return;
     // Told once the window is up; the file is kept as a backup before it is next replaced.

@@ -29,19 +29,34 @@ export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:strict_string
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp:print_suppressions=0
 
-failed=0
-for target in "${targets[@]}"; do
-    corpus=$scratch/$target
+# One target per core at a time: each still has the whole of its time on a core of its own.
+run_target() {
+    local target=$1 corpus=$scratch/$1 options=() status=0
     mkdir -p "$corpus"
     cp -R "$root/tests/fuzz/corpus/$target/." "$corpus/"
-    options=()
     # The board's reply is 8 bytes; longer inputs only make the status line longer.
     [ "$target" = fuzz_reply_decoder ] && options+=(-max_len=64)
-    log=$scratch/$target.log
-    status=0
     TMPDIR=$files "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/$target-" \
-        "${options[@]}" "$corpus" >"$log" 2>&1 || status=$?
+        "${options[@]}" "$corpus" >"$scratch/$target.log" 2>&1 || status=$?
+    echo "$status" >"$scratch/$target.status"
+}
+
+running=0
+for target in "${targets[@]}"; do
+    if [ "$running" -ge "$(nproc)" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+    run_target "$target" &
+    running=$((running + 1))
+done
+wait
+
+failed=0
+for target in "${targets[@]}"; do
+    log=$scratch/$target.log
+    status=$(cat "$scratch/$target.status")
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
     # Reports that do not stop the run still fail it.
