@@ -11,11 +11,20 @@ void SendFlagClr(AlertState& state)
     state.SendFlagRB1H = true;
     state.SendFlagRB0L = true;
     state.SendFlagRB0H = true;
+    state.SendFlagNoReply = true;
 }
 
 LimitError::LimitError(const QString& text)
     : std::runtime_error(
           QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString())
+{
+}
+
+SecondsError::SecondsError(const QString& text)
+    : std::runtime_error(QStringLiteral("'%1' is not a valid number of seconds (a whole number "
+                                        "above 0)")
+                             .arg(text)
+                             .toStdString())
 {
 }
 
@@ -45,6 +54,7 @@ struct InputRule {
     int firesOn;
     std::uint8_t mask;
     bool rising;
+    std::uint8_t pending;
     QString (AlertConfig::*memo)() const;
     const char16_t* subject;
     const char16_t* message;
@@ -53,13 +63,13 @@ struct InputRule {
 // Evaluated in this order.
 const InputRule inputRules[] = {
     {&AlertState::SendFlagRB1L, &AlertConfig::rb1Choice, SendOnLow, BoardProtocol::Rb1Mask, false,
-     &AlertConfig::rb1Memo, u"RB1 is \"L\". ", u"RB1が\"L\"になりました"},
+     Rb1Fall, &AlertConfig::rb1Memo, u"RB1 is \"L\". ", u"RB1が\"L\"になりました"},
     {&AlertState::SendFlagRB1H, &AlertConfig::rb1Choice, SendOnHigh, BoardProtocol::Rb1Mask, true,
-     &AlertConfig::rb1Memo, u"RB1 is \"H\". ", u"RB1が\"H\"になりました"},
+     Rb1Rise, &AlertConfig::rb1Memo, u"RB1 is \"H\". ", u"RB1が\"H\"になりました"},
     {&AlertState::SendFlagRB0L, &AlertConfig::rb0Choice, SendOnLow, BoardProtocol::Rb0Mask, false,
-     &AlertConfig::rb0Memo, u"RB0 is \"L\". ", u"RB0が\"L\"になりました"},
+     Rb0Fall, &AlertConfig::rb0Memo, u"RB0 is \"L\". ", u"RB0が\"L\"になりました"},
     {&AlertState::SendFlagRB0H, &AlertConfig::rb0Choice, SendOnHigh, BoardProtocol::Rb0Mask, true,
-     &AlertConfig::rb0Memo, u"RB0 is \"H\". ", u"RB0が\"H\"になりました"},
+     Rb0Rise, &AlertConfig::rb0Memo, u"RB0 is \"H\". ", u"RB0が\"H\"になりました"},
 };
 
 bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising)
@@ -69,14 +79,47 @@ bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising)
     return rising ? (now && !before) : (!now && before);
 }
 
+// The no-reply rule: evaluated after the input rules. A bad seconds text stops it alone.
+void noReplyRule(AlertState& state, AlertConfig& config, std::optional<QString>* badSeconds)
+{
+    if (!state.SendFlagNoReply || !config.noReplyChecked())
+        return;
+    const QString text = config.noReplySecondsText();
+    const auto seconds = parseLimit(text);
+    if (!seconds || *seconds <= 0) {
+        if (state.reportedBadNoReply != text && badSeconds)
+            *badSeconds = text;
+        state.reportedBadNoReply = text;
+        return;
+    }
+    state.reportedBadNoReply.reset();
+    if (config.msSinceLastReply() < qint64(*seconds) * 1000)
+        return;
+    state.SendFlagNoReply = false;
+    state.MailBody += config.noReplyMemo();
+    state.MailSubject += QStringLiteral("No reply ") + text + QStringLiteral("s ");
+    config.showMessage(QStringLiteral("応答がありません (") + text + QStringLiteral("秒)"));
+}
+
 } // namespace
 
-bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config)
+void noteNewReply(AlertState& state, const DeviceReadings& readings)
+{
+    for (const InputRule& rule : inputRules) {
+        if (!state.EdgesSeen && hasEdge(readings, rule.mask, rule.rising))
+            state.PendingEdges |= rule.pending;
+    }
+    state.EdgesSeen = false;
+}
+
+bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config,
+                  std::optional<QString>* badSeconds)
 {
     state.MailBody.clear();
     state.MailSubject.clear();
 
-    if (state.SendFlagUTemp && config.upperChecked()) {
+    // Before the first reply there is no temperature, only the start value.
+    if (readings.HaveReply && state.SendFlagUTemp && config.upperChecked()) {
         const QString text = config.upperLimitText();
         const auto limit = limitOrStop(text, state.reportedBadUpper);
         if (!limit)
@@ -90,7 +133,7 @@ bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig
         }
     }
 
-    if (state.SendFlagLTemp && config.lowerChecked()) {
+    if (readings.HaveReply && state.SendFlagLTemp && config.lowerChecked()) {
         const QString text = config.lowerLimitText();
         const auto limit = limitOrStop(text, state.reportedBadLower);
         if (!limit)
@@ -106,13 +149,17 @@ bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig
 
     for (const InputRule& rule : inputRules) {
         if (!(state.*rule.flag) || (config.*rule.choice)() != rule.firesOn ||
-            !hasEdge(readings, rule.mask, rule.rising))
+            (!hasEdge(readings, rule.mask, rule.rising) && !(state.PendingEdges & rule.pending)))
             continue;
         state.*rule.flag = false;
         state.MailBody += (config.*rule.memo)();
         state.MailSubject += QString::fromUtf16(rule.subject);
         config.showMessage(QString::fromUtf16(rule.message));
     }
+    state.PendingEdges = 0;
+    state.EdgesSeen = true;
+
+    noReplyRule(state, config, badSeconds);
 
     return !state.MailBody.isEmpty();
 }

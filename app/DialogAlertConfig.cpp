@@ -2,14 +2,17 @@
 
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
+#include "settings/SettledText.h"
 #include "settings/ToolSettingDlg.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 
-DialogAlertConfig::DialogAlertConfig(const TToolSettingDlg& dialog, QLineEdit& messageEdit)
+DialogAlertConfig::DialogAlertConfig(const TToolSettingDlg& dialog, QLineEdit& messageEdit,
+                                     qint64 msSinceLastReply)
     : m_dialog(dialog)
     , m_messageEdit(messageEdit)
+    , m_msSinceLastReply(msSinceLastReply)
 {
 }
 
@@ -19,7 +22,7 @@ bool DialogAlertConfig::upperChecked() const
 }
 QString DialogAlertConfig::upperLimitText() const
 {
-    return m_dialog.EditUTemp->text();
+    return m_dialog.SettledUTemp->text();
 }
 QString DialogAlertConfig::upperMemo() const
 {
@@ -31,7 +34,7 @@ bool DialogAlertConfig::lowerChecked() const
 }
 QString DialogAlertConfig::lowerLimitText() const
 {
-    return m_dialog.EditLTemp->text();
+    return m_dialog.SettledLTemp->text();
 }
 QString DialogAlertConfig::lowerMemo() const
 {
@@ -52,6 +55,22 @@ int DialogAlertConfig::rb0Choice() const
 QString DialogAlertConfig::rb0Memo() const
 {
     return m_dialog.MemoChgRB0->text();
+}
+bool DialogAlertConfig::noReplyChecked() const
+{
+    return m_dialog.ChkBoxNoReply->isChecked();
+}
+QString DialogAlertConfig::noReplySecondsText() const
+{
+    return m_dialog.SettledNoReplySec->text();
+}
+QString DialogAlertConfig::noReplyMemo() const
+{
+    return m_dialog.MemoNoReply->text();
+}
+qint64 DialogAlertConfig::msSinceLastReply() const
+{
+    return m_msSinceLastReply;
 }
 void DialogAlertConfig::showMessage(const QString& message)
 {

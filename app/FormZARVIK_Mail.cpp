@@ -93,6 +93,7 @@ TFormZARVIK_Mail::~TFormZARVIK_Mail() = default;
 
 void TFormZARVIK_Mail::buildLink()
 {
+    m_sinceReply.start();
     NMUDP1 = new UdpEndpoint(this);
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
     NMUDP1->onDataReceived = [this](const QByteArray& data, const QHostAddress& from,
@@ -155,6 +156,10 @@ void TFormZARVIK_Mail::buildComponents()
     StatusPanel0->setMinimumWidth(50);
     StatusPanel0->setText(m_linkProblem); // a problem met by the first request
     StatusBar1->addWidget(StatusPanel0, 1);
+    StatusPanel1 = new QLabel(StatusBar1);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusBar1->addPermanentWidget(StatusPanel1);
+    StatusPanel1->hide();
     setStatusBar(StatusBar1);
 }
 
@@ -291,6 +296,17 @@ void TFormZARVIK_Mail::GetStatus()
 void TFormZARVIK_Mail::Timer1Timer()
 {
     GetTemp();
+    updateStaleness();
+}
+
+void TFormZARVIK_Mail::updateStaleness()
+{
+    const qint64 silentMs = m_sinceReply.elapsed();
+    const bool stale = silentMs >= StaleAfterMs;
+    if (stale)
+        StatusPanel1->setText(QStringLiteral("応答なし %1 秒").arg(silentMs / 1000));
+    StatusPanel1->setVisible(stale);
+    NowTemp->setEnabled(!stale);
 }
 
 void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAddress&, quint16)
@@ -306,7 +322,10 @@ void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAdd
         return;
     }
     StatusPanel0->setText(BoardProtocol::statusText(data));
+    noteNewReply(m_alert, m_readings);
     BoardProtocol::applyReply(m_readings, data);
+    m_sinceReply.restart();
+    updateStaleness();
     NowTemp->setText(BoardProtocol::formatTemperature(m_readings.NowTempValue));
     ChkBoxPB1->setChecked(m_readings.PortBits & BoardProtocol::Rb1Mask);
     ChkBoxPB0->setChecked(m_readings.PortBits & BoardProtocol::Rb0Mask);
@@ -332,7 +351,19 @@ void TFormZARVIK_Mail::MainRoutine()
 {
     if (!m_dialog)
         return;
-    DialogAlertConfig config(*m_dialog, *EdtMessage);
-    if (runAlertPass(m_alert, m_readings, config))
-        SendMail();
+    DialogAlertConfig config(*m_dialog, *EdtMessage, m_sinceReply.elapsed());
+    std::optional<QString> badSeconds;
+    const bool mailDue = runAlertPass(m_alert, m_readings, config, &badSeconds);
+    if (mailDue) {
+        try {
+            SendMail();
+        } catch (...) {
+            // The mail's error is the one shown now; the seconds text's comes next pass.
+            if (badSeconds)
+                m_alert.reportedBadNoReply.reset();
+            throw;
+        }
+    }
+    if (badSeconds)
+        throw SecondsError(*badSeconds);
 }

@@ -3,6 +3,7 @@
 #include "alert/AlertRules.h"
 #include "device/DeviceReadings.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
@@ -70,6 +71,9 @@ public:
     QPushButton* BtnReset;
     QStatusBar* StatusBar1;
     QLabel* StatusPanel0 = nullptr;
+    // "応答なし NN 秒" once no correct reply has come for StaleAfterMs.
+    QLabel* StatusPanel1 = nullptr;
+    int StaleAfterMs = 10000;
     UdpEndpoint* NMUDP1;
     std::unique_ptr<SmtpClient> NMSMTP1;
     std::unique_ptr<SmtpClient> m_testSmtp; // the settings dialog's test mail
@@ -99,11 +103,13 @@ private:
     void buildMenu();
     void updateBoardAddress();
     void showLinkProblem(const QString& why);
+    void updateStaleness();
 
     QString m_settingsPath;
     TToolSettingDlg* m_dialog = nullptr;
     IdlePass* m_idlePass = nullptr;
     DeviceReadings m_readings;
+    QElapsedTimer m_sinceReply; // since the last correct reply, or since start-up
     AlertState m_alert;
     // Board address and port until the settings dialog exists.
     QString m_startAddress;

@@ -43,6 +43,7 @@ void applyReply(DeviceReadings& readings, const QByteArray& reply)
     readings.NowTempValue = temperatureFromRaw(std::uint16_t(byteAt(4) * 256 + byteAt(5)));
     readings.PrevPortBits = readings.PortBits;
     readings.PortBits = byteAt(1);
+    readings.HaveReply = true;
 }
 
 } // namespace BoardProtocol

@@ -10,6 +10,7 @@ inline constexpr const char* UpperLimit = "100";
 inline constexpr const char* LowerLimit = "0";
 inline constexpr int SensorChoice = 2; // do not send
 inline constexpr int Priority = 2;     // Low
+inline constexpr const char* NoReplySeconds = "60";
 // How mail is secured, by the item index of its combo box; the first is the default.
 inline constexpr const char* MailSecurityKeys[] = {"auto", "starttls", "tls", "none"};
 

@@ -78,10 +78,18 @@ int securityIndex(const QString& key)
 
 // Keys the classic file does not have: written only when they differ from their defaults or
 // are in the file already, so an untouched file keeps its bytes.
-void writeNewKey(IniFile& ini, const char* key, const QString& value, const QString& def)
+void writeNewKey(IniFile& ini, const char* section, const char* key, const QString& value,
+                 const QString& def)
 {
-    if (value != def || ini.contains(str(MailSection), str(key)))
-        ini.writeString(str(MailSection), str(key), value);
+    if (value != def || ini.contains(str(section), str(key)))
+        ini.writeString(str(section), str(key), value);
+}
+
+const char* const WatchSection = "Watch";
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
 }
 
 } // namespace
@@ -132,6 +140,11 @@ bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem
     dlg.CmbMailSec->setCurrentIndex(
         securityIndex(ini.readString(str(MailSection), QStringLiteral("Security"), {})));
     dlg.MailCaFile = ini.readString(str(MailSection), QStringLiteral("CAFile"), {});
+    dlg.ChkBoxNoReply->setChecked(
+        ini.readBool(str(WatchSection), QStringLiteral("NoReply"), false));
+    dlg.EditNoReplySec->setText(ini.readString(str(WatchSection), QStringLiteral("NoReplySec"),
+                                               str(SettingsDefaults::NoReplySeconds)));
+    dlg.ChkBoxRetry->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Retry"), false));
     if (problem)
         *problem = ini.readProblem();
     return ini.readProblem().isEmpty();
@@ -156,9 +169,15 @@ bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dl
             field.control);
     }
     const int security = std::max(0, dlg.CmbMailSec->currentIndex());
-    writeNewKey(ini, "Security", str(SettingsDefaults::MailSecurityKeys[security]),
+    writeNewKey(ini, MailSection, "Security", str(SettingsDefaults::MailSecurityKeys[security]),
                 str(SettingsDefaults::MailSecurityKeys[0]));
-    writeNewKey(ini, "CAFile", dlg.MailCaFile, {});
+    writeNewKey(ini, MailSection, "CAFile", dlg.MailCaFile, {});
+    writeNewKey(ini, WatchSection, "NoReply", boolText(dlg.ChkBoxNoReply->isChecked()),
+                boolText(false));
+    writeNewKey(ini, WatchSection, "NoReplySec", dlg.EditNoReplySec->text(),
+                str(SettingsDefaults::NoReplySeconds));
+    writeNewKey(ini, WatchSection, "Retry", boolText(dlg.ChkBoxRetry->isChecked()),
+                boolText(false));
     return ini.save(error);
 }
 

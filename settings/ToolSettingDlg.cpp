@@ -4,6 +4,7 @@
 #include "settings/PasswordStore.h"
 #include "settings/RadioGroup.h"
 #include "settings/SettingsDefaults.h"
+#include "settings/SettledText.h"
 #include "settings/StoredTextValidator.h"
 #include "settings/UiFont.h"
 
@@ -92,6 +93,7 @@ TToolSettingDlg::TToolSettingDlg(QWidget* parent)
     buildTempTab();
     buildSensorTab();
     buildMailTab();
+    buildWatchTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -208,6 +210,31 @@ void TToolSettingDlg::buildMailTab()
     connect(this, &QDialog::finished, this, [this] { storePassword(); });
 }
 
+void TToolSettingDlg::buildWatchTab()
+{
+    TabWatch = named(new QWidget, "TabWatch");
+    PageCtrl1->addTab(TabWatch, QStringLiteral("Watch"));
+    ChkBoxNoReply = named(new QCheckBox(QStringLiteral("No reply for"), TabWatch), "ChkBoxNoReply");
+    ChkBoxNoReply->setGeometry(24, 48, 85, 17);
+    ChkBoxNoReply->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
+    EditNoReplySec = edit(TabWatch, "EditNoReplySec",
+                          QString::fromLatin1(SettingsDefaults::NoReplySeconds), {114, 46, 40, 20});
+    Label13 = label(TabWatch, "Label13", QStringLiteral("sec"), 164, 48);
+    MemoNoReply =
+        memo(TabWatch, "MemoNoReply", QStringLiteral("Message <No Reply>"), {200, 40, 185, 65});
+    ChkBoxRetry =
+        named(new QCheckBox(QStringLiteral("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
+    ChkBoxRetry->setGeometry(24, 120, 200, 17);
+
+    SettledUTemp = new SettledText(EditUTemp);
+    SettledLTemp = new SettledText(EditLTemp);
+    SettledNoReplySec = new SettledText(EditNoReplySec);
+    connect(this, &QDialog::finished, this, [this] {
+        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec})
+            settled->settle();
+    });
+}
+
 void TToolSettingDlg::loadPassword()
 {
     m_keyringAsked = true;
@@ -255,7 +282,7 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtRdCycle, Label9->text()},     {EditUTemp, ChkBoxUTemp->text()},
         {EditLTemp, ChkBoxLTemp->text()}, {EdtMailSrv, Label3->text()},
         {EdtMailId, Label4->text()},      {EdtMailFrom, Label5->text()},
-        {EdtMailTo, Label6->text()},
+        {EdtMailTo, Label6->text()},      {EditNoReplySec, ChkBoxNoReply->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

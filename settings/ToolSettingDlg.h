@@ -13,6 +13,7 @@ class QWidget;
 class Memo;
 class PasswordStore;
 class RadioGroup;
+class SettledText;
 
 // The settings dialog. Its controls are the live configuration: the rest of the program reads
 // them directly, so OK and Cancel both just close it and leave every edit in force.
@@ -72,6 +73,18 @@ public:
     QString MailCaFile;
     PasswordStore* Passwords;
 
+    QWidget* TabWatch;
+    QCheckBox* ChkBoxNoReply;
+    QLineEdit* EditNoReplySec;
+    QLabel* Label13;
+    Memo* MemoNoReply;
+    QCheckBox* ChkBoxRetry;
+
+    // What the rules act on: the limit and seconds texts once their typing pauses.
+    SettledText* SettledUTemp;
+    SettledText* SettledLTemp;
+    SettledText* SettledNoReplySec;
+
     QFrame* Panel2;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
@@ -97,6 +110,7 @@ private:
     void buildTempTab();
     void buildSensorTab();
     void buildMailTab();
+    void buildWatchTab();
     void buildButtons();
     void guardStoredTexts();
     void showKeyringMissing(const QString& why);

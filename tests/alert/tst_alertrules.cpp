@@ -16,6 +16,10 @@ struct Config : AlertConfig {
     QString rb1MemoText = QStringLiteral("B1");
     int rb0 = DoNotSend;
     QString rb0MemoText = QStringLiteral("B0");
+    bool nChecked = false;
+    QString nText = QStringLiteral("60");
+    QString nMemo = QStringLiteral("N");
+    qint64 silentMs = 0;
     QStringList shown;
 
     bool upperChecked() const override { return uChecked; }
@@ -28,6 +32,10 @@ struct Config : AlertConfig {
     QString rb1Memo() const override { return rb1MemoText; }
     int rb0Choice() const override { return rb0; }
     QString rb0Memo() const override { return rb0MemoText; }
+    bool noReplyChecked() const override { return nChecked; }
+    QString noReplySecondsText() const override { return nText; }
+    QString noReplyMemo() const override { return nMemo; }
+    qint64 msSinceLastReply() const override { return silentMs; }
     void showMessage(const QString& message) override { shown << message; }
 };
 
@@ -37,6 +45,7 @@ DeviceReadings reading(long double celsius, int bits = 0, int prevBits = 0)
     r.NowTempValue = celsius;
     r.PortBits = std::uint8_t(bits);
     r.PrevPortBits = std::uint8_t(prevBits);
+    r.HaveReply = true;
     return r;
 }
 
@@ -64,6 +73,10 @@ private slots:
     void badLowerLimitAfterUpperFired();
     void badLimitReportedOncePerText();
     void limitReadOnlyWhenArmedAndChecked();
+    void noTemperatureBeforeTheFirstReply();
+    void edgeOfAReplacedReplyIsKept();
+    void noReplyRule_data();
+    void noReplyRule();
 };
 
 void TestAlertRules::parseLimit_data()
@@ -302,6 +315,86 @@ void TestAlertRules::limitReadOnlyWhenArmedAndChecked()
     config.uChecked = true;
     state.SendFlagUTemp = false;
     QVERIFY(!runAlertPass(state, reading(0), config)); // disarmed: not read either
+}
+
+void TestAlertRules::noTemperatureBeforeTheFirstReply()
+{
+    AlertState state = armed();
+    Config config;
+    config.lChecked = true;
+    config.lText = QStringLiteral("5");
+    config.uChecked = true;
+    config.uText = QStringLiteral("-5");
+    DeviceReadings start; // 0.0 until a reply is decoded
+    QVERIFY(!runAlertPass(state, start, config));
+    QVERIFY(state.SendFlagLTemp && state.SendFlagUTemp);
+    QVERIFY(config.shown.isEmpty());
+    QVERIFY(runAlertPass(state, reading(0), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("Over -5C Under 5C "));
+}
+
+void TestAlertRules::edgeOfAReplacedReplyIsKept()
+{
+    AlertState state = armed();
+    Config config;
+    config.rb1 = SendOnHigh;
+    // RB1 rises, and the next reply (RB1 still high) comes before any pass.
+    const DeviceReadings risen = reading(20, 2, 0);
+    noteNewReply(state, risen);
+    noteNewReply(state, risen);
+    QVERIFY(runAlertPass(state, reading(20, 2, 2), config));
+    QCOMPARE(state.MailSubject, QStringLiteral("RB1 is \"H\". "));
+
+    // Seen by a pass, an edge is not kept again: Reset then finds no edge.
+    SendFlagClr(state);
+    noteNewReply(state, reading(20, 2, 2));
+    QVERIFY(!runAlertPass(state, reading(20, 2, 2), config));
+}
+
+void TestAlertRules::noReplyRule_data()
+{
+    QTest::addColumn<QString>("seconds");
+    QTest::addColumn<qint64>("silentMs");
+    QTest::addColumn<QString>("subject"); // empty: does not fire
+    QTest::addColumn<bool>("reported");
+
+    QTest::newRow("not yet") << "60" << qint64(59999) << "" << false;
+    QTest::newRow("due") << "60" << qint64(60000) << "Over 30C No reply 60s " << false;
+    QTest::newRow("zero") << "0" << qint64(600000) << "" << true;
+    QTest::newRow("letters") << "abc" << qint64(600000) << "" << true;
+}
+
+// Silence is the last rule of a pass; a bad seconds text stops it alone.
+void TestAlertRules::noReplyRule()
+{
+    QFETCH(QString, seconds);
+    QFETCH(qint64, silentMs);
+    QFETCH(QString, subject);
+    QFETCH(bool, reported);
+
+    AlertState state = armed();
+    Config config;
+    config.uChecked = true;
+    config.uText = QStringLiteral("30");
+    config.nChecked = true;
+    config.nText = seconds;
+    config.silentMs = silentMs;
+    std::optional<QString> bad;
+    QVERIFY(runAlertPass(state, reading(31), config, &bad));
+    QCOMPARE(bad.has_value(), reported);
+    if (subject.isEmpty()) {
+        QCOMPARE(state.MailSubject, QStringLiteral("Over 30C "));
+        QVERIFY(state.SendFlagNoReply);
+    } else {
+        QCOMPARE(state.MailSubject, subject);
+        QCOMPARE(state.MailBody, QStringLiteral("UN"));
+        QCOMPARE(config.shown.last(), QStringLiteral("応答がありません (60秒)"));
+        QVERIFY(!state.SendFlagNoReply);
+    }
+    // Once per text: the next pass says nothing more.
+    bad.reset();
+    runAlertPass(state, reading(31), config, &bad);
+    QVERIFY(!bad);
 }
 
 QTEST_GUILESS_MAIN(TestAlertRules)

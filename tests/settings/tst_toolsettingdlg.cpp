@@ -121,6 +121,13 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("CmbMailSec", "QComboBox", {{"currentIndex", 0}, {"currentText", "Auto"}, {"count", 4}},
         {208, 168, 146, 20});
     row("BtnTestMail", "QPushButton", {{"text", "テスト送信"}}, {279, 196, 75, 25});
+    row("ChkBoxNoReply", "QCheckBox", {{"text", "No reply for"}, {"checked", false}},
+        {24, 48, 85, 17});
+    row("EditNoReplySec", "QLineEdit", {{"text", "60"}}, {114, 46, 40, 20});
+    row("Label13", "QLabel", {{"text", "sec"}}, at(164, 48));
+    row("MemoNoReply", "Memo", {{"text", "Message <No Reply>"}}, {200, 40, 185, 65});
+    row("ChkBoxRetry", "QCheckBox", {{"text", "送信失敗時に再送する"}, {"checked", false}},
+        {24, 120, 200, 17});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -172,8 +179,8 @@ void TstToolSettingDlg::controlHasDesignState()
 
 void TstToolSettingDlg::tabsInOrderFirstActive()
 {
-    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL"};
-    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL"};
+    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL", "TabWatch"};
+    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL", "Watch"};
     QTabWidget* tabs = m_dlg->PageCtrl1;
     QCOMPARE(tabs->count(), names.size());
     for (int i = 0; i < names.size(); ++i) {
