@@ -72,6 +72,9 @@ private slots:
     void badLimitStopsThePassAndIsReportedOnce();
     void unreachableServerIsReportedOncePerPass();
     void slowServerKeepsTheWindowAlive();
+    void halfTypedLimitDoesNotFire();
+    void edgeWhilePassesArePausedIsKept();
+    void silenceIsShownAndMailed();
 
 private:
     // Creates and shows the windows; no idle pass has run when it returns, so the test can still
@@ -429,6 +432,60 @@ void TestAlertMail::slowServerKeepsTheWindowAlive()
     QVERIFY(waitForPolls(1));
     QCOMPARE(m_boxes->texts().size(), 1);
     QVERIFY(!m_form->alertState().SendFlagUTemp);
+}
+
+void TestAlertMail::halfTypedLimitDoesNotFire()
+{
+    QVERIFY(m_sim->setTemperature(44.9));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=100\nCheck_U=1\n"));
+    m_dialog->EditUTemp->selectAll();
+    QTest::keyClick(m_dialog->EditUTemp, Qt::Key_4); // on the way to 40
+    QVERIFY(waitForPolls(3));
+    QCOMPARE(m_smtp->mailCount(), 0);
+    QTest::keyClick(m_dialog->EditUTemp, Qt::Key_0);
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
+    CHECK_ONLY_MAIL(QStringLiteral("Over 40C "),
+                    m_dialog->MemoUTemp->text() + QStringLiteral("\r\n"),
+                    QStringLiteral("温度が 40℃を超えました。"));
+}
+
+void TestAlertMail::edgeWhilePassesArePausedIsKept()
+{
+    QVERIFY(m_sim->setTemperature(20));
+    startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Sensor]\nRB1=0\n"));
+    QVERIFY(waitForPolls(2));
+    {
+        // As while a box is open or a mail is on its way: replies come, passes wait.
+        const IdlePass::Suspension paused;
+        QVERIFY(m_sim->setBits(0x02));
+        QVERIFY(waitForPolls(3)); // the rise, then replies that stay high
+    }
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
+    QCOMPARE(onlyMail()->text("Subject"), QStringLiteral("RB1 is \"H\". "));
+}
+
+void TestAlertMail::silenceIsShownAndMailed()
+{
+    QVERIFY(m_sim->setTemperature(20));
+    startShell(mailSettings(m_smtp->hostPort()) +
+               QStringLiteral("[Watch]\nNoReply=1\nNoReplySec=1\n"));
+    m_form->StaleAfterMs = 300;
+    QVERIFY(waitForPolls(2));
+    QVERIFY(m_form->NowTemp->isEnabled());
+    QVERIFY(m_sim->setSilent(true));
+    QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
+    QVERIFY(m_form->StatusPanel1->isVisible());
+    QVERIFY2(m_form->StatusPanel1->text().startsWith(QStringLiteral("応答なし ")),
+             qPrintable(m_form->StatusPanel1->text()));
+    QVERIFY(!m_form->NowTemp->isEnabled());
+    CHECK_ONLY_MAIL(QStringLiteral("No reply 1s "), QStringLiteral("Message <No Reply>\r\n"),
+                    QStringLiteral("応答がありません (1秒)"));
+
+    QVERIFY(m_sim->setSilent(false));
+    QVERIFY(EventWait::until([&] { return !m_form->StatusPanel1->isVisible(); }));
+    QVERIFY(m_form->NowTemp->isEnabled());
+    QVERIFY(waitForPolls(3));
+    QCOMPARE(m_smtp->mailCount(), 1); // once per Reset
 }
 
 ZARVIK_APP_TEST_MAIN(TestAlertMail)

@@ -116,6 +116,7 @@ private slots:
     void memosAreNotStored();
     void mailSecurityKeys_data();
     void mailSecurityKeys();
+    void watchKeysOnlyWhenSet();
     void unreadableFileIsReported();
     void saveFailureIsReported();
     void settingsPathFor_data();
@@ -311,6 +312,22 @@ void TstSettingsStore::mailSecurityKeys()
     QVERIFY(SettingsStore::loadSettings(m_ini, reloaded));
     QCOMPARE(reloaded.CmbMailSec->currentIndex(), 0);
     QCOMPARE(reloaded.MailCaFile, QString());
+}
+
+void TstSettingsStore::watchKeysOnlyWhenSet()
+{
+    TToolSettingDlg saved;
+    saved.ChkBoxNoReply->setChecked(true);
+    saved.EditNoReplySec->setText(QStringLiteral("30"));
+    saved.ChkBoxRetry->setChecked(true);
+    QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), saved));
+    QCOMPARE(TestFiles::read(m_ini),
+             DesignFile + "[Watch]\r\nNoReply=1\r\nNoReplySec=30\r\nRetry=1\r\n");
+    TToolSettingDlg loaded;
+    QVERIFY(SettingsStore::loadSettings(m_ini, loaded));
+    QVERIFY(loaded.ChkBoxNoReply->isChecked());
+    QCOMPARE(loaded.EditNoReplySec->text(), QStringLiteral("30"));
+    QVERIFY(loaded.ChkBoxRetry->isChecked());
 }
 
 void TstSettingsStore::memosAreNotStored()
