@@ -1,12 +1,15 @@
 #include "alert/SmtpTransfer.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <curl/curl.h>
 #include <memory>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -266,8 +269,44 @@ void initSmtpTransfers()
 
 void warmUpSmtpTransfer()
 {
-    if (CURL* h = curl_easy_init())
-        curl_easy_cleanup(h);
+    // One short session with a greeter of our own on loopback, which refuses at once: the first
+    // alert then finds threads, libcurl's connection code and its SMTP state machine warm.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0)
+        return;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(listener);
+        return;
+    }
+    std::thread greeter([listener] {
+        pollfd waiting{listener, POLLIN, 0};
+        if (::poll(&waiting, 1, 2000) != 1)
+            return;
+        const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (peer < 0)
+            return;
+        const char refusal[] = "554 warm-up\r\n";
+        [[maybe_unused]] const auto sent = ::send(peer, refusal, sizeof refusal - 1, MSG_NOSIGNAL);
+        ::close(peer);
+    });
+    SmtpJob job;
+    job.host = "127.0.0.1";
+    job.port = ntohs(address.sin_port);
+    job.ehloName = "localhost";
+    job.mailFrom = "warm-up@localhost";
+    job.rcptTo = {"warm-up@localhost"};
+    job.connectTimeoutMs = 1000;
+    job.totalTimeoutMs = 2000;
+    SmtpAbort abort;
+    runSmtpTransfer(job, abort, nullptr);
+    greeter.join();
+    ::close(listener);
 }
 
 bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error)

@@ -40,18 +40,12 @@ bool isInput(QEvent::Type type)
 SendInputGate::SendInputGate(QAction* settings)
     : m_settings(settings)
 {
-    if (m_settings) {
-        m_settingsWereEnabled = m_settings->isEnabled();
-        m_settings->setEnabled(false);
-    }
     QCoreApplication::instance()->installEventFilter(this);
 }
 
 SendInputGate::~SendInputGate()
 {
     QCoreApplication::instance()->removeEventFilter(this);
-    if (m_settings)
-        m_settings->setEnabled(m_settingsWereEnabled);
     for (Held& held : m_held) {
         if (held.window)
             QCoreApplication::postEvent(held.window, held.event.release());
@@ -63,6 +57,8 @@ bool SendInputGate::eventFilter(QObject* watched, QEvent* event)
     // Input reaches a window first and is passed on to its widgets from there; holding it at
     // the window holds it once. Shortcuts are matched before that, which lets the close one
     // through.
+    if (event->type() == QEvent::Shortcut && watched == m_settings)
+        return true; // dropped, as the keys that made it would have been
     if (!watched->isWindowType() || !isInput(event->type()))
         return false;
     m_held.push_back({static_cast<QWindow*>(watched), std::unique_ptr<QEvent>(event->clone())});

@@ -14,7 +14,7 @@ class QWindow;
 // asks to close (the close box, Alt+F4, the window's close shortcut) goes through at once.
 class SendInputGate : public QObject {
 public:
-    // `settings` is disabled meanwhile, so its shortcut cannot open the dialog.
+    // The shortcut of `settings` is held back too, so it cannot open the dialog meanwhile.
     explicit SendInputGate(QAction* settings);
     ~SendInputGate() override;
 
@@ -25,7 +25,6 @@ private:
         QPointer<QWindow> window;
         std::unique_ptr<QEvent> event;
     };
-    QPointer<QAction> m_settings;
-    bool m_settingsWereEnabled = false;
+    QAction* m_settings;
     std::vector<Held> m_held;
 };

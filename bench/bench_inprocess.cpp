@@ -202,9 +202,11 @@ int main(int argc, char* argv[])
 
     if (!measureDisplay(rig, options.samples))
         return 1;
-    measureFlood(rig, options.floodMs);
+    // The mails before the flood: what the flood leaves in the socket buffer would be decoded
+    // during the first one.
     if (!measureMail(rig, options.mails))
         return 1;
+    measureFlood(rig, options.floodMs);
     std::fflush(stdout);
     return 0;
 }
