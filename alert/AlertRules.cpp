@@ -35,6 +35,16 @@ std::optional<int> parseLimit(const QString& text)
 
 namespace {
 
+// A bad text is reported the first time it is met, not on every pass (a pass follows every burst
+// of events, including closing the report itself).
+bool firstTimeBad(const QString& text, std::optional<QString>& reported)
+{
+    if (reported == text)
+        return false;
+    reported = text;
+    return true;
+}
+
 // Converts a limit, or ends the pass: loudly for a text not yet reported, quietly after that.
 std::optional<int> limitOrStop(const QString& text, std::optional<QString>& reported)
 {
@@ -42,10 +52,9 @@ std::optional<int> limitOrStop(const QString& text, std::optional<QString>& repo
         reported.reset();
         return limit;
     }
-    if (reported == text)
-        return std::nullopt;
-    reported = text;
-    throw LimitError(text);
+    if (firstTimeBad(text, reported))
+        throw LimitError(text);
+    return std::nullopt;
 }
 
 struct InputRule {
@@ -87,9 +96,8 @@ void noReplyRule(AlertState& state, AlertConfig& config, std::optional<QString>*
     const QString text = config.noReplySecondsText();
     const auto seconds = parseLimit(text);
     if (!seconds || *seconds <= 0) {
-        if (state.reportedBadNoReply != text && badSeconds)
+        if (firstTimeBad(text, state.reportedBadNoReply) && badSeconds)
             *badSeconds = text;
-        state.reportedBadNoReply = text;
         return;
     }
     state.reportedBadNoReply.reset();
@@ -105,9 +113,11 @@ void noReplyRule(AlertState& state, AlertConfig& config, std::optional<QString>*
 
 void noteNewReply(AlertState& state, const DeviceReadings& readings)
 {
-    for (const InputRule& rule : inputRules) {
-        if (!state.EdgesSeen && hasEdge(readings, rule.mask, rule.rising))
-            state.PendingEdges |= rule.pending;
+    if (!state.EdgesSeen) {
+        for (const InputRule& rule : inputRules) {
+            if (hasEdge(readings, rule.mask, rule.rising))
+                state.PendingEdges |= rule.pending;
+        }
     }
     state.EdgesSeen = false;
 }

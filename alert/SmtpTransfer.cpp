@@ -286,7 +286,7 @@ void warmUpSmtpTransfer()
     }
     std::thread greeter([listener] {
         pollfd waiting{listener, POLLIN, 0};
-        if (::poll(&waiting, 1, 2000) != 1)
+        if (::poll(&waiting, 1, 500) != 1)
             return;
         const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (peer < 0)
@@ -301,8 +301,9 @@ void warmUpSmtpTransfer()
     job.ehloName = "localhost";
     job.mailFrom = "warm-up@localhost";
     job.rcptTo = {"warm-up@localhost"};
-    job.connectTimeoutMs = 1000;
-    job.totalTimeoutMs = 2000;
+    // It runs on the window's thread: short bounds, whatever loopback does.
+    job.connectTimeoutMs = 250;
+    job.totalTimeoutMs = 500;
     SmtpAbort abort;
     runSmtpTransfer(job, abort, nullptr);
     greeter.join();

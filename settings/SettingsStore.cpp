@@ -41,6 +41,7 @@ template <typename... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 const char* const LocationSection = "Location";
 const char* const BoardSection = "ZARVIK";
 const char* const MailSection = "Mail";
+const char* const WatchSection = "Watch";
 
 // The order in which a new file gets its keys, after the window position.
 const Field Fields[] = {
@@ -84,8 +85,6 @@ void writeNewKey(IniFile& ini, const char* section, const char* key, const QStri
     if (value != def || ini.contains(str(section), str(key)))
         ini.writeString(str(section), str(key), value);
 }
-
-const char* const WatchSection = "Watch";
 
 QString boolText(bool value)
 {

@@ -65,6 +65,27 @@ Memo* memo(QWidget* parent, const char* name, const QString& text, QRect geometr
     return result;
 }
 
+template <typename T> struct Part {
+    T** widget;
+    const char* name;
+    const char* text; // UTF-8
+};
+
+// A rule's row: check box, value, unit and message, `y` being the check box's top.
+void ruleRow(QWidget* tab, int y, Part<QCheckBox> box, Part<QLineEdit> value, Part<QLabel> unit,
+             Part<Memo> message)
+{
+    *box.widget = named(new QCheckBox(QString::fromUtf8(box.text), tab), box.name);
+    (*box.widget)->setGeometry(24, y, 85, 17);
+    // A narrower gap after the box keeps the caption whole in its 85 pixels with the fallback
+    // font, which runs wider than MS PGothic.
+    (*box.widget)->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
+    *value.widget = edit(tab, value.name, QString::fromUtf8(value.text), {114, y - 2, 40, 20});
+    *unit.widget = label(tab, unit.name, QString::fromUtf8(unit.text), 164, y);
+    *message.widget =
+        memo(tab, message.name, QString::fromUtf8(message.text), {200, y - 8, 185, 65});
+}
+
 const QStringList& sensorItems()
 {
     static const QStringList items{QStringLiteral("\"H\"で発信"), QStringLiteral("\"L\"で発信"),
@@ -94,6 +115,7 @@ TToolSettingDlg::TToolSettingDlg(QWidget* parent)
     buildSensorTab();
     buildMailTab();
     buildWatchTab();
+    settleRuleTexts();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -120,27 +142,12 @@ void TToolSettingDlg::buildTempTab()
 {
     TabTemp = named(new QWidget, "TabTemp");
     PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
-    // One row per limit: check box, limit, unit and message, `y` being the check box's top.
-    const auto limitRow = [this](int y, QCheckBox*& box, const char* boxName, const char* caption,
-                                 QLineEdit*& limit, const char* limitName, const char* limitText,
-                                 QLabel*& unit, const char* unitName, Memo*& message,
-                                 const char* messageName, const char* messageText) {
-        box = named(new QCheckBox(QString::fromLatin1(caption), TabTemp), boxName);
-        box->setGeometry(24, y, 85, 17);
-        // A narrower gap after the box keeps the caption whole in its 85 pixels with the
-        // fallback font, which runs wider than MS PGothic.
-        box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
-        limit = edit(TabTemp, limitName, QString::fromLatin1(limitText), {114, y - 2, 40, 20});
-        unit = label(TabTemp, unitName, QStringLiteral("℃"), 164, y);
-        message =
-            memo(TabTemp, messageName, QString::fromLatin1(messageText), {200, y - 8, 185, 65});
-    };
-    limitRow(48, ChkBoxUTemp, "ChkBoxUTemp", "Upper Temp", EditUTemp, "EditUTemp",
-             SettingsDefaults::UpperLimit, Label7, "Label7", MemoUTemp, "MemoUTemp",
-             "Message <Upper Temp>");
-    limitRow(144, ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp", EditLTemp, "EditLTemp",
-             SettingsDefaults::LowerLimit, Label8, "Label8", MemoLTemp, "MemoLTemp",
-             "Message <Lower Temp>");
+    ruleRow(TabTemp, 48, {&ChkBoxUTemp, "ChkBoxUTemp", "Upper Temp"},
+            {&EditUTemp, "EditUTemp", SettingsDefaults::UpperLimit}, {&Label7, "Label7", "℃"},
+            {&MemoUTemp, "MemoUTemp", "Message <Upper Temp>"});
+    ruleRow(TabTemp, 144, {&ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp"},
+            {&EditLTemp, "EditLTemp", SettingsDefaults::LowerLimit}, {&Label8, "Label8", "℃"},
+            {&MemoLTemp, "MemoLTemp", "Message <Lower Temp>"});
 }
 
 void TToolSettingDlg::buildSensorTab()
@@ -214,18 +221,16 @@ void TToolSettingDlg::buildWatchTab()
 {
     TabWatch = named(new QWidget, "TabWatch");
     PageCtrl1->addTab(TabWatch, QStringLiteral("Watch"));
-    ChkBoxNoReply = named(new QCheckBox(QStringLiteral("No reply for"), TabWatch), "ChkBoxNoReply");
-    ChkBoxNoReply->setGeometry(24, 48, 85, 17);
-    ChkBoxNoReply->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
-    EditNoReplySec = edit(TabWatch, "EditNoReplySec",
-                          QString::fromLatin1(SettingsDefaults::NoReplySeconds), {114, 46, 40, 20});
-    Label13 = label(TabWatch, "Label13", QStringLiteral("sec"), 164, 48);
-    MemoNoReply =
-        memo(TabWatch, "MemoNoReply", QStringLiteral("Message <No Reply>"), {200, 40, 185, 65});
+    ruleRow(TabWatch, 48, {&ChkBoxNoReply, "ChkBoxNoReply", "No reply for"},
+            {&EditNoReplySec, "EditNoReplySec", SettingsDefaults::NoReplySeconds},
+            {&Label13, "Label13", "sec"}, {&MemoNoReply, "MemoNoReply", "Message <No Reply>"});
     ChkBoxRetry =
         named(new QCheckBox(QStringLiteral("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
     ChkBoxRetry->setGeometry(24, 120, 200, 17);
+}
 
+void TToolSettingDlg::settleRuleTexts()
+{
     SettledUTemp = new SettledText(EditUTemp);
     SettledLTemp = new SettledText(EditLTemp);
     SettledNoReplySec = new SettledText(EditNoReplySec);

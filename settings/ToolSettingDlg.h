@@ -111,6 +111,7 @@ private:
     void buildSensorTab();
     void buildMailTab();
     void buildWatchTab();
+    void settleRuleTexts();
     void buildButtons();
     void guardStoredTexts();
     void showKeyringMissing(const QString& why);
