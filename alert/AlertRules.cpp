@@ -14,6 +14,14 @@ void SendFlagClr(AlertState& state)
     state.SendFlagNoReply = true;
 }
 
+std::uint8_t armedRules(const AlertState& state)
+{
+    return (state.SendFlagUTemp ? RuleUpper : 0) | (state.SendFlagLTemp ? RuleLower : 0) |
+           (state.SendFlagRB1L ? RuleRb1Low : 0) | (state.SendFlagRB1H ? RuleRb1High : 0) |
+           (state.SendFlagRB0L ? RuleRb0Low : 0) | (state.SendFlagRB0H ? RuleRb0High : 0) |
+           (state.SendFlagNoReply ? RuleNoReply : 0);
+}
+
 LimitError::LimitError(const QString& text)
     : std::runtime_error(
           QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString())

@@ -40,6 +40,18 @@ void noteNewReply(AlertState& state, const DeviceReadings& readings);
 // Arms all seven rules.
 void SendFlagClr(AlertState& state);
 
+// One bit per rule, for telling which rules a pass fired: armed before, disarmed after.
+enum AlertRule : std::uint8_t {
+    RuleUpper = 1,
+    RuleLower = 2,
+    RuleRb1Low = 4,
+    RuleRb1High = 8,
+    RuleRb0Low = 16,
+    RuleRb0High = 32,
+    RuleNoReply = 64,
+};
+std::uint8_t armedRules(const AlertState& state);
+
 // Radio index meaning for the input rules.
 enum InputRuleChoice { SendOnHigh = 0, SendOnLow = 1, DoNotSend = 2 };
 

@@ -1,6 +1,7 @@
 #include "app/FormZARVIK_Mail.h"
 
 #include "alert/SmtpClient.h"
+#include "alert/SmtpError.h"
 #include "app/DialogAlertConfig.h"
 #include "app/IdlePass.h"
 #include "app/OwnMessageBox.h"
@@ -30,6 +31,9 @@ namespace {
 // The menu bar sits inside the client area of the window's layout; children are placed in
 // client coordinates below it.
 constexpr int MenuBarHeight = 29;
+// How long a note stays over the reply dump: long enough to be read, short enough to let the
+// dump come back.
+constexpr int StatusNoteMs = 15000;
 
 template <typename W>
 W* place(QWidget* parent, const char* name, int x, int y, int w = -1, int h = -1)
@@ -220,6 +224,11 @@ quint16 TFormZARVIK_Mail::udpLocalPort() const
     return NMUDP1->localPort();
 }
 
+void TFormZARVIK_Mail::showStatusNote(const QString& text)
+{
+    StatusBar1->showMessage(text, StatusNoteMs);
+}
+
 void TFormZARVIK_Mail::closeEvent(QCloseEvent* event)
 {
     FormClose();
@@ -316,6 +325,7 @@ void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAdd
         if (m_wrongSizeBoxOpen)
             return;
         m_wrongSizeBoxOpen = true;
+        emit wrongSizeReceived();
         OwnMessageBox::show(QMessageBox::NoIcon, QStringLiteral("受信したデータに誤りがあります"),
                             QStringLiteral("データ数が一致しません"));
         m_wrongSizeBoxOpen = false;
@@ -329,6 +339,7 @@ void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAdd
     NowTemp->setText(BoardProtocol::formatTemperature(m_readings.NowTempValue));
     ChkBoxPB1->setChecked(m_readings.PortBits & BoardProtocol::Rb1Mask);
     ChkBoxPB0->setChecked(m_readings.PortBits & BoardProtocol::Rb0Mask);
+    emit replyDecoded();
 }
 
 void TFormZARVIK_Mail::BtnResetClick()
@@ -353,11 +364,20 @@ void TFormZARVIK_Mail::MainRoutine()
         return;
     DialogAlertConfig config(*m_dialog, *EdtMessage, m_sinceReply.elapsed());
     std::optional<QString> badSeconds;
-    const bool mailDue = runAlertPass(m_alert, m_readings, config, &badSeconds);
+    const quint8 armedBefore = armedRules(m_alert);
+    bool mailDue = false;
+    try {
+        mailDue = runAlertPass(m_alert, m_readings, config, &badSeconds);
+    } catch (...) {
+        announceFired(armedBefore); // rules that fired before a bad limit text stay fired
+        throw;
+    }
+    announceFired(armedBefore);
     if (mailDue) {
         try {
             SendMail();
-        } catch (...) {
+        } catch (const SmtpError& e) {
+            emit mailFailed(e.message());
             // The mail's error is the one shown now; the seconds text's comes next pass.
             if (badSeconds)
                 m_alert.reportedBadNoReply.reset();
@@ -366,4 +386,11 @@ void TFormZARVIK_Mail::MainRoutine()
     }
     if (badSeconds)
         throw SecondsError(*badSeconds);
+}
+
+void TFormZARVIK_Mail::announceFired(quint8 armedBefore)
+{
+    const quint8 fired = armedBefore & ~armedRules(m_alert);
+    if (fired)
+        emit rulesFired(fired, EdtMessage->text(), m_alert.MailSubject);
 }

@@ -46,6 +46,8 @@ public:
     const AlertState& alertState() const { return m_alert; }
     const IdlePass* idlePass() const { return m_idlePass; }
     quint16 udpLocalPort() const;
+    // Shows one line in the status bar for a while, over the reply dump.
+    void showStatusNote(const QString& text);
 
     // Operations of the window.
     void GetTemp();
@@ -79,6 +81,17 @@ public:
     std::unique_ptr<SmtpClient> m_testSmtp; // the settings dialog's test mail
     QTimer* Timer1;
 
+signals:
+    // A correct reply has just been decoded into readings().
+    void replyDecoded();
+    // A datagram of the wrong size came instead of a reply.
+    void wrongSizeReceived();
+    // A pass fired `rules` (AlertRule bits); `message` is the one on the window, `subject` the
+    // mail's (empty when the pass stopped before composing one).
+    void rulesFired(quint8 rules, const QString& message, const QString& subject);
+    // An alert mail could not be sent; `why` is what the user was told.
+    void mailFailed(const QString& why);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -104,6 +117,7 @@ private:
     void updateBoardAddress();
     void showLinkProblem(const QString& why);
     void updateStaleness();
+    void announceFired(quint8 armedBefore);
 
     QString m_settingsPath;
     TToolSettingDlg* m_dialog = nullptr;
