@@ -138,6 +138,34 @@ void SmtpClient::abort()
         m_abort->request(SmtpAbort::Reason::Cancelled);
 }
 
+void SmtpClient::setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const
+{
+    const bool loggingIn = !m_password.isEmpty();
+    if (loggingIn && m_userId.trimmed().isEmpty())
+        throw SmtpError(QStringLiteral("A password is set, but no User ID to log in as"));
+    job.host = endpoint.host.toUtf8();
+    job.port = endpoint.port;
+    job.ehloName = ehloName(m_userId, loggingIn).toUtf8();
+    secure(job, m_security, loggingIn);
+    job.caFile = m_caFile.trimmed().toLocal8Bit();
+    if (loggingIn) {
+        job.user = m_userId.trimmed().toUtf8();
+        job.password = m_password.toUtf8();
+    }
+    job.connectTimeoutMs = m_connectTimeoutMs;
+    job.totalTimeoutMs = m_totalTimeoutMs;
+}
+
+SmtpJob SmtpClient::jobFor(const ComposedMail& mail) const
+{
+    SmtpJob job;
+    setUpSession(job, SmtpEndpoint::parse(m_host));
+    job.mailFrom = mail.mailFrom;
+    job.rcptTo = mail.rcptTo;
+    job.message = mail.message;
+    return job;
+}
+
 void SmtpClient::sendMail()
 {
     if (m_sending)
@@ -178,20 +206,7 @@ void SmtpClient::sendMail()
     if (job.rcptTo.isEmpty())
         throw SmtpError(QStringLiteral("No recipient address is set"));
 
-    const bool loggingIn = !m_password.isEmpty();
-    if (loggingIn && m_userId.trimmed().isEmpty())
-        throw SmtpError(QStringLiteral("A password is set, but no User ID to log in as"));
-    job.host = m_endpoint.host.toUtf8();
-    job.port = m_endpoint.port;
-    job.ehloName = ehloName(m_userId, loggingIn).toUtf8();
-    secure(job, m_security, loggingIn);
-    job.caFile = m_caFile.trimmed().toLocal8Bit();
-    if (loggingIn) {
-        job.user = m_userId.trimmed().toUtf8();
-        job.password = m_password.toUtf8();
-    }
-    job.connectTimeoutMs = m_connectTimeoutMs;
-    job.totalTimeoutMs = m_totalTimeoutMs;
+    setUpSession(job, m_endpoint);
 
     MailMessage message;
     message.setFrom(m_sender);
@@ -202,14 +217,16 @@ void SmtpClient::sendMail()
     if (m_onSendStart)
         m_onSendStart();
     job.message = message.compose(m_finalHeaders);
+    m_lastMail = {job.mailFrom, job.rcptTo, job.message};
 
     initSmtpTransfers();
     QString error;
+    bool mayPass = false;
     const bool sent = runWhileServingEvents(
         [&] {
             if (!utf8Entry.isEmpty()) {
                 QList<QByteArray> capabilities;
-                if (!probeSmtpCapabilities(job, abort, &capabilities, &error))
+                if (!probeSmtpCapabilities(job, abort, &capabilities, &error, &mayPass))
                     return false;
                 if (!capabilities.contains("SMTPUTF8")) {
                     error = QStringLiteral("The address \"%1\" has a name that is not ASCII, "
@@ -218,10 +235,10 @@ void SmtpClient::sendMail()
                     return false;
                 }
             }
-            return runSmtpTransfer(job, abort, &error);
+            return runSmtpTransfer(job, abort, &error, &mayPass);
         },
         abort, m_excludesUserInput);
     if (sent || abort.reason() == SmtpAbort::Reason::Cancelled)
         return;
-    throw SmtpError(error);
+    throw SmtpError(error, mayPass);
 }

@@ -81,7 +81,13 @@ public:
     MailHeaders& finalHeaders() { return m_finalHeaders; }
 
     // Only while connected. Composes the mail, runs the SMTP session and waits for its end.
+    // A failure throws SmtpError, telling whether it may pass; lastMail() then holds the mail.
     void sendMail();
+    // The last mail sendMail() composed, envelope included.
+    const ComposedMail& lastMail() const { return m_lastMail; }
+    // A session for `mail` with this client's server, security, login and bounds, to run with
+    // runSmtpTransfer() on any thread. Throws SmtpError when these settings cannot send.
+    SmtpJob jobFor(const ComposedMail& mail) const;
     bool isSending() const { return m_sending; }
     // Ends the mail being sent at once (any wait on the server included); sendMail() then
     // returns without raising. Does nothing when no mail is being sent.
@@ -107,4 +113,8 @@ private:
     QString m_subject;
     MailHeaders m_finalHeaders;
     SmtpAbort* m_abort = nullptr; // the running session's
+    ComposedMail m_lastMail;
+
+    // Server, security, login and bounds of a session from this client's settings.
+    void setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const;
 };

@@ -138,6 +138,23 @@ QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply
     return text + QStringLiteral(" (server: ") + line + u')';
 }
 
+// Whether the same session may succeed later: the server or the path to it failed for now.
+bool mayPassCode(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR: // a handshake that broke off
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Ends the session when its time is up, whatever libcurl is waiting for at that moment.
 class Deadline {
 public:
@@ -221,11 +238,14 @@ void setCommon(CURL* h, const SmtpJob& job, const QByteArray& address, Context& 
 
 // Runs one session with the options `setUp` adds to the common ones.
 template <typename SetUp>
-bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* error, SetUp setUp)
+bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* error, bool* mayPass,
+             SetUp setUp)
 {
-    const auto fail = [error](const QString& why) {
+    const auto fail = [error, mayPass](const QString& why, bool passing = false) {
         if (error)
             *error = why;
+        if (mayPass)
+            *mayPass = passing;
         return false;
     };
     try {
@@ -247,12 +267,15 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
         }
         if (abort.reason() == SmtpAbort::Reason::TimedOut)
             return fail(QStringLiteral("Timeout: the mail server did not finish within %1 s")
-                            .arg(job.totalTimeoutMs / 1000.0));
+                            .arg(job.totalTimeoutMs / 1000.0),
+                        true);
         if (abort.reason() == SmtpAbort::Reason::Cancelled)
             return fail(QStringLiteral("Cancelled"));
         if (code == CURLE_OK)
             return true;
-        return fail(describe(code, errorBuffer, context.lastErrorReply));
+        const QByteArray& reply = context.lastErrorReply;
+        return fail(describe(code, errorBuffer, reply),
+                    reply.isEmpty() ? mayPassCode(code) : reply.startsWith('4'));
     } catch (const std::exception& e) {
         // Only allocation can throw here; it must not cross the worker thread.
         return fail(QString::fromUtf8(e.what()));
@@ -310,14 +333,14 @@ void warmUpSmtpTransfer()
     ::close(listener);
 }
 
-bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error)
+bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass)
 {
     Context context;
     context.message = &job.message;
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
                                                                            curl_slist_free_all);
     const QByteArray from = '<' + job.mailFrom + '>';
-    return perform(job, abort, context, error, [&](CURL* h) {
+    return perform(job, abort, context, error, mayPass, [&](CURL* h) {
         for (const QByteArray& rcpt : job.rcptTo) {
             curl_slist* grown = curl_slist_append(recipients.get(), ('<' + rcpt + '>').constData());
             if (!grown)
@@ -336,10 +359,10 @@ bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error)
 }
 
 bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,
-                           QString* error)
+                           QString* error, bool* mayPass)
 {
     Context context;
-    const bool ok = perform(job, abort, context, error, [](CURL* h) {
+    const bool ok = perform(job, abort, context, error, mayPass, [](CURL* h) {
         curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "NOOP");
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discard);
         return true;

@@ -35,6 +35,13 @@ struct SmtpJob {
     long totalTimeoutMs = DefaultTotalTimeoutMs;
 };
 
+// A mail as it goes over the wire: the envelope and the composed text.
+struct ComposedMail {
+    QByteArray mailFrom;
+    QList<QByteArray> rcptTo;
+    QByteArray message;
+};
+
 // Ends a running transfer from any thread: its socket is shut down, so even a wait on a silent
 // server returns at once.
 class SmtpAbort {
@@ -64,9 +71,11 @@ void warmUpSmtpTransfer();
 // Connects, says EHLO, STARTTLS and AUTH where asked for, MAIL, RCPT, DATA and QUIT. On failure
 // `error` gets libcurl's or the TLS library's text with the server's last 4xx/5xx reply line
 // where there was one. The whole session ends within totalTimeoutMs. Never throws.
-bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error);
+// `mayPass` tells whether the failure may pass by itself (no connection, a time-out, a 4xx
+// reply, a TLS handshake that broke off), so that the same mail is worth sending again later.
+bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass = nullptr);
 
 // The capabilities the server lists in its EHLO reply (e.g. "SMTPUTF8", "AUTH PLAIN LOGIN"),
 // after STARTTLS where the job asks for it; said and left again with QUIT.
 bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,
-                           QString* error);
+                           QString* error, bool* mayPass = nullptr);

@@ -1,5 +1,6 @@
 #include "app/FormZARVIK_Mail.h"
 
+#include "alert/OutboxSender.h"
 #include "alert/SmtpClient.h"
 #include "alert/SmtpError.h"
 #include "app/DialogAlertConfig.h"
@@ -88,6 +89,7 @@ TFormZARVIK_Mail::TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent)
     // The link and the clock first, so that the first request goes out before the widgets are
     // built: laying out text loads the fonts, which takes longer than everything else here.
     buildLink();
+    buildOutbox();
     FormCreate();
     buildComponents();
     buildMenu();
@@ -217,6 +219,13 @@ void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog)
 {
     m_dialog = dialog;
     connect(dialog, &TToolSettingDlg::testMailRequested, this, &TFormZARVIK_Mail::BtnTestMailClick);
+    // Kept mails go out at start-up and whenever retrying is turned on.
+    const auto retry = [this](bool on) {
+        MailOutbox->setEnabled(on);
+        MailOutbox->tryAfter(0);
+    };
+    connect(dialog->ChkBoxRetry, &QCheckBox::toggled, this, retry);
+    retry(dialog->ChkBoxRetry->isChecked());
 }
 
 quint16 TFormZARVIK_Mail::udpLocalPort() const
@@ -244,6 +253,7 @@ void TFormZARVIK_Mail::FormClose()
     // A mail under way is given up, so that closing never waits on a mail server.
     NMSMTP1->abort();
     m_testSmtp->abort();
+    MailOutbox->abort();
     if (!m_dialog)
         return;
     QString error;
@@ -381,6 +391,9 @@ void TFormZARVIK_Mail::MainRoutine()
             // The mail's error is the one shown now; the seconds text's comes next pass.
             if (badSeconds)
                 m_alert.reportedBadNoReply.reset();
+            const QString notKept = keepFailedMail(e);
+            if (!notKept.isEmpty())
+                throw SmtpError(e.message() + u'\n' + notKept);
             throw;
         }
     }

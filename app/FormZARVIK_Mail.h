@@ -20,7 +20,9 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class IdlePass;
+class OutboxSender;
 class SmtpClient;
+class SmtpError;
 class TToolSettingDlg;
 class UdpEndpoint;
 
@@ -79,6 +81,8 @@ public:
     UdpEndpoint* NMUDP1;
     std::unique_ptr<SmtpClient> NMSMTP1;
     std::unique_ptr<SmtpClient> m_testSmtp; // the settings dialog's test mail
+    // Alert mails kept after a failure that may pass, and sent again.
+    OutboxSender* MailOutbox = nullptr;
     QTimer* Timer1;
 
 signals:
@@ -118,6 +122,10 @@ private:
     void showLinkProblem(const QString& why);
     void updateStaleness();
     void announceFired(quint8 armedBefore);
+    void buildOutbox();
+    // Keeps the alert mail that just failed, when the user asked for it and it may pass;
+    // returns a line saying why it could not be kept, or an empty string.
+    QString keepFailedMail(const SmtpError& failure);
 
     QString m_settingsPath;
     TToolSettingDlg* m_dialog = nullptr;

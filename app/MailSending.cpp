@@ -2,6 +2,7 @@
 // the settings dialog's test mail.
 
 #include "alert/MailMessage.h"
+#include "alert/OutboxSender.h"
 #include "alert/SmtpClient.h"
 #include "alert/SmtpError.h"
 #include "app/FormZARVIK_Mail.h"
@@ -10,6 +11,7 @@
 #include "settings/RadioGroup.h"
 #include "settings/ToolSettingDlg.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QLineEdit>
@@ -42,10 +44,45 @@ void TFormZARVIK_Mail::configureMail(SmtpClient& client) const
     client.setCaFile(m_dialog->MailCaFile);
 }
 
+void TFormZARVIK_Mail::buildOutbox()
+{
+    const auto session = [this](const ComposedMail& mail) {
+        if (!m_dialog)
+            throw SmtpError(QStringLiteral("No mail settings yet"));
+        SmtpClient client;
+        configureMail(client);
+        return client.jobFor(mail);
+    };
+    MailOutbox = new OutboxSender(Outbox(Outbox::folderFor(m_settingsPath)), session, this);
+    MailOutbox->setObjectName(QStringLiteral("MailOutbox"));
+    // One mail on the wire at a time: an alert's or the test mail's goes first.
+    MailOutbox->setHeld([this] { return NMSMTP1->isSending() || m_testSmtp->isSending(); });
+    connect(MailOutbox, &OutboxSender::note, this, &TFormZARVIK_Mail::showStatusNote);
+}
+
+QString TFormZARVIK_Mail::keepFailedMail(const SmtpError& failure)
+{
+    if (!failure.mayPass() || !m_dialog || !m_dialog->ChkBoxRetry->isChecked())
+        return {};
+    QString error;
+    int dropped = 0;
+    if (!MailOutbox->outbox().keep(NMSMTP1->lastMail(), &error, &dropped))
+        return QStringLiteral("送信できなかったメールを保存できませんでした: %1").arg(error);
+    if (dropped > 0)
+        showStatusNote(
+            QStringLiteral("保存できるメールは %1 通までです。古いメール %2 通を削除しました。")
+                .arg(Outbox::DefaultCapacity)
+                .arg(dropped));
+    MailOutbox->mailKept();
+    return {};
+}
+
 void TFormZARVIK_Mail::SendMail()
 {
     configureMail(*NMSMTP1);
     const SendInputGate gate(ToolSetting);
+    // A kept mail being sent again finishes first: one mail on the wire at a time.
+    MailOutbox->waitUntilIdle();
     NMSMTP1->connectToServer(); // the whole transaction is over when this returns
 }
 

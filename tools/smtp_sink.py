@@ -11,6 +11,7 @@ MAIL FROM asked for it). --mode makes it fail on purpose:
   normal        accept everything
   greeting554   answer the connection with 554 and close it
   reject-mail   550 to MAIL FROM
+  defer-mail    451 to MAIL FROM (try again later)
   reject-rcpt   550 5.1.1 to RCPT TO
   reject-data   554 to DATA
   hang          accept the connection and never say anything
@@ -42,8 +43,8 @@ import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, TLSSetupException
 
-MODES = ("normal", "greeting554", "reject-mail", "reject-rcpt", "reject-data", "hang",
-         "drop-in-data", "hang-after-data", "drop-in-handshake")
+MODES = ("normal", "greeting554", "reject-mail", "defer-mail", "reject-rcpt", "reject-data",
+         "hang", "drop-in-data", "hang-after-data", "drop-in-handshake")
 TLS_KINDS = ("starttls", "starttls-required", "implicit")
 # How long drop-in-handshake waits for the ClientHello before it hangs up anyway.
 PEEK_SECONDS = 5
@@ -106,6 +107,8 @@ class Keeper:
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         if self.mode == "reject-mail":
             return "550 5.7.1 Sender address rejected"
+        if self.mode == "defer-mail":
+            return "451 4.3.0 Try again later"
         envelope.mail_from = address
         envelope.mail_options.extend(mail_options)
         return "250 2.1.0 Ok"
