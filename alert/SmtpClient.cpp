@@ -218,6 +218,7 @@ void SmtpClient::sendMail()
         m_onSendStart();
     job.message = message.compose(m_finalHeaders);
     m_lastMail = {job.mailFrom, job.rcptTo, job.message};
+    m_lastMailCancelled = false;
 
     initSmtpTransfers();
     QString error;
@@ -238,7 +239,8 @@ void SmtpClient::sendMail()
             return runSmtpTransfer(job, abort, &error, &mayPass);
         },
         abort, m_excludesUserInput);
-    if (sent || abort.reason() == SmtpAbort::Reason::Cancelled)
+    m_lastMailCancelled = !sent && abort.reason() == SmtpAbort::Reason::Cancelled;
+    if (sent || m_lastMailCancelled)
         return;
     throw SmtpError(error, mayPass);
 }

@@ -83,8 +83,9 @@ public:
     // Only while connected. Composes the mail, runs the SMTP session and waits for its end.
     // A failure throws SmtpError, telling whether it may pass; lastMail() then holds the mail.
     void sendMail();
-    // The last mail sendMail() composed, envelope included.
+    // The last mail sendMail() composed, envelope included, and whether abort() gave it up.
     const ComposedMail& lastMail() const { return m_lastMail; }
+    bool lastMailCancelled() const { return m_lastMailCancelled; }
     // A session for `mail` with this client's server, security, login and bounds, to run with
     // runSmtpTransfer() on any thread. Throws SmtpError when these settings cannot send.
     SmtpJob jobFor(const ComposedMail& mail) const;
@@ -114,6 +115,7 @@ private:
     MailHeaders m_finalHeaders;
     SmtpAbort* m_abort = nullptr; // the running session's
     ComposedMail m_lastMail;
+    bool m_lastMailCancelled = false;
 
     // Server, security, login and bounds of a session from this client's settings.
     void setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const;

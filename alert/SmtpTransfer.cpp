@@ -23,6 +23,13 @@ void SmtpAbort::request(Reason reason)
         ::shutdown(m_socket, SHUT_RDWR);
 }
 
+void SmtpAbort::closeConnection()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
 void SmtpAbort::attach(int socket)
 {
     const std::lock_guard lock(m_mutex);
@@ -202,7 +209,10 @@ void setCommon(CURL* h, const SmtpJob& job, const QByteArray& address, Context& 
     curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, job.connectTimeoutMs);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, job.totalTimeoutMs);
+    // Our deadline ends the session; libcurl's own comes later, only as a backstop: when it
+    // won the race, the session ended without shutting the connection, and cleaning up would
+    // then wait for the reply to QUIT.
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, job.totalTimeoutMs + 1000L);
     switch (job.tls) {
     case SmtpJob::Tls::Off:
         break;
@@ -265,6 +275,9 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
             const Deadline deadline(abort, job.totalTimeoutMs);
             code = curl_easy_perform(curl.get());
         }
+        // A server that let the session time out would keep cleaning up waiting for QUIT's reply.
+        if (code == CURLE_OPERATION_TIMEDOUT)
+            abort.closeConnection();
         if (abort.reason() == SmtpAbort::Reason::TimedOut)
             return fail(QStringLiteral("Timeout: the mail server did not finish within %1 s")
                             .arg(job.totalTimeoutMs / 1000.0),

@@ -52,6 +52,9 @@ public:
     Reason reason() const { return m_reason.load(); }
     bool requested() const { return reason() != Reason::None; }
 
+    // Shuts the connection down without giving a reason, so that cleaning up never waits.
+    void closeConnection();
+
     // For the transfer: the socket it is using, or -1.
     void attach(int socket);
     void detach(int socket);

@@ -126,6 +126,8 @@ private:
     // Keeps the alert mail that just failed, when the user asked for it and it may pass;
     // returns a line saying why it could not be kept, or an empty string.
     QString keepFailedMail(const SmtpError& failure);
+    // Keeps the alert mail last composed when retrying is on; as keepFailedMail().
+    QString keepMail();
 
     QString m_settingsPath;
     TToolSettingDlg* m_dialog = nullptr;

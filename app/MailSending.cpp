@@ -62,7 +62,12 @@ void TFormZARVIK_Mail::buildOutbox()
 
 QString TFormZARVIK_Mail::keepFailedMail(const SmtpError& failure)
 {
-    if (!failure.mayPass() || !m_dialog || !m_dialog->ChkBoxRetry->isChecked())
+    return failure.mayPass() ? keepMail() : QString();
+}
+
+QString TFormZARVIK_Mail::keepMail()
+{
+    if (!m_dialog || !m_dialog->ChkBoxRetry->isChecked())
         return {};
     QString error;
     int dropped = 0;
@@ -84,6 +89,9 @@ void TFormZARVIK_Mail::SendMail()
     // A kept mail being sent again finishes first: one mail on the wire at a time.
     MailOutbox->waitUntilIdle();
     NMSMTP1->connectToServer(); // the whole transaction is over when this returns
+    // Closing gave the mail up: kept, it goes out at the next start.
+    if (NMSMTP1->lastMailCancelled())
+        keepMail();
 }
 
 void TFormZARVIK_Mail::NMSMTP1Connect()

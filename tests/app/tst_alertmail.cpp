@@ -2,6 +2,8 @@
 // and a real SMTP server process.
 
 #include "alert/AlertRules.h"
+#include "alert/Outbox.h"
+#include "alert/OutboxSender.h"
 #include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
@@ -13,6 +15,7 @@
 #include "support/MailText.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
+#include "support/TestFiles.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
 
@@ -75,6 +78,9 @@ private slots:
     void halfTypedLimitDoesNotFire();
     void edgeWhilePassesArePausedIsKept();
     void silenceIsShownAndMailed();
+    void keptMailGoesOutOnceAfterARestart();
+    void mailThatIsNotKept_data();
+    void mailThatIsNotKept();
 
 private:
     // Creates and shows the windows; no idle pass has run when it returns, so the test can still
@@ -486,6 +492,73 @@ void TestAlertMail::silenceIsShownAndMailed()
     QVERIFY(m_form->NowTemp->isEnabled());
     QVERIFY(waitForPolls(3));
     QCOMPARE(m_smtp->mailCount(), 1); // once per Reset
+}
+
+void TestAlertMail::keptMailGoesOutOnceAfterARestart()
+{
+    const QString down = SmtpServer::refusingHostPort();
+    const QString settings =
+        settingsFile(mailSettings(down) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"
+                                                         "[Watch]\nRetry=1\n"));
+    const Outbox outbox(Outbox::folderFor(settings));
+    QVERIFY(m_sim->setTemperature(31.5));
+    openShell(settings, PollMs);
+    m_form->MailOutbox->setDelayScale(0.01);
+    QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
+    QCOMPARE(outbox.pending().size(), 1);
+    QVERIFY(waitForPolls(3)); // tries meanwhile fail quietly
+    QCOMPARE(m_boxes->texts().size(), 1);
+    QCOMPARE(outbox.pending().size(), 1);
+    m_shell.reset();
+
+    // The server is back; the next start sends the kept mail, once, as it was composed.
+    QVERIFY(m_sim->setTemperature(20));
+    SmtpServer::Options options;
+    options.port = quint16(down.section(u':', -1).toUInt());
+    SmtpServer back(options);
+    QVERIFY2(back.isListening(), qPrintable(back.errorString()));
+    openShell(settings, PollMs);
+    QVERIFY(back.waitForMails(1));
+    QVERIFY(waitForPolls(3));
+    QCOMPARE(back.mailCount(), 1);
+    QCOMPARE(ParsedMail(back.mails().first().raw).text("Subject"), QStringLiteral("Over 30C "));
+    QVERIFY(outbox.pending().isEmpty());
+    QCOMPARE(m_boxes->texts().size(), 1);
+}
+
+void TestAlertMail::mailThatIsNotKept_data()
+{
+    QTest::addColumn<QString>("mode"); // empty: nothing listens
+    QTest::addColumn<bool>("folderBlocked");
+    QTest::addColumn<QString>("boxSays");
+    QTest::newRow("5xx is final") << QStringLiteral("reject-rcpt") << false
+                                  << QStringLiteral("550 5.1.1");
+    QTest::newRow("folder unusable")
+        << QString() << true << QStringLiteral("送信できなかったメールを保存できませんでした: ");
+}
+
+void TestAlertMail::mailThatIsNotKept()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, folderBlocked);
+    QFETCH(QString, boxSays);
+    std::unique_ptr<SmtpServer> server;
+    QString hostPort = SmtpServer::refusingHostPort();
+    if (!mode.isEmpty()) {
+        server = std::make_unique<SmtpServer>(mode);
+        hostPort = server->hostPort();
+    }
+    const QString settings =
+        settingsFile(mailSettings(hostPort) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"
+                                                             "[Watch]\nRetry=1\n"));
+    const QString folder = Outbox::folderFor(settings);
+    if (folderBlocked)
+        QVERIFY(TestFiles::write(folder, "a file where the folder would be"));
+    QVERIFY(m_sim->setTemperature(31.5));
+    openShell(settings, PollMs);
+    QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
+    QVERIFY2(m_boxes->texts().first().contains(boxSays), qPrintable(m_boxes->texts().first()));
+    QVERIFY(Outbox(folder).pending().isEmpty());
 }
 
 ZARVIK_APP_TEST_MAIN(TestAlertMail)

@@ -1,6 +1,7 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
+#include "alert/Outbox.h"
 #include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
@@ -267,16 +268,19 @@ void TestSettingsLifecycle::closingDuringASendEndsItAndSaves_data()
 {
     QTest::addColumn<CloseWay>("way");
     QTest::addColumn<int>("signal");
-    QTest::newRow("close box, Alt+F4") << CloseWay::WindowSystem << 0;
-    QTest::newRow("FileExit1") << CloseWay::FileExit << 0;
-    QTest::newRow("Ctrl+X") << CloseWay::CtrlX << 0;
-    QTest::newRow("SIGTERM") << CloseWay::Signal << int(SIGTERM);
+    QTest::addColumn<bool>("retry"); // the given-up mail is kept for the next start
+    QTest::newRow("close box, Alt+F4") << CloseWay::WindowSystem << 0 << false;
+    QTest::newRow("FileExit1") << CloseWay::FileExit << 0 << false;
+    QTest::newRow("Ctrl+X") << CloseWay::CtrlX << 0 << false;
+    QTest::newRow("SIGTERM") << CloseWay::Signal << int(SIGTERM) << false;
+    QTest::newRow("SIGTERM, retry on") << CloseWay::Signal << int(SIGTERM) << true;
 }
 
 void TestSettingsLifecycle::closingDuringASendEndsItAndSaves()
 {
     QFETCH(CloseWay, way);
     QFETCH(int, signal);
+    QFETCH(bool, retry);
     // A server that takes the mail and never says whether it was accepted: only the close
     // request can end this send.
     SmtpServer silent(QStringLiteral("hang-after-data"));
@@ -285,8 +289,8 @@ void TestSettingsLifecycle::closingDuringASendEndsItAndSaves()
     const QString path =
         writeSettings(*m_dir, m_sim->port(),
                       QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Mail]\nAddress=%1\n"
-                                     "From=zarvik@example.jp\nTo=ops@example.jp\n")
-                          .arg(silent.hostPort()));
+                                     "From=zarvik@example.jp\nTo=ops@example.jp\n%2")
+                          .arg(silent.hostPort(), retry ? "[Watch]\nRetry=1\n" : ""));
     startShell(path);
     m_form->NMSMTP1->setTimeouts(600000, 600000);
     m_form->move(70, 50);
@@ -307,6 +311,7 @@ void TestSettingsLifecycle::closingDuringASendEndsItAndSaves()
     QCOMPARE(ini.readInteger("Location", "Left", -1), 70);
     QCOMPARE(ini.readString("Mail", "To", "-"), QStringLiteral("ops@example.jp"));
     QCOMPARE(silent.mailCount(), 0);
+    QCOMPARE(Outbox(Outbox::folderFor(path)).pending().size(), retry ? 1 : 0);
 }
 
 void TestSettingsLifecycle::signalWithSettingsOpenEndsItAndSaves_data()

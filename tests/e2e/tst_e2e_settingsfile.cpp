@@ -4,10 +4,12 @@
 #include "support/AppHarness.h"
 #include "support/RealProgram.h"
 #include "support/SimBoard.h"
+#include "support/SmtpServer.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
@@ -50,6 +52,7 @@ private slots:
     void staleLockDoesNotStopAStart();
     void copyInAnotherFolderRunsBeside();
     void sigtermWithFailingSaveEnds();
+    void keptMailOutlivesSigkill();
 
 private:
     Copy* install();
@@ -228,6 +231,37 @@ void TestE2eSettingsFile::sigtermWithFailingSaveEnds()
     QVERIFY2(copy->errors.contains('"' + copy->ini + '"'), qPrintable(copy->errors));
     QVERIFY2(copy->errors.contains(qt_error_string(EACCES)), qPrintable(copy->errors));
     QCOMPARE(TestFiles::read(copy->ini), before);
+}
+
+void TestE2eSettingsFile::keptMailOutlivesSigkill()
+{
+    Copy* copy = install();
+    QVERIFY(copy);
+    const QString down = SmtpServer::refusingHostPort();
+    AppHarness::writeSettings(copy->dir, m_sim->port(),
+                              QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Mail]\nAddress=%1\n"
+                                             "From=z@example.com\nTo=a@example.com\n"
+                                             "[Watch]\nRetry=1\n")
+                                  .arg(down));
+    const QDir outbox(copy->dir.filePath(QStringLiteral("ZARVIK_Mail.outbox")));
+    const auto kept = [&] { return outbox.entryList({QStringLiteral("*.mail")}, QDir::Files); };
+    QVERIFY(m_sim->setTemperature(31.5));
+    QVERIFY(start(*copy));
+    QTRY_COMPARE_WITH_TIMEOUT(kept().size(), 1, 10000);
+    copy->process.kill(); // SIGKILL, its error box still open
+    QVERIFY(copy->process.waitForFinished(5000));
+
+    QVERIFY(m_sim->setTemperature(20.0));
+    SmtpServer::Options options;
+    options.port = quint16(down.section(u':', -1).toUInt());
+    SmtpServer back(options);
+    QVERIFY2(back.isListening(), qPrintable(back.errorString()));
+    QVERIFY(start(*copy));
+    QVERIFY(back.waitForMails(1));
+    QTRY_VERIFY_WITH_TIMEOUT(kept().isEmpty(), 5000);
+    m_sim->clearRequests();
+    QVERIFY(m_sim->waitForRequests(1, 10000)); // a poll later, still one mail
+    QCOMPARE(back.mailCount(), 1);
 }
 
 int main(int argc, char* argv[])
