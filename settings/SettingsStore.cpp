@@ -77,7 +77,7 @@ int securityIndex(const QString& key)
     return 0;
 }
 
-// Keys the classic file does not have: written only when they differ from their defaults or
+// Keys that older files lack: written only when they differ from their defaults or
 // are in the file already, so an untouched file keeps its bytes.
 void writeNewKey(IniFile& ini, const char* section, const char* key, const QString& value,
                  const QString& def)

@@ -276,7 +276,7 @@ void TstSettingsStore::mailSecurityKeys_data()
 {
     QTest::addColumn<int>("security");
     QTest::addColumn<QString>("caFile");
-    QTest::addColumn<QByteArray>("written"); // after "To=\r\n"; empty: the classic file
+    QTest::addColumn<QByteArray>("written"); // after "To=\r\n"; empty: the sixteen keys alone
 
     QTest::newRow("defaults") << 0 << "" << QByteArray();
     QTest::newRow("STARTTLS") << 1 << "" << QByteArray("Security=starttls\r\n");
