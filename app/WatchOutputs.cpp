@@ -23,7 +23,8 @@ WatchOutputs::WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog)
     : m_form(form)
     , m_dialog(dialog)
     , m_clock(started())
-    , m_metrics(0)
+    // Start-up is the window's, as for its no-reply rule.
+    , m_metrics(-form.msSinceLastReply())
     , m_server(new MetricsServer([this] { return m_metrics.text(m_clock.elapsed()); }, this))
 {
     connect(&form, &TFormZARVIK_Mail::replyDecoded, this, [this] {

@@ -24,7 +24,7 @@ private:
 
     TFormZARVIK_Mail& m_form;
     TToolSettingDlg& m_dialog;
-    QElapsedTimer m_clock; // steady, from start-up
+    QElapsedTimer m_clock; // steady; the metrics' times count on it
     MetricsExposition m_metrics;
     MetricsServer* m_server;
 };
