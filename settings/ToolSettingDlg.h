@@ -83,7 +83,7 @@ public:
     QLabel* Label14;
     QLineEdit* EdtMetrics; // "host:port" to serve /metrics on; empty for none
 
-    // What the rules act on: the limit and seconds texts once their typing pauses.
+    // What the rules (and the metrics server) act on: these texts once their typing pauses.
     SettledText* SettledUTemp;
     SettledText* SettledLTemp;
     SettledText* SettledNoReplySec;
