@@ -1,5 +1,6 @@
 // Desktop notifications, end to end: the real windows and simulated board, and a notification
-// server of the test's own on a private session bus (the test runs under dbus-run-session).
+// server on a private session bus (the test runs under dbus-run-session): one of the test's own,
+// which sees every call, and dunst on a virtual display.
 
 #include "alert/AlertRules.h"
 #include "app/DesktopNotifier.h"
@@ -8,15 +9,22 @@
 #include "settings/Memo.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
+#include "support/ChildProcess.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
+#include "support/TestFiles.h"
 #include "support/TestMain.h"
+#include "support/VirtualDisplay.h"
 #include "support/WindowFixture.h"
 
 #include <QCheckBox>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -87,6 +95,7 @@ private slots:
     void onePerFiredPass();
     void offUntilTicked();
     void withoutAServerNothingHappens();
+    void dunstShowsOnePerPass();
 
 private:
     // Over the upper limit with RB0 H from the first reply; the rules fire without mailing.
@@ -196,6 +205,69 @@ void TestNotifications::withoutAServerNothingHappens()
     QVERIFY(m_server->start());
     QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
     checkOnePerPass(2, 1);
+}
+
+void TestNotifications::dunstShowsOnePerPass()
+{
+    VirtualDisplay display;
+    QVERIFY2(display.start(), qPrintable(display.errorString()));
+    QProcess dunst;
+    dieWithParent(dunst);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display.display());
+    dunst.setProcessEnvironment(environment);
+    dunst.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Its built-in settings, whatever the machine's user has configured.
+    QTemporaryDir home;
+    const QString config = home.filePath(QStringLiteral("dunstrc"));
+    QVERIFY(TestFiles::write(config, {}));
+    dunst.start(QStringLiteral("dunst"), {QStringLiteral("-config"), config});
+    QVERIFY2(dunst.waitForStarted(), qPrintable(dunst.errorString()));
+    const auto serving = [] {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            QStringLiteral("org.freedesktop.Notifications"));
+    };
+    QVERIFY(EventWait::until(serving));
+
+    // dunst's own interface, as dunstctl uses it.
+    QDBusInterface control(QStringLiteral("org.freedesktop.Notifications"),
+                           QStringLiteral("/org/freedesktop/Notifications"),
+                           QStringLiteral("org.dunstproject.cmd0"));
+    const auto received = [&] {
+        int count = 0;
+        for (const char* queue : {"waitingLength", "displayedLength", "historyLength"})
+            count += control.property(queue).toInt();
+        return count;
+    };
+    startShell(QStringLiteral("[Watch]\nNotify=1\n"));
+    QVERIFY(EventWait::until([&] { return received() == 1; }));
+    // A later reply first, so that RB0 does not fire again: dunst stacks a notification like
+    // the one on screen onto it.
+    QVERIFY(waitForPolls(2));
+    QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
+    QVERIFY(EventWait::until([&] { return received() == 2; }));
+    QVERIFY(waitForPolls(3));
+    QCOMPARE(received(), 2);
+    QCOMPARE(m_fired->count(), 2);
+
+    // Closed, they go to the history, which tells what dunst was given.
+    QVERIFY(control.call(QStringLiteral("NotificationCloseAll")).type() ==
+            QDBusMessage::ReplyMessage);
+    QVERIFY(EventWait::until([&] { return control.property("historyLength").toInt() == 2; }));
+    const QDBusMessage history = control.call(QStringLiteral("NotificationListHistory"));
+    QCOMPARE(history.type(), QDBusMessage::ReplyMessage);
+    QList<QVariantMap> notes;
+    history.arguments().first().value<QDBusArgument>() >> notes;
+    QCOMPARE(notes.size(), 2);
+    for (const QVariantMap& note : notes) {
+        const auto field = [&](const char* key) {
+            return note.value(QLatin1String(key)).toString();
+        };
+        QCOMPARE(field("appname"), QString::fromLatin1(DesktopNotifier::AppName));
+        QVERIFY(field("body").startsWith(QStringLiteral("Over 30C ")));
+        QVERIFY(!field("summary").isEmpty());
+    }
+    stopProcess(dunst);
 }
 
 ZARVIK_APP_TEST_MAIN(TestNotifications)
