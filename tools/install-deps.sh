@@ -10,7 +10,7 @@ packages=(
     qt6-httpserver-dev qt6-websockets-dev prometheus
     python3-aiosmtpd openssl
     qtkeychain-qt6-dev gnome-keyring dbus-daemon dbus-bin libsecret-tools
-    xvfb xauth imagemagick fonts-noto-cjk dunst
+    xvfb xauth imagemagick fonts-noto-cjk
     iproute2 util-linux procps
     clang libclang-rt-14-dev curl
 )

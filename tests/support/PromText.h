@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -9,15 +8,14 @@
 // Reads the Prometheus text format back, and has promtool judge it.
 namespace PromText {
 
-// Each sample line's value by its series ("name" or "name{labels}"), comments left out.
+// Each sample's value by its series ("name" or "name{labels}"), comments left out.
 inline QMap<QByteArray, QByteArray> samples(const QByteArray& text)
 {
     QMap<QByteArray, QByteArray> result;
     for (const QByteArray& line : text.split('\n')) {
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
         const qsizetype space = line.lastIndexOf(' ');
-        result.insert(line.left(space), line.mid(space + 1));
+        if (!line.startsWith('#') && space > 0)
+            result.insert(line.left(space), line.mid(space + 1));
     }
     return result;
 }
@@ -29,18 +27,13 @@ inline QString promtoolProblems(const QByteArray& text)
     promtool.setProcessChannelMode(QProcess::MergedChannels);
     promtool.start(QStringLiteral("promtool"),
                    {QStringLiteral("check"), QStringLiteral("metrics")});
-    if (!promtool.waitForStarted(10000))
-        return QStringLiteral("promtool did not start: ") + promtool.errorString();
     promtool.write(text);
     promtool.closeWriteChannel();
-    if (!promtool.waitForFinished(30000)) {
-        promtool.kill();
-        return QStringLiteral("promtool did not finish");
-    }
+    if (!promtool.waitForFinished(30000))
+        return QStringLiteral("promtool did not finish: ") + promtool.errorString();
     const QString said = QString::fromUtf8(promtool.readAll());
-    if (promtool.exitStatus() == QProcess::NormalExit && promtool.exitCode() == 0)
-        return {};
-    return said.isEmpty() ? QStringLiteral("promtool failed") : said;
+    const bool accepted = promtool.exitStatus() == QProcess::NormalExit && promtool.exitCode() == 0;
+    return accepted ? QString() : said + QStringLiteral(" (promtool failed)");
 }
 
 } // namespace PromText
