@@ -48,6 +48,8 @@ public:
     const AlertState& alertState() const { return m_alert; }
     const IdlePass* idlePass() const { return m_idlePass; }
     quint16 udpLocalPort() const;
+    // Since the last correct reply, or since start-up before the first; a steady clock.
+    qint64 msSinceLastReply() const { return m_sinceReply.elapsed(); }
     // Shows one line in the status bar for a while, over the reply dump.
     void showStatusNote(const QString& text);
 

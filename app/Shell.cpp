@@ -4,6 +4,7 @@
 #include "app/FormZARVIK_Mail.h"
 #include "app/OwnMessageBox.h"
 #include "app/SignalCloser.h"
+#include "app/WatchOutputs.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
 
@@ -21,6 +22,7 @@ Shell::Shell(const QString& settingsPath)
         !m_dialog->EdtMailId->text().trimmed().isEmpty())
         m_dialog->loadPassword();
     m_form->attachSettingsDialog(m_dialog);
+    m_watch = std::make_unique<WatchOutputs>(*m_form, *m_dialog);
     m_signalCloser =
         std::make_unique<SignalCloser>([form = m_form.get()] { form->closeBySignal(); });
 }

@@ -6,6 +6,7 @@
 class TFormZARVIK_Mail;
 class TToolSettingDlg;
 class SignalCloser;
+class WatchOutputs;
 
 // Creates the two windows in their fixed order and keeps them until exit: the main window first
 // (it restores its position and sends the first request), then the settings dialog, hidden,
@@ -21,10 +22,12 @@ public:
     void show();
     TFormZARVIK_Mail* FormZARVIK_Mail() const { return m_form.get(); }
     TToolSettingDlg* ToolSettingDlg() const { return m_dialog; }
+    const WatchOutputs* watchOutputs() const { return m_watch.get(); }
 
 private:
     std::unique_ptr<TFormZARVIK_Mail> m_form;
     TToolSettingDlg* m_dialog = nullptr; // owned by the main window
     std::unique_ptr<SignalCloser> m_signalCloser;
+    std::unique_ptr<WatchOutputs> m_watch; // gone before the windows it listens to
     QString m_readProblem;
 };

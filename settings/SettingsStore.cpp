@@ -144,6 +144,8 @@ bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem
     dlg.EditNoReplySec->setText(ini.readString(str(WatchSection), QStringLiteral("NoReplySec"),
                                                str(SettingsDefaults::NoReplySeconds)));
     dlg.ChkBoxRetry->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Retry"), false));
+    dlg.ChkBoxNotify->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Notify"), false));
+    dlg.EdtMetrics->setText(ini.readString(str(WatchSection), QStringLiteral("Metrics"), {}));
     if (problem)
         *problem = ini.readProblem();
     return ini.readProblem().isEmpty();
@@ -177,6 +179,9 @@ bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dl
                 str(SettingsDefaults::NoReplySeconds));
     writeNewKey(ini, WatchSection, "Retry", boolText(dlg.ChkBoxRetry->isChecked()),
                 boolText(false));
+    writeNewKey(ini, WatchSection, "Notify", boolText(dlg.ChkBoxNotify->isChecked()),
+                boolText(false));
+    writeNewKey(ini, WatchSection, "Metrics", dlg.EdtMetrics->text(), {});
     return ini.save(error);
 }
 

@@ -11,6 +11,7 @@ class QLineEdit;
 // never acted on. The new text comes into force 1 s after the last keystroke, at Enter, when the
 // focus leaves the edit, or at settle(). Text set by the program is in force at once.
 class SettledText : public QObject {
+    Q_OBJECT
 public:
     static constexpr int PauseMs = 1000;
 
@@ -18,7 +19,11 @@ public:
 
     QString text() const;
     // Brings what was typed into force now (the dialog closing).
-    void settle() { m_pause.stop(); }
+    void settle();
+
+signals:
+    // text() may have changed: typing paused or was settled, or the program set the text.
+    void settled();
 
 private:
     QLineEdit* m_edit;

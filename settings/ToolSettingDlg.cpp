@@ -227,6 +227,13 @@ void TToolSettingDlg::buildWatchTab()
     ChkBoxRetry =
         named(new QCheckBox(QStringLiteral("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
     ChkBoxRetry->setGeometry(24, 120, 200, 17);
+    ChkBoxNotify =
+        named(new QCheckBox(QStringLiteral("デスクトップ通知"), TabWatch), "ChkBoxNotify");
+    ChkBoxNotify->setGeometry(24, 168, 200, 17);
+    Label14 = label(TabWatch, "Label14", QStringLiteral("Metrics :"), 24, 196);
+    EdtMetrics = edit(TabWatch, "EdtMetrics", QString(), {114, 194, 146, 20});
+    // Only a suggestion: an empty edit keeps the metrics off.
+    EdtMetrics->setPlaceholderText(QStringLiteral("127.0.0.1:9464"));
 }
 
 void TToolSettingDlg::settleRuleTexts()
@@ -234,8 +241,9 @@ void TToolSettingDlg::settleRuleTexts()
     SettledUTemp = new SettledText(EditUTemp);
     SettledLTemp = new SettledText(EditLTemp);
     SettledNoReplySec = new SettledText(EditNoReplySec);
+    SettledMetrics = new SettledText(EdtMetrics);
     connect(this, &QDialog::finished, this, [this] {
-        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec})
+        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics})
             settled->settle();
     });
 }
@@ -288,6 +296,7 @@ void TToolSettingDlg::guardStoredTexts()
         {EditLTemp, ChkBoxLTemp->text()}, {EdtMailSrv, Label3->text()},
         {EdtMailId, Label4->text()},      {EdtMailFrom, Label5->text()},
         {EdtMailTo, Label6->text()},      {EditNoReplySec, ChkBoxNoReply->text()},
+        {EdtMetrics, Label14->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

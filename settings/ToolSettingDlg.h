@@ -79,11 +79,15 @@ public:
     QLabel* Label13;
     Memo* MemoNoReply;
     QCheckBox* ChkBoxRetry;
+    QCheckBox* ChkBoxNotify;
+    QLabel* Label14;
+    QLineEdit* EdtMetrics; // "host:port" to serve /metrics on; empty for none
 
-    // What the rules act on: the limit and seconds texts once their typing pauses.
+    // What the rules (and the metrics server) act on: these texts once their typing pauses.
     SettledText* SettledUTemp;
     SettledText* SettledLTemp;
     SettledText* SettledNoReplySec;
+    SettledText* SettledMetrics;
 
     QFrame* Panel2;
     QPushButton* OKBtn;

@@ -128,6 +128,11 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("MemoNoReply", "Memo", {{"text", "Message <No Reply>"}}, {200, 40, 185, 65});
     row("ChkBoxRetry", "QCheckBox", {{"text", "送信失敗時に再送する"}, {"checked", false}},
         {24, 120, 200, 17});
+    row("ChkBoxNotify", "QCheckBox", {{"text", "デスクトップ通知"}, {"checked", false}},
+        {24, 168, 200, 17});
+    row("Label14", "QLabel", {{"text", "Metrics :"}}, at(24, 196));
+    row("EdtMetrics", "QLineEdit", {{"text", ""}, {"placeholderText", "127.0.0.1:9464"}},
+        {114, 194, 146, 20});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});

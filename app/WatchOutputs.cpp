@@ -1,0 +1,55 @@
+#include "app/WatchOutputs.h"
+
+#include "app/DesktopNotifier.h"
+#include "app/FormZARVIK_Mail.h"
+#include "app/MetricsServer.h"
+#include "settings/SettledText.h"
+#include "settings/ToolSettingDlg.h"
+
+#include <QCheckBox>
+
+namespace {
+
+QElapsedTimer started()
+{
+    QElapsedTimer clock;
+    clock.start();
+    return clock;
+}
+
+} // namespace
+
+WatchOutputs::WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog)
+    : m_form(form)
+    , m_dialog(dialog)
+    , m_clock(started())
+    // Start-up is the window's, as for its no-reply rule.
+    , m_metrics(-form.msSinceLastReply())
+    , m_server(new MetricsServer([this] { return m_metrics.text(m_clock.elapsed()); }, this))
+{
+    connect(&form, &TFormZARVIK_Mail::replyDecoded, this, [this] {
+        const DeviceReadings& readings = m_form.readings();
+        m_metrics.noteReply(double(readings.NowTempValue), readings.PortBits, m_clock.elapsed());
+    });
+    connect(&form, &TFormZARVIK_Mail::wrongSizeReceived, this,
+            [this] { m_metrics.noteWrongSize(); });
+    connect(&form, &TFormZARVIK_Mail::mailFailed, this, [this] { m_metrics.noteMailFailure(); });
+    connect(&form, &TFormZARVIK_Mail::rulesFired, this,
+            [this](quint8 rules, const QString& message, const QString& subject) {
+                m_metrics.noteRulesFired(rules);
+                if (m_dialog.ChkBoxNotify->isChecked())
+                    DesktopNotifier::notify(message, subject);
+            });
+
+    m_server->onProblem = [this](const QString& why) { m_form.showStatusNote(why); };
+    connect(dialog.SettledMetrics, &SettledText::settled, this,
+            &WatchOutputs::followMetricsAddress);
+    followMetricsAddress();
+}
+
+WatchOutputs::~WatchOutputs() = default;
+
+void WatchOutputs::followMetricsAddress()
+{
+    m_server->listenOn(m_dialog.SettledMetrics->text());
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "alert/MetricsExposition.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+
+class MetricsServer;
+class TFormZARVIK_Mail;
+class TToolSettingDlg;
+
+// What the window tells goes out beyond it as well: into the metrics served for a scraper and,
+// when asked for, a desktop notification for each pass that fired a rule. Both follow the
+// settings dialog live.
+class WatchOutputs : public QObject {
+public:
+    WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog);
+    ~WatchOutputs() override;
+
+    const MetricsServer& metricsServer() const { return *m_server; }
+
+private:
+    void followMetricsAddress();
+
+    TFormZARVIK_Mail& m_form;
+    TToolSettingDlg& m_dialog;
+    QElapsedTimer m_clock; // steady; the metrics' times count on it
+    MetricsExposition m_metrics;
+    MetricsServer* m_server;
+};
