@@ -144,6 +144,7 @@ bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem
     dlg.EditNoReplySec->setText(ini.readString(str(WatchSection), QStringLiteral("NoReplySec"),
                                                str(SettingsDefaults::NoReplySeconds)));
     dlg.ChkBoxRetry->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Retry"), false));
+    dlg.ChkBoxLog->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Log"), false));
     if (problem)
         *problem = ini.readProblem();
     return ini.readProblem().isEmpty();
@@ -177,6 +178,7 @@ bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dl
                 str(SettingsDefaults::NoReplySeconds));
     writeNewKey(ini, WatchSection, "Retry", boolText(dlg.ChkBoxRetry->isChecked()),
                 boolText(false));
+    writeNewKey(ini, WatchSection, "Log", boolText(dlg.ChkBoxLog->isChecked()), boolText(false));
     return ini.save(error);
 }
 

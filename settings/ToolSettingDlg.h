@@ -79,6 +79,8 @@ public:
     QLabel* Label13;
     Memo* MemoNoReply;
     QCheckBox* ChkBoxRetry;
+    // One CSV line per correct reply, in a daily file beside the settings file.
+    QCheckBox* ChkBoxLog;
 
     // What the rules act on: the limit and seconds texts once their typing pauses.
     SettledText* SettledUTemp;

@@ -320,14 +320,16 @@ void TstSettingsStore::watchKeysOnlyWhenSet()
     saved.ChkBoxNoReply->setChecked(true);
     saved.EditNoReplySec->setText(QStringLiteral("30"));
     saved.ChkBoxRetry->setChecked(true);
+    saved.ChkBoxLog->setChecked(true);
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), saved));
     QCOMPARE(TestFiles::read(m_ini),
-             DesignFile + "[Watch]\r\nNoReply=1\r\nNoReplySec=30\r\nRetry=1\r\n");
+             DesignFile + "[Watch]\r\nNoReply=1\r\nNoReplySec=30\r\nRetry=1\r\nLog=1\r\n");
     TToolSettingDlg loaded;
     QVERIFY(SettingsStore::loadSettings(m_ini, loaded));
     QVERIFY(loaded.ChkBoxNoReply->isChecked());
     QCOMPARE(loaded.EditNoReplySec->text(), QStringLiteral("30"));
     QVERIFY(loaded.ChkBoxRetry->isChecked());
+    QVERIFY(loaded.ChkBoxLog->isChecked());
 }
 
 void TstSettingsStore::memosAreNotStored()

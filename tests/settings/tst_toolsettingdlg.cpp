@@ -128,6 +128,7 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("MemoNoReply", "Memo", {{"text", "Message <No Reply>"}}, {200, 40, 185, 65});
     row("ChkBoxRetry", "QCheckBox", {{"text", "送信失敗時に再送する"}, {"checked", false}},
         {24, 120, 200, 17});
+    row("ChkBoxLog", "QCheckBox", {{"text", "CSV に記録"}, {"checked", false}}, {24, 144, 200, 17});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
