@@ -1,0 +1,171 @@
+#include "device/ReadingLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QDate localDay(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).date();
+}
+
+// Two to four digits at `at`; -1 when they are not all digits.
+int digits(QByteArrayView text, qsizetype at, qsizetype count)
+{
+    int value = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// "2026-12-08T23:43:49+09:00" by hand: a day's log has 43,200 of them to read at start-up, and
+// QDateTime::fromString takes many times longer. Other ISO forms go the slow way.
+std::optional<qint64> parseTime(QByteArrayView text)
+{
+    if (text.size() == 25 && text[4] == '-' && text[7] == '-' && text[10] == 'T' &&
+        text[13] == ':' && text[16] == ':' && (text[19] == '+' || text[19] == '-') &&
+        text[22] == ':') {
+        const QDate date(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
+        const int h = digits(text, 11, 2), m = digits(text, 14, 2), s = digits(text, 17, 2);
+        const int oh = digits(text, 20, 2), om = digits(text, 23, 2);
+        if (date.isValid() && h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 61 && oh >= 0 &&
+            om >= 0) {
+            const qint64 offsetS = (text[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+            const qint64 days = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+            return (days * 86400 + h * 3600 + m * 60 + s - offsetS) * 1000;
+        }
+        return std::nullopt;
+    }
+    const QDateTime time = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    if (!time.isValid())
+        return std::nullopt;
+    return time.toMSecsSinceEpoch();
+}
+
+std::optional<bool> parseBit(QByteArrayView field)
+{
+    if (field == "1")
+        return true;
+    if (field == "0")
+        return false;
+    return std::nullopt;
+}
+
+} // namespace
+
+namespace ReadingLog {
+
+QString filePathFor(const QString& settingsPath, QDate day)
+{
+    const QFileInfo info(settingsPath);
+    const QString stem =
+        info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(stem + day.toString(QStringLiteral("-yyyy-MM-dd")) +
+                               QStringLiteral(".csv"));
+}
+
+QByteArray formatLine(const HistoryPoint& point)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(point.ms);
+    // Local time alone would be ambiguous in the hour a clock is set back.
+    const QDateTime stamped = local.toOffsetFromUtc(local.offsetFromUtc());
+    QByteArray line = stamped.toString(Qt::ISODate).toLatin1();
+    line += ',';
+    line += QByteArray::number(point.celsius, 'f', 4);
+    line += point.rb1 ? ",1" : ",0";
+    line += point.rb0 ? ",1\n" : ",0\n";
+    return line;
+}
+
+std::optional<HistoryPoint> parseLine(QByteArrayView line)
+{
+    while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r'))
+        line.chop(1);
+    const QList<QByteArray> fields = line.toByteArray().split(',');
+    if (fields.size() != 4)
+        return std::nullopt;
+    const std::optional<qint64> ms = parseTime(fields[0]);
+    bool numeric = false;
+    const double celsius = fields[1].toDouble(&numeric);
+    const std::optional<bool> rb1 = parseBit(fields[2]);
+    const std::optional<bool> rb0 = parseBit(fields[3]);
+    if (!ms || !numeric || !rb1 || !rb0)
+        return std::nullopt;
+    return HistoryPoint{*ms, celsius, *rb1, *rb0};
+}
+
+QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64 spanMs)
+{
+    const qint64 oldest = nowMs - spanMs;
+    QList<HistoryPoint> points;
+    const QDate today = localDay(nowMs);
+    for (QDate day = localDay(oldest); day <= today; day = day.addDays(1)) {
+        QFile file(filePathFor(settingsPath, day));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        while (!file.atEnd()) {
+            const std::optional<HistoryPoint> point = parseLine(file.readLine());
+            if (point && point->ms >= oldest && point->ms <= nowMs)
+                points.append(*point);
+        }
+    }
+    return points;
+}
+
+} // namespace ReadingLog
+
+ReadingLogWriter::ReadingLogWriter(const QString& settingsPath)
+    : m_settingsPath(settingsPath)
+{
+}
+
+ReadingLogWriter::Result ReadingLogWriter::append(const HistoryPoint& point, QString* error)
+{
+    const QDate day = localDay(point.ms);
+    if (day == m_failedDay)
+        return Result::Paused;
+    QString why;
+    if (day != m_day || !m_file.isOpen()) {
+        if (!open(day, &why)) {
+            m_failedDay = day;
+            if (error)
+                *error = why;
+            return Result::Failed;
+        }
+    }
+    const QByteArray line = ReadingLog::formatLine(point);
+    if (m_file.write(line) != line.size() || !m_file.flush()) {
+        why = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+        m_file.close();
+        m_failedDay = day;
+        if (error)
+            *error = why;
+        return Result::Failed;
+    }
+    return Result::Written;
+}
+
+bool ReadingLogWriter::open(QDate day, QString* error)
+{
+    m_file.close();
+    m_day = day;
+    m_file.setFileName(ReadingLog::filePathFor(m_settingsPath, day));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+        return false;
+    }
+    if (m_file.size() == 0) {
+        const QByteArrayView header(ReadingLog::Header);
+        if (m_file.write(header.data(), header.size()) != header.size()) {
+            *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+            m_file.close();
+            return false;
+        }
+    }
+    return true;
+}
