@@ -3,6 +3,8 @@
 #include <QString>
 #include <memory>
 
+class FormChart;
+class HistoryRecorder;
 class TFormZARVIK_Mail;
 class TToolSettingDlg;
 class SignalCloser;
@@ -21,10 +23,18 @@ public:
     void show();
     TFormZARVIK_Mail* FormZARVIK_Mail() const { return m_form.get(); }
     TToolSettingDlg* ToolSettingDlg() const { return m_dialog; }
+    HistoryRecorder* History() const { return m_history.get(); }
+    // The trend window once "グラフ(&G)" first opened it, else null.
+    FormChart* Chart() const { return m_chart; }
 
 private:
+    void recordHistory();
+    void openChart();
+
     std::unique_ptr<TFormZARVIK_Mail> m_form;
     TToolSettingDlg* m_dialog = nullptr; // owned by the main window
+    std::unique_ptr<HistoryRecorder> m_history;
+    FormChart* m_chart = nullptr; // owned by the main window, made when first opened
     std::unique_ptr<SignalCloser> m_signalCloser;
     QString m_readProblem;
 };

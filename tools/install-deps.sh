@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev libgl-dev libcurl4-openssl-dev
+    qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
     python3-aiosmtpd openssl
     qtkeychain-qt6-dev gnome-keyring dbus-daemon dbus-bin libsecret-tools
     xvfb xauth imagemagick fonts-noto-cjk
