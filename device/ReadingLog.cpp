@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <cstdlib>
 
 namespace {
 
@@ -72,9 +73,14 @@ QString filePathFor(const QString& settingsPath, QDate day)
 QByteArray formatLine(const HistoryPoint& point)
 {
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(point.ms);
-    // Local time alone would be ambiguous in the hour a clock is set back.
-    const QDateTime stamped = local.toOffsetFromUtc(local.offsetFromUtc());
-    QByteArray line = stamped.toString(Qt::ISODate).toLatin1();
+    // Local time alone would be ambiguous in the hour a clock is set back. The offset is
+    // written out even when it is zero ("+00:00", never "Z"), so every line reads alike.
+    const int offset = local.offsetFromUtc();
+    const int offsetMinutes = std::abs(offset) / 60;
+    QByteArray line = local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toLatin1();
+    line += offset < 0 ? '-' : '+';
+    line += QByteArray::number(offsetMinutes / 60).rightJustified(2, '0') + ':' +
+            QByteArray::number(offsetMinutes % 60).rightJustified(2, '0');
     line += ',';
     line += QByteArray::number(point.celsius, 'f', 4);
     line += point.rb1 ? ",1" : ",0";
