@@ -11,7 +11,6 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QLabel>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QTimer>
@@ -23,6 +22,12 @@
 namespace {
 
 constexpr qint64 MinuteMs = 60 * 1000;
+// The room left on the right of the newest point, as a share of the span: the view moves on
+// once it is used up.
+constexpr qint64 LeadDivisor = 20;
+// Points in one piece of a line. Qt Charts lays out a whole series again for each point added
+// to it, so a live point costs in proportion to its piece, not to the view.
+constexpr int PiecePoints = 100;
 
 struct SpanChoice {
     const char* text;
@@ -116,7 +121,9 @@ FormChart::FormChart(const ReadingHistory& history, QWidget* parent)
 
     Chart = new QChart;
     Chart->setObjectName(QStringLiteral("Chart"));
-    Chart->legend()->setAlignment(Qt::AlignBottom);
+    // Qt Charts' own legend makes an entry for every series, i.e. for every piece of a line,
+    // and that is most of the cost of starting a piece; one line of text says the same.
+    Chart->legend()->hide();
     Chart->setMargins(QMargins(4, 4, 4, 4));
 
     AxisTime = new QDateTimeAxis;
@@ -162,10 +169,22 @@ FormChart::FormChart(const ReadingHistory& history, QWidget* parent)
     ChartView->setObjectName(QStringLiteral("ChartView"));
     ChartView->setRenderHint(QPainter::Antialiasing);
 
+    auto* legend = new QLabel(this);
+    legend->setObjectName(QStringLiteral("LabelChartLegend"));
+    auto swatch = [](const QColor& color, const char* mark, const char* text) {
+        return QStringLiteral("<span style='color:%1'>%2</span>&nbsp;%3")
+            .arg(color.name(), QString::fromUtf8(mark), QString::fromUtf8(text));
+    };
+    legend->setText(QStringList{swatch(TempColor, "━", "温度"), swatch(Rb1Color, "━", "RB1"),
+                                swatch(Rb0Color, "━", "RB0"), swatch(UpperColor, "┅", "上限"),
+                                swatch(LowerColor, "┅", "下限"), swatch(UpperColor, "●", "警報")}
+                        .join(QStringLiteral("&nbsp;&nbsp;&nbsp;")));
+
     auto* top = new QHBoxLayout;
     top->addWidget(spanLabel);
     top->addWidget(CmbChartSpan);
     top->addStretch(1);
+    top->addWidget(legend);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addLayout(top);
@@ -219,23 +238,19 @@ void FormChart::clearSeries()
     m_tempRange = false;
 }
 
-FormChart::Segment& FormChart::newSegment()
+FormChart::Segment& FormChart::newSegment(bool joined)
 {
     Segment segment{
         makeSeries<QLineSeries>("TempSeries", QStringLiteral("温度"), QPen(TempColor, 2)),
         makeSeries<QLineSeries>("Rb1Series", QStringLiteral("RB1"), QPen(Rb1Color, 2)),
         makeSeries<QLineSeries>("Rb0Series", QStringLiteral("RB0"), QPen(Rb0Color, 2)),
+        joined,
     };
     for (QLineSeries* series : {segment.temp, segment.rb1, segment.rb0}) {
         Chart->addSeries(series);
         series->attachAxis(AxisTime);
         series->attachAxis(series == segment.temp ? static_cast<QAbstractAxis*>(AxisTemp)
                                                   : static_cast<QAbstractAxis*>(AxisBits));
-        // One legend entry for all the pieces of a line.
-        if (!m_segments.empty()) {
-            for (QLegendMarker* marker : Chart->legend()->markers(series))
-                marker->setVisible(false);
-        }
     }
     m_segments.push_back(segment);
     return m_segments.back();
@@ -261,11 +276,16 @@ void FormChart::rebuild()
     // Each segment's lists are prepared whole and handed over at once.
     struct Lists {
         QList<QPointF> temp, rb1, rb0;
+        bool joined = false;
     };
     QList<Lists> lists;
     for (const TrendSample& sample : std::as_const(samples)) {
-        if (sample.startsSegment || lists.isEmpty())
+        if (sample.startsSegment || lists.isEmpty()) {
             lists.append(Lists{});
+        } else if (lists.back().temp.size() >= PiecePoints) {
+            const Lists& full = lists.back();
+            lists.append(Lists{{full.temp.back()}, {full.rb1.back()}, {full.rb0.back()}, true});
+        }
         Lists& to = lists.back();
         to.temp.append(QPointF(double(sample.ms), sample.celsius));
         stepTo(to.rb1, sample.ms, sample.rb1);
@@ -273,7 +293,7 @@ void FormChart::rebuild()
         fitTemperature(sample.celsius);
     }
     for (const Lists& from : std::as_const(lists)) {
-        Segment& segment = newSegment();
+        Segment& segment = newSegment(from.joined);
         segment.temp->replace(from.temp);
         segment.rb1->replace(from.rb1);
         segment.rb0->replace(from.rb0);
@@ -288,6 +308,7 @@ void FormChart::rebuild()
     RuleMarkers->replace(marks);
     if (!m_tempRange)
         fitTemperature(25.0); // an empty chart still shows a sensible scale
+    m_rightMs = 0;
     moveTo(now);
 }
 
@@ -304,8 +325,19 @@ void FormChart::addPoint(const HistoryPoint& point)
 void FormChart::addSamples(const QList<TrendSample>& samples)
 {
     for (const TrendSample& sample : samples) {
-        Segment& segment =
-            sample.startsSegment || m_segments.empty() ? newSegment() : m_segments.back();
+        if (sample.startsSegment || m_segments.empty()) {
+            newSegment();
+        } else if (m_segments.back().temp->count() >= PiecePoints) {
+            const Segment& full = m_segments.back();
+            const QPointF ends[] = {full.temp->at(full.temp->count() - 1),
+                                    full.rb1->at(full.rb1->count() - 1),
+                                    full.rb0->at(full.rb0->count() - 1)};
+            Segment& next = newSegment(true);
+            next.temp->append(ends[0]);
+            next.rb1->append(ends[1]);
+            next.rb0->append(ends[2]);
+        }
+        Segment& segment = m_segments.back();
         segment.temp->append(double(sample.ms), sample.celsius);
         stepTo(segment.rb1, sample.ms, sample.rb1);
         stepTo(segment.rb0, sample.ms, sample.rb0);
@@ -337,9 +369,14 @@ void FormChart::setLimits(std::optional<double> upper, std::optional<double> low
 void FormChart::moveTo(qint64 nowMs)
 {
     m_nowMs = nowMs;
-    const qint64 oldest = nowMs - spanMs();
+    if (nowMs <= m_rightMs && nowMs >= m_rightMs - spanMs())
+        return;
+    // The view moves on in steps, leaving room on the right: moving the time axis re-lays out
+    // every point in view, a new point only its own line.
+    m_rightMs = nowMs + spanMs() / LeadDivisor;
+    const qint64 oldest = m_rightMs - spanMs() - spanMs() / LeadDivisor;
     AxisTime->setRange(QDateTime::fromMSecsSinceEpoch(oldest),
-                       QDateTime::fromMSecsSinceEpoch(nowMs));
+                       QDateTime::fromMSecsSinceEpoch(m_rightMs));
     trim(oldest);
     updateLimitLines();
 }
@@ -351,19 +388,12 @@ void FormChart::trim(qint64 oldestMs)
         const int count = front.temp->count();
         if (count > 0 && front.temp->at(count - 1).x() >= double(oldestMs))
             break;
-        // Wholly out of view: the next piece takes over the legend entries.
+        // Wholly out of view.
         for (QLineSeries* series : {front.temp, front.rb1, front.rb0}) {
             Chart->removeSeries(series);
             delete series;
         }
         m_segments.pop_front();
-        if (!m_segments.empty()) {
-            const Segment& next = m_segments.front();
-            for (QLineSeries* series : {next.temp, next.rb1, next.rb0}) {
-                for (QLegendMarker* marker : Chart->legend()->markers(series))
-                    marker->setVisible(true);
-            }
-        }
     }
     if (!m_segments.empty()) {
         const Segment& front = m_segments.front();
@@ -401,13 +431,13 @@ void FormChart::fitTemperature(double celsius)
 
 void FormChart::updateLimitLines()
 {
-    const qint64 oldest = m_nowMs - spanMs();
+    const qint64 oldest = m_rightMs - spanMs() - spanMs() / LeadDivisor;
     const std::pair<QLineSeries*, std::optional<double>> lines[] = {{UpperLimitLine, m_upper},
                                                                     {LowerLimitLine, m_lower}};
     for (const auto& [series, limit] : lines) {
         series->setVisible(limit.has_value());
         if (limit)
-            series->replace({QPointF(double(oldest), *limit), QPointF(double(m_nowMs), *limit)});
+            series->replace({QPointF(double(oldest), *limit), QPointF(double(m_rightMs), *limit)});
     }
 }
 

@@ -43,11 +43,13 @@ public:
     QLineSeries* LowerLimitLine;
     QScatterSeries* RuleMarkers;
 
-    // The lines between silences, oldest first; each has a temperature and two input series.
+    // The pieces of the lines, oldest first; each has a temperature and two input series. A
+    // silence starts a new piece; so does a full one, joined on to the one before.
     struct Segment {
         QLineSeries* temp;
         QLineSeries* rb1;
         QLineSeries* rb0;
+        bool joined; // its first points repeat the last ones of the piece before
     };
     const std::deque<Segment>& segments() const { return m_segments; }
     // RuleMarkers' tooltips, point by point: the message the window showed.
@@ -61,7 +63,7 @@ private:
     qint64 spanMs() const;
     void rebuild();
     void clearSeries();
-    Segment& newSegment();
+    Segment& newSegment(bool joined = false);
     void addSamples(const QList<TrendSample>& samples);
     void moveTo(qint64 nowMs);
     void trim(qint64 oldestMs);
@@ -79,5 +81,6 @@ private:
     double m_tempHigh = 0.0;
     bool m_tempRange = false;
     qint64 m_nowMs = 0;
+    qint64 m_rightMs = 0; // the time axis' right end
     QTimer* m_clock;
 };

@@ -3,13 +3,42 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
+// The local offset at `ms`, asked of the system once per quarter hour (no zone moves its clock
+// at other times) or when TZ changes: each local conversion makes the C library look at the
+// zone file again, several times the cost of the rest of a reply.
+int localOffsetSeconds(qint64 ms)
+{
+    constexpr qint64 QuarterMs = 15 * 60 * 1000;
+    struct Cache {
+        qint64 quarter = std::numeric_limits<qint64>::min();
+        QByteArray zone;
+        int offset = 0;
+    };
+    thread_local Cache cache;
+    const qint64 quarter = ms >= 0 ? ms / QuarterMs : (ms - QuarterMs + 1) / QuarterMs;
+    const char* zone = std::getenv("TZ");
+    if (quarter != cache.quarter || cache.zone != QByteArrayView(zone ? zone : "")) {
+        cache = {quarter, QByteArray(zone ? zone : ""),
+                 QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()};
+    }
+    return cache.offset;
+}
+
+// The local wall-clock time at `ms`, as a UTC date-time that reads the same.
+QDateTime localWallClock(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms + qint64(localOffsetSeconds(ms)) * 1000, Qt::UTC);
+}
+
 QDate localDay(qint64 ms)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms).date();
+    return localWallClock(ms).date();
 }
 
 // Two to four digits at `at`; -1 when they are not all digits.
@@ -72,15 +101,19 @@ QString filePathFor(const QString& settingsPath, QDate day)
 
 QByteArray formatLine(const HistoryPoint& point)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(point.ms);
     // Local time alone would be ambiguous in the hour a clock is set back. The offset is
     // written out even when it is zero ("+00:00", never "Z"), so every line reads alike.
-    const int offset = local.offsetFromUtc();
+    const QDateTime local = localWallClock(point.ms);
+    const int offset = localOffsetSeconds(point.ms);
+    const QDate date = local.date();
+    const QTime time = local.time();
     const int offsetMinutes = std::abs(offset) / 60;
-    QByteArray line = local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")).toLatin1();
-    line += offset < 0 ? '-' : '+';
-    line += QByteArray::number(offsetMinutes / 60).rightJustified(2, '0') + ':' +
-            QByteArray::number(offsetMinutes % 60).rightJustified(2, '0');
+    // By hand: QDateTime::toString parses its format at every call.
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", date.year(),
+                  date.month(), date.day(), time.hour(), time.minute(), time.second(),
+                  offset < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
+    QByteArray line(stamp);
     line += ',';
     line += QByteArray::number(point.celsius, 'f', 4);
     line += point.rb1 ? ",1" : ",0";

@@ -41,7 +41,7 @@ QList<QPointF> chartTemperatures(const FormChart* chart)
 {
     QList<QPointF> points;
     for (const FormChart::Segment& segment : chart->segments())
-        points += segment.temp->points();
+        points += segment.temp->points().mid(segment.joined ? 1 : 0);
     return points;
 }
 
