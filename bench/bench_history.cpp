@@ -170,7 +170,7 @@ bool measure(Rig& rig, FormChart* chart, int samples)
     print("handler_p99_us", Stats::percentile(handler, 99));
     print("pass_median_us", Stats::median(pass));
     print("pass_p99_us", Stats::percentile(pass, 99));
-    if (chart) {
+    if (!paint.empty()) {
         print("paint_samples", double(paint.size()));
         print("paint_median_us", Stats::median(paint));
         print("paint_p99_us", Stats::percentile(paint, 99));
