@@ -306,6 +306,10 @@ void FormChart::rebuild()
         m_markTexts.push_back(mark.message);
     }
     RuleMarkers->replace(marks);
+    for (std::optional<double> limit : {m_upper, m_lower}) {
+        if (limit)
+            fitTemperature(*limit);
+    }
     if (!m_tempRange)
         fitTemperature(25.0); // an empty chart still shows a sensible scale
     m_rightMs = 0;
@@ -427,6 +431,9 @@ void FormChart::fitTemperature(double celsius)
     m_tempLow = std::floor(m_tempLow - pad);
     m_tempHigh = std::ceil(m_tempHigh + pad);
     AxisTemp->setRange(m_tempLow, m_tempHigh);
+    AxisTemp->applyNiceNumbers(); // ticks on round degrees
+    m_tempLow = AxisTemp->min();
+    m_tempHigh = AxisTemp->max();
 }
 
 void FormChart::updateLimitLines()
