@@ -190,14 +190,12 @@ FormChart::FormChart(const ReadingHistory& history, QWidget* parent)
     layout->addLayout(top);
     layout->addWidget(ChartView, 1);
 
-    // Moves the view on while the board is silent, so that the silence shows as it lasts.
+    // Moves the view on before the room on the right runs out, so that a reply's handling
+    // seldom pays for it, and while the board is silent, so that the silence shows.
     m_clock = new QTimer(this);
     m_clock->setInterval(2000);
-    connect(m_clock, &QTimer::timeout, this, [this] {
-        const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        if (now - m_nowMs >= 1500)
-            moveTo(now);
-    });
+    connect(m_clock, &QTimer::timeout, this,
+            [this] { moveTo(QDateTime::currentMSecsSinceEpoch(), spanMs() / LeadDivisor / 2); });
     connect(CmbChartSpan, &QComboBox::currentIndexChanged, this, [this] {
         if (isVisible())
             rebuild();
@@ -323,7 +321,7 @@ void FormChart::addPoint(const HistoryPoint& point)
     QList<TrendSample> samples;
     m_sampler.add(point, samples);
     addSamples(samples);
-    moveTo(std::max(point.ms, m_nowMs));
+    moveTo(point.ms);
 }
 
 void FormChart::addSamples(const QList<TrendSample>& samples)
@@ -370,10 +368,9 @@ void FormChart::setLimits(std::optional<double> upper, std::optional<double> low
     updateLimitLines();
 }
 
-void FormChart::moveTo(qint64 nowMs)
+void FormChart::moveTo(qint64 nowMs, qint64 marginMs)
 {
-    m_nowMs = nowMs;
-    if (nowMs <= m_rightMs && nowMs >= m_rightMs - spanMs())
+    if (nowMs <= m_rightMs - marginMs && nowMs >= m_rightMs - spanMs())
         return;
     // The view moves on in steps, leaving room on the right: moving the time axis re-lays out
     // every point in view, a new point only its own line.

@@ -65,7 +65,8 @@ private:
     void clearSeries();
     Segment& newSegment(bool joined = false);
     void addSamples(const QList<TrendSample>& samples);
-    void moveTo(qint64 nowMs);
+    // Moves the view on when `nowMs` is within `marginMs` of its right end (or out of view).
+    void moveTo(qint64 nowMs, qint64 marginMs = 0);
     void trim(qint64 oldestMs);
     void fitTemperature(double celsius);
     void updateLimitLines();
@@ -80,7 +81,6 @@ private:
     double m_tempLow = 0.0;
     double m_tempHigh = 0.0;
     bool m_tempRange = false;
-    qint64 m_nowMs = 0;
     qint64 m_rightMs = 0; // the time axis' right end
     QTimer* m_clock;
 };
