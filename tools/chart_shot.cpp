@@ -85,6 +85,7 @@ int main(int argc, char* argv[])
     if (app.arguments().size() != 2)
         fail("usage: chart-shot OUTPUT.png");
 
+    QTemporaryDir dir;
     QProcess sim;
     sim.start(QStringLiteral(ZARVIK_SIM_PATH),
               {QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
@@ -94,12 +95,12 @@ int main(int argc, char* argv[])
     QProcess mail;
     mail.start(QStringLiteral("/usr/bin/python3"),
                {QStringLiteral(ZARVIK_TOOLS_DIR "/smtp_sink.py"), QStringLiteral("--port"),
-                QStringLiteral("0")});
+                QStringLiteral("0"), QStringLiteral("--maildir"),
+                dir.filePath(QStringLiteral("mail"))});
     const QString mailPort = listeningPort(mail, QStringLiteral("listening \\S+ (\\d+)"));
     if (port.isEmpty() || mailPort.isEmpty())
         fail("the simulated board or the mail server did not start");
 
-    QTemporaryDir dir;
     const QString ini = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
     QFile file(ini);
     const QByteArray settings = QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
