@@ -10,9 +10,11 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineSeries>
 #include <QScatterSeries>
+#include <QShowEvent>
 #include <QTimer>
 #include <QToolTip>
 #include <QValueAxis>
@@ -209,16 +211,22 @@ qint64 FormChart::spanMs() const
 
 void FormChart::showEvent(QShowEvent* event)
 {
-    rebuild();
-    m_clock->start();
+    // A window restored from the task bar kept its lines up to date meanwhile.
+    if (!event->spontaneous()) {
+        rebuild();
+        m_clock->start();
+    }
     QWidget::showEvent(event);
 }
 
 void FormChart::hideEvent(QHideEvent* event)
 {
-    // Nothing is kept or updated while the window is closed; showing it builds anew.
-    m_clock->stop();
-    clearSeries();
+    // Nothing is kept or updated while the window is closed; showing it builds anew. A
+    // minimised window is still visible to Qt and goes on following the replies.
+    if (!event->spontaneous()) {
+        m_clock->stop();
+        clearSeries();
+    }
     QWidget::hideEvent(event);
 }
 
@@ -389,12 +397,14 @@ void FormChart::trim(qint64 oldestMs)
         const int count = front.temp->count();
         if (count > 0 && front.temp->at(count - 1).x() >= double(oldestMs))
             break;
-        // Wholly out of view.
+        // Wholly out of view; the next piece's first point is now the only copy.
         for (QLineSeries* series : {front.temp, front.rb1, front.rb0}) {
             Chart->removeSeries(series);
             delete series;
         }
         m_segments.pop_front();
+        if (!m_segments.empty())
+            m_segments.front().joined = false;
     }
     if (!m_segments.empty()) {
         const Segment& front = m_segments.front();
