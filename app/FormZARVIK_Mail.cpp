@@ -189,6 +189,10 @@ void TFormZARVIK_Mail::buildMenu()
     FileExit1->setWhatsThis(QStringLiteral("アプリケーションを終了する"));
     connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
+    ViewChart = new QAction(QStringLiteral("グラフ(&G)"), ActionManager1);
+    ViewChart->setObjectName(QStringLiteral("ViewChart"));
+    ViewChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+
     ActionMainMenuBar1 = new QMenuBar(this);
     ActionMainMenuBar1->setObjectName(QStringLiteral("ActionMainMenuBar1"));
     ActionMainMenuBar1->setFont(uiFont(12));
@@ -197,11 +201,16 @@ void TFormZARVIK_Mail::buildMenu()
     fileMenu->setObjectName(QStringLiteral("MenuFile"));
     fileMenu->addAction(ToolSetting);
     fileMenu->addAction(FileExit1);
+    QMenu* viewMenu = ActionMainMenuBar1->addMenu(QStringLiteral("表示(&V)"));
+    viewMenu->setObjectName(QStringLiteral("MenuView"));
+    viewMenu->addAction(ViewChart);
     setMenuBar(ActionMainMenuBar1);
     // Shortcuts work whether or not the menu is open.
     addAction(ToolSetting);
     addAction(FileExit1);
-    EdtMessage->installEventFilter(new MenuShortcutsFirst({ToolSetting, FileExit1}, EdtMessage));
+    addAction(ViewChart);
+    EdtMessage->installEventFilter(
+        new MenuShortcutsFirst({ToolSetting, FileExit1, ViewChart}, EdtMessage));
 }
 
 void TFormZARVIK_Mail::FormCreate()

@@ -66,6 +66,7 @@ public:
     QActionGroup* ActionManager1;
     QAction* ToolSetting;
     QAction* FileExit1;
+    QAction* ViewChart; // opens the trend window; the shell connects it
     QFrame* Bevel1;
     QLabel* Label1;
     QLabel* NowTemp;

@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-Rig::Rig(const QString& extraIni)
+Rig::Rig(const QString& extraIni, const std::function<void(const QString& iniPath)>& prepare)
 {
     m_board.bind(QHostAddress::LocalHost, 0);
     connect(&m_board, &QUdpSocket::readyRead, this, [this] {
@@ -35,6 +35,8 @@ Rig::Rig(const QString& extraIni)
         std::exit(1);
     }
     file.close();
+    if (prepare)
+        prepare(iniPath);
 
     // Connected before the program's idle pass connects, so it runs first on each aboutToBlock;
     // the second one, connected after, runs once the pass is over.

@@ -17,10 +17,13 @@ class TToolSettingDlg;
 // reply and around each idle pass.
 class Rig : public QObject {
 public:
-    // `extraIni`: settings lines (LF-separated) written after the board's section.
-    explicit Rig(const QString& extraIni);
+    // `extraIni`: settings lines (LF-separated) written after the board's section; `prepare`
+    // runs with the settings file's path before the program starts (to lay files beside it).
+    explicit Rig(const QString& extraIni,
+                 const std::function<void(const QString& iniPath)>& prepare = {});
     ~Rig() override;
 
+    Shell* shell() const { return m_shell.get(); }
     TFormZARVIK_Mail* form() const;
     TToolSettingDlg* dialog() const;
     quint16 programPort() const;

@@ -4,8 +4,11 @@
 # loopback up; the program only ever talks to the simulated board and SMTP server on 127.0.0.1.
 #
 #   bench/run.sh [--quick] [--runs N] [--samples N] [--mails N]
+#   bench/run.sh --history [--samples N]
 #
-# --quick skips the 60-second idle CPU measurement. See bench/README.md.
+# --quick skips the 60-second idle CPU measurement. --history measures reply handling with the
+# trend window closed and open over histories up to a day (bench_history) instead. See
+# bench/README.md.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 command_line="bench/run.sh${*:+ $*}"
@@ -33,6 +36,27 @@ build=${BUILD_DIR:-$root/build-bench}
 # An existing build (the test command's) is reused as it is configured.
 [ -f "$build/CMakeCache.txt" ] ||
     cmake -S "$root" -B "$build" -G "Unix Makefiles" -DBUILD_TESTING=OFF >/dev/null
+if [ "${1:-}" = --history ]; then
+    samples=1000
+    [ "${2:-}" = --samples ] && samples=$3
+    cmake --build "$build" -j"${JOBS:-$(nproc)}" --target bench_history >/dev/null
+    echo "Command: \`$command_line\`; $(nproc) CPUs; $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo
+    echo "| configuration | history | chart points | reply → handler done, median / p99 µs |" \
+        "reply → alert pass done, median / p99 µs | reply → chart repainted, median / p99 µs |" \
+        "view step µs | start with the log loaded ms | VmRSS MiB |"
+    echo "|---|---|---|---|---|---|---|---|---|"
+    for config in closed-empty closed-day open-hour open-day-hourview open-day-dayview; do
+        out=$(QT_QPA_PLATFORM=offscreen "$build/bench/bench_history" --config "$config" \
+            --samples "$samples" 2>/dev/null)
+        v() { awk -v k="$1" '$1 == k { printf "%.0f", $2; found = 1 } END { if (!found) printf "–" }' <<<"$out"; }
+        echo "| $config | $(v history_points) | $(v chart_points) |" \
+            "$(v handler_median_us) / $(v handler_p99_us) | $(v pass_median_us) / $(v pass_p99_us) |" \
+            "$(v paint_median_us) / $(v paint_p99_us) | $(v axis_step_median_us) |" \
+            "$(v start_with_history_ms) | $(awk '$1 == "vmrss_mib" { printf "%.1f", $2 }' <<<"$out") |"
+    done
+    exit 0
+fi
 cmake --build "$build" -j"${JOBS:-$(nproc)}" \
     --target ZARVIK_Mail zarvik-sim bench_inprocess minimal_sender >/dev/null
 

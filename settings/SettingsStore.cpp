@@ -144,6 +144,7 @@ bool loadSettings(const QString& iniPath, TToolSettingDlg& dlg, QString* problem
     dlg.EditNoReplySec->setText(ini.readString(str(WatchSection), QStringLiteral("NoReplySec"),
                                                str(SettingsDefaults::NoReplySeconds)));
     dlg.ChkBoxRetry->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Retry"), false));
+    dlg.ChkBoxLog->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Log"), false));
     dlg.ChkBoxNotify->setChecked(ini.readBool(str(WatchSection), QStringLiteral("Notify"), false));
     dlg.EdtMetrics->setText(ini.readString(str(WatchSection), QStringLiteral("Metrics"), {}));
     if (problem)
@@ -179,6 +180,7 @@ bool saveAll(const QString& iniPath, QPoint windowPos, const TToolSettingDlg& dl
                 str(SettingsDefaults::NoReplySeconds));
     writeNewKey(ini, WatchSection, "Retry", boolText(dlg.ChkBoxRetry->isChecked()),
                 boolText(false));
+    writeNewKey(ini, WatchSection, "Log", boolText(dlg.ChkBoxLog->isChecked()), boolText(false));
     writeNewKey(ini, WatchSection, "Notify", boolText(dlg.ChkBoxNotify->isChecked()),
                 boolText(false));
     writeNewKey(ini, WatchSection, "Metrics", dlg.EdtMetrics->text(), {});

@@ -227,6 +227,8 @@ void TToolSettingDlg::buildWatchTab()
     ChkBoxRetry =
         named(new QCheckBox(QStringLiteral("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
     ChkBoxRetry->setGeometry(24, 120, 200, 17);
+    ChkBoxLog = named(new QCheckBox(QStringLiteral("CSV に記録"), TabWatch), "ChkBoxLog");
+    ChkBoxLog->setGeometry(24, 144, 200, 17);
     ChkBoxNotify =
         named(new QCheckBox(QStringLiteral("デスクトップ通知"), TabWatch), "ChkBoxNotify");
     ChkBoxNotify->setGeometry(24, 168, 200, 17);

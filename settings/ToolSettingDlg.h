@@ -79,6 +79,8 @@ public:
     QLabel* Label13;
     Memo* MemoNoReply;
     QCheckBox* ChkBoxRetry;
+    // One CSV line per correct reply, in a daily file beside the settings file.
+    QCheckBox* ChkBoxLog;
     QCheckBox* ChkBoxNotify;
     QLabel* Label14;
     QLineEdit* EdtMetrics; // "host:port" to serve /metrics on; empty for none

@@ -320,17 +320,19 @@ void TstSettingsStore::watchKeysOnlyWhenSet()
     saved.ChkBoxNoReply->setChecked(true);
     saved.EditNoReplySec->setText(QStringLiteral("30"));
     saved.ChkBoxRetry->setChecked(true);
+    saved.ChkBoxLog->setChecked(true);
     saved.ChkBoxNotify->setChecked(true);
     saved.EdtMetrics->setText(QStringLiteral("127.0.0.1:9464"));
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), saved));
     QCOMPARE(TestFiles::read(m_ini), DesignFile +
                                          "[Watch]\r\nNoReply=1\r\nNoReplySec=30\r\nRetry=1\r\n"
-                                         "Notify=1\r\nMetrics=127.0.0.1:9464\r\n");
+                                         "Log=1\r\nNotify=1\r\nMetrics=127.0.0.1:9464\r\n");
     TToolSettingDlg loaded;
     QVERIFY(SettingsStore::loadSettings(m_ini, loaded));
     QVERIFY(loaded.ChkBoxNoReply->isChecked());
     QCOMPARE(loaded.EditNoReplySec->text(), QStringLiteral("30"));
     QVERIFY(loaded.ChkBoxRetry->isChecked());
+    QVERIFY(loaded.ChkBoxLog->isChecked());
     QVERIFY(loaded.ChkBoxNotify->isChecked());
     QCOMPARE(loaded.EdtMetrics->text(), QStringLiteral("127.0.0.1:9464"));
 
@@ -338,7 +340,7 @@ void TstSettingsStore::watchKeysOnlyWhenSet()
     loaded.ChkBoxNotify->setChecked(false);
     loaded.EdtMetrics->clear();
     QVERIFY(SettingsStore::saveAll(m_ini, QPoint(0, 0), loaded));
-    QVERIFY(TestFiles::read(m_ini).endsWith("Retry=1\r\nNotify=0\r\nMetrics=\r\n"));
+    QVERIFY(TestFiles::read(m_ini).endsWith("Retry=1\r\nLog=1\r\nNotify=0\r\nMetrics=\r\n"));
 }
 
 void TstSettingsStore::memosAreNotStored()

@@ -128,6 +128,7 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("MemoNoReply", "Memo", {{"text", "Message <No Reply>"}}, {200, 40, 185, 65});
     row("ChkBoxRetry", "QCheckBox", {{"text", "送信失敗時に再送する"}, {"checked", false}},
         {24, 120, 200, 17});
+    row("ChkBoxLog", "QCheckBox", {{"text", "CSV に記録"}, {"checked", false}}, {24, 144, 200, 17});
     row("ChkBoxNotify", "QCheckBox", {{"text", "デスクトップ通知"}, {"checked", false}},
         {24, 168, 200, 17});
     row("Label14", "QLabel", {{"text", "Metrics :"}}, at(24, 196));

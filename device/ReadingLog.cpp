@@ -1,0 +1,210 @@
+#include "device/ReadingLog.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+// The local offset at `ms`, asked of the system once per quarter hour (no zone moves its clock
+// at other times) or when TZ changes: each local conversion makes the C library look at the
+// zone file again, several times the cost of the rest of a reply.
+int localOffsetSeconds(qint64 ms)
+{
+    constexpr qint64 QuarterMs = 15 * 60 * 1000;
+    struct Cache {
+        qint64 quarter = std::numeric_limits<qint64>::min();
+        QByteArray zone;
+        int offset = 0;
+    };
+    thread_local Cache cache;
+    const qint64 quarter = ms >= 0 ? ms / QuarterMs : (ms - QuarterMs + 1) / QuarterMs;
+    const char* zone = std::getenv("TZ");
+    if (quarter != cache.quarter || cache.zone != QByteArrayView(zone ? zone : "")) {
+        cache = {quarter, QByteArray(zone ? zone : ""),
+                 QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()};
+    }
+    return cache.offset;
+}
+
+// The local wall-clock time at `ms`, as a UTC date-time that reads the same.
+QDateTime localWallClock(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms + qint64(localOffsetSeconds(ms)) * 1000, Qt::UTC);
+}
+
+QDate localDay(qint64 ms)
+{
+    return localWallClock(ms).date();
+}
+
+// Two to four digits at `at`; -1 when they are not all digits.
+int digits(QByteArrayView text, qsizetype at, qsizetype count)
+{
+    int value = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// "2026-12-08T23:43:49+09:00" by hand: a day's log has 43,200 of them to read at start-up, and
+// QDateTime::fromString takes many times longer. Other ISO forms go the slow way.
+std::optional<qint64> parseTime(QByteArrayView text)
+{
+    if (text.size() == 25 && text[4] == '-' && text[7] == '-' && text[10] == 'T' &&
+        text[13] == ':' && text[16] == ':' && (text[19] == '+' || text[19] == '-') &&
+        text[22] == ':') {
+        const QDate date(digits(text, 0, 4), digits(text, 5, 2), digits(text, 8, 2));
+        const int h = digits(text, 11, 2), m = digits(text, 14, 2), s = digits(text, 17, 2);
+        const int oh = digits(text, 20, 2), om = digits(text, 23, 2);
+        if (date.isValid() && h >= 0 && h < 24 && m >= 0 && m < 60 && s >= 0 && s < 61 && oh >= 0 &&
+            om >= 0) {
+            const qint64 offsetS = (text[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+            const qint64 days = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+            return (days * 86400 + h * 3600 + m * 60 + s - offsetS) * 1000;
+        }
+        return std::nullopt;
+    }
+    const QDateTime time = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate);
+    if (!time.isValid())
+        return std::nullopt;
+    return time.toMSecsSinceEpoch();
+}
+
+std::optional<bool> parseBit(QByteArrayView field)
+{
+    if (field == "1")
+        return true;
+    if (field == "0")
+        return false;
+    return std::nullopt;
+}
+
+} // namespace
+
+namespace ReadingLog {
+
+QString filePathFor(const QString& settingsPath, QDate day)
+{
+    const QFileInfo info(settingsPath);
+    const QString stem =
+        info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
+    return info.dir().filePath(stem + day.toString(QStringLiteral("-yyyy-MM-dd")) +
+                               QStringLiteral(".csv"));
+}
+
+QByteArray formatLine(const HistoryPoint& point)
+{
+    // Local time alone would be ambiguous in the hour a clock is set back. The offset is
+    // written out even when it is zero ("+00:00", never "Z"), so every line reads alike.
+    const QDateTime local = localWallClock(point.ms);
+    const int offset = localOffsetSeconds(point.ms);
+    const QDate date = local.date();
+    const QTime time = local.time();
+    const int offsetMinutes = std::abs(offset) / 60;
+    // By hand: QDateTime::toString parses its format at every call.
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", date.year(),
+                  date.month(), date.day(), time.hour(), time.minute(), time.second(),
+                  offset < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
+    QByteArray line(stamp);
+    line += ',';
+    line += QByteArray::number(point.celsius, 'f', 4);
+    line += point.rb1 ? ",1" : ",0";
+    line += point.rb0 ? ",1\n" : ",0\n";
+    return line;
+}
+
+std::optional<HistoryPoint> parseLine(QByteArrayView line)
+{
+    while (!line.isEmpty() && (line.back() == '\n' || line.back() == '\r'))
+        line.chop(1);
+    const QList<QByteArray> fields = line.toByteArray().split(',');
+    if (fields.size() != 4)
+        return std::nullopt;
+    const std::optional<qint64> ms = parseTime(fields[0]);
+    bool numeric = false;
+    const double celsius = fields[1].toDouble(&numeric);
+    const std::optional<bool> rb1 = parseBit(fields[2]);
+    const std::optional<bool> rb0 = parseBit(fields[3]);
+    if (!ms || !numeric || !rb1 || !rb0)
+        return std::nullopt;
+    return HistoryPoint{*ms, celsius, *rb1, *rb0};
+}
+
+QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64 spanMs)
+{
+    const qint64 oldest = nowMs - spanMs;
+    QList<HistoryPoint> points;
+    const QDate today = localDay(nowMs);
+    for (QDate day = localDay(oldest); day <= today; day = day.addDays(1)) {
+        QFile file(filePathFor(settingsPath, day));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        while (!file.atEnd()) {
+            const std::optional<HistoryPoint> point = parseLine(file.readLine());
+            if (point && point->ms >= oldest && point->ms <= nowMs)
+                points.append(*point);
+        }
+    }
+    return points;
+}
+
+} // namespace ReadingLog
+
+ReadingLogWriter::ReadingLogWriter(const QString& settingsPath)
+    : m_settingsPath(settingsPath)
+{
+}
+
+ReadingLogWriter::Result ReadingLogWriter::append(const HistoryPoint& point, QString* error)
+{
+    const QDate day = localDay(point.ms);
+    if (day == m_failedDay)
+        return Result::Paused;
+    QString why;
+    if (day != m_day || !m_file.isOpen()) {
+        if (!open(day, &why)) {
+            m_failedDay = day;
+            if (error)
+                *error = why;
+            return Result::Failed;
+        }
+    }
+    const QByteArray line = ReadingLog::formatLine(point);
+    if (m_file.write(line) != line.size() || !m_file.flush()) {
+        why = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+        m_file.close();
+        m_failedDay = day;
+        if (error)
+            *error = why;
+        return Result::Failed;
+    }
+    return Result::Written;
+}
+
+bool ReadingLogWriter::open(QDate day, QString* error)
+{
+    m_file.close();
+    m_day = day;
+    m_file.setFileName(ReadingLog::filePathFor(m_settingsPath, day));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+        return false;
+    }
+    if (m_file.size() == 0) {
+        const QByteArrayView header(ReadingLog::Header);
+        if (m_file.write(header.data(), header.size()) != header.size()) {
+            *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+            m_file.close();
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "device/ReadingHistory.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDate>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// The CSV log of correct replies: one file a day beside the settings file, named after the
+// executable ("/x/ZARVIK_Mail.ini" logs to "/x/ZARVIK_Mail-2026-12-08.csv"), one line a reply:
+// local time with its UTC offset, temperature, RB1, RB0.
+namespace ReadingLog {
+
+inline constexpr char Header[] = "time,temperature_celsius,rb1,rb0\n";
+
+QString filePathFor(const QString& settingsPath, QDate day);
+// "2026-12-08T23:43:49+09:00,31.2500,1,0\n"
+QByteArray formatLine(const HistoryPoint& point);
+// A line as formatLine writes it, with or without its line end; nothing for the header or a
+// damaged line.
+std::optional<HistoryPoint> parseLine(QByteArrayView line);
+// The points of the `spanMs` before `nowMs` from yesterday's and today's files, oldest first.
+QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64 spanMs);
+
+} // namespace ReadingLog
+
+// Appends lines to the day's file, flushed one by one so that a crash loses at most the line
+// being written. A file that cannot be written is reported once; lines are then dropped until
+// the next day's file.
+class ReadingLogWriter {
+public:
+    enum class Result { Written, Failed, Paused };
+
+    explicit ReadingLogWriter(const QString& settingsPath);
+
+    // `error` is filled on Failed only.
+    Result append(const HistoryPoint& point, QString* error = nullptr);
+    void close() { m_file.close(); }
+
+private:
+    bool open(QDate day, QString* error);
+
+    QString m_settingsPath;
+    QFile m_file;
+    QDate m_day;
+    QDate m_failedDay;
+};
