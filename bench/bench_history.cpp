@@ -51,11 +51,6 @@ const std::map<QString, Config> Configs = {
     {QStringLiteral("open-day-dayview"), {DayPoints, true, true, FormChart::OneDay}},
 };
 
-void print(const char* name, double value)
-{
-    std::printf("%s %.3f\n", name, value);
-}
-
 // `count` replies 2 s apart up to now, in the daily files the program would have written: a
 // slow wave with an input change every ten minutes.
 void writeLog(const QString& iniPath, int count)
@@ -165,15 +160,12 @@ bool measure(Rig& rig, FormChart* chart, int samples)
     }
     rig.afterReply = nullptr;
     rig.afterPass = nullptr;
-    print("samples", double(samples));
-    print("handler_median_us", Stats::median(handler));
-    print("handler_p99_us", Stats::percentile(handler, 99));
-    print("pass_median_us", Stats::median(pass));
-    print("pass_p99_us", Stats::percentile(pass, 99));
+    Stats::print("samples", double(samples));
+    Stats::printSpread("handler", handler);
+    Stats::printSpread("pass", pass);
     if (!paint.empty()) {
-        print("paint_samples", double(paint.size()));
-        print("paint_median_us", Stats::median(paint));
-        print("paint_p99_us", Stats::percentile(paint, 99));
+        Stats::print("paint_samples", double(paint.size()));
+        Stats::printSpread("paint", paint);
     }
     return true;
 }
@@ -202,8 +194,8 @@ int main(int argc, char* argv[])
         startNs = Rig::nowNs();
     });
     const qint64 startedNs = Rig::nowNs();
-    print("history_points", double(rig.shell()->History()->history().points().size()));
-    print("start_with_history_ms", double(startedNs - startNs) / 1e6);
+    Stats::print("history_points", double(rig.shell()->History()->history().points().size()));
+    Stats::print("start_with_history_ms", double(startedNs - startNs) / 1e6);
     rig.runFor(200);
 
     FormChart* chart = nullptr;
@@ -212,9 +204,9 @@ int main(int argc, char* argv[])
         rig.form()->ViewChart->trigger();
         chart = rig.shell()->Chart();
         chart->CmbChartSpan->setCurrentIndex(c.span);
-        print("chart_open_ms", double(Rig::nowNs() - openNs) / 1e6);
+        Stats::print("chart_open_ms", double(Rig::nowNs() - openNs) / 1e6);
         rig.runFor(300);
-        print("chart_points", double(chartPoints(chart)));
+        Stats::print("chart_points", double(chartPoints(chart)));
     }
     if (!measure(rig, chart, samples))
         return 1;
@@ -229,9 +221,9 @@ int main(int argc, char* argv[])
             chart->AxisTime->setRange(from.addSecs(i), to.addSecs(i));
             steps.push_back(double(Rig::nowNs() - t0) / 1000.0);
         }
-        print("axis_step_median_us", Stats::median(steps));
+        Stats::print("axis_step_median_us", Stats::median(steps));
     }
-    print("vmrss_mib", residentMiB());
+    Stats::print("vmrss_mib", residentMiB());
     std::fflush(stdout);
     return 0;
 }

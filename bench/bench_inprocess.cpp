@@ -54,11 +54,6 @@ bool parse(const QStringList& args, Options& options)
     return args.size() % 2 == 1 && options.smtpPort != 0;
 }
 
-void print(const char* name, double value)
-{
-    std::printf("%s %.3f\n", name, value);
-}
-
 quint64 passCount(const Rig& rig)
 {
     return rig.form()->idlePass()->passCount();
@@ -103,11 +98,9 @@ bool measureDisplay(Rig& rig, int samples)
     }
     rig.afterReply = nullptr;
     rig.afterPass = nullptr;
-    print("display_samples", double(samples));
-    print("display_median_us", Stats::median(display));
-    print("display_p99_us", Stats::percentile(display, 99));
-    print("pass_median_us", Stats::median(pass));
-    print("pass_p99_us", Stats::percentile(pass, 99));
+    Stats::print("display_samples", double(samples));
+    Stats::printSpread("display", display);
+    Stats::printSpread("pass", pass);
     return true;
 }
 
@@ -126,10 +119,10 @@ void measureFlood(Rig& rig, int durationMs)
     rig.runFor(500); // what is still queued
     rig.afterReply = nullptr;
     const double seconds = double(lastNs - startNs) / 1e9;
-    print("flood_sent", double(flood.sent()));
-    print("flood_decoded", double(decoded));
-    print("flood_seconds", seconds);
-    print("flood_rate", seconds > 0 ? double(decoded) / seconds : 0.0);
+    Stats::print("flood_sent", double(flood.sent()));
+    Stats::print("flood_decoded", double(decoded));
+    Stats::print("flood_seconds", seconds);
+    Stats::print("flood_rate", seconds > 0 ? double(decoded) / seconds : 0.0);
 }
 
 // Each sample re-arms the rules; the next idle pass finds the temperature above the limit and
