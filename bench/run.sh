@@ -35,7 +35,7 @@ fi
 build=${BUILD_DIR:-$root/build-bench}
 # An existing build (the test command's) is reused as it is configured.
 [ -f "$build/CMakeCache.txt" ] ||
-    cmake -S "$root" -B "$build" -G "Unix Makefiles" -DBUILD_TESTING=OFF >/dev/null
+    "$root/tools/configure.sh" "$build" -DBUILD_TESTING=OFF
 if [ "${1:-}" = --history ]; then
     samples=1000
     [ "${2:-}" = --samples ] && samples=$3

@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 # shellcheck disable=SC2086 # options are words
-cmake -S "$root" -B "$build" -G "Unix Makefiles" ${ZARVIK_CMAKE_ARGS:-} >/dev/null
+"$root/tools/configure.sh" "$build" ${ZARVIK_CMAKE_ARGS:-}
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
 cmake --build "$build" -j"$(nproc)" "${targets[@]}"

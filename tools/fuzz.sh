@@ -12,8 +12,8 @@ targets=(fuzz_reply_decoder fuzz_inifile fuzz_mailmessage)
 [ $# -gt 0 ] && targets=("$@")
 
 "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_CXX_COMPILER=clang++ -DZARVIK_FUZZ=ON \
-    -DBUILD_TESTING=OFF -DZARVIK_CI_BUILD=ON >/dev/null
+"$root/tools/configure.sh" "$build" -DCMAKE_CXX_COMPILER=clang++ -DZARVIK_FUZZ=ON \
+    -DBUILD_TESTING=OFF -DZARVIK_CI_BUILD=ON
 cmake --build "$build" --target "${targets[@]}" -j"$(nproc)"
 
 # The INI target saves a file on every run; on tmpfs its fsync calls cost nothing.

@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SANITIZE_BUILD_DIR:-$root/build-asan}
 
 "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build" -G "Unix Makefiles" -DZARVIK_SANITIZE=ON -DZARVIK_CI_BUILD=ON >/dev/null
+"$root/tools/configure.sh" "$build" -DZARVIK_SANITIZE=ON -DZARVIK_CI_BUILD=ON
 # Only what the suite runs: each test target brings the peers it needs, the benchmarks stay out.
 mapfile -t tests < <(ctest --test-dir "$build" -N | sed -n 's/^ *Test *#[0-9]*: *//p')
 targets=()
