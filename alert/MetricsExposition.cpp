@@ -49,15 +49,9 @@ void sample(QByteArray& out, const char* name, const QByteArray& value,
 
 } // namespace
 
-MetricsExposition::MetricsExposition(qint64 startMs)
-    : m_lastReplyMs(startMs)
-{
-}
-
-void MetricsExposition::noteReply(double celsius, std::uint8_t portBits, qint64 nowMs)
+void MetricsExposition::noteReply(double celsius, std::uint8_t portBits)
 {
     m_last = Reading{celsius, portBits};
-    m_lastReplyMs = nowMs;
     ++m_replies;
 }
 
@@ -77,7 +71,7 @@ void MetricsExposition::noteMailFailure()
     ++m_mailFailures;
 }
 
-QByteArray MetricsExposition::text(qint64 nowMs) const
+QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
 {
     QByteArray out;
     out.reserve(2048);
@@ -95,7 +89,7 @@ QByteArray MetricsExposition::text(qint64 nowMs) const
     family(out, "zarvik_last_reply_age_seconds", "gauge",
            "Seconds since the last correct reply, or since start-up before the first.");
     sample(out, "zarvik_last_reply_age_seconds",
-           number(double(std::max<qint64>(0, nowMs - m_lastReplyMs)) / 1000.0));
+           number(double(std::max<qint64>(0, msSinceLastReply)) / 1000.0));
     family(out, "zarvik_replies_total", "counter", "Correct replies received from the board.");
     sample(out, "zarvik_replies_total", QByteArray::number(m_replies));
     family(out, "zarvik_wrong_size_replies_total", "counter",

@@ -6,23 +6,21 @@
 #include <cstdint>
 #include <optional>
 
-// The program's readings and counts in the Prometheus text format (0.0.4), for a scraper.
-// Times are a steady clock's milliseconds, handed in by the caller, so the text is a pure
-// function of what was noted.
+// The program's readings and counts in the Prometheus text format (0.0.4), for a scraper. The
+// reply age is handed in at each request from the window's own steady clock, so the text is a
+// pure function of what was noted.
 class MetricsExposition {
 public:
     static constexpr const char* ContentType = "text/plain; version=0.0.4; charset=utf-8";
 
-    // `startMs`: start-up; the reply age counts from it until the first correct reply.
-    explicit MetricsExposition(qint64 startMs);
-
-    void noteReply(double celsius, std::uint8_t portBits, qint64 nowMs);
+    void noteReply(double celsius, std::uint8_t portBits);
     void noteWrongSize();
     // AlertRule bits of one pass.
     void noteRulesFired(std::uint8_t rules);
     void noteMailFailure();
 
-    QByteArray text(qint64 nowMs) const;
+    // `msSinceLastReply`: since the last correct reply, or since start-up before the first.
+    QByteArray text(qint64 msSinceLastReply) const;
 
 private:
     struct Reading {
@@ -30,7 +28,6 @@ private:
         std::uint8_t portBits;
     };
     std::optional<Reading> m_last; // none before the first correct reply
-    qint64 m_lastReplyMs;
     quint64 m_replies = 0;
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;

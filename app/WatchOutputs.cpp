@@ -8,28 +8,16 @@
 
 #include <QCheckBox>
 
-namespace {
-
-QElapsedTimer started()
-{
-    QElapsedTimer clock;
-    clock.start();
-    return clock;
-}
-
-} // namespace
-
 WatchOutputs::WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog)
     : m_form(form)
     , m_dialog(dialog)
-    , m_clock(started())
-    // Start-up is the window's, as for its no-reply rule.
-    , m_metrics(-form.msSinceLastReply())
-    , m_server(new MetricsServer([this] { return m_metrics.text(m_clock.elapsed()); }, this))
+    // The reply age is the window's, as for its no-reply rule.
+    , m_server(
+          new MetricsServer([this] { return m_metrics.text(m_form.msSinceLastReply()); }, this))
 {
     connect(&form, &TFormZARVIK_Mail::replyDecoded, this, [this] {
         const DeviceReadings& readings = m_form.readings();
-        m_metrics.noteReply(double(readings.NowTempValue), readings.PortBits, m_clock.elapsed());
+        m_metrics.noteReply(double(readings.NowTempValue), readings.PortBits);
     });
     connect(&form, &TFormZARVIK_Mail::wrongSizeReceived, this,
             [this] { m_metrics.noteWrongSize(); });

@@ -2,7 +2,6 @@
 
 #include "alert/MetricsExposition.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 
 class MetricsServer;
@@ -24,7 +23,6 @@ private:
 
     TFormZARVIK_Mail& m_form;
     TToolSettingDlg& m_dialog;
-    QElapsedTimer m_clock; // steady; the metrics' times count on it
     MetricsExposition m_metrics;
     MetricsServer* m_server;
 };

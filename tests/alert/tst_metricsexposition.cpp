@@ -15,8 +15,8 @@ private slots:
 
 void TestMetricsExposition::beforeTheFirstReply()
 {
-    const MetricsExposition metrics(1000);
-    const QByteArray text = metrics.text(5250);
+    const MetricsExposition metrics;
+    const QByteArray text = metrics.text(4250);
     const auto values = samples(text);
     // No reading yet: the series are absent, not 0, while their families are described.
     QVERIFY(text.contains("# TYPE zarvik_temperature_celsius gauge\n"));
@@ -31,15 +31,15 @@ void TestMetricsExposition::beforeTheFirstReply()
 
 void TestMetricsExposition::lastReplyAndCounts()
 {
-    MetricsExposition metrics(0);
-    metrics.noteReply(25.0, 0x02, 1000);
-    metrics.noteReply(146.484375, 0xfd, 2000); // RB0 H, RB1 L, other bits set
+    MetricsExposition metrics;
+    metrics.noteReply(25.0, 0x02);
+    metrics.noteReply(146.484375, 0xfd); // RB0 H, RB1 L, other bits set
     metrics.noteRulesFired(RuleUpper | RuleRb0High);
     metrics.noteRulesFired(RuleUpper);
     metrics.noteRulesFired(RuleNoReply | RuleRb1Low);
     metrics.noteWrongSize();
     metrics.noteMailFailure();
-    const auto values = samples(metrics.text(2007));
+    const auto values = samples(metrics.text(7));
     QCOMPARE(values.value("zarvik_temperature_celsius"), "146.484375");
     QCOMPARE(values.value(R"(zarvik_input{input="RB1"})"), "0");
     QCOMPARE(values.value(R"(zarvik_input{input="RB0"})"), "1");
