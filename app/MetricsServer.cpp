@@ -1,6 +1,7 @@
 #include "app/MetricsServer.h"
 
 #include "alert/MetricsExposition.h"
+#include "device/UdpEndpoint.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -83,14 +84,8 @@ void MetricsServer::listenOn(const QString& text)
             if (wanted != m_text)
                 return;
             m_lookupId = -1;
-            // One address, IPv4 first, as for the board: "localhost" serves on 127.0.0.1.
-            QHostAddress chosen;
-            for (const QHostAddress& found : info.addresses()) {
-                if (chosen.isNull() || found.protocol() == QAbstractSocket::IPv4Protocol)
-                    chosen = found;
-                if (found.protocol() == QAbstractSocket::IPv4Protocol)
-                    break;
-            }
+            // One address, as for the board: "localhost" serves on 127.0.0.1.
+            const QHostAddress chosen = preferredAddress(info.addresses());
             if (chosen.isNull())
                 report(tr("Metrics host \"%1\" cannot be resolved: %2 - not served")
                            .arg(endpoint->host, info.errorString()));

@@ -75,12 +75,7 @@ void UdpEndpoint::resolve()
         if (host != m_hostText.trimmed())
             return;
         m_lookupPending = false;
-        for (const QHostAddress& address : info.addresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol || m_address.isNull())
-                m_address = address;
-            if (address.protocol() == QAbstractSocket::IPv4Protocol)
-                break;
-        }
+        m_address = preferredAddress(info.addresses());
         if (m_address.isNull()) {
             report(tr("Board address \"%1\" cannot be resolved: %2 - nothing sent")
                        .arg(host, info.errorString()));
@@ -134,4 +129,13 @@ void UdpEndpoint::report(const QString& why)
     m_lastProblem = why;
     if (onProblem)
         onProblem(why);
+}
+
+QHostAddress preferredAddress(const QList<QHostAddress>& addresses)
+{
+    for (const QHostAddress& address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address;
+    }
+    return addresses.value(0);
 }

@@ -2,12 +2,17 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QQueue>
 #include <QString>
 #include <functional>
 
 class QUdpSocket;
+
+// The address a looked-up host name is used at: its first IPv4 address, else its first one
+// (null when it has none). "localhost" thus means 127.0.0.1 wherever ::1 is listed first.
+QHostAddress preferredAddress(const QList<QHostAddress>& addresses);
 
 // The program's UDP endpoint: bound to a port the system picks, it sends datagrams to one remote
 // host and port and hands every datagram that arrives, from anyone, to onDataReceived.
