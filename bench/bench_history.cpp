@@ -56,23 +56,16 @@ const std::map<QString, Config> Configs = {
 void writeLog(const QString& iniPath, int count)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    std::map<QString, QByteArray> files;
+    QList<HistoryPoint> points;
     for (int i = 0; i < count; ++i) {
         const qint64 ms = now - qint64(count - i) * 2000;
-        const HistoryPoint point{ms, 25.0 + 5.0 * std::sin(double(i) / 900.0), (i / 300) % 2 == 1,
-                                 (i / 450) % 2 == 1};
-        QByteArray& text =
-            files[ReadingLog::filePathFor(iniPath, QDateTime::fromMSecsSinceEpoch(ms).date())];
-        if (text.isEmpty())
-            text = ReadingLog::Header;
-        text += ReadingLog::formatLine(point);
+        points.append(
+            {ms, 25.0 + 5.0 * std::sin(double(i) / 900.0), (i / 300) % 2 == 1, (i / 450) % 2 == 1});
     }
-    for (const auto& [path, text] : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-            std::fprintf(stderr, "bench_history: cannot write %s\n", qPrintable(path));
-            std::exit(1);
-        }
+    QString error;
+    if (!ReadingLog::writeDays(iniPath, points, &error)) {
+        std::fprintf(stderr, "bench_history: cannot write %s\n", qPrintable(error));
+        std::exit(1);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -154,6 +155,25 @@ QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64
         }
     }
     return points;
+}
+
+bool writeDays(const QString& settingsPath, const QList<HistoryPoint>& points, QString* error)
+{
+    std::map<QString, QByteArray> files;
+    for (const HistoryPoint& point : points) {
+        QByteArray& text = files[filePathFor(settingsPath, localDay(point.ms))];
+        if (text.isEmpty())
+            text = Header;
+        text += formatLine(point);
+    }
+    for (const auto& [path, text] : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace ReadingLog

@@ -25,6 +25,9 @@ QByteArray formatLine(const HistoryPoint& point);
 std::optional<HistoryPoint> parseLine(QByteArrayView line);
 // The points of the `spanMs` before `nowMs` from yesterday's and today's files, oldest first.
 QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64 spanMs);
+// Writes `points` (oldest first) as the daily files the program would have written, each file
+// replaced whole: a log made up for a benchmark or a picture. False with the reason otherwise.
+bool writeDays(const QString& settingsPath, const QList<HistoryPoint>& points, QString* error);
 
 } // namespace ReadingLog
 

@@ -20,7 +20,6 @@
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
-#include <map>
 
 namespace {
 
@@ -41,7 +40,7 @@ void wait(int ms)
 // silent for two minutes half an hour ago, RB1 high for the last twenty minutes, RB0 pulsing.
 void writeHistory(const QString& iniPath, qint64 nowMs)
 {
-    std::map<QString, QByteArray> files;
+    QList<HistoryPoint> points;
     for (qint64 ago = 3600; ago > 2; ago -= 2) {
         if (ago < 32 * 60 && ago > 30 * 60)
             continue;
@@ -49,18 +48,11 @@ void writeHistory(const QString& iniPath, qint64 nowMs)
         const double warm = minutes > 40 ? (minutes - 40) * 0.2 : 0.0;
         const double celsius =
             26.8 + warm + 0.35 * std::sin(minutes / 2.3) + 0.08 * std::sin(double(ago) * 1.7);
-        const HistoryPoint point{nowMs - ago * 1000, celsius, ago < 20 * 60, (ago / 60) % 15 < 3};
-        QByteArray& text = files[ReadingLog::filePathFor(
-            iniPath, QDateTime::fromMSecsSinceEpoch(point.ms).date())];
-        if (text.isEmpty())
-            text = ReadingLog::Header;
-        text += ReadingLog::formatLine(point);
+        points.append({nowMs - ago * 1000, celsius, ago < 20 * 60, (ago / 60) % 15 < 3});
     }
-    for (const auto& [path, text] : files) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-            fail("cannot write the log");
-    }
+    QString error;
+    if (!ReadingLog::writeDays(iniPath, points, &error))
+        fail("cannot write the log");
 }
 
 // The port a peer prints once it listens ("listening ..." on its standard output).
