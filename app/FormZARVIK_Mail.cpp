@@ -400,7 +400,8 @@ void TFormZARVIK_Mail::MainRoutine()
             // The mail's error is the one shown now; the seconds text's comes next pass.
             if (badSeconds)
                 m_alert.reportedBadNoReply.reset();
-            const QString notKept = keepFailedMail(e);
+            // Kept, when asked for, only if it may go through later.
+            const QString notKept = e.mayPass() ? keepMail() : QString();
             if (!notKept.isEmpty())
                 throw SmtpError(e.message() + u'\n' + notKept);
             throw;

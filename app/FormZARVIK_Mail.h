@@ -22,7 +22,6 @@ class QTimer;
 class IdlePass;
 class OutboxSender;
 class SmtpClient;
-class SmtpError;
 class TToolSettingDlg;
 class UdpEndpoint;
 
@@ -126,10 +125,8 @@ private:
     void updateStaleness();
     void announceFired(quint8 armedBefore);
     void buildOutbox();
-    // Keeps the alert mail that just failed, when the user asked for it and it may pass;
-    // returns a line saying why it could not be kept, or an empty string.
-    QString keepFailedMail(const SmtpError& failure);
-    // Keeps the alert mail last composed when retrying is on; as keepFailedMail().
+    // Keeps the alert mail last composed when retrying is on; returns a line saying why it
+    // could not be kept, or an empty string.
     QString keepMail();
 
     QString m_settingsPath;

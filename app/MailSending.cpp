@@ -60,11 +60,6 @@ void TFormZARVIK_Mail::buildOutbox()
     connect(MailOutbox, &OutboxSender::note, this, &TFormZARVIK_Mail::showStatusNote);
 }
 
-QString TFormZARVIK_Mail::keepFailedMail(const SmtpError& failure)
-{
-    return failure.mayPass() ? keepMail() : QString();
-}
-
 QString TFormZARVIK_Mail::keepMail()
 {
     if (!m_dialog || !m_dialog->ChkBoxRetry->isChecked())
