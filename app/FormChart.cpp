@@ -230,14 +230,18 @@ void FormChart::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
 }
 
+void FormChart::dropSeries(const Segment& segment)
+{
+    for (QLineSeries* series : {segment.temp, segment.rb1, segment.rb0}) {
+        Chart->removeSeries(series);
+        delete series;
+    }
+}
+
 void FormChart::clearSeries()
 {
-    for (const Segment& segment : m_segments) {
-        for (QLineSeries* series : {segment.temp, segment.rb1, segment.rb0}) {
-            Chart->removeSeries(series);
-            delete series;
-        }
-    }
+    for (const Segment& segment : m_segments)
+        dropSeries(segment);
     m_segments.clear();
     RuleMarkers->clear();
     m_markTexts.clear();
@@ -260,6 +264,12 @@ FormChart::Segment& FormChart::newSegment(bool joined)
     }
     m_segments.push_back(segment);
     return m_segments.back();
+}
+
+qint64 FormChart::viewStartMs() const
+{
+    // A whole span behind the newest point, and the room on the right behind that.
+    return m_rightMs - spanMs() - spanMs() / LeadDivisor;
 }
 
 void FormChart::rebuild()
@@ -383,7 +393,7 @@ void FormChart::moveTo(qint64 nowMs, qint64 marginMs)
     // The view moves on in steps, leaving room on the right: moving the time axis re-lays out
     // every point in view, a new point only its own line.
     m_rightMs = nowMs + spanMs() / LeadDivisor;
-    const qint64 oldest = m_rightMs - spanMs() - spanMs() / LeadDivisor;
+    const qint64 oldest = viewStartMs();
     AxisTime->setRange(QDateTime::fromMSecsSinceEpoch(oldest),
                        QDateTime::fromMSecsSinceEpoch(m_rightMs));
     trim(oldest);
@@ -398,10 +408,7 @@ void FormChart::trim(qint64 oldestMs)
         if (count > 0 && front.temp->at(count - 1).x() >= double(oldestMs))
             break;
         // Wholly out of view; the next piece's first point is now the only copy.
-        for (QLineSeries* series : {front.temp, front.rb1, front.rb0}) {
-            Chart->removeSeries(series);
-            delete series;
-        }
+        dropSeries(front);
         m_segments.pop_front();
         if (!m_segments.empty())
             m_segments.front().joined = false;
@@ -445,7 +452,7 @@ void FormChart::fitTemperature(double celsius)
 
 void FormChart::updateLimitLines()
 {
-    const qint64 oldest = m_rightMs - spanMs() - spanMs() / LeadDivisor;
+    const qint64 oldest = viewStartMs();
     const std::pair<QLineSeries*, std::optional<double>> lines[] = {{UpperLimitLine, m_upper},
                                                                     {LowerLimitLine, m_lower}};
     for (const auto& [series, limit] : lines) {

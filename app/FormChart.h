@@ -61,8 +61,12 @@ protected:
 
 private:
     qint64 spanMs() const;
+    // The time axis' left end.
+    qint64 viewStartMs() const;
     void rebuild();
     void clearSeries();
+    // Takes a piece's three series off the chart and deletes them.
+    void dropSeries(const Segment& segment);
     Segment& newSegment(bool joined = false);
     void addSamples(const QList<TrendSample>& samples);
     // Moves the view on when `nowMs` is within `marginMs` of its right end (or out of view).
