@@ -3,6 +3,7 @@
 
 #include "alert/Outbox.h"
 #include "alert/OutboxSender.h"
+#include "alert/SmtpEndpoint.h"
 #include "alert/SmtpTransfer.h"
 #include "support/EventWait.h"
 #include "support/SmtpServer.h"
@@ -25,10 +26,10 @@ ComposedMail mail(const QByteArray& subject)
 
 SmtpJob jobTo(const QString& hostPort, const ComposedMail& m)
 {
+    const SmtpEndpoint server = SmtpEndpoint::parse(hostPort);
     SmtpJob job;
-    const qsizetype colon = hostPort.lastIndexOf(u':');
-    job.host = hostPort.left(colon).toUtf8();
-    job.port = hostPort.mid(colon + 1).toInt();
+    job.host = server.host.toUtf8();
+    job.port = server.port;
     job.ehloName = "localhost";
     job.mailFrom = m.mailFrom;
     job.rcptTo = m.rcptTo;
@@ -172,9 +173,7 @@ void TestOutbox::sendsOnceTheServerIsBack()
     QVERIFY(EventWait::until([&] { return idle.size() >= 2; })); // two failed tries, both kept
     QCOMPARE(sender.outbox().pending().size(), 2);
 
-    SmtpServer::Options options;
-    options.port = quint16(hostPort.section(u':', -1).toUInt());
-    SmtpServer server(options);
+    SmtpServer server(SmtpServer::listeningAt(hostPort));
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     QSignalSpy notes(&sender, &OutboxSender::note);
     QVERIFY(EventWait::until([&] { return !notes.isEmpty(); }));

@@ -513,9 +513,7 @@ void TestAlertMail::keptMailGoesOutOnceAfterARestart()
 
     // The server is back; the next start sends the kept mail, once, as it was composed.
     QVERIFY(m_sim->setTemperature(20));
-    SmtpServer::Options options;
-    options.port = quint16(down.section(u':', -1).toUInt());
-    SmtpServer back(options);
+    SmtpServer back(SmtpServer::listeningAt(down));
     QVERIFY2(back.isListening(), qPrintable(back.errorString()));
     openShell(settings, PollMs);
     QVERIFY(back.waitForMails(1));

@@ -252,9 +252,7 @@ void TestE2eSettingsFile::keptMailOutlivesSigkill()
     QVERIFY(copy->process.waitForFinished(5000));
 
     QVERIFY(m_sim->setTemperature(20.0));
-    SmtpServer::Options options;
-    options.port = quint16(down.section(u':', -1).toUInt());
-    SmtpServer back(options);
+    SmtpServer back(SmtpServer::listeningAt(down));
     QVERIFY2(back.isListening(), qPrintable(back.errorString()));
     QVERIFY(start(*copy));
     QVERIFY(back.waitForMails(1));

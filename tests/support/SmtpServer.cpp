@@ -124,6 +124,13 @@ QString SmtpServer::refusingHostPort()
     return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort()); // closed again with `probe`
 }
 
+SmtpServer::Options SmtpServer::listeningAt(const QString& hostPort)
+{
+    Options options;
+    options.port = quint16(hostPort.section(u':', -1).toUInt());
+    return options;
+}
+
 bool SmtpServer::holdsAMail() const
 {
     return QFile::exists(m_dir.filePath(QStringLiteral("held")));

@@ -59,6 +59,8 @@ public:
 
     // "127.0.0.1:<port>" for a port nothing listens on: connecting there is refused.
     static QString refusingHostPort();
+    // Options for a server on that port later: the mail server coming back.
+    static Options listeningAt(const QString& hostPort);
 
     // Waits until at least `count` mails have arrived; false on timeout.
     bool waitForMails(int count, int timeoutMs = 10000);
