@@ -5,41 +5,38 @@
 SettledText::SettledText(QLineEdit* edit)
     : QObject(edit)
     , m_edit(edit)
-    , m_current(edit->text())
+    , m_inForce(edit->text())
 {
     m_pause.setSingleShot(true);
     m_pause.setInterval(PauseMs);
-    connect(&m_pause, &QTimer::timeout, this, &SettledText::settled);
-    // textEdited comes after textChanged: by then m_before holds the text before this keystroke.
-    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
-        m_before = m_current;
-        m_current = text;
-        // Told once textEdited has had its say: typed text is not in force yet, set text is.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!m_pause.isActive())
-                    emit settled();
-            },
-            Qt::QueuedConnection);
-    });
-    connect(edit, &QLineEdit::textEdited, this, [this] {
-        if (!m_pause.isActive())
-            m_inForce = m_before;
+    connect(&m_pause, &QTimer::timeout, this, &SettledText::takeEditText);
+    connect(edit, &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_typed = text;
+        m_typing = true;
         m_pause.start();
+    });
+    connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (m_typing && text == m_typed)
+            return; // the keystroke's own change: it waits for the pause
+        // Set by the program: in force at once, told once the keystroke (if any) is over.
+        m_pause.stop();
+        m_typing = false;
+        m_inForce = text;
+        QMetaObject::invokeMethod(this, &SettledText::settled, Qt::QueuedConnection);
     });
     connect(edit, &QLineEdit::editingFinished, this, &SettledText::settle);
 }
 
 void SettledText::settle()
 {
-    if (!m_pause.isActive())
-        return;
-    m_pause.stop();
-    emit settled();
+    if (m_typing)
+        takeEditText();
 }
 
-QString SettledText::text() const
+void SettledText::takeEditText()
 {
-    return m_pause.isActive() ? m_inForce : m_edit->text();
+    m_pause.stop();
+    m_typing = false;
+    m_inForce = m_edit->text();
+    emit settled();
 }

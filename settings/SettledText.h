@@ -7,9 +7,9 @@
 class QLineEdit;
 
 // The text of an edit as it stands once its typing pauses: while the user types, text() stays
-// what was in force before the edit began, so a half-typed number ("4" on the way to "40") is
-// never acted on. The new text comes into force 1 s after the last keystroke, at Enter, when the
-// focus leaves the edit, or at settle(). Text set by the program is in force at once.
+// the last settled text, so a half-typed number ("4" on the way to "40") is never acted on. The
+// typed text comes into force 1 s after the last keystroke, at Enter, when the focus leaves the
+// edit, or at settle(). Text set by the program is in force at once.
 class SettledText : public QObject {
     Q_OBJECT
 public:
@@ -17,7 +17,7 @@ public:
 
     explicit SettledText(QLineEdit* edit);
 
-    QString text() const;
+    QString text() const { return m_inForce; }
     // Brings what was typed into force now (the dialog closing).
     void settle();
 
@@ -26,9 +26,13 @@ signals:
     void settled();
 
 private:
+    void takeEditText();
+
     QLineEdit* m_edit;
     QTimer m_pause;
-    QString m_current; // the edit's text, as last seen
-    QString m_before;  // its text before that change
-    QString m_inForce; // while typing
+    QString m_inForce;
+    // The text of the keystroke under way. Qt 6 reports a keystroke with textEdited and then
+    // textChanged; a textChanged without a keystroke behind it comes from the program.
+    QString m_typed;
+    bool m_typing = false;
 };

@@ -1,5 +1,6 @@
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
+#include "settings/SettledText.h"
 #include "settings/ToolSettingDlg.h"
 
 #include <QApplication>
@@ -38,6 +39,8 @@ private slots:
     void memoLineBreaks();
     void closingKeepsEdits_data();
     void closingKeepsEdits();
+    void typedLimitComesIntoForceWhenSettled_data();
+    void typedLimitComesIntoForceWhenSettled();
     void helpDoesNothing();
     void windowIsFixedAndCentred();
     void withoutAKeyringThePasswordIsForThisRun();
@@ -382,6 +385,73 @@ void TstToolSettingDlg::closingKeepsEdits()
     m_dlg->show();
     QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
     QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 0);
+}
+
+void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled_data()
+{
+    // Keys typed into the upper limit, from "100": "|" settles (as a pause would), "^A" selects
+    // all, "^V" pastes "45", "^Z" undoes; "<End>", "<BS>", "<Del>", "<Home>" are those keys, any
+    // other letter is typed. After every key the text in force must be the last settled one.
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("settled");
+    QTest::newRow("select all and type") << "^A40"
+                                         << "40";
+    QTest::newRow("BackSpace to empty") << "<End><BS><BS><BS>"
+                                        << "";
+    QTest::newRow("Delete") << "<Home><Del>"
+                            << "00";
+    QTest::newRow("paste") << "^A^V"
+                           << "45";
+    QTest::newRow("undo") << "<End>7^Z"
+                          << "100";
+    QTest::newRow("second edit after a settle") << "^A50|^A45"
+                                                << "45";
+    QTest::newRow("three edits") << "<End><BS>|^A4|<End>2"
+                                 << "42";
+}
+
+void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled()
+{
+    QFETCH(QString, keys);
+    QFETCH(QString, settled);
+    QApplication::clipboard()->setText(QStringLiteral("45"));
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabTemp);
+    m_dlg->activateWindow();
+    QLineEdit* edit = m_dlg->EditUTemp;
+    edit->setFocus();
+    QCOMPARE(m_dlg->SettledUTemp->text(), QStringLiteral("100"));
+
+    static const QHash<QString, Qt::Key> named = {{"End", Qt::Key_End},
+                                                  {"Home", Qt::Key_Home},
+                                                  {"BS", Qt::Key_Backspace},
+                                                  {"Del", Qt::Key_Delete}};
+    QString inForce = QStringLiteral("100");
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const QChar c = keys.at(i);
+        if (c == u'|') {
+            m_dlg->SettledUTemp->settle();
+            inForce = edit->text();
+        } else if (c == u'^') {
+            QTest::keyClick(edit, keys.at(++i).toLatin1(), Qt::ControlModifier);
+        } else if (c == u'<') {
+            const qsizetype end = keys.indexOf(u'>', i);
+            QTest::keyClick(edit, named.value(keys.mid(i + 1, end - i - 1)));
+            i = end;
+        } else {
+            QTest::keyClick(edit, c.toLatin1());
+        }
+        QCoreApplication::processEvents();
+        QVERIFY2(m_dlg->SettledUTemp->text() == inForce,
+                 qPrintable(QStringLiteral("after key %1 of \"%2\": \"%3\" in force, not \"%4\"")
+                                .arg(i)
+                                .arg(keys, m_dlg->SettledUTemp->text(), inForce)));
+    }
+    // The pause brings the typed text into force, told once.
+    QSignalSpy told(m_dlg->SettledUTemp, &SettledText::settled);
+    QVERIFY(told.wait(SettledText::PauseMs * 3));
+    QCOMPARE(m_dlg->SettledUTemp->text(), settled);
+    QCoreApplication::processEvents();
+    QCOMPARE(told.size(), 1);
 }
 
 void TstToolSettingDlg::helpDoesNothing()
