@@ -258,6 +258,7 @@ void TFormZARVIK_Mail::FormClose()
     if (m_closed)
         return;
     m_closed = true;
+    emit closing();
     Timer1->stop();
     // A mail under way is given up, so that closing never waits on a mail server.
     NMSMTP1->abort();

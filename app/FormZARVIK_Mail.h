@@ -97,6 +97,8 @@ signals:
     void rulesFired(quint8 rules, const QString& message, const QString& subject);
     // An alert mail could not be sent; `why` is what the user was told.
     void mailFailed(const QString& why);
+    // The window is closing: what waits gives up.
+    void closing();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -113,6 +115,8 @@ private:
     void NMSMTP1SendStart();
     void BtnTestMailClick();
 
+    // Waits, serving events, while the keyring is still being asked for the mail password.
+    void waitForPassword();
     // The dialog's mail settings as they stand now, for an alert or a test mail.
     void configureMail(SmtpClient& client) const;
     void setFinalHeaders(SmtpClient& client) const;

@@ -8,13 +8,16 @@
 #include "app/FormZARVIK_Mail.h"
 #include "app/OwnMessageBox.h"
 #include "app/SendInputGate.h"
+#include "settings/PasswordStore.h"
 #include "settings/RadioGroup.h"
 #include "settings/ToolSettingDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QLineEdit>
+#include <optional>
 
 namespace {
 
@@ -33,6 +36,24 @@ SmtpClient::Security security(const QComboBox& box)
 }
 
 } // namespace
+
+void TFormZARVIK_Mail::waitForPassword()
+{
+    PasswordStore* passwords = m_dialog->Passwords;
+    if (!passwords->isLoading())
+        return;
+    // The keyring answers within its own bound; polls and repaints go on meanwhile.
+    QEventLoop loop;
+    connect(passwords, &PasswordStore::answered, &loop, &QEventLoop::quit);
+    connect(this, &TFormZARVIK_Mail::closing, &loop, &QEventLoop::quit);
+    if (passwords->isLoading())
+        loop.exec();
+    if (!passwords->isAvailable())
+        showStatusNote(
+            QStringLiteral(
+                "キーリングからパスワードを読めませんでした。パスワードなしで送信します: %1")
+                .arg(passwords->unavailableWhy()));
+}
 
 void TFormZARVIK_Mail::configureMail(SmtpClient& client) const
 {
@@ -56,7 +77,10 @@ void TFormZARVIK_Mail::buildOutbox()
     MailOutbox = new OutboxSender(Outbox(Outbox::folderFor(m_settingsPath)), session, this);
     MailOutbox->setObjectName(QStringLiteral("MailOutbox"));
     // One mail on the wire at a time: an alert's or the test mail's goes first.
-    MailOutbox->setHeld([this] { return NMSMTP1->isSending() || m_testSmtp->isSending(); });
+    MailOutbox->setHeld([this] {
+        return NMSMTP1->isSending() || m_testSmtp->isSending() ||
+               (m_dialog && m_dialog->Passwords->isLoading());
+    });
     connect(MailOutbox, &OutboxSender::note, this, &TFormZARVIK_Mail::showStatusNote);
 }
 
@@ -79,8 +103,11 @@ QString TFormZARVIK_Mail::keepMail()
 
 void TFormZARVIK_Mail::SendMail()
 {
-    configureMail(*NMSMTP1);
     const SendInputGate gate(ToolSetting);
+    waitForPassword();
+    if (m_closed)
+        return;
+    configureMail(*NMSMTP1);
     // A kept mail being sent again finishes first: one mail on the wire at a time.
     MailOutbox->waitUntilIdle();
     NMSMTP1->connectToServer(); // the whole transaction is over when this returns
@@ -119,27 +146,37 @@ void TFormZARVIK_Mail::BtnTestMailClick()
 {
     // Its own client: an alert that fires meanwhile still gets its own mail.
     SmtpClient& client = *m_testSmtp;
-    configureMail(client);
-    client.setConnectedHandler([this, &client] {
-        client.setBody(
-            QStringLiteral("ZARVIK Mail からのテストメールです。\r\n送信日時: %1\r\n")
-                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"))));
-        client.addRecipient(m_dialog->EdtMailTo->text());
-        client.setSender(m_dialog->EdtMailFrom->text());
-        client.setSubject(QStringLiteral("ZARVIK Mail test"));
-        client.sendMail();
-        client.disconnectFromServer();
-    });
-    client.setSendStartHandler([this, &client] { setFinalHeaders(client); });
-    const SendInputGate gate(ToolSetting);
-    try {
-        client.connectToServer();
-    } catch (const SmtpError& e) {
-        if (!m_closed)
-            OwnMessageBox::show(QMessageBox::Warning, windowTitle(), e.message());
-        return;
+    std::optional<SmtpError> failure;
+    {
+        // Input waits while the mail is on its way, not while its result is shown.
+        const SendInputGate gate(ToolSetting);
+        waitForPassword();
+        if (m_closed)
+            return;
+        configureMail(client);
+        client.setConnectedHandler([this, &client] {
+            client.setBody(
+                QStringLiteral("ZARVIK Mail からのテストメールです。\r\n送信日時: %1\r\n")
+                    .arg(QDateTime::currentDateTime().toString(
+                        QStringLiteral("yyyy/MM/dd hh:mm:ss"))));
+            client.addRecipient(m_dialog->EdtMailTo->text());
+            client.setSender(m_dialog->EdtMailFrom->text());
+            client.setSubject(QStringLiteral("ZARVIK Mail test"));
+            client.sendMail();
+            client.disconnectFromServer();
+        });
+        client.setSendStartHandler([this, &client] { setFinalHeaders(client); });
+        try {
+            client.connectToServer();
+        } catch (const SmtpError& e) {
+            failure = e;
+        }
     }
-    if (!m_closed)
+    if (m_closed)
+        return;
+    if (failure)
+        OwnMessageBox::show(QMessageBox::Warning, windowTitle(), failure->message());
+    else
         OwnMessageBox::show(QMessageBox::Information, windowTitle(),
                             QStringLiteral("テストメールを送信しました。"));
 }

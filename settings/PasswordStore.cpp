@@ -32,14 +32,29 @@ void PasswordStore::noteFailure(int code, const QString& why)
     }
 }
 
-void PasswordStore::load(const QString& key)
+void PasswordStore::load(const QString& key, int waitMs)
 {
+    const quint64 id = ++m_loads;
+    m_loading = id;
+    const auto answer = [this, id] {
+        if (m_loading != id)
+            return;
+        m_loading = 0;
+        emit answered();
+    };
+    QTimer::singleShot(waitMs, this, [this, id, answer, waitMs] {
+        if (m_loading != id)
+            return;
+        noteFailure(QKeychain::OtherError,
+                    QStringLiteral("the keyring did not answer within %1 s").arg(waitMs / 1000));
+        answer();
+    });
     // Never parented nor deleted while running: the keyring's reply may come after we are gone,
     // and QtKeychain's libsecret back end then still calls into the job.
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setAutoDelete(true);
     job->setKey(key);
-    connect(job, &QKeychain::Job::finished, this, [this, key](QKeychain::Job* done) {
+    connect(job, &QKeychain::Job::finished, this, [this, key, answer](QKeychain::Job* done) {
         const auto* read = static_cast<QKeychain::ReadPasswordJob*>(done);
         if (read->error() == QKeychain::NoError || read->error() == QKeychain::EntryNotFound) {
             m_key = key;
@@ -47,9 +62,10 @@ void PasswordStore::load(const QString& key)
             m_known = true;
             if (!m_kept.isEmpty())
                 emit loaded(m_kept);
-            return;
+        } else {
+            noteFailure(read->error(), read->errorString());
         }
-        noteFailure(read->error(), read->errorString());
+        answer();
     });
     job->start();
 }

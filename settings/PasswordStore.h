@@ -10,14 +10,21 @@ class PasswordStore : public QObject {
     Q_OBJECT
 public:
     static constexpr int DefaultWaitMs = 5000;
+    // How long a mail waits for the password being read before it goes without.
+    static constexpr int LoadWaitMs = 10000;
 
     explicit PasswordStore(QObject* parent = nullptr);
 
     // "user@server" from the texts as typed, blanks trimmed.
     static QString keyFor(const QString& server, const QString& user);
 
-    // Starts reading the password kept under `key`; emits `loaded` when there is one.
-    void load(const QString& key);
+    // Starts reading the password kept under `key`; emits `loaded` when there is one, and
+    // `answered` once the keyring has answered, or after `waitMs` without an answer (then the
+    // keyring counts as unavailable).
+    void load(const QString& key, int waitMs = LoadWaitMs);
+    // A load has been started and has not been answered yet: a mail now would go without the
+    // password.
+    bool isLoading() const { return m_loading != 0; }
     // Keeps `password` under `key` (an empty one removes the entry) unless it is kept there
     // already. Waits for the keyring at most `waitMs`, serving events meanwhile but no input.
     bool store(const QString& key, const QString& password, QString* error = nullptr,
@@ -30,6 +37,7 @@ public:
 signals:
     void loaded(const QString& password);
     void unavailable(const QString& why);
+    void answered();
 
 private:
     void noteFailure(int code, const QString& why);
@@ -38,4 +46,6 @@ private:
     QString m_kept;
     bool m_known = false;
     QString m_unavailableWhy;
+    quint64 m_loading = 0; // the load waited for; 0 for none
+    quint64 m_loads = 0;
 };

@@ -81,6 +81,8 @@ private slots:
     void keptMailGoesOutOnceAfterARestart();
     void mailThatIsNotKept_data();
     void mailThatIsNotKept();
+    void testMailBoxAnswersRealInput_data();
+    void testMailBoxAnswersRealInput();
 
 private:
     // Creates and shows the windows; no idle pass has run when it returns, so the test can still
@@ -448,6 +450,7 @@ void TestAlertMail::halfTypedLimitDoesNotFire()
     QTest::keyClick(m_dialog->EditUTemp, Qt::Key_4); // on the way to 40
     QVERIFY(waitForPolls(3));
     QCOMPARE(m_smtp->mailCount(), 0);
+    QCOMPARE(m_boxes->texts(), QStringList());
     QTest::keyClick(m_dialog->EditUTemp, Qt::Key_0);
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     CHECK_ONLY_MAIL(QStringLiteral("Over 40C "),
@@ -557,6 +560,26 @@ void TestAlertMail::mailThatIsNotKept()
     QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
     QVERIFY2(m_boxes->texts().first().contains(boxSays), qPrintable(m_boxes->texts().first()));
     QVERIFY(Outbox(folder).pending().isEmpty());
+}
+
+void TestAlertMail::testMailBoxAnswersRealInput_data()
+{
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<BoxWatcher::Answer>("answer");
+    QTest::newRow("sent, Enter") << true << BoxWatcher::Answer::Enter;
+    QTest::newRow("failed, click on OK") << false << BoxWatcher::Answer::ClickOk;
+}
+
+void TestAlertMail::testMailBoxAnswersRealInput()
+{
+    QFETCH(bool, serverUp);
+    QFETCH(BoxWatcher::Answer, answer);
+    startShell(mailSettings(serverUp ? m_smtp->hostPort() : SmtpServer::refusingHostPort()));
+    m_boxes->setAnswer(answer);
+    QTimer::singleShot(0, m_dialog->BtnTestMail, &QPushButton::click);
+    QVERIFY(EventWait::until([&] { return m_boxes->boxes().size() == 1 && !m_boxes->openNow(); }));
+    QCOMPARE(m_boxes->forcedClosures(), 0);
+    QCOMPARE(m_smtp->mailCount(), serverUp ? 1 : 0);
 }
 
 ZARVIK_APP_TEST_MAIN(TestAlertMail)

@@ -1,8 +1,11 @@
 #include "support/BoxWatcher.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDateTime>
 #include <QEvent>
+#include <QTest>
+#include <QWindow>
 
 BoxWatcher::BoxWatcher(int closeAfterMs, QObject* parent)
     : QObject(parent)
@@ -44,9 +47,35 @@ void BoxWatcher::closeDue()
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (const auto& [box, shownAt] : QList(m_shownAt)) {
-        if (box && now - shownAt >= m_closeAfterMs)
+        if (!box || now - shownAt < m_closeAfterMs)
+            continue;
+        if (m_answer == Answer::Close) {
             box->close();
+        } else if (now - shownAt > m_closeAfterMs + 5000) {
+            ++m_forced;
+            box->close();
+        } else if (now - m_answeredAt.value(box, 0) >= 500) {
+            m_answeredAt.insert(box, now);
+            answer(box);
+        }
     }
+}
+
+void BoxWatcher::answer(QMessageBox* box)
+{
+    QWindow* window = box->windowHandle();
+    if (!window || !box->isVisible())
+        return;
+    // Through the window, where the platform delivers real input, not to a widget directly.
+    if (m_answer == Answer::Enter) {
+        QTest::keyClick(window, Qt::Key_Return);
+        return;
+    }
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    if (!ok)
+        ok = box->buttons().value(0);
+    if (ok)
+        QTest::mouseClick(window, Qt::LeftButton, {}, ok->mapTo(box, ok->rect().center()));
 }
 
 void BoxWatcher::closeAll()

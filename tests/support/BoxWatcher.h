@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
@@ -32,6 +33,13 @@ public:
             all << box.text;
         return all;
     }
+    // How a due box is closed: a close request, or real input to its window as a user gives it
+    // (input the program holds back leaves the box open; after 5 s it is closed and counted in
+    // forcedClosures()).
+    enum class Answer { Close, Enter, ClickOk };
+    void setAnswer(Answer answer) { m_answer = answer; }
+    int forcedClosures() const { return m_forced; }
+
     int mostOpenAtOnce() const { return m_mostOpen; }
     int openNow() const { return m_open; }
     void setCloseAfter(int ms) { m_closeAfterMs = ms; }
@@ -42,11 +50,15 @@ protected:
 
 private:
     void closeDue();
+    void answer(QMessageBox* box);
 
     QList<Box> m_boxes;
     QList<QPair<QPointer<QMessageBox>, qint64>> m_shownAt;
     int m_open = 0;
     int m_mostOpen = 0;
     int m_closeAfterMs;
+    Answer m_answer = Answer::Close;
+    int m_forced = 0;
+    QHash<const QMessageBox*, qint64> m_answeredAt;
     QTimer m_timer;
 };
