@@ -198,7 +198,7 @@ void TToolSettingDlg::buildMailTab()
     BtnTestMail->setGeometry(279, 196, 75, 25);
     connect(BtnTestMail, &QPushButton::clicked, this, &TToolSettingDlg::testMailRequested);
     LabelKeyring = named(new QLabel(TabMAIL), "LabelKeyring");
-    LabelKeyring->setGeometry(142, 196, 134, 25);
+    LabelKeyring->setGeometry(142, 192, 134, 36); // two lines of the note
     LabelKeyring->setWordWrap(true);
     LabelKeyring->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
 

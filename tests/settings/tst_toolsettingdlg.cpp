@@ -149,6 +149,13 @@ void TstToolSettingDlg::withoutAKeyringThePasswordIsForThisRun()
     QVERIFY(m_dlg->LabelKeyring->text().isEmpty());
     QTest::keyClicks(m_dlg->EdtMailPass, "pw");
     QTRY_VERIFY(!m_dlg->LabelKeyring->text().isEmpty());
+    // The whole note shows, within its tab.
+    const QLabel* note = m_dlg->LabelKeyring;
+    QVERIFY2(note->heightForWidth(note->width()) <= note->height(),
+             qPrintable(QStringLiteral("%1 px of text in %2 px")
+                            .arg(note->heightForWidth(note->width()))
+                            .arg(note->height())));
+    QVERIFY(note->parentWidget()->rect().contains(note->geometry()));
     QCOMPARE(m_dlg->EdtMailPass->text(), QStringLiteral("pw"));
     QString error;
     QVERIFY(!m_dlg->storePassword(&error));
