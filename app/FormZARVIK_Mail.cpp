@@ -17,6 +17,7 @@
 #include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -151,6 +152,13 @@ void TFormZARVIK_Mail::buildComponents()
     BtnReset = place<QPushButton>(client, "BtnReset", 216, 144, 75, 25);
     BtnReset->setText(QStringLiteral("Reset"));
     connect(BtnReset, &QPushButton::clicked, this, &TFormZARVIK_Mail::BtnResetClick);
+    // What stays wrong (metrics off, CSV not written), in the free corner under Reset rather
+    // than over the reply dump, for as long as it holds.
+    LabelNotes = place<QLabel>(client, "LabelNotes", 160, 172, 178, 32);
+    LabelNotes->setWordWrap(true);
+    LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LabelNotes->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+    LabelNotes->hide();
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -245,6 +253,21 @@ quint16 TFormZARVIK_Mail::udpLocalPort() const
 void TFormZARVIK_Mail::showStatusNote(const QString& text)
 {
     StatusBar1->showMessage(text, StatusNoteMs);
+}
+
+void TFormZARVIK_Mail::setLastingNote(const QString& cause, const QString& text)
+{
+    if (text.isEmpty())
+        m_lastingNotes.remove(cause);
+    else
+        m_lastingNotes.insert(cause, text);
+    const QStringList notes = m_lastingNotes.values();
+    const QString all = notes.join(QStringLiteral(" / "));
+    // The full text stays at hand when two lines cannot hold it.
+    const QFontMetrics metrics(LabelNotes->font());
+    LabelNotes->setText(metrics.elidedText(all, Qt::ElideRight, LabelNotes->width() * 2 - 10));
+    LabelNotes->setToolTip(all);
+    LabelNotes->setVisible(!notes.isEmpty());
 }
 
 void TFormZARVIK_Mail::closeEvent(QCloseEvent* event)

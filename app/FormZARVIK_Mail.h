@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMap>
 #include <QString>
 #include <memory>
 
@@ -51,6 +52,8 @@ public:
     qint64 msSinceLastReply() const { return m_sinceReply.elapsed(); }
     // Shows one line in the status bar for a while, over the reply dump.
     void showStatusNote(const QString& text);
+    // Shows `text` beside the readings for as long as `cause` holds; an empty text ends it.
+    void setLastingNote(const QString& cause, const QString& text);
 
     // Operations of the window.
     void GetTemp();
@@ -75,6 +78,7 @@ public:
     QCheckBox* ChkBoxPB0;
     QLineEdit* EdtMessage;
     QPushButton* BtnReset;
+    QLabel* LabelNotes; // lasting problems, see setLastingNote()
     QStatusBar* StatusBar1;
     QLabel* StatusPanel0 = nullptr;
     // "応答なし NN 秒" once no correct reply has come for StaleAfterMs.
@@ -143,6 +147,7 @@ private:
     QString m_startAddress;
     QString m_startPort;
     QString m_linkProblem;
+    QMap<QString, QString> m_lastingNotes; // by cause
     bool m_wrongSizeBoxOpen = false;
     bool m_closed = false;
     bool m_closingBySignal = false;
