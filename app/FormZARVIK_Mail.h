@@ -50,6 +50,8 @@ public:
     quint16 udpLocalPort() const;
     // Since the last correct reply, or since start-up before the first; a steady clock.
     qint64 msSinceLastReply() const { return m_sinceReply.elapsed(); }
+    // That clock itself, to be read on another thread from a copy.
+    QElapsedTimer lastReplyClock() const { return m_sinceReply; }
     // Shows one line in the status bar for a while, over the reply dump.
     void showStatusNote(const QString& text);
     // Shows `text` beside the readings for as long as `cause` holds; an empty text ends it.

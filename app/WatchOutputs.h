@@ -19,6 +19,8 @@ public:
     const MetricsServer& metricsServer() const { return *m_server; }
 
 private:
+    // Hands the server thread what scrapes show, after each change.
+    void publishMetrics();
     void followMetricsAddress();
 
     TFormZARVIK_Mail& m_form;

@@ -21,6 +21,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.request
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 REPLIES = 10_000
@@ -133,7 +134,7 @@ class Launcher:
         self.env = display.env
         self.log = open(os.path.join(workdir, "program.log"), "ab")
 
-    def program(self, board_port):
+    def program(self, board_port, metrics_port=None):
         # Written anew each time (the program saves its settings on exit); the board and the
         # mail server are on 127.0.0.1 and no alert rule is checked.
         lines = ["[Location]", "Left=0", "Top=0",
@@ -141,6 +142,8 @@ class Launcher:
                  "[Temp]", "UTemp=100", "LTemp=0", "Check_U=0", "Check_L=0",
                  "[Sensor]", "RB1=2", "RB0=2",
                  "[Mail]", "Priority=2", "Address=127.0.0.1:25"]
+        if metrics_port:
+            lines += ["[Watch]", f"Metrics=127.0.0.1:{metrics_port}"]
         with open(self.ini, "w", newline="") as out:
             out.write("\r\n".join(lines) + "\r\n")
         with open(self.ini) as check:
@@ -166,6 +169,43 @@ def start_and_wait(sim, launch):
         stop(process)
         raise RuntimeError(f"{error} ({' '.join(process.args)}: {state})") from None
     return process, (arrival - start) / 1e6, port
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def metrics_memory_run(sim, launcher):
+    """VmRSS after start with metrics off, then on, then after one scrape; MiB."""
+    result = {}
+    for key, port in (("off", None), ("on", free_port())):
+        program, _, _ = start_and_wait(sim, lambda: launcher.program(sim.port, port))
+        try:
+            time.sleep(3)  # first paint and first polls
+            result[key] = rss_mib(program.pid)
+            if port:
+                opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+                with opener.open(f"http://127.0.0.1:{port}/metrics", timeout=10) as reply:
+                    reply.read()
+                time.sleep(0.5)
+                result["scraped"] = rss_mib(program.pid)
+        finally:
+            stop(program)
+    return result
+
+
+def metrics_report(args, display_name, runs):
+    print(f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC")
+    print(f"- Machine: {machine()}")
+    print(f"- Command: `{args.command}`; windows on {display_name}. Each cell: median over "
+          f"{len(runs)} runs, then (min–max).")
+    print()
+    print("| VmRSS after start, metrics off | metrics on (127.0.0.1) | on, after one scrape |")
+    print("|---|---|---|")
+    print("| " + " | ".join(spread([r[k] for r in runs], "{:.1f}", " MiB")
+                            for k in ("off", "on", "scraped")) + " |")
 
 
 def cpu_ticks(pid):
@@ -437,6 +477,8 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--quick", action="store_true", help=f"skip the {IDLE_SECONDS}-s items")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--metrics", action="store_true",
+                        help="only memory after start with the metrics server off and on")
     parser.add_argument("--samples", type=int, default=1000, help="replies timed per run")
     parser.add_argument("--mails", type=int, default=50, help="mails timed per run")
     parser.add_argument("--command", default="bench/measure.py")
@@ -452,6 +494,13 @@ def main():
         display = Display(workdir)
         launcher = Launcher(args.build, workdir, display)
         sim = Simulator(os.path.join(args.build, "tools", "zarvik-sim"))
+        if args.metrics:
+            runs = []
+            for run in range(args.runs):
+                runs.append(metrics_memory_run(sim, launcher))
+                log(f"  run {run + 1}: {runs[-1]}")
+            metrics_report(args, display.name, runs)
+            return
 
         # Starts are quick and vary most: three times as many.
         log(f"start-up ({display.name}): one warm-up each, then {3 * args.runs} of each")

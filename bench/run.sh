@@ -5,10 +5,11 @@
 #
 #   bench/run.sh [--quick] [--runs N] [--samples N] [--mails N]
 #   bench/run.sh --history [--samples N]
+#   bench/run.sh --metrics [--runs N]
 #
 # --quick skips the 60-second idle CPU measurement. --history measures reply handling with the
 # trend window closed and open over histories up to a day (bench_history) instead. See
-# bench/README.md.
+# bench/README.md. --metrics measures memory after start with the metrics server off and on.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 command_line="bench/run.sh${*:+ $*}"

@@ -6,8 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
-    # Qt6HttpServer's CMake files ask for Qt6WebSockets, which its -dev package does not pull in.
-    qt6-httpserver-dev qt6-websockets-dev prometheus
+    libmicrohttpd-dev prometheus
     python3-aiosmtpd openssl
     qtkeychain-qt6-dev gnome-keyring dbus-daemon dbus-bin libsecret-tools
     xvfb xauth imagemagick fonts-noto-cjk

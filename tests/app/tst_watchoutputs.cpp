@@ -1,5 +1,6 @@
 // Metrics served to a scraper: the real windows, the simulated board over UDP and a real HTTP
-// client, all on loopback. This test has no session bus, as a machine without a desktop.
+// client, all on loopback; against hostile clients, the real program in a process of its own.
+// This test has no session bus, as a machine without a desktop.
 
 #include "app/FormZARVIK_Mail.h"
 #include "app/MetricsServer.h"
@@ -8,8 +9,10 @@
 #include "settings/Memo.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
+#include "support/ChildProcess.h"
 #include "support/EventWait.h"
 #include "support/PromText.h"
+#include "support/RealProgram.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/TestMain.h"
@@ -21,8 +24,11 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 #include <memory>
+#include <sys/resource.h>
+#include <vector>
 
 using PromText::samples;
 
@@ -48,6 +54,33 @@ QString metricsAt(quint16 port)
     return QStringLiteral("127.0.0.1:%1").arg(port);
 }
 
+// A field of /proc/<pid>/status in KiB ("VmRSS", "VmHWM"), -1 when not there.
+qint64 statusKiB(qint64 pid, const QByteArray& field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// This process's hard limit on open files.
+rlim_t hardOpenFileLimit()
+{
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_max : 0;
+}
+
+// Sets this process's soft limit on open files, which children inherit.
+bool setOpenFileLimit(rlim_t soft)
+{
+    const rlimit limit{soft, hardOpenFileLimit()};
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 } // namespace
 
 class TestWatchOutputs : public QObject, private WindowFixture {
@@ -61,6 +94,7 @@ private slots:
     void followsTheEditOnceTypingSettles();
     void unusableAddressIsToldOnceAndPollingGoesOn_data();
     void unusableAddressIsToldOnceAndPollingGoesOn();
+    void hostileClientsNeitherStopTheWatchingNorTheServing();
 
 private:
     void startShell(const QString& extraSettings);
@@ -233,6 +267,77 @@ void TestWatchOutputs::unusableAddressIsToldOnceAndPollingGoesOn()
         QVERIFY2(shown.first().toString().isEmpty(), qPrintable(shown.first().toString()));
     QVERIFY(m_form->readings().HaveReply);
     QCOMPARE(m_boxes->texts(), QStringList());
+}
+
+void TestWatchOutputs::hostileClientsNeitherStopTheWatchingNorTheServing()
+{
+    constexpr int IdleClients = 1100;
+    constexpr qint64 HugeHeader = 40 << 20;
+    SmtpServer smtp;
+    QVERIFY2(smtp.isListening(), qPrintable(smtp.errorString()));
+    QVERIFY(m_sim->setTemperature(20.0));
+    const quint16 port = freePort();
+    const QString program = RealProgram::copyInto(m_dir->path());
+    QVERIFY(!program.isEmpty());
+    settingsFile(QStringLiteral("Cycle=200\n[Temp]\nUTemp=30\nCheck_U=1\n"
+                                "[Mail]\nAddress=%1\nFrom=z@example.com\nTo=a@example.com\n"
+                                "[Watch]\nMetrics=%2\n")
+                     .arg(smtp.hostPort(), metricsAt(port)));
+    // The program starts with the 1,024 descriptors a desktop session gives; this test needs
+    // more for its clients.
+    const rlim_t hard = hardOpenFileLimit();
+    if (hard < IdleClients + 100)
+        QSKIP("the hard limit on open files is too low for this test's clients");
+    QVERIFY(setOpenFileLimit(1024));
+    QProcess process;
+    const bool started = RealProgram::start(process, program);
+    QVERIFY(setOpenFileLimit(hard));
+    QVERIFY(started);
+    const auto stop = qScopeGuard([&] { stopProcess(process); });
+    QVERIFY(waitForPolls(2));
+    QVERIFY(EventWait::until([&] { return get(port).status == 200; }));
+    const qint64 rssBefore = statusKiB(process.processId(), "VmRSS");
+
+    QTcpSocket huge;
+    huge.connectToHost(QHostAddress::LocalHost, port);
+    huge.write("GET /metrics HTTP/1.1\r\nX-Filler: " + QByteArray(HugeHeader, 'a'));
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    int reached = 0;
+    for (int i = 0; i < IdleClients; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        connect(idle.back().get(), &QTcpSocket::connected, this, [&reached] { ++reached; });
+        idle.back()->connectToHost(QHostAddress::LocalHost, port);
+        idle.back()->write("GET /metr");
+    }
+    // About as many as 1,024 descriptors hold, and the whole header sent or refused.
+    QVERIFY(EventWait::until(
+        [&] {
+            return reached >= 1000 && (huge.bytesToWrite() == 0 ||
+                                       huge.error() != QAbstractSocket::UnknownSocketError);
+        },
+        60000));
+
+    QVERIFY(m_sim->setTemperature(35.0)); // over the upper limit: a mail
+    QVERIFY(smtp.waitForMails(1, 20000));
+    QVERIFY(waitForPolls(3));
+    const qint64 peak = statusKiB(process.processId(), "VmHWM");
+    QVERIFY2(peak - rssBefore < 50 * 1024,
+             qPrintable(QStringLiteral("%1 KiB before, peak %2 KiB").arg(rssBefore).arg(peak)));
+
+    idle.clear();
+    huge.abort();
+    const Response response = get(port);
+    QCOMPARE(response.status, 200);
+    QCOMPARE(samples(response.body).value(R"(zarvik_alerts_total{rule="upper"})"), "1");
+    QCOMPARE(PromText::promtoolProblems(response.body), QString());
+    // And the program took what room it may have: its soft limit is the hard one.
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(process.processId()));
+    QVERIFY(limits.open(QIODevice::ReadOnly));
+    const QByteArray text = limits.readAll();
+    const qsizetype at = text.indexOf("Max open files");
+    const QList<QByteArray> openFiles =
+        text.mid(at, text.indexOf('\n', at) - at).simplified().split(' ');
+    QVERIFY2(at >= 0 && openFiles.value(3) == openFiles.value(4), text.constData());
 }
 
 ZARVIK_APP_TEST_MAIN(TestWatchOutputs)
