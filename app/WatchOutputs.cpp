@@ -34,7 +34,9 @@ WatchOutputs::WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog)
                     DesktopNotifier::notify(message, subject);
             });
 
-    m_server->onProblem = [this](const QString& why) { m_form.showStatusNote(why); };
+    m_server->onProblem = [this](const QString& why) {
+        m_form.setLastingNote(QStringLiteral("metrics"), why);
+    };
     publishMetrics();
     connect(dialog.SettledMetrics, &SettledText::settled, this,
             &WatchOutputs::followMetricsAddress);
@@ -51,5 +53,10 @@ void WatchOutputs::publishMetrics()
 
 void WatchOutputs::followMetricsAddress()
 {
-    m_server->listenOn(m_dialog.SettledMetrics->text());
+    // A new address ends what was said of the old one; the same one again keeps it.
+    const QString text = m_dialog.SettledMetrics->text().trimmed();
+    if (text != m_metricsText)
+        m_form.setLastingNote(QStringLiteral("metrics"), {});
+    m_metricsText = text;
+    m_server->listenOn(text);
 }

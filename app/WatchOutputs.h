@@ -3,6 +3,7 @@
 #include "alert/MetricsExposition.h"
 
 #include <QObject>
+#include <QString>
 
 class MetricsServer;
 class TFormZARVIK_Mail;
@@ -27,4 +28,5 @@ private:
     TToolSettingDlg& m_dialog;
     MetricsExposition m_metrics;
     MetricsServer* m_server;
+    QString m_metricsText; // the address last followed
 };
