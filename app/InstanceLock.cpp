@@ -22,16 +22,7 @@ constexpr qint64 MaxLockFileSize = 64 * 1024;
 // a writer, or read a device without end; empty when it is missing or a plain lock file.
 QString notALockFile(const QString& path)
 {
-    struct stat st;
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    if (S_ISLNK(st.st_mode))
-        return QStringLiteral("it is a symbolic link");
-    if (!S_ISREG(st.st_mode))
-        return QStringLiteral("it is not a regular file");
-    if (st.st_size > MaxLockFileSize)
-        return QStringLiteral("it is larger than a lock file can be");
-    return {};
+    return AtomicFile::notRegularFile(path, MaxLockFileSize, AtomicFile::Links::Refuse);
 }
 
 // $XDG_RUNTIME_DIR when it is a folder of our own that nobody else may write, as it should be.

@@ -245,7 +245,14 @@ bool ReadingLogWriter::open(QDate day, QString* error)
     close();
     m_day = day;
     m_path = ReadingLog::filePathFor(m_settingsPath, day);
-    // Never through a link, and never waiting for a FIFO's reader.
+    // Never through a link, never opening a device, and never waiting for a FIFO's reader; the
+    // flags hold should something else take the name between the look and the open.
+    if (const QString why = AtomicFile::notRegularFile(m_path, std::numeric_limits<qint64>::max(),
+                                                       AtomicFile::Links::Refuse);
+        !why.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(m_path, why);
+        return false;
+    }
     const int fd = ::open(QFile::encodeName(m_path).constData(),
                           O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {

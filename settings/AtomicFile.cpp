@@ -172,11 +172,17 @@ Read read(const QString& path, qint64 maxSize, Links links)
     return result;
 }
 
-QString notRegularFile(const QString& path, qint64 maxSize)
+QString notRegularFile(const QString& path, qint64 maxSize, Links links)
 {
+    const QByteArray name = encoded(path);
     struct stat st;
-    if (::stat(encoded(path).constData(), &st) != 0)
+    if ((links == Links::Follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) !=
+        0)
         return errno == ENOENT ? QString() : qt_error_string(errno);
+    if (S_ISLNK(st.st_mode))
+        return openError(ELOOP);
+    if (S_ISDIR(st.st_mode))
+        return qt_error_string(EISDIR);
     if (!S_ISREG(st.st_mode))
         return NotRegular;
     if (st.st_size > maxSize)

@@ -19,10 +19,11 @@ enum class Links { Follow, Refuse };
 // reading would wait for a writer forever. With Links::Refuse a symbolic link is unreadable too.
 Read read(const QString& path, qint64 maxSize, Links links = Links::Follow);
 
-// Why the file at `path`, its links followed, must not be handed to a reader that would block
-// on a FIFO or read a device without end: not a regular file, or over `maxSize` bytes. Empty when
-// it is fine to read (or missing: the reader says so itself). Looks without opening.
-QString notRegularFile(const QString& path, qint64 maxSize);
+// Why the entry at `path` must not be handed to a reader that would wait on a FIFO or read a
+// device without end: not a regular file (with Links::Refuse, a link is not one either), or over
+// `maxSize` bytes. Empty when it is fine, or missing: the reader says so itself. Looks without
+// opening, so a device is never even opened.
+QString notRegularFile(const QString& path, qint64 maxSize, Links links = Links::Follow);
 
 // The reason for an open(2) with O_NOFOLLOW | O_NONBLOCK that failed with `error`, in words
 // that name what the path is rather than the flags: a link, a FIFO without a reader.
