@@ -1,5 +1,7 @@
 #include "alert/SmtpTransfer.h"
 
+#include "settings/AtomicFile.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -259,6 +261,15 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
         return false;
     };
     try {
+        // libcurl would open a FIFO there and wait for a writer for ever, out of reach of our
+        // deadline, or read a device without end. A bundle of every public CA is about 200 KB.
+        constexpr qint64 MaxCaFileSize = 4 * 1024 * 1024;
+        if (job.tls != SmtpJob::Tls::Off && !job.caFile.isEmpty()) {
+            const QString path = QString::fromLocal8Bit(job.caFile);
+            const QString problem = AtomicFile::notRegularFile(path, MaxCaFileSize);
+            if (!problem.isEmpty())
+                return fail(QStringLiteral("CA file \"%1\": %2").arg(path, problem));
+        }
         initSmtpTransfers();
         const CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
         if (!curl)

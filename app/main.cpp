@@ -16,11 +16,12 @@ int main(int argc, char* argv[])
     const QString settingsPath = Shell::defaultSettingsPath();
     const InstanceLock lock(settingsPath);
     if (!lock.acquired()) {
-        lock.reportRunning();
+        lock.reportRefusal();
         return 1;
     }
     Shell shell(settingsPath);
     shell.show();
+    lock.reportNote(*shell.FormZARVIK_Mail());
     const int status = app.exec();
     return status != 0 ? status : shell.FormZARVIK_Mail()->exitStatus();
 }

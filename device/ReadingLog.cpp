@@ -1,12 +1,19 @@
 #include "device/ReadingLog.h"
 
+#include "settings/AtomicFile.h"
+
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <limits>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,13 +152,19 @@ QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64
     QList<HistoryPoint> points;
     const QDate today = localDay(nowMs);
     for (QDate day = localDay(oldest); day <= today; day = day.addDays(1)) {
-        QFile file(filePathFor(settingsPath, day));
-        if (!file.open(QIODevice::ReadOnly))
+        const AtomicFile::Read file = AtomicFile::read(
+            filePathFor(settingsPath, day), MaxLoadedFileSize, AtomicFile::Links::Refuse);
+        if (file.missing || !file.error.isEmpty() || file.bytes.size() > MaxLoadedFileSize)
             continue;
-        while (!file.atEnd()) {
-            const std::optional<HistoryPoint> point = parseLine(file.readLine());
+        // A line cut short by a full disk lacks its last field, so parseLine drops it.
+        for (qsizetype start = 0; start < file.bytes.size();) {
+            qsizetype end = file.bytes.indexOf('\n', start);
+            end = end < 0 ? file.bytes.size() : end + 1;
+            const std::optional<HistoryPoint> point =
+                parseLine(QByteArrayView(file.bytes).sliced(start, end - start));
             if (point && point->ms >= oldest && point->ms <= nowMs)
                 points.append(*point);
+            start = end;
         }
     }
     return points;
@@ -189,18 +202,14 @@ ReadingLogWriter::Result ReadingLogWriter::append(const HistoryPoint& point, QSt
     if (day == m_failedDay)
         return Result::Paused;
     QString why;
-    if (day != m_day || !m_file.isOpen()) {
-        if (!open(day, &why)) {
-            m_failedDay = day;
-            if (error)
-                *error = why;
-            return Result::Failed;
-        }
+    if ((day != m_day || m_fd < 0) && !open(day, &why)) {
+        m_failedDay = day;
+        if (error)
+            *error = why;
+        return Result::Failed;
     }
-    const QByteArray line = ReadingLog::formatLine(point);
-    if (m_file.write(line) != line.size() || !m_file.flush()) {
-        why = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
-        m_file.close();
+    if (!write(ReadingLog::formatLine(point), &why)) {
+        close();
         m_failedDay = day;
         if (error)
             *error = why;
@@ -209,22 +218,68 @@ ReadingLogWriter::Result ReadingLogWriter::append(const HistoryPoint& point, QSt
     return Result::Written;
 }
 
-bool ReadingLogWriter::open(QDate day, QString* error)
+void ReadingLogWriter::close()
 {
-    m_file.close();
-    m_day = day;
-    m_file.setFileName(ReadingLog::filePathFor(m_settingsPath, day));
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
-        return false;
-    }
-    if (m_file.size() == 0) {
-        const QByteArrayView header(ReadingLog::Header);
-        if (m_file.write(header.data(), header.size()) != header.size()) {
-            *error = QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
-            m_file.close();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool ReadingLogWriter::write(QByteArray bytes, QString* error)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(n < 0 ? errno : EIO));
             return false;
         }
+        bytes.remove(0, n);
     }
     return true;
+}
+
+bool ReadingLogWriter::open(QDate day, QString* error)
+{
+    close();
+    m_day = day;
+    m_path = ReadingLog::filePathFor(m_settingsPath, day);
+    // Never through a link, never opening a device, and never waiting for a FIFO's reader; the
+    // flags hold should something else take the name between the look and the open.
+    if (const QString why = AtomicFile::notRegularFile(m_path, std::numeric_limits<qint64>::max(),
+                                                       AtomicFile::Links::Refuse);
+        !why.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(m_path, why);
+        return false;
+    }
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = QStringLiteral("%1: %2").arg(m_path, AtomicFile::openError(errno));
+        return false;
+    }
+    m_fd = fd;
+    struct stat st;
+    QByteArray start;
+    QString why;
+    if (::fstat(fd, &st) != 0) {
+        why = qt_error_string(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        why = AtomicFile::openError(ENXIO);
+    } else if (st.st_size == 0) {
+        start = ReadingLog::Header;
+    } else {
+        // A line cut short (a full disk) gets its end, so that ours starts a line of its own.
+        char last = '\n';
+        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+            start = "\n";
+    }
+    if (!why.isEmpty()) {
+        *error = QStringLiteral("%1: %2").arg(m_path, why);
+    } else if (start.isEmpty() || write(start, error)) {
+        return true;
+    }
+    close();
+    return false;
 }

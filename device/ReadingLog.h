@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDate>
-#include <QFile>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -23,7 +22,12 @@ QByteArray formatLine(const HistoryPoint& point);
 // A line as formatLine writes it, with or without its line end; nothing for the header or a
 // damaged line.
 std::optional<HistoryPoint> parseLine(QByteArrayView line);
+// The most of one file that is read back: a day at one reply every 2 s is about 1.7 MB.
+inline constexpr qint64 MaxLoadedFileSize = 64 * 1024 * 1024;
+
 // The points of the `spanMs` before `nowMs` from yesterday's and today's files, oldest first.
+// A file that is not a regular file of our own (a link, a FIFO, a device) or is larger than
+// MaxLoadedFileSize is left out; the writer reports it when it comes to that file.
 QList<HistoryPoint> loadRecent(const QString& settingsPath, qint64 nowMs, qint64 spanMs);
 // Writes `points` (oldest first) as the daily files the program would have written, each file
 // replaced whole: a log made up for a benchmark or a picture. False with the reason otherwise.
@@ -31,24 +35,30 @@ bool writeDays(const QString& settingsPath, const QList<HistoryPoint>& points, Q
 
 } // namespace ReadingLog
 
-// Appends lines to the day's file, flushed one by one so that a crash loses at most the line
-// being written. A file that cannot be written is reported once; lines are then dropped until
-// the next day's file.
+// Appends lines to the day's file, each written whole at once so that a crash loses at most the
+// line being written. A file that cannot be written is reported once; lines are then dropped
+// until the next day's file. The program makes its files itself: a link, a FIFO or a device at
+// the file's name counts as a file that cannot be written.
 class ReadingLogWriter {
 public:
     enum class Result { Written, Failed, Paused };
 
     explicit ReadingLogWriter(const QString& settingsPath);
+    ~ReadingLogWriter() { close(); }
+    ReadingLogWriter(const ReadingLogWriter&) = delete;
+    ReadingLogWriter& operator=(const ReadingLogWriter&) = delete;
 
     // `error` is filled on Failed only.
     Result append(const HistoryPoint& point, QString* error = nullptr);
-    void close() { m_file.close(); }
+    void close();
 
 private:
     bool open(QDate day, QString* error);
+    bool write(QByteArray bytes, QString* error);
 
     QString m_settingsPath;
-    QFile m_file;
+    QString m_path;
+    int m_fd = -1;
     QDate m_day;
     QDate m_failedDay;
 };

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int MaxLinkHops = 40; // as the kernel allows
 constexpr int KeptStampedBackups = 5;
+const QString NotRegular = QStringLiteral("it is not a regular file");
 
 QByteArray encoded(const QString& path)
 {
@@ -135,13 +136,14 @@ bool sameBytesKept(const QString& path)
 
 } // namespace
 
-Read read(const QString& path, qint64 maxSize)
+Read read(const QString& path, qint64 maxSize, Links links)
 {
-    const int fd = ::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(encoded(path).constData(), flags);
     if (fd < 0) {
         if (errno == ENOENT)
             return {true, {}, {}};
-        return {false, {}, qt_error_string(errno)};
+        return {false, {}, openError(errno)};
     }
     Read result;
     struct stat st;
@@ -150,7 +152,7 @@ Read read(const QString& path, qint64 maxSize)
     } else if (S_ISDIR(st.st_mode)) {
         result.error = qt_error_string(EISDIR);
     } else if (!S_ISREG(st.st_mode)) {
-        result.error = QStringLiteral("it is not a regular file");
+        result.error = NotRegular;
     } else {
         char buffer[65536];
         while (result.bytes.size() <= maxSize) {
@@ -168,6 +170,34 @@ Read read(const QString& path, qint64 maxSize)
     }
     ::close(fd);
     return result;
+}
+
+QString notRegularFile(const QString& path, qint64 maxSize, Links links)
+{
+    const QByteArray name = encoded(path);
+    struct stat st;
+    if ((links == Links::Follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) !=
+        0)
+        return errno == ENOENT ? QString() : qt_error_string(errno);
+    if (S_ISLNK(st.st_mode))
+        return openError(ELOOP);
+    if (S_ISDIR(st.st_mode))
+        return qt_error_string(EISDIR);
+    if (!S_ISREG(st.st_mode))
+        return NotRegular;
+    if (st.st_size > maxSize)
+        return QStringLiteral("it is larger than %1 bytes").arg(maxSize);
+    return {};
+}
+
+QString openError(int error)
+{
+    // O_NOFOLLOW on a link; O_NONBLOCK | O_WRONLY on a FIFO nobody reads, or a device.
+    if (error == ELOOP)
+        return QStringLiteral("it is a symbolic link");
+    if (error == ENXIO)
+        return NotRegular;
+    return qt_error_string(error);
 }
 
 QString resolveLinks(const QString& path)

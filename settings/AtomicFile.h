@@ -13,9 +13,21 @@ struct Read {
     QString error;    // why it could not be read; empty when it was (or is missing)
 };
 
+enum class Links { Follow, Refuse };
+
 // Anything but a regular file (a folder, a FIFO, a device) is unreadable: opening a FIFO for
-// reading would wait for a writer forever.
-Read read(const QString& path, qint64 maxSize);
+// reading would wait for a writer forever. With Links::Refuse a symbolic link is unreadable too.
+Read read(const QString& path, qint64 maxSize, Links links = Links::Follow);
+
+// Why the entry at `path` must not be handed to a reader that would wait on a FIFO or read a
+// device without end: not a regular file (with Links::Refuse, a link is not one either), or over
+// `maxSize` bytes. Empty when it is fine, or missing: the reader says so itself. Looks without
+// opening, so a device is never even opened.
+QString notRegularFile(const QString& path, qint64 maxSize, Links links = Links::Follow);
+
+// The reason for an open(2) with O_NOFOLLOW | O_NONBLOCK that failed with `error`, in words
+// that name what the path is rather than the flags: a link, a FIFO without a reader.
+QString openError(int error);
 
 // The file a chain of symbolic links ends at (the path itself when it is no link), so that the
 // file is replaced there and every link stays a link.

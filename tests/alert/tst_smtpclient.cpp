@@ -4,10 +4,12 @@
 #include "support/SmtpServer.h"
 #include "support/TestCertificate.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,6 +31,10 @@ struct Alert {
 };
 
 const QString kUser = QStringLiteral("zarvik-unit");
+
+// What the CAFile setting names: nothing, the test server's certificate (as itself or through a
+// link), or a FIFO.
+enum class Ca { None, Trusted, Link, Fifo };
 
 // Sends `alert` through `client`; returns the SmtpError text, or nothing when it went out.
 std::optional<QString> send(SmtpClient& client, const QString& server, const Alert& alert,
@@ -367,35 +373,39 @@ void TestSmtpClient::security_data()
     QTest::addColumn<bool>("loginRequired");
     QTest::addColumn<int>("security");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("trusted");     // the CA file names the server's certificate
+    QTest::addColumn<int>("ca");           // what CAFile names
     QTest::addColumn<QString>("expected"); // empty: delivered, over TLS when the server has it
 
-    const auto row = [](const char* name, Tls tls, Security security, const char* password,
-                        bool trusted, const char* expected, const char* mode = "normal",
-                        quint16 port = 0) {
+    const auto row = [](const char* name, Tls tls, Security security, const char* password, Ca ca,
+                        const char* expected, const char* mode = "normal", quint16 port = 0) {
         QTest::newRow(name) << int(tls) << QString::fromLatin1(mode) << port << (*password != 0)
-                            << int(security) << QString::fromLatin1(password) << trusted
+                            << int(security) << QString::fromLatin1(password) << int(ca)
                             << QString::fromUtf8(expected);
     };
-    row("Auto, plain server", Tls::None, Security::Auto, "", false, "");
-    row("Auto, unverifiable STARTTLS", Tls::StartTls, Security::Auto, "", false, "");
-    row("Auto, 465 is TLS at once", Tls::Implicit, Security::Auto, "", false, "", "normal", 465);
+    row("Auto, plain server", Tls::None, Security::Auto, "", Ca::None, "");
+    row("Auto, unverifiable STARTTLS", Tls::StartTls, Security::Auto, "", Ca::None, "");
+    row("Auto, 465 is TLS at once", Tls::Implicit, Security::Auto, "", Ca::None, "", "normal", 465);
     row("Auto with a password: STARTTLS and login", Tls::StartTlsRequired, Security::Auto,
-        "pa:ss word", true, "");
-    row("Auto with a password, unverifiable", Tls::StartTls, Security::Auto, "pw", false,
+        "pa:ss word", Ca::Trusted, "");
+    row("Auto with a password, unverifiable", Tls::StartTls, Security::Auto, "pw", Ca::None,
         "certificate");
-    row("Auto with a password, no STARTTLS", Tls::None, Security::Auto, "pw", true, "STARTTLS");
-    row("Auto, wrong password", Tls::StartTlsRequired, Security::Auto, "wrong", true, "535");
-    row("STARTTLS", Tls::StartTls, Security::StartTls, "", true, "");
-    row("STARTTLS, untrusted", Tls::StartTls, Security::StartTls, "", false, "certificate");
-    row("STARTTLS, not offered", Tls::None, Security::StartTls, "", true, "STARTTLS");
-    row("SSL/TLS", Tls::Implicit, Security::Tls, "pa:ss word", true, "");
-    row("SSL/TLS, plain server", Tls::None, Security::Tls, "", true, "SSL");
-    row("SSL/TLS, dropped in the handshake", Tls::Implicit, Security::Tls, "", true, "SSL",
+    row("Auto with a password, no STARTTLS", Tls::None, Security::Auto, "pw", Ca::Trusted,
+        "STARTTLS");
+    row("Auto, wrong password", Tls::StartTlsRequired, Security::Auto, "wrong", Ca::Trusted, "535");
+    row("STARTTLS", Tls::StartTls, Security::StartTls, "", Ca::Trusted, "");
+    row("STARTTLS, untrusted", Tls::StartTls, Security::StartTls, "", Ca::None, "certificate");
+    row("STARTTLS, not offered", Tls::None, Security::StartTls, "", Ca::Trusted, "STARTTLS");
+    row("SSL/TLS", Tls::Implicit, Security::Tls, "pa:ss word", Ca::Trusted, "");
+    row("SSL/TLS, plain server", Tls::None, Security::Tls, "", Ca::Trusted, "SSL");
+    row("SSL/TLS, dropped in the handshake", Tls::Implicit, Security::Tls, "", Ca::Trusted, "SSL",
         "drop-in-handshake");
-    row("None, STARTTLS required", Tls::StartTlsRequired, Security::None, "", true, "530");
-    row("None with a password is refused", Tls::None, Security::None, "pw", true,
+    row("None, STARTTLS required", Tls::StartTlsRequired, Security::None, "", Ca::Trusted, "530");
+    row("None with a password is refused", Tls::None, Security::None, "pw", Ca::Trusted,
         "Security is \"None\"");
+    row("STARTTLS, CA file through a link", Tls::StartTls, Security::StartTls, "", Ca::Link, "");
+    // libcurl would wait for the FIFO's writer, out of reach of the session's deadline.
+    row("STARTTLS, CA file a FIFO", Tls::StartTls, Security::StartTls, "", Ca::Fifo,
+        "not a regular file");
 }
 
 // Each choice of Security against real servers, with and without TLS, login and a trusted
@@ -408,7 +418,7 @@ void TestSmtpClient::security()
     QFETCH(bool, loginRequired);
     QFETCH(int, security);
     QFETCH(QString, password);
-    QFETCH(bool, trusted);
+    QFETCH(int, ca);
     QFETCH(QString, expected);
 
     const TestCertificate& certificate = TestCertificate::shared();
@@ -430,8 +440,14 @@ void TestSmtpClient::security()
     Alert alert;
     alert.security = SmtpClient::Security(security);
     alert.password = password;
-    if (trusted)
+    QTemporaryDir dir;
+    const QString named = dir.filePath(QStringLiteral("ca.pem"));
+    if (ca == int(Ca::Trusted))
         alert.caFile = certificate.certPath();
+    else if (ca == int(Ca::Link))
+        QVERIFY(QFile::link(certificate.certPath(), alert.caFile = named));
+    else if (ca == int(Ca::Fifo))
+        QCOMPARE(::mkfifo(QFile::encodeName(alert.caFile = named).constData(), 0644), 0);
     const auto error = send(client, server.hostPort(), alert);
     if (!expected.isEmpty()) {
         QVERIFY2(error, "sent although it must not be");

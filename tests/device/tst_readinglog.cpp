@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace {
 
@@ -36,6 +37,9 @@ private slots:
     void headerOncePerNewFile();
     void loadsTheLastDayFromTwoFiles();
     void writeFailureToldOnceThenPausedUntilNextDay();
+    void lineCutShortGetsItsEnd();
+    void onlyRegularFilesOfOurOwn_data();
+    void onlyRegularFilesOfOurOwn();
 };
 
 void TestReadingLog::historyKeepsTheSpanAndTheCount()
@@ -200,6 +204,75 @@ void TestReadingLog::writeFailureToldOnceThenPausedUntilNextDay()
     QCOMPARE(writer.append({noon + ReadingHistory::DefaultSpanMs, 20.0, false, false}, &error),
              ReadingLogWriter::Result::Failed);
     QVERIFY(error.contains(QStringLiteral("ZARVIK_Mail-2026-12-09.csv")));
+}
+
+// A disk that filled in the middle of a line: the next line must not be glued to it.
+void TestReadingLog::lineCutShortGetsItsEnd()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    const QString csv = dir.filePath(QStringLiteral("ZARVIK_Mail-2026-12-08.csv"));
+    const QByteArray before = "time,temperature_celsius,rb1,rb0\n"
+                              "2026-12-08T11:59:56+09:00,20.0000,0,0\n"
+                              "2026-12-08T11:59:58+09:00,21.00";
+    QVERIFY(TestFiles::write(csv, before));
+    const qint64 noon = msAt("2026-12-08T12:00:00+09:00");
+    {
+        ReadingLogWriter writer(ini);
+        QCOMPARE(writer.append({noon, 22.0, true, false}), ReadingLogWriter::Result::Written);
+    }
+    QCOMPARE(TestFiles::read(csv), before + "\n2026-12-08T12:00:00+09:00,22.0000,1,0\n");
+    QList<double> temperatures;
+    for (const HistoryPoint& point :
+         ReadingLog::loadRecent(ini, noon, ReadingHistory::DefaultSpanMs))
+        temperatures.append(point.celsius);
+    QCOMPARE(temperatures, (QList<double>{20.0, 22.0}));
+}
+
+// The program makes its log files itself; whatever else lies at a file's name is neither
+// followed, nor waited on, nor read: it is a file that cannot be written, said once.
+void TestReadingLog::onlyRegularFilesOfOurOwn_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("link to a file") << "link"
+                                    << "symbolic link";
+    QTest::newRow("link to nowhere") << "dangling"
+                                     << "symbolic link";
+    QTest::newRow("FIFO") << "fifo"
+                          << "not a regular file";
+    QTest::newRow("folder") << "folder" << qt_error_string(EISDIR);
+}
+
+void TestReadingLog::onlyRegularFilesOfOurOwn()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    const QString csv = dir.filePath(QStringLiteral("ZARVIK_Mail-2026-12-08.csv"));
+    const QString target = dir.filePath(QStringLiteral("elsewhere.csv"));
+    const QByteArray other = "time,temperature_celsius,rb1,rb0\n"
+                             "2026-12-08T11:00:00+09:00,50.0000,1,1\n";
+    QVERIFY(TestFiles::write(target, other));
+    if (kind == "link")
+        QVERIFY(QFile::link(target, csv));
+    else if (kind == "dangling")
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("nothing.csv")), csv));
+    else if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(csv).constData(), 0644), 0);
+    else
+        QVERIFY(QDir(dir.path()).mkdir(QFileInfo(csv).fileName()));
+    const qint64 noon = msAt("2026-12-08T12:00:00+09:00");
+
+    QVERIFY(ReadingLog::loadRecent(ini, noon, ReadingHistory::DefaultSpanMs).isEmpty());
+    ReadingLogWriter writer(ini);
+    QString error;
+    QCOMPARE(writer.append({noon, 20.0, false, false}, &error), ReadingLogWriter::Result::Failed);
+    QVERIFY2(error.startsWith(csv + ": ") && error.contains(reason), qPrintable(error));
+    QCOMPARE(writer.append({noon + 2000, 20.0, false, false}), ReadingLogWriter::Result::Paused);
+    QCOMPARE(TestFiles::read(target), other);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("nothing.csv"))));
 }
 
 QTEST_GUILESS_MAIN(TestReadingLog)

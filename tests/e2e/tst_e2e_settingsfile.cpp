@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -26,6 +27,8 @@ namespace {
 
 // Why the tests cannot run isolated; empty when they can.
 QString g_isolationProblem;
+// Why no folder can be mounted read-only here; empty when one can.
+QString g_mountProblem;
 
 const QString AlreadyRunning = QStringLiteral("ZARVIK Mail は既に起動しています。\n");
 
@@ -36,6 +39,32 @@ struct Copy {
     QString ini; // as the program names it: canonical
     QProcess process;
     QString errors; // what it wrote on standard error so far
+};
+
+// A folder mounted read-only over itself while this lives, as on a read-only medium: permission
+// bits do not stop root, who runs these tests. Needs the test's own mount namespace.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString& path)
+        : m_path(QFile::encodeName(path))
+    {
+        m_bound = ::mount(m_path.constData(), m_path.constData(), nullptr, MS_BIND, nullptr) == 0;
+        m_ok = m_bound && ::mount(nullptr, m_path.constData(), nullptr,
+                                  MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    }
+    ~ReadOnlyFolder()
+    {
+        if (m_bound)
+            ::umount2(m_path.constData(), MNT_DETACH);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    QByteArray m_path;
+    bool m_bound = false;
+    bool m_ok = false;
 };
 
 } // namespace
@@ -51,6 +80,9 @@ private slots:
     void secondStartOnTheSameFileRefused();
     void staleLockDoesNotStopAStart();
     void copyInAnotherFolderRunsBeside();
+    void specialFileAsLockLeftAlone_data();
+    void specialFileAsLockLeftAlone();
+    void readOnlyFolderStillOneCopy();
     void sigtermWithFailingSaveEnds();
     void keptMailOutlivesSigkill();
 
@@ -64,12 +96,16 @@ private:
 
     std::unique_ptr<SimBoard> m_sim;
     std::vector<std::unique_ptr<Copy>> m_copies;
+    // The copies' $XDG_RUNTIME_DIR, where a lock goes that cannot lie beside its file.
+    QTemporaryDir m_runtime;
 };
 
 void TestE2eSettingsFile::initTestCase()
 {
     if (!g_isolationProblem.isEmpty())
         QSKIP(qPrintable(g_isolationProblem));
+    QVERIFY(m_runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
 }
 
 void TestE2eSettingsFile::init()
@@ -106,6 +142,8 @@ Copy* TestE2eSettingsFile::install()
 bool TestE2eSettingsFile::waitForErrors(Copy& copy, const QString& text)
 {
     const QDeadlineTimer deadline(10000);
+    // What came while the test waited on something else is read first: no more may follow.
+    copy.errors += QString::fromUtf8(copy.process.readAllStandardError());
     while (!copy.errors.contains(text)) {
         if (!copy.process.waitForReadyRead(int(deadline.remainingTime())))
             return false;
@@ -216,6 +254,78 @@ void TestE2eSettingsFile::copyInAnotherFolderRunsBeside()
     }
 }
 
+// Whatever lies at the lock's name is neither opened nor read: QLockFile would wait for a FIFO's
+// writer, or read /dev/zero for ever. The program says so once and locks elsewhere, so a second
+// copy is still kept out.
+void TestE2eSettingsFile::specialFileAsLockLeftAlone_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << "fifo"
+                          << "it is not a regular file";
+    QTest::newRow("link to /dev/zero") << "zero"
+                                       << "it is a symbolic link";
+}
+
+void TestE2eSettingsFile::specialFileAsLockLeftAlone()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    Copy* first = install();
+    QVERIFY(first);
+    const QString lock = first->ini + ".lock";
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0644), 0);
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), lock));
+    QVERIFY(start(*first));
+    QVERIFY2(m_sim->waitForRequests(2, 10000), "the start hung"); // polling: SIGTERM is handled
+    const QString note = QStringLiteral("Lock file \"%1\": %2.").arg(lock, reason);
+    QVERIFY2(waitForErrors(*first, note), qPrintable(first->errors));
+
+    Copy* second = install();
+    QVERIFY(second);
+    second->program = first->program;
+    QVERIFY(start(*second));
+    QVERIFY2(waitForErrors(*second, AlreadyRunning + first->ini), qPrintable(second->errors));
+    second->process.kill();
+    QVERIFY(second->process.waitForFinished(5000));
+
+    int exitCode = -1;
+    QVERIFY(terminate(*first, &exitCode));
+    QCOMPARE(exitCode, 0);
+    QCOMPARE(first->errors.count(note), 1);
+    const QFileInfo left(lock);
+    QVERIFY(kind == "fifo" ? left.exists() && !left.isFile() : left.isSymLink());
+}
+
+// A folder the lock cannot be made in still allows one copy only: two would mail each alert
+// twice.
+void TestE2eSettingsFile::readOnlyFolderStillOneCopy()
+{
+    if (!g_mountProblem.isEmpty())
+        QSKIP(qPrintable(g_mountProblem));
+    Copy* first = install();
+    QVERIFY(first);
+    const ReadOnlyFolder readOnly(first->dir.path());
+    QVERIFY(readOnly.ok());
+    const qsizetype locks = TestFiles::entries(m_runtime.path()).size();
+    QVERIFY(start(*first));
+    QVERIFY(m_sim->waitForRequests(1, 10000));
+    QVERIFY(!QFile::exists(first->ini + ".lock"));
+    QCOMPARE(TestFiles::entries(m_runtime.path()).size(), locks + 1);
+
+    Copy* second = install();
+    QVERIFY(second);
+    second->program = first->program;
+    QVERIFY(start(*second));
+    QVERIFY2(waitForErrors(*second, AlreadyRunning + first->ini), qPrintable(second->errors));
+    for (Copy* copy : {first, second}) {
+        copy->process.kill(); // closing would report the folder it cannot save in
+        QVERIFY(copy->process.waitForFinished(5000));
+    }
+}
+
 // No box at a signal: the error goes to standard error and the program ends.
 void TestE2eSettingsFile::sigtermWithFailingSaveEnds()
 {
@@ -266,6 +376,7 @@ int main(int argc, char* argv[])
 {
     // Before anything else: the namespace must hold for every process this test starts.
     g_isolationProblem = RealProgram::enterPrivateNetwork();
+    g_mountProblem = RealProgram::enterPrivateMounts();
     QCoreApplication app(argc, argv);
     if (g_isolationProblem.isEmpty())
         g_isolationProblem = RealProgram::setUpLoopback();

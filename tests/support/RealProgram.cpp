@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sched.h>
+#include <sys/mount.h>
 
 namespace RealProgram {
 
@@ -16,6 +17,18 @@ QString enterPrivateNetwork()
 {
     if (::unshare(CLONE_NEWNET) != 0)
         return QStringLiteral("needs root for a private network namespace (unshare: %1)")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}
+
+QString enterPrivateMounts()
+{
+    if (::unshare(CLONE_NEWNS) != 0)
+        return QStringLiteral("needs root for a private mount namespace (unshare: %1)")
+            .arg(QString::fromLocal8Bit(std::strerror(errno)));
+    // Without this, mounts would still propagate to the system's namespace.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return QStringLiteral("cannot make the mounts private (mount: %1)")
             .arg(QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }

@@ -13,6 +13,11 @@ namespace RealProgram {
 // or an empty string.
 QString enterPrivateNetwork();
 
+// Gives this process a mount namespace of its own, whose mounts never reach the system's: a test
+// may then mount a folder read-only, which permission bits cannot make it for root. Call before
+// any thread exists, as enterPrivateNetwork. Returns why not, or an empty string.
+QString enterPrivateMounts();
+
 // Brings loopback up in that namespace, adding `addresses` to it (e.g. "192.168.1.200/32"),
 // and checks that no other interface is up. Returns why not, or an empty string.
 QString setUpLoopback(const QStringList& addresses = {});
