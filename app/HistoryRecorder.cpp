@@ -1,5 +1,7 @@
 #include "app/HistoryRecorder.h"
 
+#include <utility>
+
 HistoryRecorder::HistoryRecorder(const QString& settingsPath, QObject* parent)
     : QObject(parent)
     , m_settingsPath(settingsPath)
@@ -18,9 +20,14 @@ void HistoryRecorder::loadLog(qint64 nowMs)
 void HistoryRecorder::recordReply(qint64 ms, double celsius, bool rb1, bool rb0)
 {
     const HistoryPoint& point = m_history.append(ms, celsius, rb1, rb0);
-    if (logEnabled && logEnabled()) {
-        QString why;
-        if (m_log.append(point, &why) == ReadingLogWriter::Result::Failed && onLogProblem)
+    const bool logging = logEnabled && logEnabled();
+    QString why;
+    const auto result = logging ? m_log.append(point, &why) : ReadingLogWriter::Result::Written;
+    // Told when it begins and when it ends (a line written again, or the log turned off).
+    if (result == ReadingLogWriter::Result::Failed ||
+        (result == ReadingLogWriter::Result::Written && std::exchange(m_logTroubled, false))) {
+        m_logTroubled = result == ReadingLogWriter::Result::Failed;
+        if (onLogProblem)
             onLogProblem(why);
     }
     emit pointAdded(point);

@@ -16,7 +16,8 @@ public:
 
     // Whether the CSV log is on now; asked at every reply.
     std::function<bool()> logEnabled;
-    // A log file could not be written; told once, then lines wait for the next day's file.
+    // A log file could not be written; told once, then lines wait for the next day's file. An
+    // empty `why` says the trouble is over: a line was written again, or the log is off.
     std::function<void(const QString& why)> onLogProblem;
 
     // Fills the history with the last day of the CSV files (before the first reply).
@@ -34,4 +35,5 @@ private:
     QString m_settingsPath;
     ReadingHistory m_history;
     ReadingLogWriter m_log;
+    bool m_logTroubled = false;
 };

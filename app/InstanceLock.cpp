@@ -134,5 +134,5 @@ void InstanceLock::reportNote(TFormZARVIK_Mail& form) const
     if (m_note.isEmpty())
         return;
     tell(m_note);
-    form.showStatusNote(m_note);
+    form.setLastingNote(QStringLiteral("lock"), m_note); // for the whole run
 }

@@ -57,7 +57,9 @@ void Shell::recordHistory()
         m_history->loadLog(QDateTime::currentMSecsSinceEpoch());
     m_history->logEnabled = [dialog = m_dialog] { return dialog->ChkBoxLog->isChecked(); };
     m_history->onLogProblem = [form = m_form.get()](const QString& why) {
-        form->showStatusNote(QStringLiteral("CSV に記録できません: %1").arg(why));
+        form->setLastingNote(QStringLiteral("csv"),
+                             why.isEmpty() ? QString()
+                                           : QStringLiteral("CSV に記録できません: %1").arg(why));
     };
     TFormZARVIK_Mail* form = m_form.get();
     HistoryRecorder* history = m_history.get();

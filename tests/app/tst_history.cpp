@@ -14,12 +14,14 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScatterSeries>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QtTest>
 
 namespace {
@@ -119,15 +121,24 @@ void TestHistory::unwritableLogToldOnceAndPollingGoesOn()
     // A folder in the way of today's file.
     QVERIFY(QDir().mkpath(ReadingLog::filePathFor(ini, QDate::currentDate())));
     openShell(ini, PollMs);
-    QVERIFY(EventWait::until([&] {
-        return m_form->StatusBar1->currentMessage().startsWith(
-            QStringLiteral("CSV に記録できません: "));
-    }));
-    m_form->StatusBar1->clearMessage();
+    // Said beside the readings for as long as it holds, the reply dump still in view.
+    const QLabel* note = m_form->LabelNotes;
+    QVERIFY(EventWait::until([&] { return note->isVisible(); }));
+    QVERIFY2(note->toolTip().startsWith(QStringLiteral("CSV に記録できません: ")),
+             qPrintable(note->toolTip()));
     const size_t before = m_shell->History()->history().points().size();
     QVERIFY(waitForPolls(3));
+    QVERIFY(note->isVisible());
     QCOMPARE(m_form->StatusBar1->currentMessage(), QString());
     QVERIFY(m_shell->History()->history().points().size() >= before + 2);
+
+    // Turning the log off ends it.
+    m_dialog->show();
+    m_dialog->PageCtrl1->setCurrentWidget(m_dialog->TabWatch);
+    QTest::mouseClick(m_dialog->ChkBoxLog, Qt::LeftButton, {}, QPoint(5, 8));
+    QVERIFY(!m_dialog->ChkBoxLog->isChecked());
+    QVERIFY(EventWait::until([&] { return !note->isVisible(); }));
+    QTest::keyClick(m_dialog, Qt::Key_Escape);
 }
 
 FormChart* TestHistory::openChartWithCtrlG()
