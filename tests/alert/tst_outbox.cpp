@@ -62,6 +62,7 @@ private slots:
     void sendsOnceTheServerIsBack();
     void refusedAndUnreadableAreSetAside();
     void oneStuckMailHoldsNoOtherBack();
+    void deferredRecipientStaysKeptAlone();
     void theMailJustKeptIsNeverDropped();
     void leftoversOfAKilledKeepAreSortedOut();
 };
@@ -263,6 +264,38 @@ void TestOutbox::oneStuckMailHoldsNoOtherBack()
     ComposedMail left;
     QVERIFY(Outbox::read(sender.outbox().pending().first(), &left, &error));
     QCOMPARE(left.message, stuck.message);
+}
+
+void TestOutbox::deferredRecipientStaysKeptAlone()
+{
+    QTemporaryDir dir;
+    SmtpServer::Options options;
+    options.refuseRcpt[QStringLiteral("b@example.com")] = QStringLiteral("452 4.2.2 full");
+    SmtpServer server(options);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
+                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
+    sender.setDelayScale(0.01);
+    sender.setEnabled(true);
+    QString error;
+    QVERIFY(sender.outbox().keep(mail("x"), &error));
+    QSignalSpy notes(&sender, &OutboxSender::note);
+    QSignalSpy idle(&sender, &OutboxSender::idle);
+    sender.tryAfter(0);
+    // a@ gets it once; b@ is tried again alone, and said once.
+    QVERIFY(EventWait::until([&] { return idle.size() >= 3; }));
+    QCOMPARE(server.mailCount(), 1);
+    QCOMPARE(server.mails()[0].rcptTo, QStringList{"a@example.com"});
+    const QStringList pending = sender.outbox().pending();
+    QCOMPARE(pending.size(), 1);
+    ComposedMail left;
+    QVERIFY(Outbox::read(pending.first(), &left, &error));
+    QCOMPARE(left.rcptTo, QList<QByteArray>{"b@example.com"});
+    QCOMPARE(left.message, mail("x").message);
+    QStringList said;
+    for (const QList<QVariant>& note : notes)
+        said.append(note[0].toString());
+    QCOMPARE(said.filter(QStringLiteral("452 4.2.2 full (b@example.com)")).size(), 1);
 }
 
 void TestOutbox::theMailJustKeptIsNeverDropped()
