@@ -223,6 +223,7 @@ void SmtpClient::sendMail()
     initSmtpTransfers();
     QString error;
     bool mayPass = false;
+    QList<RefusedRecipient> refused;
     const bool sent = runWhileServingEvents(
         [&] {
             if (!utf8Entry.isEmpty()) {
@@ -236,11 +237,27 @@ void SmtpClient::sendMail()
                     return false;
                 }
             }
-            return runSmtpTransfer(job, abort, &error, &mayPass);
+            return runSmtpTransfer(job, abort, &error, &mayPass, &refused);
         },
         abort, m_excludesUserInput);
     m_lastMailCancelled = !sent && abort.reason() == SmtpAbort::Reason::Cancelled;
-    if (sent || m_lastMailCancelled)
+    if (m_lastMailCancelled || (sent && refused.isEmpty()))
         return;
-    throw SmtpError(error, mayPass);
+    // A recipient refused for good is not tried again; one deferred is, alone if the others
+    // got the mail.
+    if (sent)
+        m_lastMail.rcptTo.clear();
+    for (const RefusedRecipient& r : std::as_const(refused)) {
+        if (!r.mayPass())
+            m_lastMail.rcptTo.removeOne(r.address);
+        else if (sent)
+            m_lastMail.rcptTo.append(r.address);
+    }
+    if (!sent)
+        throw SmtpError(error, mayPass);
+    const bool deferred = std::any_of(refused.begin(), refused.end(),
+                                      [](const RefusedRecipient& r) { return r.mayPass(); });
+    throw SmtpError(QStringLiteral("The mail went to the other recipients, but not to these:\n") +
+                        describeRefused(refused),
+                    deferred);
 }

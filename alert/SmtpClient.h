@@ -81,7 +81,9 @@ public:
     MailHeaders& finalHeaders() { return m_finalHeaders; }
 
     // Only while connected. Composes the mail, runs the SMTP session and waits for its end.
-    // A failure throws SmtpError, telling whether it may pass; lastMail() then holds the mail.
+    // A failure throws SmtpError, telling whether it may pass; lastMail() then holds the mail,
+    // its envelope left with the recipients worth another try. Recipients the server refused
+    // while it took the mail for others throw too, naming them; the others got it.
     void sendMail();
     // The last mail sendMail() composed, envelope included, and whether abort() gave it up.
     const ComposedMail& lastMail() const { return m_lastMail; }

@@ -2,6 +2,7 @@
 
 #include "settings/AtomicFile.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -57,6 +58,8 @@ struct Context {
     QList<QByteArray> capabilities;
     bool inEhloReply = false;
     int ehloLines = 0;
+    QByteArray rcptAwaiting; // the RCPT whose reply comes next
+    QList<RefusedRecipient> refused;
 };
 
 size_t readMessage(char* buffer, size_t size, size_t count, void* userData)
@@ -92,10 +95,25 @@ int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userD
         context->capabilities.clear();
         return 0;
     }
+    // libcurl does not pipeline: each RCPT's reply comes before the next command.
+    if (type == CURLINFO_HEADER_OUT) {
+        context->rcptAwaiting.clear();
+        if (text.startsWith("RCPT TO:<")) {
+            const qsizetype end = text.indexOf('>');
+            context->rcptAwaiting = text.mid(9, end < 0 ? -1 : end - 9);
+        }
+        return 0;
+    }
     if (type != CURLINFO_HEADER_IN)
         return 0;
     for (QByteArray line : text.split('\n')) {
         line = line.trimmed();
+        const bool lastLine = line.size() <= 3 || line[3] != '-';
+        if (!context->rcptAwaiting.isEmpty() && lastLine && !line.isEmpty()) {
+            if (isFailureReply(line))
+                context->refused.append({context->rcptAwaiting, line});
+            context->rcptAwaiting.clear();
+        }
         if (isFailureReply(line))
             context->lastErrorReply = line;
         else if (!line.isEmpty() && !line.startsWith("221"))
@@ -297,6 +315,12 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
             return fail(QStringLiteral("Cancelled"));
         if (code == CURLE_OK)
             return true;
+        // Every recipient refused: say each, and the mail may pass if one refusal may.
+        if (!context.refused.isEmpty() && context.refused.size() == job.rcptTo.size() &&
+            code == CURLE_SEND_ERROR)
+            return fail(describeRefused(context.refused),
+                        std::any_of(context.refused.begin(), context.refused.end(),
+                                    [](const RefusedRecipient& r) { return r.mayPass(); }));
         const QByteArray& reply = context.lastErrorReply;
         return fail(describe(code, errorBuffer, reply),
                     reply.isEmpty() ? mayPassCode(code) : reply.startsWith('4'));
@@ -357,10 +381,32 @@ void warmUpSmtpTransfer()
     ::close(listener);
 }
 
-bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass)
+QString describeRefused(const QList<RefusedRecipient>& refused)
+{
+    QStringList lines;
+    for (const RefusedRecipient& r : refused) {
+        QString line = QStringLiteral("RCPT failed: ") + QString::fromUtf8(r.reply);
+        if (!r.reply.contains(r.address))
+            line += QStringLiteral(" (") + QString::fromUtf8(r.address) + u')';
+        lines.append(line);
+    }
+    return lines.join(u'\n');
+}
+
+bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass,
+                     QList<RefusedRecipient>* refused)
 {
     Context context;
     context.message = &job.message;
+    struct Report {
+        Context& context;
+        QList<RefusedRecipient>* out;
+        ~Report()
+        {
+            if (out)
+                *out = context.refused;
+        }
+    } report{context, refused};
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
                                                                            curl_slist_free_all);
     const QByteArray from = '<' + job.mailFrom + '>';
@@ -374,6 +420,7 @@ bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool*
         }
         curl_easy_setopt(h, CURLOPT_MAIL_FROM, from.constData());
         curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
+        curl_easy_setopt(h, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L); // libcurl 7.88 spells it so
         curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(job.message.size()));
         curl_easy_setopt(h, CURLOPT_READFUNCTION, readMessage);

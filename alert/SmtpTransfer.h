@@ -42,6 +42,13 @@ struct ComposedMail {
     QByteArray message;
 };
 
+// A recipient the server would not take, with its reply line ("550 5.1.1 <x@y>: unknown").
+struct RefusedRecipient {
+    QByteArray address;
+    QByteArray reply;
+    bool mayPass() const { return reply.startsWith('4'); }
+};
+
 // Ends a running transfer from any thread: its socket is shut down, so even a wait on a silent
 // server returns at once.
 class SmtpAbort {
@@ -76,7 +83,15 @@ void warmUpSmtpTransfer();
 // where there was one. The whole session ends within totalTimeoutMs. Never throws.
 // `mayPass` tells whether the failure may pass by itself (no connection, a time-out, a 4xx
 // reply, a TLS handshake that broke off), so that the same mail is worth sending again later.
-bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass = nullptr);
+// A refused recipient does not stop the others: the mail goes to those the server took, and
+// `refused` lists the rest (true is returned when at least one took it). When every recipient
+// is refused the mail fails, and may pass when one of the refusals was a 4xx.
+bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass = nullptr,
+                     QList<RefusedRecipient>* refused = nullptr);
+
+// One line per refused recipient, "RCPT failed: <reply>", naming the address where the reply
+// does not.
+QString describeRefused(const QList<RefusedRecipient>& refused);
 
 // The capabilities the server lists in its EHLO reply (e.g. "SMTPUTF8", "AUTH PLAIN LOGIN"),
 // after STARTTLS where the job asks for it; said and left again with QUIT.

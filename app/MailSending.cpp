@@ -1,6 +1,7 @@
 // The main window's mail handlers: one mail for each alert pass that collected body text, and
 // the settings dialog's test mail.
 
+#include "alert/MailAddress.h"
 #include "alert/MailMessage.h"
 #include "alert/OutboxSender.h"
 #include "alert/SmtpClient.h"
@@ -75,6 +76,26 @@ void TFormZARVIK_Mail::buildOutbox()
         return client.jobFor(mail);
     };
     MailOutbox = new OutboxSender(Outbox(Outbox::folderFor(m_settingsPath)), session, this);
+    // A kept file goes only to addresses "To :" names now: a file edited, planted or left
+    // from an older To is set aside rather than sent.
+    MailOutbox->setEnvelopeCheck([this](const ComposedMail& mail, QString* error) {
+        if (!m_dialog)
+            return true; // no settings yet: the session refuses to start
+        QList<QByteArray> configured;
+        for (const QString& entry : MailAddress::splitList(m_dialog->EdtMailTo->text())) {
+            MailAddress::Mailbox box;
+            if (MailAddress::parse(entry, &box))
+                configured.append(MailAddress::envelope(box));
+        }
+        for (const QByteArray& rcpt : mail.rcptTo) {
+            if (!configured.contains(rcpt)) {
+                *error = QStringLiteral("%1 is not among the recipients of \"To :\"")
+                             .arg(QString::fromUtf8(rcpt));
+                return false;
+            }
+        }
+        return true;
+    });
     MailOutbox->setObjectName(QStringLiteral("MailOutbox"));
     // One mail on the wire at a time: an alert's or the test mail's goes first.
     MailOutbox->setHeld([this] {
@@ -86,18 +107,20 @@ void TFormZARVIK_Mail::buildOutbox()
 
 QString TFormZARVIK_Mail::keepMail()
 {
-    if (!m_dialog || !m_dialog->ChkBoxRetry->isChecked())
+    // Nobody left to try again: each recipient took the mail or refused it for good.
+    if (!m_dialog || !m_dialog->ChkBoxRetry->isChecked() || NMSMTP1->lastMail().rcptTo.isEmpty())
         return {};
     QString error;
     int dropped = 0;
-    if (!MailOutbox->outbox().keep(NMSMTP1->lastMail(), &error, &dropped))
+    QString path;
+    if (!MailOutbox->outbox().keep(NMSMTP1->lastMail(), &error, &dropped, &path))
         return QStringLiteral("送信できなかったメールを保存できませんでした: %1").arg(error);
     if (dropped > 0)
         showStatusNote(
             QStringLiteral("保存できるメールは %1 通までです。古いメール %2 通を削除しました。")
                 .arg(Outbox::DefaultCapacity)
                 .arg(dropped));
-    MailOutbox->mailKept();
+    MailOutbox->mailKept(path);
     return {};
 }
 

@@ -26,6 +26,8 @@ MAIL FROM asked for it). --mode makes it fail on purpose:
 also refuses everything but EHLO, NOOP and QUIT before it, "implicit" speaks TLS from the first
 byte (as on port 465). --auth USER:PASSWORD requires logging in (PLAIN or LOGIN), after STARTTLS
 when that is offered; wrong credentials get 535. --smtputf8 offers SMTPUTF8.
+--refuse-rcpt ADDRESS=REPLY (repeatable) answers RCPT TO for that address with REPLY, such as
+"left@example.com=550 5.1.1 user unknown", and takes the other recipients.
 
 Stops on SIGTERM or SIGINT.
 """
@@ -71,13 +73,15 @@ def print_readable(raw):
 class Keeper:
     """aiosmtpd handler that stores each accepted mail."""
 
-    def __init__(self, maildir, mode, readable, tls=None, auth=None, smtputf8=False):
+    def __init__(self, maildir, mode, readable, tls=None, auth=None, smtputf8=False,
+                 refuse_rcpt=None):
         self.maildir = maildir
         self.mode = mode
         self.readable = readable
         self.tls = tls
         self.auth = auth  # (user, password) as bytes
         self.smtputf8 = smtputf8
+        self.refuse_rcpt = refuse_rcpt or {}
         self.count = 0
         # aiosmtpd looks its hooks up by name; without these options its defaults stay.
         if tls:
@@ -116,6 +120,8 @@ class Keeper:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if self.mode == "reject-rcpt":
             return f"550 5.1.1 <{address}>: Recipient address rejected"
+        if address in self.refuse_rcpt:
+            return self.refuse_rcpt[address]
         envelope.rcpt_tos.append(address)
         envelope.rcpt_options.extend(rcpt_options)
         return "250 2.1.5 Ok"
@@ -231,7 +237,9 @@ async def serve(args):
         if args.auth is not None:
             user, _, password = args.auth.partition(":")
             auth = (user.encode(), password.encode())
-        keeper = Keeper(args.maildir, args.mode, args.print, args.tls, auth, args.smtputf8)
+        refuse = dict(entry.split("=", 1) for entry in args.refuse_rcpt)
+        keeper = Keeper(args.maildir, args.mode, args.print, args.tls, auth, args.smtputf8,
+                        refuse)
         options = {}
         starttls = args.tls in ("starttls", "starttls-required")
         if starttls:
@@ -270,11 +278,14 @@ def main():
     parser.add_argument("--tls-key", metavar="FILE")
     parser.add_argument("--auth", metavar="USER:PASSWORD")
     parser.add_argument("--smtputf8", action="store_true")
+    parser.add_argument("--refuse-rcpt", action="append", default=[], metavar="ADDRESS=REPLY")
     args = parser.parse_args()
     if not (bool(args.tls) == bool(args.tls_cert) == bool(args.tls_key)):
         parser.error("--tls needs both --tls-cert and --tls-key, and they need --tls")
     if args.mode == "drop-in-handshake" and not args.tls:
         parser.error("--mode drop-in-handshake needs --tls")
+    if any("=" not in entry for entry in args.refuse_rcpt):
+        parser.error("--refuse-rcpt takes ADDRESS=REPLY")
     if args.auth is not None and ":" not in args.auth:
         parser.error("--auth takes USER:PASSWORD")
     # Asked-for set-ups and aiosmtpd's own deprecated calls, not news for each session.

@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,6 +40,12 @@ SmtpJob jobTo(const QString& hostPort, const ComposedMail& m)
     return job;
 }
 
+// Lets every try under way and due now end, so that nothing more happens unseen.
+bool waitForIdle(OutboxSender& sender)
+{
+    return EventWait::until([&] { return !sender.isSending(); });
+}
+
 } // namespace
 
 class TestOutbox : public QObject {
@@ -54,6 +61,10 @@ private slots:
     void whichFailuresMayPass();
     void sendsOnceTheServerIsBack();
     void refusedAndUnreadableAreSetAside();
+    void oneStuckMailHoldsNoOtherBack();
+    void deferredRecipientStaysKeptAlone();
+    void theMailJustKeptIsNeverDropped();
+    void leftoversOfAKilledKeepAreSortedOut();
 };
 
 void TestOutbox::keptFileRoundTrips()
@@ -74,6 +85,19 @@ void TestOutbox::strayFilesAreNotMails_data()
     QTest::newRow("no blank line") << QByteArray("ZARVIK-Outbox 1\r\nMAIL FROM:<a@b>\r\nRCPT");
     QTest::newRow("bad rcpt") << QByteArray(
         "ZARVIK-Outbox 1\r\nMAIL FROM:<a@b>\r\nRCPT TO:c\r\n\r\n");
+    // Written by hand: each would add to or bend the command it ends up in.
+    const auto kept = [](const QByteArray& from, const QByteArray& rcpt) {
+        return "ZARVIK-Outbox 1\r\nMAIL FROM:" + from + "\r\nRCPT TO:" + rcpt + "\r\n\r\nx\r\n";
+    };
+    QTest::newRow("rcpt parameter")
+        << kept("<a@b.example>", "<x@example.org> NOTIFY=SUCCESS ORCPT=rfc822;spy@evil.example>");
+    QTest::newRow("mail parameter")
+        << kept("<a@b.example> AUTH=spoof@example.com>", "<x@example.org>");
+    QTest::newRow("bare CR") << kept("<a@b.example>", "<x@exa\rmple.org>");
+    QTest::newRow("empty rcpt") << kept("<a@b.example>", "<>");
+    QTest::newRow("empty sender") << kept("<>", "<x@example.org>");
+    QTest::newRow("not an address") << kept("<a@b.example>", "<x y@example.org>");
+    QTest::newRow("twice") << kept("<a@b.example>", "<x@example.org>\r\nRCPT TO:<x@example.org>");
 }
 
 void TestOutbox::strayFilesAreNotMails()
@@ -168,7 +192,8 @@ void TestOutbox::sendsOnceTheServerIsBack()
     QString error;
     for (const QByteArray subject : {"first", "second"})
         QVERIFY(sender.outbox().keep(mail(subject), &error));
-    sender.mailKept();
+    for (const QString& path : sender.outbox().pending())
+        sender.mailKept(path);
     QSignalSpy idle(&sender, &OutboxSender::idle);
     QVERIFY(EventWait::until([&] { return idle.size() >= 2; })); // two failed tries, both kept
     QCOMPARE(sender.outbox().pending().size(), 2);
@@ -196,15 +221,129 @@ void TestOutbox::refusedAndUnreadableAreSetAside()
     QString error;
     QVERIFY(sender.outbox().keep(mail("refused"), &error));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("o/00000000-garbage.mail")), "junk"));
+    // A link to a good mail elsewhere, and a FIFO that would block a reader.
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(TestFiles::write(elsewhere, Outbox::encode(mail("linked"))));
+    QVERIFY(QFile::link(elsewhere, dir.filePath(QStringLiteral("o/00000001-link.mail"))));
+    QCOMPARE(::mkfifo(qPrintable(dir.filePath(QStringLiteral("o/00000002-fifo.mail"))), 0600), 0);
     QSignalSpy notes(&sender, &OutboxSender::note);
     sender.tryAfter(0);
-    QVERIFY(EventWait::until([&] { return notes.size() >= 2; }));
+    QVERIFY(EventWait::until([&] { return notes.size() >= 4; }));
     QVERIFY(sender.outbox().pending().isEmpty());
-    const QStringList aside = QDir(sender.outbox().folder()).entryList(QDir::Files);
-    QCOMPARE(aside.size(), 2);
-    QVERIFY(aside.filter(QStringLiteral(".mail.bad")).size() == 1);
-    QVERIFY(aside.filter(QStringLiteral(".mail.refused")).size() == 1);
-    QCOMPARE(notes.size(), 2); // each said once
+    const QStringList aside = TestFiles::entries(sender.outbox().folder());
+    QCOMPARE(aside.size(), 4);
+    QCOMPARE(aside.filter(QStringLiteral(".mail.bad")).size(), 3);
+    QCOMPARE(aside.filter(QStringLiteral(".mail.refused")).size(), 1);
+    QVERIFY(QFileInfo(elsewhere).isFile());
+    QVERIFY(waitForIdle(sender));
+    QCOMPARE(notes.size(), 4); // each said once
+}
+
+void TestOutbox::oneStuckMailHoldsNoOtherBack()
+{
+    QTemporaryDir dir;
+    SmtpServer::Options options;
+    options.refuseRcpt[QStringLiteral("stuck@example.com")] = QStringLiteral("451 4.2.0 full");
+    SmtpServer server(options);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
+                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
+    sender.setDelayScale(0.01);
+    sender.setEnabled(true);
+    QString error;
+    ComposedMail stuck = mail("stuck");
+    stuck.rcptTo = {"stuck@example.com"};
+    for (const ComposedMail& m : {stuck, mail("second"), mail("third")})
+        QVERIFY(sender.outbox().keep(m, &error));
+    sender.tryAfter(0);
+    // The first keeps failing with its own waits; the others go out meanwhile.
+    QVERIFY(server.waitForMails(2));
+    QVERIFY(server.mails()[0].raw.contains("Subject: second"));
+    QVERIFY(server.mails()[1].raw.contains("Subject: third"));
+    QVERIFY(EventWait::until([&] { return sender.outbox().pending().size() == 1; }));
+    ComposedMail left;
+    QVERIFY(Outbox::read(sender.outbox().pending().first(), &left, &error));
+    QCOMPARE(left.message, stuck.message);
+}
+
+void TestOutbox::deferredRecipientStaysKeptAlone()
+{
+    QTemporaryDir dir;
+    SmtpServer::Options options;
+    options.refuseRcpt[QStringLiteral("b@example.com")] = QStringLiteral("452 4.2.2 full");
+    SmtpServer server(options);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
+                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
+    sender.setDelayScale(0.01);
+    sender.setEnabled(true);
+    QString error;
+    QVERIFY(sender.outbox().keep(mail("x"), &error));
+    QSignalSpy notes(&sender, &OutboxSender::note);
+    QSignalSpy idle(&sender, &OutboxSender::idle);
+    sender.tryAfter(0);
+    // a@ gets it once; b@ is tried again alone, and said once.
+    QVERIFY(EventWait::until([&] { return idle.size() >= 3; }));
+    QCOMPARE(server.mailCount(), 1);
+    QCOMPARE(server.mails()[0].rcptTo, QStringList{"a@example.com"});
+    const QStringList pending = sender.outbox().pending();
+    QCOMPARE(pending.size(), 1);
+    ComposedMail left;
+    QVERIFY(Outbox::read(pending.first(), &left, &error));
+    QCOMPARE(left.rcptTo, QList<QByteArray>{"b@example.com"});
+    QCOMPARE(left.message, mail("x").message);
+    QStringList said;
+    for (const QList<QVariant>& note : notes)
+        said.append(note[0].toString());
+    QCOMPARE(said.filter(QStringLiteral("452 4.2.2 full (b@example.com)")).size(), 1);
+}
+
+void TestOutbox::theMailJustKeptIsNeverDropped()
+{
+    // A clock that was once far ahead left a full outbox of names from the future.
+    QTemporaryDir dir;
+    Outbox outbox(dir.filePath(QStringLiteral("o")));
+    QVERIFY(QDir().mkpath(outbox.folder()));
+    for (int i = 0; i < Outbox::DefaultCapacity; ++i)
+        QVERIFY(TestFiles::write(QStringLiteral("%1/20991231-235959-999-%2.mail")
+                                     .arg(outbox.folder())
+                                     .arg(i, 3, 10, QLatin1Char('0')),
+                                 Outbox::encode(mail("future"))));
+    QString error;
+    QString path;
+    int dropped = 0;
+    QVERIFY2(outbox.keep(mail("new"), &error, &dropped, &path), qPrintable(error));
+    QCOMPARE(dropped, 1);
+    const QStringList pending = outbox.pending();
+    QCOMPARE(pending.size(), Outbox::DefaultCapacity);
+    QVERIFY(!pending.contains(outbox.folder() + QStringLiteral("/20991231-235959-999-000.mail")));
+    QCOMPARE(pending.last(), path);
+    ComposedMail kept;
+    QVERIFY(Outbox::read(path, &kept, &error));
+    QCOMPARE(kept.message, mail("new").message);
+}
+
+void TestOutbox::leftoversOfAKilledKeepAreSortedOut()
+{
+    QTemporaryDir dir;
+    SmtpServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString folder = dir.filePath(QStringLiteral("o"));
+    QVERIFY(QDir().mkpath(folder));
+    const QByteArray whole = Outbox::encode(mail("whole"));
+    QVERIFY(TestFiles::write(
+        folder + QStringLiteral("/20261209-010000-000-000.mail.saving-0a1b2c3d"), whole));
+    QVERIFY(
+        TestFiles::write(folder + QStringLiteral("/20261209-010000-000-001.mail.saving-4e5f6a7b"),
+                         whole.chopped(5)));
+    OutboxSender sender(Outbox(folder),
+                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
+    QCOMPARE(TestFiles::entries(folder), QStringList{"20261209-010000-000-000.mail"});
+    sender.setEnabled(true);
+    sender.tryAfter(0);
+    QVERIFY(server.waitForMails(1));
+    QVERIFY(server.mails()[0].raw.contains("Subject: whole"));
+    QVERIFY(EventWait::until([&] { return TestFiles::entries(folder).isEmpty(); }));
 }
 
 QTEST_GUILESS_MAIN(TestOutbox)

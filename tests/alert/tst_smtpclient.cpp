@@ -99,6 +99,8 @@ private slots:
     void recipients_data();
     void recipients();
     void abortEndsTheSend();
+    void refusedRecipientsDoNotStopTheOthers_data();
+    void refusedRecipientsDoNotStopTheOthers();
 };
 
 void TestSmtpClient::serverText_data()
@@ -528,6 +530,65 @@ void TestSmtpClient::abortEndsTheSend()
     const auto error = send(client, silent.hostPort(), Alert());
     QVERIFY2(!error, qPrintable(error.value_or(QString())));
     QVERIFY(!client.isSending());
+}
+
+void TestSmtpClient::refusedRecipientsDoNotStopTheOthers_data()
+{
+    QTest::addColumn<QString>("leftReply");
+    QTest::addColumn<QString>("boxReply"); // empty: delivered to ops, and nothing to say
+    QTest::addColumn<QList<QByteArray>>("keep");
+    QTest::addColumn<bool>("mayPass");
+    QTest::newRow("550") << "550 5.1.1 user unknown"
+                         << "550 5.1.1 user unknown" << QList<QByteArray>() << false;
+    QTest::newRow("451") << "451 4.2.2 mailbox full"
+                         << "451 4.2.2 mailbox full" << QList<QByteArray>{"left@example.com"}
+                         << true;
+    QTest::newRow("250") << ""
+                         << "" << QList<QByteArray>() << false;
+}
+
+void TestSmtpClient::refusedRecipientsDoNotStopTheOthers()
+{
+    QFETCH(QString, leftReply);
+    QFETCH(QString, boxReply);
+    QFETCH(QList<QByteArray>, keep);
+    QFETCH(bool, mayPass);
+    SmtpServer::Options options;
+    if (!leftReply.isEmpty())
+        options.refuseRcpt[QStringLiteral("left@example.com")] = leftReply;
+    SmtpServer server(options);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    SmtpClient client;
+    client.setTimeouts(2000, 5000);
+    Alert alert;
+    alert.to = QStringLiteral("ops@example.com; Left <left@example.com>");
+    std::optional<SmtpError> error;
+    client.setHost(server.hostPort());
+    client.setConnectedHandler([&] {
+        client.setBody(alert.body);
+        client.addRecipient(alert.to);
+        client.setSender(kFrom);
+        client.setSubject(alert.subject);
+        try {
+            client.sendMail();
+        } catch (const SmtpError& e) {
+            error = e;
+        }
+    });
+    client.connectToServer();
+    QVERIFY(server.waitForMails(1));
+    const QStringList got = server.mails().first().rcptTo;
+    QCOMPARE(got.first(), QStringLiteral("ops@example.com"));
+    QCOMPARE(got.size(), leftReply.isEmpty() ? 2 : 1);
+    QCOMPARE(bool(error), !boxReply.isEmpty());
+    if (error) {
+        QVERIFY2(error->message().contains(QStringLiteral("left@example.com")) &&
+                     error->message().contains(boxReply) &&
+                     !error->message().contains(QStringLiteral("ops@example.com")),
+                 qPrintable(error->message()));
+        QCOMPARE(error->mayPass(), mayPass);
+        QCOMPARE(client.lastMail().rcptTo, keep);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSmtpClient)

@@ -83,6 +83,9 @@ private slots:
     void mailThatIsNotKept();
     void testMailBoxAnswersRealInput_data();
     void testMailBoxAnswersRealInput();
+    void refusedRecipientsDoNotStopTheOthers_data();
+    void refusedRecipientsDoNotStopTheOthers();
+    void keptMailForNobodyConfiguredIsSetAside();
 
 private:
     // Creates and shows the windows; no idle pass has run when it returns, so the test can still
@@ -580,6 +583,70 @@ void TestAlertMail::testMailBoxAnswersRealInput()
     QVERIFY(EventWait::until([&] { return m_boxes->boxes().size() == 1 && !m_boxes->openNow(); }));
     QCOMPARE(m_boxes->forcedClosures(), 0);
     QCOMPARE(m_smtp->mailCount(), serverUp ? 1 : 0);
+}
+
+void TestAlertMail::refusedRecipientsDoNotStopTheOthers_data()
+{
+    QTest::addColumn<QString>("reply"); // to RCPT TO:<left@example.com>
+    QTest::addColumn<bool>("keptForLeft");
+    QTest::newRow("550") << QStringLiteral("550 5.1.1 user unknown") << false;
+    QTest::newRow("451") << QStringLiteral("451 4.2.2 mailbox full") << true;
+}
+
+void TestAlertMail::refusedRecipientsDoNotStopTheOthers()
+{
+    QFETCH(QString, reply);
+    QFETCH(bool, keptForLeft);
+    SmtpServer::Options options;
+    options.refuseRcpt[QStringLiteral("left@example.com")] = reply;
+    SmtpServer server(options);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    QString mail = mailSettings(server.hostPort());
+    mail.replace(To, QStringLiteral("ops@example.com; left@example.com"));
+    const QString settings =
+        settingsFile(mail + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Watch]\nRetry=1\n"));
+    QVERIFY(m_sim->setTemperature(31.5));
+    openShell(settings, PollMs);
+    m_form->MailOutbox->setDelayScale(100); // no retry within the test
+    QVERIFY(EventWait::until([&] { return server.mailCount() >= 1; }));
+    QCOMPARE(server.mails().first().rcptTo, QStringList{"ops@example.com"});
+    QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
+    const QString box = m_boxes->texts().first();
+    QVERIFY2(box.contains(QStringLiteral("left@example.com")) && box.contains(reply),
+             qPrintable(box));
+    QVERIFY(!box.contains(QStringLiteral("ops@example.com")));
+    QVERIFY(waitForPolls(3));
+    QCOMPARE(m_boxes->texts().size(), 1);
+    QCOMPARE(server.mailCount(), 1);
+    const QStringList pending = Outbox(Outbox::folderFor(settings)).pending();
+    QCOMPARE(pending.size(), keptForLeft ? 1 : 0);
+    if (keptForLeft) {
+        ComposedMail kept;
+        QString error;
+        QVERIFY(Outbox::read(pending.first(), &kept, &error));
+        QCOMPARE(kept.rcptTo, QList<QByteArray>{"left@example.com"});
+        QCOMPARE(kept.message, server.mails().first().raw);
+    }
+}
+
+void TestAlertMail::keptMailForNobodyConfiguredIsSetAside()
+{
+    const QString settings =
+        settingsFile(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Watch]\nRetry=1\n"));
+    const QString folder = Outbox::folderFor(settings);
+    QVERIFY(QDir().mkpath(folder));
+    const auto plant = [&](const QString& name, const QByteArray& rcpt) {
+        const ComposedMail mail{"zarvik@example.com", {rcpt}, "Subject: " + rcpt + "\r\n\r\nx\r\n"};
+        return TestFiles::write(folder + u'/' + name, Outbox::encode(mail));
+    };
+    QVERIFY(plant(QStringLiteral("20261209-010000-000-000.mail"), "spy@evil.example"));
+    QVERIFY(plant(QStringLiteral("20261209-010000-000-001.mail"), "admin@example.com"));
+    openShell(settings, PollMs);
+    QVERIFY(EventWait::until([&] { return Outbox(folder).pending().isEmpty(); }));
+    QCOMPARE(TestFiles::entries(folder), QStringList{"20261209-010000-000-000.mail.bad"});
+    QVERIFY(waitForPolls(2));
+    QCOMPARE(m_smtp->mailCount(), 1);
+    QCOMPARE(m_smtp->mails().first().rcptTo, QStringList{"admin@example.com"});
 }
 
 ZARVIK_APP_TEST_MAIN(TestAlertMail)

@@ -84,6 +84,8 @@ SmtpServer::SmtpServer(const Options& options)
     }
     if (options.smtpUtf8)
         arguments << QStringLiteral("--smtputf8");
+    for (auto it = options.refuseRcpt.begin(); it != options.refuseRcpt.end(); ++it)
+        arguments << QStringLiteral("--refuse-rcpt") << it.key() + u'=' + it.value();
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     dieWithParent(m_process);
     m_process.start(TestPaths::python(), arguments);

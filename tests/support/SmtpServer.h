@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -41,6 +42,8 @@ public:
         QString authUser;
         QString authPassword;
         bool smtpUtf8 = false; // offer SMTPUTF8
+        // RCPT TO for these addresses gets this reply ("550 5.1.1 user unknown"); others pass.
+        QMap<QString, QString> refuseRcpt;
     };
 
     // Starts the server and waits (bounded) until it listens.
