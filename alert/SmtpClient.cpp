@@ -219,6 +219,7 @@ void SmtpClient::sendMail()
     job.message = message.compose(m_finalHeaders);
     m_lastMail = {job.mailFrom, job.rcptTo, job.message};
     m_lastMailCancelled = false;
+    m_lastMailWithoutLogin = false;
 
     initSmtpTransfers();
     QString error;
@@ -237,7 +238,7 @@ void SmtpClient::sendMail()
                     return false;
                 }
             }
-            return runSmtpTransfer(job, abort, &error, &mayPass, &refused);
+            return runSmtpTransfer(job, abort, &error, &mayPass, &refused, &m_lastMailWithoutLogin);
         },
         abort, m_excludesUserInput);
     m_lastMailCancelled = !sent && abort.reason() == SmtpAbort::Reason::Cancelled;

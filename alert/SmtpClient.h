@@ -88,6 +88,8 @@ public:
     // The last mail sendMail() composed, envelope included, and whether abort() gave it up.
     const ComposedMail& lastMail() const { return m_lastMail; }
     bool lastMailCancelled() const { return m_lastMailCancelled; }
+    // A password was set, but the server offered no login and took the mail without one.
+    bool lastMailWentWithoutLogin() const { return m_lastMailWithoutLogin; }
     // A session for `mail` with this client's server, security, login and bounds, to run with
     // runSmtpTransfer() on any thread. Throws SmtpError when these settings cannot send.
     SmtpJob jobFor(const ComposedMail& mail) const;
@@ -118,6 +120,7 @@ private:
     SmtpAbort* m_abort = nullptr; // the running session's
     ComposedMail m_lastMail;
     bool m_lastMailCancelled = false;
+    bool m_lastMailWithoutLogin = false;
 
     // Server, security, login and bounds of a session from this client's settings.
     void setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const;

@@ -394,19 +394,28 @@ QString describeRefused(const QList<RefusedRecipient>& refused)
 }
 
 bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass,
-                     QList<RefusedRecipient>* refused)
+                     QList<RefusedRecipient>* refused, bool* withoutLogin)
 {
     Context context;
     context.message = &job.message;
     struct Report {
+        const SmtpJob& job;
         Context& context;
         QList<RefusedRecipient>* out;
+        bool* withoutLogin;
         ~Report()
         {
             if (out)
                 *out = context.refused;
+            // libcurl skips the login when the server offers none; the capabilities are those
+            // of the last EHLO, after STARTTLS.
+            if (withoutLogin)
+                *withoutLogin =
+                    !job.password.isEmpty() &&
+                    std::none_of(context.capabilities.cbegin(), context.capabilities.cend(),
+                                 [](const QByteArray& c) { return c.startsWith("AUTH"); });
         }
-    } report{context, refused};
+    } report{job, context, refused, withoutLogin};
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
                                                                            curl_slist_free_all);
     const QByteArray from = '<' + job.mailFrom + '>';

@@ -86,8 +86,10 @@ void warmUpSmtpTransfer();
 // A refused recipient does not stop the others: the mail goes to those the server took, and
 // `refused` lists the rest (true is returned when at least one took it). When every recipient
 // is refused the mail fails, and may pass when one of the refusals was a 4xx.
+// `withoutLogin` is set when a password was given but the server offered no AUTH, so the mail
+// went without logging in.
 bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass = nullptr,
-                     QList<RefusedRecipient>* refused = nullptr);
+                     QList<RefusedRecipient>* refused = nullptr, bool* withoutLogin = nullptr);
 
 // One line per refused recipient, "RCPT failed: <reply>", naming the address where the reply
 // does not.

@@ -121,6 +121,8 @@ private:
     void NMSMTP1SendStart();
     void BtnTestMailClick();
 
+    // Says once per run that a password was set but the server took mail without a login.
+    void tellWithoutLogin();
     // Waits, serving events, while the keyring is still being asked for the mail password.
     void waitForPassword();
     // The dialog's mail settings as they stand now, for an alert or a test mail.
@@ -151,6 +153,7 @@ private:
     QString m_linkProblem;
     QMap<QString, QString> m_lastingNotes; // by cause
     bool m_wrongSizeBoxOpen = false;
+    bool m_toldWithoutLogin = false;
     bool m_closed = false;
     bool m_closingBySignal = false;
     int m_exitStatus = 0;

@@ -19,8 +19,12 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <optional>
+#include <utility>
 
 namespace {
+
+const QString WithoutLogin = QStringLiteral(
+    "サーバーがログイン (AUTH) を受け付けないため、パスワードを使わずに送信しました。");
 
 SmtpClient::Security security(const QComboBox& box)
 {
@@ -37,6 +41,12 @@ SmtpClient::Security security(const QComboBox& box)
 }
 
 } // namespace
+
+void TFormZARVIK_Mail::tellWithoutLogin()
+{
+    if (!std::exchange(m_toldWithoutLogin, true))
+        showStatusNote(WithoutLogin);
+}
 
 void TFormZARVIK_Mail::waitForPassword()
 {
@@ -137,6 +147,8 @@ void TFormZARVIK_Mail::SendMail()
     // Closing gave the mail up: kept, it goes out at the next start.
     if (NMSMTP1->lastMailCancelled())
         keepMail();
+    if (NMSMTP1->lastMailWentWithoutLogin())
+        tellWithoutLogin();
 }
 
 void TFormZARVIK_Mail::NMSMTP1Connect()
@@ -197,9 +209,12 @@ void TFormZARVIK_Mail::BtnTestMailClick()
     }
     if (m_closed)
         return;
-    if (failure)
+    if (failure) {
         OwnMessageBox::show(QMessageBox::Warning, windowTitle(), failure->message());
-    else
-        OwnMessageBox::show(QMessageBox::Information, windowTitle(),
-                            QStringLiteral("テストメールを送信しました。"));
+        return;
+    }
+    QString sent = QStringLiteral("テストメールを送信しました。");
+    if (client.lastMailWentWithoutLogin())
+        sent += u'\n' + WithoutLogin;
+    OwnMessageBox::show(QMessageBox::Information, windowTitle(), sent);
 }

@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
 #include <QtTest>
 
 namespace {
@@ -36,6 +38,7 @@ private slots:
 
     void typedPasswordLogsInOverStartTlsAndStaysInTheKeyring();
     void testMailBesideAnAlert();
+    void passwordWithoutAuthOfferedIsToldOnce();
 
 private:
     QString settings(const QString& extra = {}) const;
@@ -132,6 +135,36 @@ void TestMailSecurity::testMailBesideAnAlert()
     QCOMPARE(subjects,
              (QStringList{QStringLiteral("Over 30C "), QStringLiteral("ZARVIK Mail test")}));
     QVERIFY(!m_form->alertState().SendFlagUTemp);
+}
+
+void TestMailSecurity::passwordWithoutAuthOfferedIsToldOnce()
+{
+    SmtpServer::Options options;
+    options.tls = SmtpServer::Tls::StartTls;
+    options.certificate = &TestCertificate::shared();
+    SmtpServer noAuth(options); // offers STARTTLS, no AUTH
+    QVERIFY2(noAuth.isListening(), qPrintable(noAuth.errorString()));
+    QVERIFY(m_sim->setTemperature(31.5));
+    openShell(settingsFile(QStringLiteral("[Mail]\nAddress=%1\nUser=%2\nFrom=zarvik@example.jp\n"
+                                          "To=ops@example.jp\nCAFile=%3\n[Temp]\nUTemp=30\n")
+                               .arg(noAuth.hostPort(), User, TestCertificate::shared().certPath())),
+              PollMs);
+    m_dialog->EdtMailPass->setFocus();
+    QTest::keyClicks(m_dialog->EdtMailPass, Password);
+    QSignalSpy notes(m_form->StatusBar1, &QStatusBar::messageChanged);
+    BoxWatcher boxes(0);
+    // Two alerts: the rule is ticked, fires, is re-armed by Reset and fires again.
+    QTest::mouseClick(m_dialog->ChkBoxUTemp, Qt::LeftButton, {}, QPoint(5, 8));
+    QVERIFY(EventWait::until([&] { return noAuth.mailCount() >= 1; }));
+    QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
+    QVERIFY(EventWait::until([&] { return noAuth.mailCount() >= 2; }));
+    QVERIFY(noAuth.mails().first().tls);
+    QVERIFY(noAuth.mails().first().authUser.isEmpty());
+    qsizetype told = 0;
+    for (const QList<QVariant>& shown : notes)
+        told += shown.first().toString().contains(QStringLiteral("AUTH"));
+    QCOMPARE(told, 1);
+    QCOMPARE(boxes.texts(), QStringList());
 }
 
 ZARVIK_APP_TEST_MAIN(TestMailSecurity)
