@@ -90,6 +90,8 @@ private:
     Copy* install();
     bool start(Copy& copy) { return RealProgram::start(copy.process, copy.program); }
     static bool waitForErrors(Copy& copy, const QString& text);
+    // The same executable again, so on the same settings file; null when it did not start.
+    Copy* startSecondCopy(const Copy& first);
     static bool terminate(Copy& copy, int* exitCode);
     // Every request the simulator has seen is reported before it answers a command.
     bool allRequestsIn() { return m_sim->setTemperature(20.0); }
@@ -139,6 +141,15 @@ Copy* TestE2eSettingsFile::install()
     return m_copies.back().get();
 }
 
+Copy* TestE2eSettingsFile::startSecondCopy(const Copy& first)
+{
+    Copy* second = install();
+    if (!second)
+        return nullptr;
+    second->program = first.program;
+    return start(*second) ? second : nullptr;
+}
+
 bool TestE2eSettingsFile::waitForErrors(Copy& copy, const QString& text)
 {
     const QDeadlineTimer deadline(10000);
@@ -186,11 +197,8 @@ void TestE2eSettingsFile::secondStartOnTheSameFileRefused()
     }
     const QByteArray before = TestFiles::read(first->ini);
 
-    // The same executable again, so the same settings file.
-    Copy* second = install();
+    Copy* second = startSecondCopy(*first);
     QVERIFY(second);
-    second->program = first->program;
-    QVERIFY(start(*second));
     QVERIFY2(waitForErrors(*second, AlreadyRunning + first->ini), qPrintable(second->errors));
     // Its box waits for an OK that nobody can press here.
     second->process.kill();
@@ -283,10 +291,8 @@ void TestE2eSettingsFile::specialFileAsLockLeftAlone()
     const QString note = QStringLiteral("Lock file \"%1\": %2.").arg(lock, reason);
     QVERIFY2(waitForErrors(*first, note), qPrintable(first->errors));
 
-    Copy* second = install();
+    Copy* second = startSecondCopy(*first);
     QVERIFY(second);
-    second->program = first->program;
-    QVERIFY(start(*second));
     QVERIFY2(waitForErrors(*second, AlreadyRunning + first->ini), qPrintable(second->errors));
     second->process.kill();
     QVERIFY(second->process.waitForFinished(5000));
@@ -315,10 +321,8 @@ void TestE2eSettingsFile::readOnlyFolderStillOneCopy()
     QVERIFY(!QFile::exists(first->ini + ".lock"));
     QCOMPARE(TestFiles::entries(m_runtime.path()).size(), locks + 1);
 
-    Copy* second = install();
+    Copy* second = startSecondCopy(*first);
     QVERIFY(second);
-    second->program = first->program;
-    QVERIFY(start(*second));
     QVERIFY2(waitForErrors(*second, AlreadyRunning + first->ini), qPrintable(second->errors));
     for (Copy* copy : {first, second}) {
         copy->process.kill(); // closing would report the folder it cannot save in
