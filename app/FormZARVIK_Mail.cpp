@@ -155,7 +155,6 @@ void TFormZARVIK_Mail::buildComponents()
     // What stays wrong (metrics off, CSV not written), in the free corner under Reset rather
     // than over the reply dump, for as long as it holds.
     LabelNotes = place<QLabel>(client, "LabelNotes", 160, 172, 178, 32);
-    LabelNotes->setWordWrap(true);
     LabelNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     LabelNotes->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
     LabelNotes->hide();
@@ -261,13 +260,15 @@ void TFormZARVIK_Mail::setLastingNote(const QString& cause, const QString& text)
         m_lastingNotes.remove(cause);
     else
         m_lastingNotes.insert(cause, text);
-    const QStringList notes = m_lastingNotes.values();
-    const QString all = notes.join(QStringLiteral(" / "));
-    // The full text stays at hand when two lines cannot hold it.
+    // A line each, shortened in the middle so that what and why both show; the whole text is
+    // at hand as the tooltip.
     const QFontMetrics metrics(LabelNotes->font());
-    LabelNotes->setText(metrics.elidedText(all, Qt::ElideRight, LabelNotes->width() * 2 - 10));
-    LabelNotes->setToolTip(all);
-    LabelNotes->setVisible(!notes.isEmpty());
+    QStringList lines;
+    for (const QString& note : std::as_const(m_lastingNotes))
+        lines << metrics.elidedText(note, Qt::ElideMiddle, LabelNotes->width());
+    LabelNotes->setText(lines.join(u'\n'));
+    LabelNotes->setToolTip(m_lastingNotes.values().join(u'\n'));
+    LabelNotes->setVisible(!lines.isEmpty());
 }
 
 void TFormZARVIK_Mail::closeEvent(QCloseEvent* event)
