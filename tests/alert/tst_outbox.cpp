@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 #include <sys/stat.h>
 
 namespace {
@@ -38,6 +39,25 @@ SmtpJob jobTo(const QString& hostPort, const ComposedMail& m)
     job.connectTimeoutMs = 2000;
     job.totalTimeoutMs = 3000;
     return job;
+}
+
+// A sender of the kept mails in `folder` to `server`, on, with its waits cut a hundredfold.
+std::unique_ptr<OutboxSender> quickSender(const QString& folder, const SmtpServer& server)
+{
+    auto sender = std::make_unique<OutboxSender>(
+        Outbox(folder),
+        [hostPort = server.hostPort()](const ComposedMail& m) { return jobTo(hostPort, m); });
+    sender->setDelayScale(0.01);
+    sender->setEnabled(true);
+    return sender;
+}
+
+// A server that answers RCPT TO:<address> with `reply`.
+SmtpServer::Options refusing(const QString& address, const QString& reply)
+{
+    SmtpServer::Options options;
+    options.refuseRcpt[address] = reply;
+    return options;
 }
 
 // Lets every try under way and due now end, so that nothing more happens unseen.
@@ -214,10 +234,8 @@ void TestOutbox::refusedAndUnreadableAreSetAside()
     QTemporaryDir dir;
     SmtpServer server(QStringLiteral("reject-rcpt"));
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
-    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
-                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
-    sender.setDelayScale(0.01);
-    sender.setEnabled(true);
+    const auto quick = quickSender(dir.filePath(QStringLiteral("o")), server);
+    OutboxSender& sender = *quick;
     QString error;
     QVERIFY(sender.outbox().keep(mail("refused"), &error));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("o/00000000-garbage.mail")), "junk"));
@@ -242,14 +260,11 @@ void TestOutbox::refusedAndUnreadableAreSetAside()
 void TestOutbox::oneStuckMailHoldsNoOtherBack()
 {
     QTemporaryDir dir;
-    SmtpServer::Options options;
-    options.refuseRcpt[QStringLiteral("stuck@example.com")] = QStringLiteral("451 4.2.0 full");
-    SmtpServer server(options);
+    SmtpServer server(
+        refusing(QStringLiteral("stuck@example.com"), QStringLiteral("451 4.2.0 full")));
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
-    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
-                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
-    sender.setDelayScale(0.01);
-    sender.setEnabled(true);
+    const auto quick = quickSender(dir.filePath(QStringLiteral("o")), server);
+    OutboxSender& sender = *quick;
     QString error;
     ComposedMail stuck = mail("stuck");
     stuck.rcptTo = {"stuck@example.com"};
@@ -269,14 +284,10 @@ void TestOutbox::oneStuckMailHoldsNoOtherBack()
 void TestOutbox::deferredRecipientStaysKeptAlone()
 {
     QTemporaryDir dir;
-    SmtpServer::Options options;
-    options.refuseRcpt[QStringLiteral("b@example.com")] = QStringLiteral("452 4.2.2 full");
-    SmtpServer server(options);
+    SmtpServer server(refusing(QStringLiteral("b@example.com"), QStringLiteral("452 4.2.2 full")));
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
-    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
-                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
-    sender.setDelayScale(0.01);
-    sender.setEnabled(true);
+    const auto quick = quickSender(dir.filePath(QStringLiteral("o")), server);
+    OutboxSender& sender = *quick;
     QString error;
     QVERIFY(sender.outbox().keep(mail("x"), &error));
     QSignalSpy notes(&sender, &OutboxSender::note);
