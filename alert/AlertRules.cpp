@@ -1,7 +1,7 @@
 #include "alert/AlertRules.h"
 
+#include "core/IntegerText.h"
 #include "device/BoardProtocol.h"
-#include "settings/IntegerText.h"
 
 void SendFlagClr(AlertState& state)
 {

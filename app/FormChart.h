@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/TrendSampler.h"
-#include "device/ReadingHistory.h"
+#include "history/ReadingHistory.h"
+#include "history/TrendSampler.h"
 
 #include <QWidget>
 #include <deque>

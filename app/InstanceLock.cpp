@@ -2,7 +2,7 @@
 
 #include "app/FormZARVIK_Mail.h"
 #include "app/OwnMessageBox.h"
-#include "settings/AtomicFile.h"
+#include "core/AtomicFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>

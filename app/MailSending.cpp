@@ -1,14 +1,14 @@
 // The main window's mail handlers: one mail for each alert pass that collected body text, and
 // the settings dialog's test mail.
 
-#include "alert/MailAddress.h"
-#include "alert/MailMessage.h"
-#include "alert/OutboxSender.h"
-#include "alert/SmtpClient.h"
-#include "alert/SmtpError.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/OwnMessageBox.h"
 #include "app/SendInputGate.h"
+#include "mail/MailAddress.h"
+#include "mail/MailMessage.h"
+#include "mail/OutboxSender.h"
+#include "mail/SmtpClient.h"
+#include "mail/SmtpError.h"
 #include "settings/PasswordStore.h"
 #include "settings/RadioGroup.h"
 #include "settings/ToolSettingDlg.h"

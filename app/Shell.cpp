@@ -1,14 +1,14 @@
 #include "app/Shell.h"
 
-#include "alert/SmtpClient.h"
 #include "app/FormChart.h"
 #include "app/FormZARVIK_Mail.h"
-#include "app/HistoryRecorder.h"
 #include "app/OwnMessageBox.h"
 #include "app/SignalCloser.h"
 #include "app/WatchOutputs.h"
+#include "core/IntegerText.h"
 #include "device/BoardProtocol.h"
-#include "settings/IntegerText.h"
+#include "history/HistoryRecorder.h"
+#include "mail/SmtpClient.h"
 #include "settings/SettingsStore.h"
 #include "settings/ToolSettingDlg.h"
 

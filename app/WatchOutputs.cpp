@@ -1,10 +1,10 @@
 #include "app/WatchOutputs.h"
 
-#include "app/DesktopNotifier.h"
 #include "app/FormZARVIK_Mail.h"
-#include "app/MetricsServer.h"
 #include "settings/SettledText.h"
 #include "settings/ToolSettingDlg.h"
+#include "watch/DesktopNotifier.h"
+#include "watch/MetricsServer.h"
 
 #include <QCheckBox>
 

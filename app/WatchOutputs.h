@@ -1,6 +1,6 @@
 #pragma once
 
-#include "alert/MetricsExposition.h"
+#include "watch/MetricsExposition.h"
 
 #include <QObject>
 #include <QString>

@@ -11,11 +11,11 @@
 #include "Stats.h"
 #include "app/FormChart.h"
 #include "app/FormZARVIK_Mail.h"
-#include "app/HistoryRecorder.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
 #include "app/ZarvikApplication.h"
-#include "device/ReadingLog.h"
+#include "history/HistoryRecorder.h"
+#include "history/ReadingLog.h"
 
 #include <QAction>
 #include <QChartView>

@@ -1,7 +1,7 @@
 #include "settings/IniFile.h"
 
-#include "settings/AtomicFile.h"
-#include "settings/TextCodec.h"
+#include "core/AtomicFile.h"
+#include "core/TextCodec.h"
 
 #include <QFile>
 #include <QStringDecoder>

@@ -1,7 +1,7 @@
 #include "settings/IniText.h"
 
-#include "settings/IntegerText.h"
-#include "settings/TextCodec.h"
+#include "core/IntegerText.h"
+#include "core/TextCodec.h"
 
 namespace IniText {
 

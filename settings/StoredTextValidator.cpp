@@ -1,7 +1,7 @@
 #include "settings/StoredTextValidator.h"
 
+#include "core/TextCodec.h"
 #include "settings/SettingsDefaults.h"
-#include "settings/TextCodec.h"
 
 namespace {
 

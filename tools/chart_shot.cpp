@@ -5,10 +5,10 @@
 //   chart-shot OUTPUT.png    (run under a display, e.g. xvfb-run -a)
 #include "app/FormChart.h"
 #include "app/FormZARVIK_Mail.h"
-#include "app/HistoryRecorder.h"
 #include "app/Shell.h"
 #include "app/ZarvikApplication.h"
-#include "device/ReadingLog.h"
+#include "history/HistoryRecorder.h"
+#include "history/ReadingLog.h"
 
 #include <QAction>
 #include <QDateTime>

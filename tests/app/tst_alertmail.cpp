@@ -2,12 +2,12 @@
 // and a real SMTP server process.
 
 #include "alert/AlertRules.h"
-#include "alert/Outbox.h"
-#include "alert/OutboxSender.h"
-#include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
+#include "mail/Outbox.h"
+#include "mail/OutboxSender.h"
+#include "mail/SmtpClient.h"
 #include "settings/Memo.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"

@@ -1,10 +1,10 @@
 // Every way an alert mail can fail, through the real window: one error report per failed mail,
 // the window keeps working while it waits, nothing is retried, and Reset with a working server
 // brings the mail through again.
-#include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
+#include "mail/SmtpClient.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"

@@ -2,7 +2,6 @@
 // server of the test's own on a private session bus (the test runs under dbus-run-session).
 
 #include "alert/AlertRules.h"
-#include "app/DesktopNotifier.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/Shell.h"
 #include "settings/Memo.h"
@@ -12,6 +11,7 @@
 #include "support/SimBoard.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
+#include "watch/DesktopNotifier.h"
 
 #include <QCheckBox>
 #include <QDBusConnection>

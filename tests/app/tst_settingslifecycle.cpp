@@ -1,15 +1,15 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
-#include "alert/Outbox.h"
-#include "alert/SmtpClient.h"
 #include "app/FormZARVIK_Mail.h"
 #include "app/IdlePass.h"
 #include "app/Shell.h"
+#include "core/TextCodec.h"
+#include "mail/Outbox.h"
+#include "mail/SmtpClient.h"
 #include "settings/IniFile.h"
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
-#include "settings/TextCodec.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/AppHarness.h"
 #include "support/EventWait.h"

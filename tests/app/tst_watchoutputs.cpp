@@ -3,7 +3,6 @@
 // This test has no session bus, as a machine without a desktop.
 
 #include "app/FormZARVIK_Mail.h"
-#include "app/MetricsServer.h"
 #include "app/Shell.h"
 #include "app/WatchOutputs.h"
 #include "settings/Memo.h"
@@ -17,6 +16,7 @@
 #include "support/SmtpServer.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
+#include "watch/MetricsServer.h"
 
 #include <QLabel>
 #include <QLineEdit>

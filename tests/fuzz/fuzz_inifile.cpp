@@ -1,8 +1,8 @@
 // The settings file: any bytes on disk are read, edited, saved and read back. What was written
 // reads back as written, and nothing else changes.
 #include "FuzzCheck.h"
+#include "core/TextCodec.h"
 #include "settings/IniFile.h"
-#include "settings/TextCodec.h"
 
 #include <QDir>
 #include <QFile>

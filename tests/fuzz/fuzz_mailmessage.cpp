@@ -3,9 +3,9 @@
 //
 // Input: from NUL subject NUL body NUL to NUL to ..., each part read as UTF-8.
 #include "FuzzCheck.h"
-#include "alert/HeaderEncoding.h"
-#include "alert/MailMessage.h"
-#include "settings/TextCodec.h"
+#include "core/TextCodec.h"
+#include "mail/HeaderEncoding.h"
+#include "mail/MailMessage.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "support/MailText.h"
 
-#include "settings/TextCodec.h"
+#include "core/TextCodec.h"
 
 ParsedMail::ParsedMail(const QByteArray& raw)
 {

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "history/ReadingHistory.h"
+#include "history/ReadingLog.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+
+// Keeps the history of correct replies for the chart and, while the log is on, writes each to
+// the day's CSV file. Qt Core only: the shell feeds it from the main window's signals.
+class HistoryRecorder : public QObject {
+    Q_OBJECT
+public:
+    explicit HistoryRecorder(const QString& settingsPath, QObject* parent = nullptr);
+
+    // Whether the CSV log is on now; asked at every reply.
+    std::function<bool()> logEnabled;
+    // A log file could not be written; told once, then lines wait for the next day's file. An
+    // empty `why` says the trouble is over: a line was written again, or the log is off.
+    std::function<void(const QString& why)> onLogProblem;
+
+    // Fills the history with the last day of the CSV files (before the first reply).
+    void loadLog(qint64 nowMs);
+    void recordReply(qint64 ms, double celsius, bool rb1, bool rb0);
+    void recordMark(qint64 ms, const QString& message);
+
+    const ReadingHistory& history() const { return m_history; }
+
+signals:
+    void pointAdded(const HistoryPoint& point);
+    void markAdded(const HistoryMark& mark);
+
+private:
+    QString m_settingsPath;
+    ReadingHistory m_history;
+    ReadingLogWriter m_log;
+    bool m_logTroubled = false;
+};

@@ -1,0 +1,265 @@
+#include "mail/Outbox.h"
+
+#include "core/AtomicFile.h"
+#include "mail/MailAddress.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// First line of every kept file, so that a stray file in the folder is never sent.
+const QByteArray Magic = "ZARVIK-Outbox 1";
+const QString Suffix = QStringLiteral(".mail");
+// What AtomicFile leaves when it is killed between naming its file and renaming it.
+const QString Leftover = QStringLiteral(".mail.saving-");
+// A kept mail is a few kB; anything far larger is not one of ours.
+constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
+const QString StampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
+
+// The time in a kept file's name ("20261209-142800-123-000.mail"); invalid for other names.
+QDateTime stampOf(const QString& name)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})-\\d{3}\\.mail$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch())
+        return {};
+    QDateTime stamp = QDateTime::fromString(match.captured(1), StampFormat);
+    stamp.setTimeSpec(Qt::UTC);
+    return stamp;
+}
+
+// An envelope address as this program writes it: what the To and From fields accept, in the
+// form they give it, with nothing that could end the command or add a parameter to it.
+bool isEnvelopeAddress(const QByteArray& address)
+{
+    if (address.isEmpty())
+        return false;
+    for (const char c : address) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f || c == '<' || c == '>')
+            return false;
+    }
+    const QString text = QString::fromUtf8(address);
+    MailAddress::Mailbox box;
+    return text.toUtf8() == address && MailAddress::parse(text, &box) &&
+           MailAddress::envelope(box) == address;
+}
+
+// The lines before the blank one, each without its CRLF; a bare CR or LF stays in its line.
+QList<QByteArray> headLines(const QByteArray& head)
+{
+    QList<QByteArray> lines;
+    qsizetype from = 0;
+    for (qsizetype at; (at = head.indexOf("\r\n", from)) >= 0; from = at + 2)
+        lines.append(head.mid(from, at - from));
+    lines.append(head.mid(from));
+    return lines;
+}
+
+} // namespace
+
+Outbox::Outbox(const QString& folder, int capacity)
+    : m_folder(folder)
+    , m_capacity(capacity)
+{
+}
+
+QString Outbox::folderFor(const QString& settingsPath)
+{
+    QString stem = settingsPath;
+    if (stem.endsWith(QStringLiteral(".ini"), Qt::CaseInsensitive))
+        stem.chop(4);
+    return stem + QStringLiteral(".outbox");
+}
+
+QByteArray Outbox::encode(const ComposedMail& mail)
+{
+    QByteArray bytes = Magic + "\r\nMAIL FROM:<" + mail.mailFrom + ">\r\n";
+    for (const QByteArray& rcpt : mail.rcptTo)
+        bytes += "RCPT TO:<" + rcpt + ">\r\n";
+    return bytes + "\r\n" + mail.message;
+}
+
+bool Outbox::decode(const QByteArray& bytes, ComposedMail* mail)
+{
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    if (end < 0)
+        return false;
+    const QList<QByteArray> lines = headLines(bytes.left(end));
+    if (lines.size() < 3 || lines[0] != Magic)
+        return false;
+    ComposedMail result;
+    const auto address = [](const QByteArray& line, const char* verb, QByteArray* out) {
+        const QByteArray head = QByteArray(verb) + ":<";
+        if (!line.startsWith(head) || !line.endsWith('>'))
+            return false;
+        *out = line.mid(head.size(), line.size() - head.size() - 1);
+        return isEnvelopeAddress(*out);
+    };
+    if (!address(lines[1], "MAIL FROM", &result.mailFrom))
+        return false;
+    for (qsizetype i = 2; i < lines.size(); ++i) {
+        QByteArray rcpt;
+        if (!address(lines[i], "RCPT TO", &rcpt) || result.rcptTo.contains(rcpt))
+            return false;
+        result.rcptTo.append(rcpt);
+    }
+    result.message = bytes.mid(end + 4);
+    *mail = result;
+    return true;
+}
+
+QString Outbox::freshPath() const
+{
+    // Names sort in the order mails were kept, even after the clock went back: a new name comes
+    // after every name there, whatever the clock says.
+    QDateTime stamp = QDateTime::currentDateTimeUtc();
+    for (const QString& path : pending()) {
+        const QDateTime kept = stampOf(QFileInfo(path).fileName());
+        if (kept.isValid() && kept >= stamp)
+            stamp = kept.addMSecs(1);
+    }
+    const QString text = stamp.toString(StampFormat);
+    const QDir dir(m_folder);
+    QString path;
+    // A counter parts mails of the same millisecond.
+    for (int n = 0; path.isEmpty() || QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n)
+        path = dir.filePath(
+            QStringLiteral("%1-%2%3").arg(text).arg(n, 3, 10, QLatin1Char('0')).arg(Suffix));
+    return path;
+}
+
+bool Outbox::keep(const ComposedMail& mail, QString* error, int* dropped, QString* keptPath)
+{
+    // The folder lies beside the settings file, whose folder exists.
+    if (::mkdir(QFile::encodeName(m_folder).constData(), 0777) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("%1: %2").arg(m_folder, qt_error_string(errno));
+        return false;
+    }
+    const QString path = freshPath();
+    QString why;
+    if (!AtomicFile::replace(path, encode(mail), &why)) {
+        *error = QStringLiteral("%1: %2").arg(m_folder, why);
+        return false;
+    }
+    // The oldest go, never the mail just kept.
+    int removed = 0;
+    QStringList kept = pending();
+    kept.removeOne(path);
+    while (kept.size() >= m_capacity && remove(kept.takeFirst()))
+        ++removed;
+    if (dropped)
+        *dropped = removed;
+    if (keptPath)
+        *keptPath = path;
+    return true;
+}
+
+QStringList Outbox::pending() const
+{
+    // Links, FIFOs and the like too, so that the sender can refuse them and say so.
+    const QDir dir(m_folder);
+    QStringList paths;
+    for (const QString& name : dir.entryList(
+             {QLatin1Char('*') + Suffix},
+             QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        paths.append(dir.filePath(name));
+    return paths;
+}
+
+int Outbox::takeInLeftovers()
+{
+    const QDir dir(m_folder);
+    int taken = 0;
+    for (const QString& name :
+         dir.entryList({QLatin1Char('*') + Leftover + QLatin1Char('*')},
+                       QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString path = dir.filePath(name);
+        ComposedMail mail;
+        QString error;
+        // Composed mails end with a line break: one that stops short was cut off.
+        if (!read(path, &mail, &error) || !mail.message.endsWith("\r\n")) {
+            if (!QFileInfo(path).isDir())
+                remove(path);
+            continue;
+        }
+        QString target = dir.filePath(name.left(name.indexOf(Leftover) + Suffix.size()));
+        if (QFileInfo(target).exists() || QFileInfo(target).isSymLink() ||
+            !stampOf(QFileInfo(target).fileName()).isValid())
+            target = freshPath();
+        taken += QFile::rename(path, target);
+    }
+    return taken;
+}
+
+bool Outbox::read(const QString& path, ComposedMail* mail, QString* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(name.constData(), &st) != 0) {
+        *error = errno == ENOENT ? QStringLiteral("the file is gone") : qt_error_string(errno);
+        return false;
+    }
+    // Never a link (it could name any file) nor a FIFO or device (reading could block).
+    if (!S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = qt_error_string(errno);
+        return false;
+    }
+    QByteArray bytes;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char buffer[65536];
+    while (ok && bytes.size() <= MaxFileSize) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        bytes.append(buffer, n);
+    }
+    ::close(fd);
+    if (!ok) {
+        *error = QStringLiteral("cannot be read");
+        return false;
+    }
+    if (bytes.size() > MaxFileSize || !decode(bytes, mail)) {
+        *error = QStringLiteral("not a kept mail");
+        return false;
+    }
+    return true;
+}
+
+bool Outbox::remove(const QString& path)
+{
+    return QFile::remove(path);
+}
+
+QString Outbox::setAside(const QString& path, const QString& suffix)
+{
+    QString target = path + suffix;
+    for (int n = 2; QFileInfo::exists(target); ++n)
+        target = path + QStringLiteral(".%1").arg(n) + suffix;
+    return QFile::rename(path, target) ? target : QString();
+}
+
+int retryDelayMs(int attempt, double scale)
+{
+    static const int steps[] = {15'000, 30'000, 60'000, 120'000, 300'000};
+    const int last = int(std::size(steps)) - 1;
+    return int(steps[std::clamp(attempt, 0, last)] * scale);
+}

@@ -1,0 +1,106 @@
+#include "watch/MetricsExposition.h"
+
+#include "alert/AlertRules.h"
+#include "device/BoardProtocol.h"
+
+#include <charconv>
+
+namespace {
+
+// Label values of the alert rules, in AlertRule bit order.
+constexpr const char* RuleLabels[] = {"upper",   "lower",    "rb1_low", "rb1_high",
+                                      "rb0_low", "rb0_high", "no_reply"};
+static_assert(std::size(RuleLabels) == 7 && RuleNoReply == 1 << 6);
+
+// The shortest text that reads back as the same double.
+QByteArray number(double value)
+{
+    char buffer[32];
+    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    return QByteArray(buffer, end - buffer);
+}
+
+void family(QByteArray& out, const char* name, const char* type, const char* help)
+{
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+void sample(QByteArray& out, const char* name, const QByteArray& value,
+            const char* labels = nullptr)
+{
+    out += name;
+    if (labels) {
+        out += '{';
+        out += labels;
+        out += '}';
+    }
+    out += ' ';
+    out += value;
+    out += '\n';
+}
+
+} // namespace
+
+void MetricsExposition::noteReply(double celsius, std::uint8_t portBits)
+{
+    m_last = Reading{celsius, portBits};
+    ++m_replies;
+}
+
+void MetricsExposition::noteWrongSize()
+{
+    ++m_wrongSize;
+}
+
+void MetricsExposition::noteRulesFired(std::uint8_t rules)
+{
+    for (std::size_t i = 0; i < m_alerts.size(); ++i)
+        m_alerts[i] += (rules >> i) & 1;
+}
+
+void MetricsExposition::noteMailFailure()
+{
+    ++m_mailFailures;
+}
+
+QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
+{
+    QByteArray out;
+    out.reserve(2048);
+    family(out, "zarvik_temperature_celsius", "gauge",
+           "Temperature of the last correct reply from the board.");
+    if (m_last)
+        sample(out, "zarvik_temperature_celsius", number(m_last->celsius));
+    family(out, "zarvik_input", "gauge", "Input of the last correct reply: 1 for H, 0 for L.");
+    if (m_last) {
+        sample(out, "zarvik_input", m_last->portBits & BoardProtocol::Rb1Mask ? "1" : "0",
+               "input=\"RB1\"");
+        sample(out, "zarvik_input", m_last->portBits & BoardProtocol::Rb0Mask ? "1" : "0",
+               "input=\"RB0\"");
+    }
+    family(out, "zarvik_last_reply_age_seconds", "gauge",
+           "Seconds since the last correct reply, or since start-up before the first.");
+    sample(out, "zarvik_last_reply_age_seconds",
+           number(double(std::max<qint64>(0, msSinceLastReply)) / 1000.0));
+    family(out, "zarvik_replies_total", "counter", "Correct replies received from the board.");
+    sample(out, "zarvik_replies_total", QByteArray::number(m_replies));
+    family(out, "zarvik_wrong_size_replies_total", "counter",
+           "Datagrams of the wrong size received instead of a reply.");
+    sample(out, "zarvik_wrong_size_replies_total", QByteArray::number(m_wrongSize));
+    family(out, "zarvik_alerts_total", "counter", "Times each alert rule fired.");
+    for (std::size_t i = 0; i < m_alerts.size(); ++i) {
+        const QByteArray labels = QByteArray("rule=\"") + RuleLabels[i] + '"';
+        sample(out, "zarvik_alerts_total", QByteArray::number(m_alerts[i]), labels.constData());
+    }
+    family(out, "zarvik_mail_failures_total", "counter", "Alert mails that could not be sent.");
+    sample(out, "zarvik_mail_failures_total", QByteArray::number(m_mailFailures));
+    return out;
+}
