@@ -26,22 +26,6 @@ QByteArray encoded(const QString& path)
     return QFile::encodeName(path);
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        data += n;
-        left -= n;
-    }
-    return true;
-}
-
 QByteArray tempName(const QFileInfo& target)
 {
     return encoded(target.absoluteFilePath() +
@@ -170,6 +154,25 @@ Read read(const QString& path, qint64 maxSize, Links links)
     }
     ::close(fd);
     return result;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO; // nothing written and no reason given: do not spin
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
 }
 
 QString notRegularFile(const QString& path, qint64 maxSize, Links links)

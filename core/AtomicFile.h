@@ -25,6 +25,9 @@ Read read(const QString& path, qint64 maxSize, Links links = Links::Follow);
 // opening, so a device is never even opened.
 QString notRegularFile(const QString& path, qint64 maxSize, Links links = Links::Follow);
 
+// Writes all of `bytes` to `fd`, going on after interruptions; false with errno set otherwise.
+bool writeAll(int fd, const QByteArray& bytes);
+
 // The reason for an open(2) with O_NOFOLLOW | O_NONBLOCK that failed with `error`, in words
 // that name what the path is rather than the flags: a link, a FIFO without a reader.
 QString openError(int error);

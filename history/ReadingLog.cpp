@@ -225,19 +225,12 @@ void ReadingLogWriter::close()
     m_fd = -1;
 }
 
-bool ReadingLogWriter::write(QByteArray bytes, QString* error)
+bool ReadingLogWriter::write(const QByteArray& bytes, QString* error)
 {
-    while (!bytes.isEmpty()) {
-        const ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(n < 0 ? errno : EIO));
-            return false;
-        }
-        bytes.remove(0, n);
-    }
-    return true;
+    if (AtomicFile::writeAll(m_fd, bytes))
+        return true;
+    *error = QStringLiteral("%1: %2").arg(m_path, qt_error_string(errno));
+    return false;
 }
 
 bool ReadingLogWriter::open(QDate day, QString* error)

@@ -54,7 +54,7 @@ public:
 
 private:
     bool open(QDate day, QString* error);
-    bool write(QByteArray bytes, QString* error);
+    bool write(const QByteArray& bytes, QString* error);
 
     QString m_settingsPath;
     QString m_path;

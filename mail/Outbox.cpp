@@ -10,9 +10,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -203,41 +201,19 @@ int Outbox::takeInLeftovers()
 
 bool Outbox::read(const QString& path, ComposedMail* mail, QString* error)
 {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st;
-    if (::lstat(name.constData(), &st) != 0) {
-        *error = errno == ENOENT ? QStringLiteral("the file is gone") : qt_error_string(errno);
-        return false;
-    }
     // Never a link (it could name any file) nor a FIFO or device (reading could block).
-    if (!S_ISREG(st.st_mode)) {
-        *error = QStringLiteral("not a regular file");
+    if (const QString why =
+            AtomicFile::notRegularFile(path, MaxFileSize, AtomicFile::Links::Refuse);
+        !why.isEmpty()) {
+        *error = why;
         return false;
     }
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *error = qt_error_string(errno);
+    const AtomicFile::Read file = AtomicFile::read(path, MaxFileSize, AtomicFile::Links::Refuse);
+    if (file.missing || !file.error.isEmpty()) {
+        *error = file.missing ? QStringLiteral("the file is gone") : file.error;
         return false;
     }
-    QByteArray bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    char buffer[65536];
-    while (ok && bytes.size() <= MaxFileSize) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        bytes.append(buffer, n);
-    }
-    ::close(fd);
-    if (!ok) {
-        *error = QStringLiteral("cannot be read");
-        return false;
-    }
-    if (bytes.size() > MaxFileSize || !decode(bytes, mail)) {
+    if (file.bytes.size() > MaxFileSize || !decode(file.bytes, mail)) {
         *error = QStringLiteral("not a kept mail");
         return false;
     }
