@@ -132,11 +132,7 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
         ++m_sentInARow;
         // Those who got it are done; a deferred recipient stays kept, alone.
         ComposedMail rest = mail;
-        rest.rcptTo.clear();
-        for (const RefusedRecipient& r : refused) {
-            if (r.mayPass())
-                rest.rcptTo.append(r.address);
-        }
+        rest.rcptTo = deferredRecipients(refused);
         QString why;
         if (!rest.rcptTo.isEmpty() && AtomicFile::replace(path, Outbox::encode(rest), &why))
             failed(path);

@@ -246,19 +246,15 @@ void SmtpClient::sendMail()
         return;
     // A recipient refused for good is not tried again; one deferred is, alone if the others
     // got the mail.
-    if (sent)
-        m_lastMail.rcptTo.clear();
-    for (const RefusedRecipient& r : std::as_const(refused)) {
-        if (!r.mayPass())
-            m_lastMail.rcptTo.removeOne(r.address);
-        else if (sent)
-            m_lastMail.rcptTo.append(r.address);
-    }
-    if (!sent)
+    if (!sent) {
+        for (const RefusedRecipient& r : std::as_const(refused)) {
+            if (!r.mayPass())
+                m_lastMail.rcptTo.removeOne(r.address);
+        }
         throw SmtpError(error, mayPass);
-    const bool deferred = std::any_of(refused.begin(), refused.end(),
-                                      [](const RefusedRecipient& r) { return r.mayPass(); });
+    }
+    m_lastMail.rcptTo = deferredRecipients(refused);
     throw SmtpError(QStringLiteral("The mail went to the other recipients, but not to these:\n") +
                         describeRefused(refused),
-                    deferred);
+                    !m_lastMail.rcptTo.isEmpty());
 }

@@ -393,6 +393,16 @@ QString describeRefused(const QList<RefusedRecipient>& refused)
     return lines.join(u'\n');
 }
 
+QList<QByteArray> deferredRecipients(const QList<RefusedRecipient>& refused)
+{
+    QList<QByteArray> deferred;
+    for (const RefusedRecipient& r : refused) {
+        if (r.mayPass())
+            deferred.append(r.address);
+    }
+    return deferred;
+}
+
 bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass,
                      QList<RefusedRecipient>* refused, bool* withoutLogin)
 {

@@ -94,6 +94,8 @@ bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool*
 // One line per refused recipient, "RCPT failed: <reply>", naming the address where the reply
 // does not.
 QString describeRefused(const QList<RefusedRecipient>& refused);
+// The refused recipients worth another try: those the server put off with a 4xx.
+QList<QByteArray> deferredRecipients(const QList<RefusedRecipient>& refused);
 
 // The capabilities the server lists in its EHLO reply (e.g. "SMTPUTF8", "AUTH PLAIN LOGIN"),
 // after STARTTLS where the job asks for it; said and left again with QUIT.
