@@ -22,7 +22,7 @@ public:
     bool acquired() const { return m_state == State::Acquired; }
     // Tells the user, in a box and on standard error, why the program does not start.
     void reportRefusal() const;
-    // Says on standard error and in the window's status bar why the lock is not beside the
+    // Says on standard error and in the window, for the whole run, why the lock is not beside the
     // settings file, when something at its name was left alone; otherwise nothing.
     void reportNote(TFormZARVIK_Mail& form) const;
 
