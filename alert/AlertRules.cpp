@@ -22,20 +22,6 @@ std::uint8_t armedRules(const AlertState& state)
            (state.SendFlagNoReply ? RuleNoReply : 0);
 }
 
-LimitError::LimitError(const QString& text)
-    : std::runtime_error(
-          QStringLiteral("'%1' is not a valid integer value").arg(text).toStdString())
-{
-}
-
-SecondsError::SecondsError(const QString& text)
-    : std::runtime_error(QStringLiteral("'%1' is not a valid number of seconds (a whole number "
-                                        "above 0)")
-                             .arg(text)
-                             .toStdString())
-{
-}
-
 std::optional<int> parseLimit(const QString& text)
 {
     return IntegerText::parse(QStringView(text).trimmed());
@@ -53,26 +39,38 @@ bool firstTimeBad(const QString& text, std::optional<QString>& reported)
     return true;
 }
 
+QString limitError(const QString& text)
+{
+    return QStringLiteral("'%1' is not a valid integer value").arg(text);
+}
+
+QString secondsError(const QString& text)
+{
+    return QStringLiteral("'%1' is not a valid number of seconds (a whole number above 0)")
+        .arg(text);
+}
+
 // Converts a limit, or ends the pass: loudly for a text not yet reported, quietly after that.
-std::optional<int> limitOrStop(const QString& text, std::optional<QString>& reported)
+std::optional<int> limitOrStop(const QString& text, std::optional<QString>& reported,
+                               QString* error)
 {
     if (const auto limit = parseLimit(text)) {
         reported.reset();
         return limit;
     }
-    if (firstTimeBad(text, reported))
-        throw LimitError(text);
+    if (firstTimeBad(text, reported) && error)
+        *error = limitError(text);
     return std::nullopt;
 }
 
 struct InputRule {
     bool AlertState::*flag;
-    int (AlertConfig::*choice)() const;
+    int AlertConfig::*choice;
     int firesOn;
     std::uint8_t mask;
     bool rising;
     std::uint8_t pending;
-    QString (AlertConfig::*memo)() const;
+    QString AlertConfig::*memo;
     const char16_t* subject;
     const char16_t* message;
 };
@@ -97,24 +95,25 @@ bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising)
 }
 
 // The no-reply rule: evaluated after the input rules. A bad seconds text stops it alone.
-void noReplyRule(AlertState& state, AlertConfig& config, std::optional<QString>* badSeconds)
+void noReplyRule(AlertState& state, const AlertConfig& config, qint64 msSinceLastReply,
+                 QString* error)
 {
-    if (!state.SendFlagNoReply || !config.noReplyChecked())
+    if (!state.SendFlagNoReply || !config.noReplyChecked)
         return;
-    const QString text = config.noReplySecondsText();
+    const QString& text = config.noReplySecondsText;
     const auto seconds = parseLimit(text);
     if (!seconds || *seconds <= 0) {
-        if (firstTimeBad(text, state.reportedBadNoReply) && badSeconds)
-            *badSeconds = text;
+        if (firstTimeBad(text, state.reportedBadNoReply) && error)
+            *error = secondsError(text);
         return;
     }
     state.reportedBadNoReply.reset();
-    if (config.msSinceLastReply() < qint64(*seconds) * 1000)
+    if (msSinceLastReply < qint64(*seconds) * 1000)
         return;
     state.SendFlagNoReply = false;
-    state.MailBody += config.noReplyMemo();
+    state.MailBody += config.noReplyMemo;
     state.MailSubject += QStringLiteral("No reply ") + text + QStringLiteral("s ");
-    config.showMessage(QStringLiteral("応答がありません (") + text + QStringLiteral("秒)"));
+    state.Shown << QStringLiteral("応答がありません (") + text + QStringLiteral("秒)");
 }
 
 } // namespace
@@ -130,54 +129,53 @@ void noteNewReply(AlertState& state, const DeviceReadings& readings)
     state.EdgesSeen = false;
 }
 
-bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config,
-                  std::optional<QString>* badSeconds)
+bool runAlertPass(AlertState& state, const DeviceReadings& readings, const AlertConfig& config,
+                  qint64 msSinceLastReply, QString* error)
 {
     state.MailBody.clear();
     state.MailSubject.clear();
+    state.Shown.clear();
 
     // Before the first reply there is no temperature, only the start value.
-    if (readings.HaveReply && state.SendFlagUTemp && config.upperChecked()) {
-        const QString text = config.upperLimitText();
-        const auto limit = limitOrStop(text, state.reportedBadUpper);
+    if (readings.HaveReply && state.SendFlagUTemp && config.upperChecked) {
+        const QString& text = config.upperLimitText;
+        const auto limit = limitOrStop(text, state.reportedBadUpper, error);
         if (!limit)
             return false;
         if (readings.NowTempValue > *limit) {
             state.SendFlagUTemp = false;
-            state.MailBody = config.upperMemo();
+            state.MailBody = config.upperMemo;
             state.MailSubject = QStringLiteral("Over ") + text + QStringLiteral("C ");
-            config.showMessage(QStringLiteral("温度が ") + text +
-                               QStringLiteral("℃を超えました。"));
+            state.Shown << QStringLiteral("温度が ") + text + QStringLiteral("℃を超えました。");
         }
     }
 
-    if (readings.HaveReply && state.SendFlagLTemp && config.lowerChecked()) {
-        const QString text = config.lowerLimitText();
-        const auto limit = limitOrStop(text, state.reportedBadLower);
+    if (readings.HaveReply && state.SendFlagLTemp && config.lowerChecked) {
+        const QString& text = config.lowerLimitText;
+        const auto limit = limitOrStop(text, state.reportedBadLower, error);
         if (!limit)
             return false;
         if (readings.NowTempValue < *limit) {
             state.SendFlagLTemp = false;
-            state.MailBody += config.lowerMemo();
+            state.MailBody += config.lowerMemo;
             state.MailSubject += QStringLiteral("Under ") + text + QStringLiteral("C ");
-            config.showMessage(QStringLiteral("温度が ") + text +
-                               QStringLiteral("℃より下がりました。"));
+            state.Shown << QStringLiteral("温度が ") + text + QStringLiteral("℃より下がりました。");
         }
     }
 
     for (const InputRule& rule : inputRules) {
-        if (!(state.*rule.flag) || (config.*rule.choice)() != rule.firesOn ||
+        if (!(state.*rule.flag) || config.*rule.choice != rule.firesOn ||
             (!hasEdge(readings, rule.mask, rule.rising) && !(state.PendingEdges & rule.pending)))
             continue;
         state.*rule.flag = false;
-        state.MailBody += (config.*rule.memo)();
+        state.MailBody += config.*rule.memo;
         state.MailSubject += QString::fromUtf16(rule.subject);
-        config.showMessage(QString::fromUtf16(rule.message));
+        state.Shown << QString::fromUtf16(rule.message);
     }
     state.PendingEdges = 0;
     state.EdgesSeen = true;
 
-    noReplyRule(state, config, badSeconds);
+    noReplyRule(state, config, msSinceLastReply, error);
 
     return !state.MailBody.isEmpty();
 }

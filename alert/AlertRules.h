@@ -3,9 +3,9 @@
 #include "device/DeviceReadings.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 
 // The seven one-shot alert rules (two limits, four input edges, silence). Each armed rule that
 // fires disarms itself, adds its memo to the mail body and its piece to the subject, and shows its
@@ -25,6 +25,8 @@ struct AlertState {
     bool EdgesSeen = false; // a pass has reached the input rules since the last reply
     QString MailBody;
     QString MailSubject;
+    // The on-screen messages of the rules the last pass fired, in order; the last one stays shown.
+    QStringList Shown;
     // The last bad limit text reported for each edit, so one mistake is reported once, not on
     // every pass (a pass follows every burst of events, including closing the report itself).
     std::optional<QString> reportedBadUpper;
@@ -55,49 +57,32 @@ std::uint8_t armedRules(const AlertState& state);
 // Radio index meaning for the input rules.
 enum InputRuleChoice { SendOnHigh = 0, SendOnLow = 1, DoNotSend = 2 };
 
-// The live configuration, read at the moment each step needs it.
-class AlertConfig {
-public:
-    virtual ~AlertConfig() = default;
-    virtual bool upperChecked() const = 0;
-    virtual QString upperLimitText() const = 0;
-    virtual QString upperMemo() const = 0;
-    virtual bool lowerChecked() const = 0;
-    virtual QString lowerLimitText() const = 0;
-    virtual QString lowerMemo() const = 0;
-    virtual int rb1Choice() const = 0;
-    virtual QString rb1Memo() const = 0;
-    virtual int rb0Choice() const = 0;
-    virtual QString rb0Memo() const = 0;
-    virtual bool noReplyChecked() const = 0;
-    virtual QString noReplySecondsText() const = 0;
-    virtual QString noReplyMemo() const = 0;
-    // Since the last correct reply, or since start-up before the first; a monotonic clock.
-    virtual qint64 msSinceLastReply() const = 0;
-    // The on-screen message of the last rule that fired.
-    virtual void showMessage(const QString& message) = 0;
-};
-
-// A limit text that is not an integer; the message names the text.
-class LimitError : public std::runtime_error {
-public:
-    explicit LimitError(const QString& text);
+// What the rules act on: the settings in force when the pass runs. The limit and seconds texts
+// are kept as typed; they go into the subject and message as they are.
+struct AlertConfig {
+    bool upperChecked = false;
+    QString upperLimitText;
+    QString upperMemo;
+    bool lowerChecked = false;
+    QString lowerLimitText;
+    QString lowerMemo;
+    int rb1Choice = DoNotSend;
+    QString rb1Memo;
+    int rb0Choice = DoNotSend;
+    QString rb0Memo;
+    bool noReplyChecked = false;
+    QString noReplySecondsText;
+    QString noReplyMemo;
 };
 
 // A plain decimal integer in the 32-bit range, optional sign, optional blanks around it.
 std::optional<int> parseLimit(const QString& text);
 
-// A seconds text that is not a positive integer; the message names the text.
-class SecondsError : public std::runtime_error {
-public:
-    explicit SecondsError(const QString& text);
-};
-
-// One evaluation pass. Rebuilds MailBody and MailSubject; returns true when a mail is due.
-// The temperature rules wait for the first correct reply of the run.
-// A bad limit text ends the pass there with no mail: it throws LimitError the first time that
-// text is met, and returns false quietly on later passes until the text changes.
-// A bad no-reply seconds text stops that rule only: `badSeconds` gets the text the first time
-// it is met, for the caller to report once the mail is out.
-bool runAlertPass(AlertState& state, const DeviceReadings& readings, AlertConfig& config,
-                  std::optional<QString>* badSeconds = nullptr);
+// One evaluation pass. Rebuilds MailBody, MailSubject and Shown; returns true when a mail is due.
+// The temperature rules wait for the first correct reply of the run. `msSinceLastReply` runs from
+// the last correct reply, or from start-up before the first.
+// A bad limit text ends the pass there with no mail; a bad no-reply seconds text stops that rule
+// only. Either fills `error` the first time the text is met, and stays quiet on later passes
+// until the text changes.
+bool runAlertPass(AlertState& state, const DeviceReadings& readings, const AlertConfig& config,
+                  qint64 msSinceLastReply, QString* error = nullptr);

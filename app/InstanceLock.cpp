@@ -1,7 +1,5 @@
 #include "app/InstanceLock.h"
 
-#include "app/FormZARVIK_Mail.h"
-#include "app/OwnMessageBox.h"
 #include "core/AtomicFile.h"
 
 #include <QCryptographicHash>
@@ -115,7 +113,7 @@ QString InstanceLock::fallbackPath(const QString& settingsFile)
     return QStringLiteral("/tmp/zarvik-mail-%1-%2.lock").arg(::geteuid()).arg(hash);
 }
 
-void InstanceLock::reportRefusal() const
+QString InstanceLock::reportRefusal() const
 {
     const QString text =
         m_state == State::HeldElsewhere
@@ -124,15 +122,12 @@ void InstanceLock::reportRefusal() const
     if (!m_note.isEmpty())
         tell(m_note);
     tell(text);
-    OwnMessageBox::show(m_state == State::HeldElsewhere ? QMessageBox::Information
-                                                        : QMessageBox::Critical,
-                        QStringLiteral("ZARVIK Mail"), text);
+    return text;
 }
 
-void InstanceLock::reportNote(TFormZARVIK_Mail& form) const
+QString InstanceLock::reportNote() const
 {
-    if (m_note.isEmpty())
-        return;
-    tell(m_note);
-    form.setLastingNote(QStringLiteral("lock"), m_note); // for the whole run
+    if (!m_note.isEmpty())
+        tell(m_note);
+    return m_note;
 }

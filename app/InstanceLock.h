@@ -4,8 +4,6 @@
 #include <QString>
 #include <memory>
 
-class TFormZARVIK_Mail;
-
 // One running copy per settings file: two copies would each save their own view of the file
 // at exit, and mail every alert twice. The lock lies beside the file the settings path's links
 // end at, so two links to one file share it. Where it cannot (a read-only folder, or something
@@ -20,11 +18,13 @@ public:
     // False when another running copy holds the lock, or no lock could be taken anywhere: the
     // program never runs unlocked.
     bool acquired() const { return m_state == State::Acquired; }
-    // Tells the user, in a box and on standard error, why the program does not start.
-    void reportRefusal() const;
-    // Says on standard error and in the window, for the whole run, why the lock is not beside the
-    // settings file, when something at its name was left alone; otherwise nothing.
-    void reportNote(TFormZARVIK_Mail& form) const;
+    // Says on standard error why the program does not start, and returns the same text.
+    QString reportRefusal() const;
+    // Another running copy holds the lock (rather than no lock being possible).
+    bool heldElsewhere() const { return m_state == State::HeldElsewhere; }
+    // Says on standard error why the lock is not beside the settings file, when something at its
+    // name was left alone, and returns the same text; otherwise an empty one.
+    QString reportNote() const;
 
     // Where the lock lies when not beside `settingsFile` (the end of its links).
     static QString fallbackPath(const QString& settingsFile);

@@ -1,8 +1,7 @@
 #include "app/SignalCloser.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -52,11 +51,5 @@ void SignalCloser::onSignal()
 {
     char byte;
     [[maybe_unused]] const auto received = ::read(signalPipe[0], &byte, 1);
-    // A modal dialog or box that is open would keep its own loop running: close it first.
-    while (QWidget* modal = QApplication::activeModalWidget()) {
-        if (!modal->close())
-            break;
-    }
     m_closeWindow();
-    QCoreApplication::quit();
 }

@@ -7,7 +7,7 @@ class QSocketNotifier;
 
 // Closes the program the normal way on SIGTERM, SIGINT or SIGHUP, so that what closing does
 // (saving the settings) also happens on a logout or a kill. `closeWindow` closes the main
-// window.
+// window; the program ends once closing is over.
 class SignalCloser : public QObject {
     Q_OBJECT
 public:

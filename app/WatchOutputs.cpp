@@ -1,45 +1,49 @@
 #include "app/WatchOutputs.h"
 
-#include "app/FormZARVIK_Mail.h"
-#include "settings/SettledText.h"
-#include "settings/ToolSettingDlg.h"
+#include "app/Monitor.h"
+#include "core/Clock.h"
+#include "device/BoardProtocol.h"
+#include "settings/Settings.h"
 #include "watch/DesktopNotifier.h"
 #include "watch/MetricsServer.h"
 
-#include <QCheckBox>
-
-WatchOutputs::WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog)
-    : m_form(form)
-    , m_dialog(dialog)
+WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
+    : QObject(parent)
+    , m_monitor(monitor)
     , m_server(new MetricsServer(this))
+    , m_lastReplyMs(monitor.clock().steadyMs())
 {
-    connect(&form, &TFormZARVIK_Mail::replyDecoded, this, [this] {
-        const DeviceReadings& readings = m_form.readings();
-        m_metrics.noteReply(double(readings.NowTempValue), readings.PortBits);
+    connect(&monitor, &Monitor::replyReceived, this, [this](const Reading& reading) {
+        m_lastReplyMs = m_monitor.clock().steadyMs();
+        m_metrics.noteReply(double(reading.temperature),
+                            (reading.rb1 ? BoardProtocol::Rb1Mask : 0) |
+                                (reading.rb0 ? BoardProtocol::Rb0Mask : 0));
         publishMetrics();
     });
-    connect(&form, &TFormZARVIK_Mail::wrongSizeReceived, this, [this] {
+    connect(&monitor, &Monitor::wrongSizeReceived, this, [this] {
         m_metrics.noteWrongSize();
         publishMetrics();
     });
-    connect(&form, &TFormZARVIK_Mail::mailFailed, this, [this] {
+    connect(&monitor, &Monitor::mailFailed, this, [this] {
         m_metrics.noteMailFailure();
         publishMetrics();
     });
-    connect(&form, &TFormZARVIK_Mail::rulesFired, this,
+    connect(&monitor, &Monitor::rulesFired, this,
             [this](quint8 rules, const QString& message, const QString& subject) {
                 m_metrics.noteRulesFired(rules);
                 publishMetrics();
-                if (m_dialog.ChkBoxNotify->isChecked())
+                if (m_monitor.settings().flag(Settings::Notify))
                     DesktopNotifier::notify(message, subject);
             });
 
     m_server->onProblem = [this](const QString& why) {
-        m_form.setLastingNote(QStringLiteral("metrics"), why);
+        emit m_monitor.lastingNote(QStringLiteral("metrics"), why);
     };
     publishMetrics();
-    connect(dialog.SettledMetrics, &SettledText::settled, this,
-            &WatchOutputs::followMetricsAddress);
+    connect(&monitor.settings(), &Settings::changed, this, [this](int key) {
+        if (key == Settings::Metrics)
+            followMetricsAddress();
+    });
     followMetricsAddress();
 }
 
@@ -47,16 +51,15 @@ WatchOutputs::~WatchOutputs() = default;
 
 void WatchOutputs::publishMetrics()
 {
-    // The reply age is the window's clock, as for its no-reply rule.
-    m_server->publish(m_metrics, m_form.lastReplyClock());
+    m_server->publish(m_metrics, m_monitor.clock(), m_lastReplyMs);
 }
 
 void WatchOutputs::followMetricsAddress()
 {
     // A new address ends what was said of the old one; the same one again keeps it.
-    const QString text = m_dialog.SettledMetrics->text().trimmed();
+    const QString text = m_monitor.settings().text(Settings::Metrics).trimmed();
     if (text != m_metricsText)
-        m_form.setLastingNote(QStringLiteral("metrics"), {});
+        emit m_monitor.lastingNote(QStringLiteral("metrics"), {});
     m_metricsText = text;
     m_server->listenOn(text);
 }

@@ -6,15 +6,14 @@
 #include <QString>
 
 class MetricsServer;
-class TFormZARVIK_Mail;
-class TToolSettingDlg;
+class Monitor;
 
-// What the window tells goes out beyond it as well: into the metrics served for a scraper and,
-// when asked for, a desktop notification for each pass that fired a rule. Both follow the
-// settings dialog live.
+// What the watching tells goes out beyond the program as well: into the metrics served for a
+// scraper and, when asked for, a desktop notification for each pass that fired a rule. Both
+// follow the settings live.
 class WatchOutputs : public QObject {
 public:
-    WatchOutputs(TFormZARVIK_Mail& form, TToolSettingDlg& dialog);
+    explicit WatchOutputs(Monitor& monitor, QObject* parent = nullptr);
     ~WatchOutputs() override;
 
     const MetricsServer& metricsServer() const { return *m_server; }
@@ -24,9 +23,9 @@ private:
     void publishMetrics();
     void followMetricsAddress();
 
-    TFormZARVIK_Mail& m_form;
-    TToolSettingDlg& m_dialog;
+    Monitor& m_monitor;
     MetricsExposition m_metrics;
     MetricsServer* m_server;
     QString m_metricsText; // the address last followed
+    qint64 m_lastReplyMs;  // on the monitor's steady clock
 };

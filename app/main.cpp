@@ -1,8 +1,9 @@
-#include "app/FormZARVIK_Mail.h"
 #include "app/InstanceLock.h"
 #include "app/OpenFileLimit.h"
-#include "app/Shell.h"
-#include "app/ZarvikApplication.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/OwnMessageBox.h"
+#include "gui/Shell.h"
+#include "gui/ZarvikApplication.h"
 
 #include <QString>
 #include <cstdio>
@@ -16,12 +17,19 @@ int main(int argc, char* argv[])
     const QString settingsPath = Shell::defaultSettingsPath();
     const InstanceLock lock(settingsPath);
     if (!lock.acquired()) {
-        lock.reportRefusal();
+        const QString refusal = lock.reportRefusal();
+        OwnMessageBox::show(lock.heldElsewhere() ? QMessageBox::Information
+                                                 : QMessageBox::Critical,
+                            QStringLiteral("ZARVIK Mail"), refusal);
         return 1;
     }
+    // The program ends once closing has saved what it must, not when the window goes.
+    app.setQuitOnLastWindowClosed(false);
     Shell shell(settingsPath);
+    QObject::connect(&shell, &Shell::finished, &app, &QCoreApplication::exit);
     shell.show();
-    lock.reportNote(*shell.FormZARVIK_Mail());
-    const int status = app.exec();
-    return status != 0 ? status : shell.FormZARVIK_Mail()->exitStatus();
+    const QString note = lock.reportNote();
+    if (!note.isEmpty())
+        shell.FormZARVIK_Mail()->setLastingNote(QStringLiteral("lock"), note); // for the whole run
+    return app.exec();
 }

@@ -1,8 +1,9 @@
 #include "Rig.h"
 
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
-#include "device/UdpEndpoint.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
+#include "app/Monitor.h"
+#include "device/BoardSource.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -54,14 +55,12 @@ Rig::Rig(const QString& extraIni, const std::function<void(const QString& iniPat
         check();
     });
 
-    UdpEndpoint* endpoint = form()->NMUDP1;
-    endpoint->onDataReceived = [this, handler = endpoint->onDataReceived](
-                                   const QByteArray& data, const QHostAddress& from, quint16 port) {
-        handler(data, from, port);
+    // Connected after the window and the outputs: runs once they have taken the reply.
+    connect(m_shell->monitor(), &Monitor::replyReceived, this, [this] {
         if (afterReply)
             afterReply();
         check();
-    };
+    });
 
     // A message box would wait for a click that never comes: report it and stop.
     connect(&m_modalWatch, &QTimer::timeout, this, &Rig::failOnModal);
@@ -83,7 +82,7 @@ TToolSettingDlg* Rig::dialog() const
 
 quint16 Rig::programPort() const
 {
-    return form()->udpLocalPort();
+    return m_shell->monitor()->source().localPort();
 }
 
 void Rig::sendReply(quint16 raw, quint8 bits)

@@ -8,12 +8,14 @@
 //   bench_history --config NAME [--samples N]
 //   NAME: closed-empty, closed-day, open-hour, open-day-hourview, open-day-dayview
 #include "Rig.h"
+
+#include "app/Monitor.h"
 #include "Stats.h"
-#include "app/FormChart.h"
-#include "app/FormZARVIK_Mail.h"
-#include "app/IdlePass.h"
-#include "app/Shell.h"
-#include "app/ZarvikApplication.h"
+#include "gui/FormChart.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "core/IdlePass.h"
+#include "gui/Shell.h"
+#include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
 
@@ -115,7 +117,7 @@ bool measure(Rig& rig, FormChart* chart, int samples)
     if (chart)
         chart->ChartView->viewport()->installEventFilter(&paints);
     QLabel* nowTemp = rig.form()->NowTemp;
-    auto passes = [&] { return rig.form()->idlePass()->passCount(); };
+    auto passes = [&] { return rig.shell()->monitor()->idlePass()->passCount(); };
     rig.afterReply = [&] {
         if (s.armed && !s.handlerNs && nowTemp->text() != s.before) {
             s.handlerNs = Rig::nowNs();
@@ -187,7 +189,7 @@ int main(int argc, char* argv[])
         startNs = Rig::nowNs();
     });
     const qint64 startedNs = Rig::nowNs();
-    Stats::print("history_points", double(rig.shell()->History()->history().points().size()));
+    Stats::print("history_points", double(rig.shell()->monitor()->history().history().points().size()));
     Stats::print("start_with_history_ms", double(startedNs - startNs) / 1e6);
     rig.runFor(200);
 

@@ -8,10 +8,13 @@
 //   bench_inprocess --smtp-port PORT [--samples N] [--mails M] [--flood-ms MS]
 #include "ReplyFlood.h"
 #include "Rig.h"
+
+#include "app/Monitor.h"
+#include "history/HistoryRecorder.h"
 #include "Stats.h"
-#include "app/FormZARVIK_Mail.h"
-#include "app/IdlePass.h"
-#include "app/ZarvikApplication.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "core/IdlePass.h"
+#include "gui/ZarvikApplication.h"
 #include "settings/ToolSettingDlg.h"
 
 #include <QCheckBox>
@@ -56,7 +59,7 @@ bool parse(const QStringList& args, Options& options)
 
 quint64 passCount(const Rig& rig)
 {
-    return rig.form()->idlePass()->passCount();
+    return rig.shell()->monitor()->idlePass()->passCount();
 }
 
 // Reply sent, then: its text on NowTemp, then the first idle pass that starts after that is done.
@@ -131,7 +134,7 @@ void measureFlood(Rig& rig, int durationMs)
 bool measureMail(Rig& rig, int mails)
 {
     rig.sendReply(RawHot);
-    if (!rig.waitUntil([&] { return rig.form()->readings().NowTempValue > 50; }, 5000)) {
+    if (!rig.waitUntil([&] { return rig.shell()->monitor()->readings().NowTempValue > 50; }, 5000)) {
         std::fprintf(stderr, "bench_inprocess: the hot reply was not decoded\n");
         return false;
     }
@@ -153,10 +156,10 @@ bool measureMail(Rig& rig, int mails)
     };
     rig.dialog()->ChkBoxUTemp->setChecked(true);
     for (int i = 0; i <= mails; ++i) {
-        rig.form()->SendFlagClr();
+        rig.shell()->monitor()->SendFlagClr();
         s = Sample{true};
         if (!rig.waitUntil([&] { return s.endNs != 0; }, 30000) ||
-            rig.form()->alertState().SendFlagUTemp) {
+            rig.shell()->monitor()->alertState().SendFlagUTemp) {
             std::fprintf(stderr, "bench_inprocess: mail %d did not go\n", i);
             return false;
         }

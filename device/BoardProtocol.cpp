@@ -37,13 +37,28 @@ QString formatTemperature(long double celsius)
     return QString::fromLatin1(buffer) + QStringLiteral(" ℃");
 }
 
-void applyReply(DeviceReadings& readings, const QByteArray& reply)
+Reading decodeReply(const QByteArray& reply)
 {
     const auto byteAt = [&reply](int i) { return std::uint8_t(reply.at(i)); };
-    readings.NowTempValue = temperatureFromRaw(std::uint16_t(byteAt(4) * 256 + byteAt(5)));
+    Reading reading;
+    reading.temperature = temperatureFromRaw(std::uint16_t(byteAt(4) * 256 + byteAt(5)));
+    reading.rb1 = byteAt(1) & Rb1Mask;
+    reading.rb0 = byteAt(1) & Rb0Mask;
+    reading.raw = reply;
+    return reading;
+}
+
+void applyReading(DeviceReadings& readings, const Reading& reading)
+{
+    readings.NowTempValue = reading.temperature;
     readings.PrevPortBits = readings.PortBits;
-    readings.PortBits = byteAt(1);
+    readings.PortBits = (reading.rb1 ? Rb1Mask : 0) | (reading.rb0 ? Rb0Mask : 0);
     readings.HaveReply = true;
+}
+
+void applyReply(DeviceReadings& readings, const QByteArray& reply)
+{
+    applyReading(readings, decodeReply(reply));
 }
 
 } // namespace BoardProtocol

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/DeviceReadings.h"
+#include "device/Reading.h"
 
 #include <QByteArray>
 #include <QString>
@@ -23,7 +24,12 @@ QString statusText(const QByteArray& reply);
 long double temperatureFromRaw(std::uint16_t raw);
 // "%4.1f ℃"
 QString formatTemperature(long double celsius);
-// Applies one reply of ReplySize bytes: temperature from b4/b5, input bits from b1.
+// One reply of ReplySize bytes as a value: temperature from b4/b5, RB1 and RB0 from b1. Its time
+// is left for the caller to stamp.
+Reading decodeReply(const QByteArray& reply);
+// The reading becomes the latest; the input bits it replaces become the previous ones.
+void applyReading(DeviceReadings& readings, const Reading& reading);
+// decodeReply(), then applyReading().
 void applyReply(DeviceReadings& readings, const QByteArray& reply);
 
 } // namespace BoardProtocol

@@ -3,10 +3,10 @@
 // 127.0.0.1 past the upper limit, whose alert goes to the test mail server on 127.0.0.1.
 //
 //   chart-shot OUTPUT.png    (run under a display, e.g. xvfb-run -a)
-#include "app/FormChart.h"
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
-#include "app/ZarvikApplication.h"
+#include "gui/FormChart.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
+#include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
 

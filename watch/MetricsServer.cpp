@@ -1,5 +1,7 @@
 #include "watch/MetricsServer.h"
 
+#include "core/Clock.h"
+
 #include "device/UdpEndpoint.h"
 
 #include <QHostAddress>
@@ -16,16 +18,18 @@
 struct MetricsServer::Snapshot {
     std::mutex mutex;
     MetricsExposition values;
-    QElapsedTimer sinceReply;
+    const Clock* clock = nullptr;
+    qint64 lastReplyMs = 0; // on the clock's steady time
 
     // On the server thread: the text as of now, built outside the lock.
     QByteArray text()
     {
         std::unique_lock lock(mutex);
         const MetricsExposition copy = values;
-        const QElapsedTimer clock = sinceReply;
+        const Clock* now = clock;
+        const qint64 lastReply = lastReplyMs;
         lock.unlock();
-        return copy.text(clock.isValid() ? clock.elapsed() : 0);
+        return copy.text(now ? now->steadyMs() - lastReply : 0);
     }
 };
 
@@ -163,11 +167,13 @@ MetricsServer::~MetricsServer()
     stop();
 }
 
-void MetricsServer::publish(const MetricsExposition& values, const QElapsedTimer& sinceReply)
+void MetricsServer::publish(const MetricsExposition& values, const Clock& clock,
+                            qint64 lastReplyMs)
 {
     const std::lock_guard lock(m_snapshot->mutex);
     m_snapshot->values = values;
-    m_snapshot->sinceReply = sinceReply;
+    m_snapshot->clock = &clock;
+    m_snapshot->lastReplyMs = lastReplyMs;
 }
 
 void MetricsServer::stop()

@@ -2,13 +2,13 @@
 
 #include "watch/MetricsExposition.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class Clock;
 class QHostAddress;
 struct MHD_Daemon;
 
@@ -30,9 +30,9 @@ public:
     explicit MetricsServer(QObject* parent = nullptr);
     ~MetricsServer() override;
 
-    // What scrapes show from now on. `sinceReply` runs from the last correct reply (or start-up),
-    // so the reply age is as of each scrape.
-    void publish(const MetricsExposition& values, const QElapsedTimer& sinceReply);
+    // What scrapes show from now on. The reply age is as of each scrape: `clock`'s steady time
+    // (read on the server thread) since `lastReplyMs`, the last correct reply or start-up.
+    void publish(const MetricsExposition& values, const Clock& clock, qint64 lastReplyMs);
 
     // Serves on `text` ("host:port") from now on, empty for nowhere. The same text again keeps
     // what is there, so one failure is told once.

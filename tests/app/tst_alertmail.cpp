@@ -2,9 +2,9 @@
 // and a real SMTP server process.
 
 #include "alert/AlertRules.h"
-#include "app/FormZARVIK_Mail.h"
-#include "app/IdlePass.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "core/IdlePass.h"
+#include "gui/Shell.h"
 #include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
 #include "mail/SmtpClient.h"
@@ -153,7 +153,7 @@ void TestAlertMail::upperRuleMailsOnceUntilReset()
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QVERIFY(waitForPolls(2)); // many passes and more readings later
     QCOMPARE(m_smtp->mailCount(), 1);
-    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp);
     QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
 
     const SmtpServer::Mail envelope = m_smtp->mails().first();
@@ -220,8 +220,8 @@ void TestAlertMail::twoRulesInOnePassMakeOneMail()
     CHECK_ONLY_MAIL(QStringLiteral("Over 30C RB1 is \"H\". "),
                     QStringLiteral("Message <Upper Temp>Message <Change RB1>\r\n"),
                     QStringLiteral("RB1が\"H\"になりました"));
-    QVERIFY(!m_form->alertState().SendFlagUTemp && !m_form->alertState().SendFlagRB1H);
-    QVERIFY(m_form->alertState().SendFlagRB1L);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp && !m_monitor->alertState().SendFlagRB1H);
+    QVERIFY(m_monitor->alertState().SendFlagRB1L);
 }
 
 void TestAlertMail::lowerRuleWaitsForTheFirstReply()
@@ -232,7 +232,7 @@ void TestAlertMail::lowerRuleWaitsForTheFirstReply()
     startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nLTemp=10\nCheck_L=1\n"));
     QVERIFY(waitForPolls(3));
     QCOMPARE(m_smtp->mailCount(), 0);
-    QVERIFY(m_form->alertState().SendFlagLTemp);
+    QVERIFY(m_monitor->alertState().SendFlagLTemp);
     // Once the board answers, a real frost mails.
     QVERIFY(m_sim->setSilent(false));
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
@@ -251,8 +251,8 @@ void TestAlertMail::inputHighInFirstReplyFiresOnFirstPass()
     QObject watch;
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &watch,
             [&] {
-                if (!armedAfterFirstPass && (m_form->readings().PortBits & 0x01))
-                    armedAfterFirstPass = m_form->alertState().SendFlagRB0H;
+                if (!armedAfterFirstPass && (m_monitor->readings().PortBits & 0x01))
+                    armedAfterFirstPass = m_monitor->alertState().SendFlagRB0H;
             });
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QVERIFY(armedAfterFirstPass.has_value());
@@ -268,11 +268,11 @@ void TestAlertMail::equalTemperatureIsNoCrossing()
     startShell(mailSettings(m_smtp->hostPort()) +
                QStringLiteral("[Temp]\nUTemp=250\nLTemp=250\nCheck_U=0\nCheck_L=0\n"));
     // Checked only once the reading is in: the 0.0 shown before it is below the limit.
-    QVERIFY(EventWait::until([&] { return m_form->readings().NowTempValue == 250.0; }));
+    QVERIFY(EventWait::until([&] { return m_monitor->readings().NowTempValue == 250.0; }));
     m_dialog->ChkBoxUTemp->setChecked(true);
     m_dialog->ChkBoxLTemp->setChecked(true);
     QVERIFY(waitForPolls(1));
-    QVERIFY(allArmed(m_form->alertState()));
+    QVERIFY(allArmed(m_monitor->alertState()));
     QCOMPARE(m_form->EdtMessage->text(), QString());
     QCOMPARE(m_smtp->mailCount(), 0);
 }
@@ -282,7 +282,7 @@ void TestAlertMail::emptyMemoDisarmsWithoutMail()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
     m_dialog->MemoUTemp->setText(QString());
-    QVERIFY(EventWait::until([&] { return !m_form->alertState().SendFlagUTemp; }));
+    QVERIFY(EventWait::until([&] { return !m_monitor->alertState().SendFlagUTemp; }));
     QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
     QVERIFY(waitForPolls(1));
     QCOMPARE(m_smtp->mailCount(), 0);
@@ -300,11 +300,11 @@ void TestAlertMail::unselectedRulesStayArmed()
     for (const int bits : {0x03, 0x00, 0x03}) {
         QVERIFY(m_sim->setBits(bits));
         QVERIFY(m_sim->push());
-        QVERIFY(EventWait::until([&] { return m_form->readings().PortBits == bits; }));
-        const quint64 passes = m_form->idlePass()->passCount();
-        QVERIFY(EventWait::until([&] { return m_form->idlePass()->passCount() > passes; }));
+        QVERIFY(EventWait::until([&] { return m_monitor->readings().PortBits == bits; }));
+        const quint64 passes = m_monitor->idlePass()->passCount();
+        QVERIFY(EventWait::until([&] { return m_monitor->idlePass()->passCount() > passes; }));
     }
-    QVERIFY(allArmed(m_form->alertState()));
+    QVERIFY(allArmed(m_monitor->alertState()));
     QCOMPARE(m_form->EdtMessage->text(), QString());
     QCOMPARE(m_smtp->mailCount(), 0);
 }
@@ -341,12 +341,12 @@ void TestAlertMail::badLimitStopsThePassAndIsReportedOnce()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(m_smtp->hostPort()) +
                QStringLiteral("[Temp]\nUTemp=30\nLTemp=abc\nCheck_U=0\nCheck_L=0\n"));
-    QVERIFY(EventWait::until([&] { return m_form->readings().NowTempValue > 31; }));
+    QVERIFY(EventWait::until([&] { return m_monitor->readings().NowTempValue > 31; }));
     m_dialog->ChkBoxUTemp->setChecked(true);
     m_dialog->ChkBoxLTemp->setChecked(true);
     const QString report = QStringLiteral("'abc' is not a valid integer value");
     QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
-    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp);
     QCOMPARE(m_form->EdtMessage->text(), UpperMessage);
     QVERIFY(waitForPolls(2)); // two more readings and many passes
     QCOMPARE(m_boxes->texts(), QStringList{report});
@@ -371,7 +371,7 @@ void TestAlertMail::unreachableServerIsReportedOncePerPass()
     QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
     QVERIFY2(m_boxes->texts().first().contains(QStringLiteral("Couldn't connect")),
              qPrintable(m_boxes->texts().first()));
-    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp);
     QVERIFY(waitForPolls(2));
     QCOMPARE(m_boxes->texts().size(), 1);
 
@@ -412,7 +412,7 @@ void TestAlertMail::slowServerKeepsTheWindowAlive()
             sawSending = true;
             m_sim->setTemperature(45); // the next reply, to a tick, says so
         }
-        decodedWhileSending = decodedWhileSending || m_form->readings().NowTempValue > 40;
+        decodedWhileSending = decodedWhileSending || m_monitor->readings().NowTempValue > 40;
     });
     probe.start(10);
     connect(m_sim.get(), &SimBoard::requestSeen, &probe,
@@ -442,7 +442,7 @@ void TestAlertMail::slowServerKeepsTheWindowAlive()
              qPrintable(m_boxes->texts().first()));
     QVERIFY(waitForPolls(1));
     QCOMPARE(m_boxes->texts().size(), 1);
-    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp);
 }
 
 void TestAlertMail::halfTypedLimitDoesNotFire()
@@ -509,7 +509,7 @@ void TestAlertMail::keptMailGoesOutOnceAfterARestart()
     const Outbox outbox(Outbox::folderFor(settings));
     QVERIFY(m_sim->setTemperature(31.5));
     openShell(settings, PollMs);
-    m_form->MailOutbox->setDelayScale(0.01);
+    m_monitor->mail().outboxSender().setDelayScale(0.01);
     QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));
     QCOMPARE(outbox.pending().size(), 1);
     QVERIFY(waitForPolls(3)); // tries meanwhile fail quietly
@@ -607,7 +607,7 @@ void TestAlertMail::refusedRecipientsDoNotStopTheOthers()
         settingsFile(mail + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Watch]\nRetry=1\n"));
     QVERIFY(m_sim->setTemperature(31.5));
     openShell(settings, PollMs);
-    m_form->MailOutbox->setDelayScale(100); // no retry within the test
+    m_monitor->mail().outboxSender().setDelayScale(100); // no retry within the test
     QVERIFY(EventWait::until([&] { return server.mailCount() >= 1; }));
     QCOMPARE(server.mails().first().rcptTo, QStringList{"ops@example.com"});
     QVERIFY(EventWait::until([&] { return !m_boxes->texts().isEmpty(); }));

@@ -1,6 +1,6 @@
 // An error that escapes a handler is reported exactly once, whichever way the handler was
 // reached, and the loop goes on.
-#include "app/IdlePass.h"
+#include "core/IdlePass.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/TestMain.h"

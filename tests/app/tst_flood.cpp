@@ -1,8 +1,8 @@
 // A flood of datagrams of every size at the real window: it must keep one error box at most,
 // keep serving events, still decode the correct replies among the junk and not grow without
 // bound.
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "support/AppHarness.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
@@ -105,7 +105,7 @@ void TestFlood::floodLeavesTheWindowUsable()
 
     QProcess flood;
     flood.start(floodTool(),
-                {QStringLiteral("--port"), QString::number(m_form->udpLocalPort()),
+                {QStringLiteral("--port"), QString::number(m_monitor->source().localPort()),
                  QStringLiteral("--count"), QString::number(Datagrams), QStringLiteral("--sockets"),
                  QStringLiteral("4"), QStringLiteral("--max-size"), QStringLiteral("1500"),
                  QStringLiteral("--valid-every"), QString::number(ValidEvery),

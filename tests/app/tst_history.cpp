@@ -1,6 +1,6 @@
-#include "app/FormChart.h"
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
+#include "gui/FormChart.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
 #include "settings/ToolSettingDlg.h"
@@ -69,7 +69,7 @@ void TestHistory::logOffWritesNoFile()
 {
     openShell(settingsFile(), PollMs);
     QVERIFY(waitForPolls(3));
-    QVERIFY(m_shell->History()->history().points().size() >= 3);
+    QVERIFY(m_monitor->history().history().points().size() >= 3);
     QCOMPARE(TestFiles::entries(m_dir->path()).filter(QStringLiteral(".csv")), QStringList());
 }
 
@@ -83,9 +83,9 @@ void TestHistory::everyReplyLoggedAndBackAfterRestart()
     QVERIFY(waitForPolls(3));
     QVERIFY(m_sim->setBits(1));
     QVERIFY(waitForPolls(2));
-    m_form->Timer1->stop();
+    m_monitor->source().Timer1->stop();
 
-    const auto& points = m_shell->History()->history().points();
+    const auto& points = m_monitor->history().history().points();
     QList<QByteArray> rows = csvRows(ini);
     QCOMPARE(rows.value(0), QByteArray("time,temperature_celsius,rb1,rb0"));
     rows.removeFirst();
@@ -106,8 +106,8 @@ void TestHistory::everyReplyLoggedAndBackAfterRestart()
     }();
     m_shell.reset();
     openShell(ini, PollMs);
-    m_form->Timer1->stop();
-    const auto& loaded = m_shell->History()->history().points();
+    m_monitor->source().Timer1->stop();
+    const auto& loaded = m_monitor->history().history().points();
     QVERIFY(loaded.size() >= size_t(seconds.size()));
     for (qsizetype i = 0; i < seconds.size(); ++i) {
         QCOMPARE(loaded[size_t(i)].ms / 1000, seconds[i]);
@@ -126,11 +126,11 @@ void TestHistory::unwritableLogToldOnceAndPollingGoesOn()
     QVERIFY(EventWait::until([&] { return note->isVisible(); }));
     QVERIFY2(note->toolTip().startsWith(QStringLiteral("CSV に記録できません: ")),
              qPrintable(note->toolTip()));
-    const size_t before = m_shell->History()->history().points().size();
+    const size_t before = m_monitor->history().history().points().size();
     QVERIFY(waitForPolls(3));
     QVERIFY(note->isVisible());
     QCOMPARE(m_form->StatusBar1->currentMessage(), QString());
-    QVERIFY(m_shell->History()->history().points().size() >= before + 2);
+    QVERIFY(m_monitor->history().history().points().size() >= before + 2);
 
     // Turning the log off ends it.
     m_dialog->show();
@@ -172,17 +172,17 @@ void TestHistory::chartOpensFromTheMenuAndFollowsReplies()
     QCOMPARE(chart->windowTitle(), QStringLiteral("ZARVIK Mail - グラフ"));
     QVERIFY(!chart->isModal());
     QCOMPARE(chartTemperatures(chart).size(),
-             qsizetype(m_shell->History()->history().points().size()));
+             qsizetype(m_monitor->history().history().points().size()));
 
     // Live replies are appended; the inputs step on their own axis.
     QVERIFY(m_sim->setTemperature(40.0));
     QVERIFY(m_sim->setBits(2));
     QVERIFY(waitForPolls(2));
     const QList<QPointF> temps = chartTemperatures(chart);
-    QCOMPARE(temps.size(), qsizetype(m_shell->History()->history().points().size()));
-    QCOMPARE(temps.last().y(), double(m_form->readings().NowTempValue));
+    QCOMPARE(temps.size(), qsizetype(m_monitor->history().history().points().size()));
+    QCOMPARE(temps.last().y(), double(m_monitor->readings().NowTempValue));
     QVERIFY(std::abs(temps.last().y() - 40.0) < 0.5);
-    QCOMPARE(temps.last().x(), double(m_shell->History()->history().points().back().ms));
+    QCOMPARE(temps.last().x(), double(m_monitor->history().history().points().back().ms));
     const FormChart::Segment& line = chart->segments().back();
     QCOMPARE(line.rb1->points().last().y(), 1.0);
     QCOMPARE(line.rb0->points().last().y(), 0.0);
@@ -194,7 +194,7 @@ void TestHistory::chartOpensFromTheMenuAndFollowsReplies()
     chart->CmbChartSpan->setCurrentIndex(FormChart::OneDay);
     QVERIFY(!chartTemperatures(chart).isEmpty());
     QCOMPARE(chartTemperatures(chart).first().y(),
-             m_shell->History()->history().points().front().celsius);
+             m_monitor->history().history().points().front().celsius);
     chart->close();
     QVERIFY(chart->segments().empty()); // nothing kept while closed
     QVERIFY(m_form->isVisible());
@@ -204,7 +204,7 @@ void TestHistory::chartDrawsLimitsMarksAndSilences()
 {
     openShell(settingsFile(), PollMs);
     QVERIFY(waitForPolls(2));
-    m_form->Timer1->stop();
+    m_monitor->source().Timer1->stop();
     m_form->ViewChart->trigger();
     FormChart* chart = m_shell->Chart();
     QVERIFY(chart && chart->isVisible());
@@ -220,16 +220,16 @@ void TestHistory::chartDrawsLimitsMarksAndSilences()
     m_dialog->ChkBoxLTemp->setChecked(true);
     QCOMPARE(chart->LowerLimitLine->points().last().y(), -5.0);
 
-    emit m_form->rulesFired(RuleUpper, QStringLiteral("温度が 35℃を超えました。"),
+    emit m_monitor->rulesFired(RuleUpper, QStringLiteral("温度が 35℃を超えました。"),
                             QStringLiteral("Over 35C "));
     QCOMPARE(chart->RuleMarkers->count(), 1);
     QCOMPARE(chart->markTexts().front(), QStringLiteral("温度が 35℃を超えました。"));
 
     // A reply after more than three poll periods of silence starts a new line.
     const qsizetype segments = qsizetype(chart->segments().size());
-    const qint64 last = m_shell->History()->history().points().back().ms;
-    m_shell->History()->recordReply(last + 7000, 21.0, false, false);
-    m_shell->History()->recordReply(last + 9000, 21.5, false, false);
+    const qint64 last = m_monitor->history().history().points().back().ms;
+    m_monitor->history().recordReply(last + 7000, 21.0, false, false);
+    m_monitor->history().recordReply(last + 9000, 21.5, false, false);
     QCOMPARE(qsizetype(chart->segments().size()), segments + 1);
     QCOMPARE(chart->segments().back().temp->count(), 2);
     chart->close();

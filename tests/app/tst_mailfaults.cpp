@@ -1,9 +1,9 @@
 // Every way an alert mail can fail, through the real window: one error report per failed mail,
 // the window keeps working while it waits, nothing is retried, and Reset with a working server
 // brings the mail through again.
-#include "app/FormZARVIK_Mail.h"
-#include "app/IdlePass.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "core/IdlePass.h"
+#include "gui/Shell.h"
 #include "mail/SmtpClient.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
@@ -123,7 +123,7 @@ void TestMailFaults::failedMailIsReportedOnce()
         }
         shownWhileSending = shownWhileSending || m_form->NowTemp->text() == HotterText;
     });
-    connect(m_form->Timer1, &QTimer::timeout, this,
+    connect(m_monitor->source().Timer1, &QTimer::timeout, this,
             [&] { ticksWhileSending += m_form->NMSMTP1->isSending(); });
     probe.start(10);
 
@@ -134,19 +134,19 @@ void TestMailFaults::failedMailIsReportedOnce()
     QVERIFY2(!report.text.trimmed().isEmpty(), "the report says nothing");
     QCOMPARE(report.caption, QCoreApplication::applicationName());
     QCOMPARE(report.icon, QMessageBox::Critical);
-    QVERIFY(!m_form->alertState().SendFlagUTemp);
-    QVERIFY(!m_form->alertState().SendFlagRB1H);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp);
+    QVERIFY(!m_monitor->alertState().SendFlagRB1H);
     if (slow) {
         QVERIFY2(shownWhileSending, "the window did not show a reply while the mail waited");
         QVERIFY2(ticksWhileSending > 0, "the clock did not tick while the mail waited");
     }
 
     // Later passes and ticks leave the fired rules alone: no second attempt, no second report.
-    const quint64 passes = m_form->idlePass()->passCount();
+    const quint64 passes = m_monitor->idlePass()->passCount();
     QVERIFY(m_sim->setRaw(HotterRaw));
     QVERIFY(waitForPolls(1));
     QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));
-    QVERIFY(m_form->idlePass()->passCount() > passes);
+    QVERIFY(m_monitor->idlePass()->passCount() > passes);
     QCOMPARE(boxes.boxes().size(), 1);
     QCOMPARE(boxes.mostOpenAtOnce(), 1);
     if (failing)
@@ -164,7 +164,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     QCOMPARE(mail.rcptTo, QStringList{QStringLiteral("ops@example.jp")});
     // RB1 stays high, so only the temperature rule fires again.
     QVERIFY(!mail.raw.contains("RB1"));
-    QVERIFY(m_form->alertState().SendFlagRB1H);
+    QVERIFY(m_monitor->alertState().SendFlagRB1H);
 
     QVERIFY(waitForPolls(1));
     QCOMPARE(healthy.mailCount(), 1);

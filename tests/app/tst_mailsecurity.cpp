@@ -2,8 +2,8 @@
 // keyring (a Secret Service of the test's own), and a real SMTP server that requires STARTTLS
 // and a login.
 
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
@@ -134,7 +134,7 @@ void TestMailSecurity::testMailBesideAnAlert()
     subjects.sort();
     QCOMPARE(subjects,
              (QStringList{QStringLiteral("Over 30C "), QStringLiteral("ZARVIK Mail test")}));
-    QVERIFY(!m_form->alertState().SendFlagUTemp);
+    QVERIFY(!m_monitor->alertState().SendFlagUTemp);
 }
 
 void TestMailSecurity::passwordWithoutAuthOfferedIsToldOnce()

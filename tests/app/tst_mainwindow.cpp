@@ -1,6 +1,6 @@
-#include "app/FormZARVIK_Mail.h"
-#include "app/IdlePass.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "core/IdlePass.h"
+#include "gui/Shell.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/AppHarness.h"
 #include "support/SimBoard.h"
@@ -90,8 +90,8 @@ void TestMainWindow::startsWithDesignValues()
     QCOMPARE(m_form->pos(), QPoint(0, 0));
     QCOMPARE(m_form->NowTemp->text(), QStringLiteral("Now"));
     QVERIFY(!m_form->ChkBoxPB1->isEnabled() && !m_form->ChkBoxPB0->isEnabled());
-    QCOMPARE(m_form->Timer1->interval(), 2000);
-    QVERIFY(m_form->Timer1->isActive());
+    QCOMPARE(m_monitor->source().Timer1->interval(), 2000);
+    QVERIFY(m_monitor->source().Timer1->isActive());
 
     const QStringList names = {"ActionMainMenuBar1",
                                "ActionManager1",
@@ -123,9 +123,9 @@ void TestMainWindow::startsWithDesignValues()
     QCOMPARE(items[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+X")));
 
     // Before any reply the rules see 0.0 and no input bits.
-    QCOMPARE(double(m_form->readings().NowTempValue), 0.0);
-    QCOMPARE(m_form->readings().PortBits, 0);
-    QVERIFY(m_form->alertState().SendFlagUTemp && m_form->alertState().SendFlagRB0H);
+    QCOMPARE(double(m_monitor->readings().NowTempValue), 0.0);
+    QCOMPARE(m_monitor->readings().PortBits, 0);
+    QVERIFY(m_monitor->alertState().SendFlagUTemp && m_monitor->alertState().SendFlagRB0H);
 }
 
 void TestMainWindow::firstRequestDuringCreationThenEveryTick()
@@ -133,13 +133,13 @@ void TestMainWindow::firstRequestDuringCreationThenEveryTick()
     m_sim->setSilent(true);
     m_shell = std::make_unique<Shell>(writeSettings(*m_dir, m_sim->port()));
     m_form = m_shell->FormZARVIK_Mail();
-    QSignalSpy ticks(m_form->Timer1, &QTimer::timeout);
+    QSignalSpy ticks(m_monitor->source().Timer1, &QTimer::timeout);
 
     QVERIFY(m_sim->waitForRequests(1, 5000));
     QCOMPARE(ticks.count(), 0); // sent during creation, not by the clock
     const SimBoard::Request first = m_sim->requests().first();
     QCOMPARE(first.bytes, QByteArray::fromHex("04a101"));
-    QCOMPARE(first.port, m_form->udpLocalPort());
+    QCOMPARE(first.port, m_monitor->source().localPort());
 
     QVERIFY(m_sim->waitForRequests(3, 10000));
     QVERIFY(ticks.count() >= 2);
@@ -160,7 +160,7 @@ void TestMainWindow::repliesUpdateTheDisplay()
              QStringLiteral("ZARVIK Status : 000 003 000 000 001 02C 000 000 "));
     QVERIFY(m_form->ChkBoxPB1->isChecked());
     QVERIFY(m_form->ChkBoxPB0->isChecked());
-    QCOMPARE(double(m_form->readings().NowTempValue), 146.484375);
+    QCOMPARE(double(m_monitor->readings().NowTempValue), 146.484375);
 
     QVERIFY(m_sim->setRaw(10));
     QVERIFY(m_sim->setBits(2));
@@ -168,8 +168,8 @@ void TestMainWindow::repliesUpdateTheDisplay()
     QVERIFY(waitForText(m_form->NowTemp, QStringLiteral(" 4.9 ℃")));
     QVERIFY(m_form->ChkBoxPB1->isChecked());
     QVERIFY(!m_form->ChkBoxPB0->isChecked());
-    QCOMPARE(m_form->readings().PrevPortBits, 3);
-    QCOMPARE(m_form->readings().PortBits, 2);
+    QCOMPARE(m_monitor->readings().PrevPortBits, 3);
+    QCOMPARE(m_monitor->readings().PortBits, 2);
 }
 
 void TestMainWindow::repliesFromAnySenderAreDecoded()
@@ -179,7 +179,7 @@ void TestMainWindow::repliesFromAnySenderAreDecoded()
     SimBoard other;
     QVERIFY(other.start());
     QVERIFY(other.setRaw(600));
-    QVERIFY(other.pushTo(QHostAddress::LocalHost, m_form->udpLocalPort()));
+    QVERIFY(other.pushTo(QHostAddress::LocalHost, m_monitor->source().localPort()));
     QVERIFY(waitForText(m_form->NowTemp, QStringLiteral("293.0 ℃")));
 }
 
@@ -219,7 +219,7 @@ void TestMainWindow::wrongSizeDatagram()
     QCOMPARE(icon, QMessageBox::NoIcon);
     QCOMPARE(m_form->NowTemp->text(), QStringLiteral("146.5 ℃"));
     QCOMPARE(m_form->StatusPanel0->text(), status);
-    QCOMPARE(double(m_form->readings().NowTempValue), 146.484375);
+    QCOMPARE(double(m_monitor->readings().NowTempValue), 146.484375);
 }
 
 void TestMainWindow::wrongSizeFloodOpensOneBox()
@@ -272,7 +272,7 @@ void TestMainWindow::errorInHandlerIsReportedAndLoopGoesOn()
 void TestMainWindow::idlePassesRunInDialogAndMenuNotInBox()
 {
     startShell();
-    const IdlePass* passes = m_form->idlePass();
+    const IdlePass* passes = m_monitor->idlePass();
     QVERIFY(passes);
 
     // Inside the modal settings dialog opened by Ctrl+T.
@@ -319,16 +319,16 @@ void TestMainWindow::unusableBoardAddressSaysWhyOnce()
     TToolSettingDlg* dialog = m_shell->ToolSettingDlg();
     m_sim->setSilent(true);
     dialog->EdtPicPort->setText(QStringLiteral("70000"));
-    m_form->GetTemp();
+    m_monitor->source().GetTemp();
     const QString why = m_form->StatusPanel0->text();
     QVERIFY2(why.contains(QStringLiteral("70000")), qPrintable(why));
     m_form->StatusPanel0->clear();
-    m_form->GetTemp();
+    m_monitor->source().GetTemp();
     QCOMPARE(m_form->StatusPanel0->text(), QString()); // once per change, not per tick
 
     dialog->EdtPicPort->setText(QString::number(m_sim->port()));
     dialog->EdtPicAddr->setText(QStringLiteral("no-such-host.invalid"));
-    m_form->GetTemp();
+    m_monitor->source().GetTemp();
     QVERIFY(QTest::qWaitFor(
         [&] { return m_form->StatusPanel0->text().contains(QStringLiteral("no-such-host")); },
         10000));
@@ -353,7 +353,7 @@ void TestMainWindow::linkFollowsTheDialog()
     QVERIFY(second.start());
     m_shell->ToolSettingDlg()->EdtPicPort->setText(QString::number(second.port()));
     m_shell->ToolSettingDlg()->EdtPicAddr->setText(QStringLiteral("localhost"));
-    m_form->GetTemp();
+    m_monitor->source().GetTemp();
     QVERIFY(second.waitForRequests(1, 5000));
     QCOMPARE(second.requests().first().bytes, QByteArray::fromHex("04a101"));
 }

@@ -2,8 +2,8 @@
 // server of the test's own on a private session bus (the test runs under dbus-run-session).
 
 #include "alert/AlertRules.h"
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "settings/Memo.h"
 #include "settings/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
@@ -127,7 +127,7 @@ void TestNotifications::startShell(const QString& watchLines)
     openShell(
         settingsFile(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Sensor]\nRB0=0\n") + watchLines),
         PollMs);
-    m_fired = std::make_unique<QSignalSpy>(m_form, &TFormZARVIK_Mail::rulesFired);
+    m_fired = std::make_unique<QSignalSpy>(m_monitor, &Monitor::rulesFired);
     m_dialog->MemoUTemp->setText(QString());
     m_dialog->MemoChgRB0->setText(QString());
 }

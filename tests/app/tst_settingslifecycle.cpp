@@ -1,9 +1,9 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
-#include "app/FormZARVIK_Mail.h"
-#include "app/IdlePass.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "core/IdlePass.h"
+#include "gui/Shell.h"
 #include "core/TextCodec.h"
 #include "mail/Outbox.h"
 #include "mail/SmtpClient.h"
@@ -471,7 +471,7 @@ void TestSettingsLifecycle::radioIndexOutOfRangeLoadsAsNone()
 void TestSettingsLifecycle::ctrlTOpensTheDialogModallyWithIdlePasses()
 {
     startShell(writeSettings(*m_dir, m_sim->port()));
-    const IdlePass* passes = m_form->idlePass();
+    const IdlePass* passes = m_monitor->idlePass();
     QVERIFY(passes);
     bool modal = false;
     quint64 passesWhileOpen = 0;
@@ -510,9 +510,9 @@ void TestSettingsLifecycle::cancelKeepsNewUpperLimitInForce()
                        "To=admin@example.jp\n")
             .arg(smtp.hostPort()));
     startShell(path);
-    QVERIFY(EventWait::until([&] { return m_form->readings().NowTempValue > 59; }));
+    QVERIFY(EventWait::until([&] { return m_monitor->readings().NowTempValue > 59; }));
     runEventLoop(200);
-    QVERIFY(m_form->alertState().SendFlagUTemp); // 60 is not over 100
+    QVERIFY(m_monitor->alertState().SendFlagUTemp); // 60 is not over 100
     QCOMPARE(smtp.mailCount(), 0);
 
     QSignalSpy finished(m_dialog, &QDialog::finished);
@@ -531,7 +531,7 @@ void TestSettingsLifecycle::cancelKeepsNewUpperLimitInForce()
     QCOMPARE(finished.first().first().toInt(), int(QDialog::Rejected));
     QCOMPARE(m_dialog->EditUTemp->text(), QStringLiteral("50"));
 
-    QVERIFY(EventWait::until([&] { return !m_form->alertState().SendFlagUTemp; }));
+    QVERIFY(EventWait::until([&] { return !m_monitor->alertState().SendFlagUTemp; }));
     QCOMPARE(m_form->EdtMessage->text(), QStringLiteral("温度が 50℃を超えました。"));
     QVERIFY(smtp.waitForMails(1));
     QVERIFY2(smtp.mails().first().raw.contains("Over 50C"), smtp.mails().first().raw.constData());

@@ -2,8 +2,8 @@
 // client, all on loopback; against hostile clients, the real program in a process of its own.
 // This test has no session bus, as a machine without a desktop.
 
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "app/WatchOutputs.h"
 #include "settings/Memo.h"
 #include "settings/ToolSettingDlg.h"
@@ -102,7 +102,7 @@ private:
     void startShell(const QString& extraSettings);
     Response get(quint16 port, const QString& path = QStringLiteral("/metrics"),
                  const QByteArray& verb = "GET");
-    quint16 servedPort() const { return m_shell->watchOutputs()->metricsServer().serverPort(); }
+    quint16 servedPort() const { return m_monitor->watchOutputs().metricsServer().serverPort(); }
 
     QNetworkAccessManager m_http;
     std::unique_ptr<BoxWatcher> m_boxes;
@@ -144,12 +144,12 @@ void TestWatchOutputs::servesReadingsAndCounts()
                               "[Mail]\nAddress=%1\nFrom=z@example.com\nTo=a@example.com\n"
                               "[Watch]\nMetrics=%2\nNotify=1\n")
                    .arg(SmtpServer::refusingHostPort(), metricsAt(port)));
-    QSignalSpy replies(m_form, &TFormZARVIK_Mail::replyDecoded);
+    QSignalSpy replies(m_monitor, &Monitor::replyReceived);
     // The upper limit mails and the mail fails; RB1 going H fires with no text, so no mail.
     QVERIFY(EventWait::until([&] { return m_boxes->texts().size() == 1; }));
     m_dialog->MemoChgRB1->setText(QString());
     QVERIFY(m_sim->setBits(2));
-    QVERIFY(EventWait::until([&] { return !m_form->alertState().SendFlagRB1H; }));
+    QVERIFY(EventWait::until([&] { return !m_monitor->alertState().SendFlagRB1H; }));
     for (int size : {7, 9}) {
         const qsizetype boxes = m_boxes->texts().size();
         QVERIFY(m_sim->push(size));
@@ -186,7 +186,7 @@ void TestWatchOutputs::absentBeforeTheFirstReplyAndOnlyGetMetrics()
     startShell(
         QStringLiteral("[Watch]\nNoReply=1\nNoReplySec=1\nMetrics=%1\n").arg(metricsAt(port)));
     m_dialog->MemoNoReply->setText(QString());
-    QVERIFY(EventWait::until([&] { return !m_form->alertState().SendFlagNoReply; }));
+    QVERIFY(EventWait::until([&] { return !m_monitor->alertState().SendFlagNoReply; }));
 
     const Response response = get(port);
     QCOMPARE(response.status, 200);
@@ -271,7 +271,7 @@ void TestWatchOutputs::unusableAddressIsToldOnceAndPollingGoesOn()
     QVERIFY(waitForPolls(3));
     QCOMPARE(notes.size(), 0);
     QVERIFY(lasting->isVisible());
-    QVERIFY(m_form->readings().HaveReply);
+    QVERIFY(m_monitor->readings().HaveReply);
     QVERIFY(m_form->StatusPanel0->text().startsWith(QStringLiteral("ZARVIK Status")));
     QCOMPARE(m_boxes->texts(), QStringList());
 

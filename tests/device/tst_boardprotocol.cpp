@@ -60,7 +60,8 @@ void TestBoardProtocol::applyReplyShiftsInputBits()
     QCOMPARE(readings.PortBits, 0x03);
     QCOMPARE(readings.PrevPortBits, 0x00);
 
-    BoardProtocol::applyReply(readings, QByteArray::fromHex("ff01ffff0000ffff"));
+    // Bits beside RB1 and RB0 are not inputs.
+    BoardProtocol::applyReply(readings, QByteArray::fromHex("fffdffff0000ffff"));
     QCOMPARE(double(readings.NowTempValue), 0.0);
     QCOMPARE(readings.PortBits, 0x01);
     QCOMPARE(readings.PrevPortBits, 0x03);

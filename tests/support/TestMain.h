@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ZarvikApplication.h"
+#include "gui/ZarvikApplication.h"
 
 #include <QTest>
 

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "app/FormZARVIK_Mail.h"
-#include "app/Shell.h"
+#include "app/Monitor.h"
+#include "device/BoardSource.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "support/AppHarness.h"
 #include "support/SimBoard.h"
 
@@ -31,6 +33,7 @@ protected:
     {
         m_shell.reset();
         m_form = nullptr;
+        m_monitor = nullptr;
         m_dialog = nullptr;
         m_sim.reset();
         m_dir.reset();
@@ -48,10 +51,11 @@ protected:
     void openShell(const QString& settingsPath, int pollMs = 0)
     {
         m_shell = std::make_unique<Shell>(settingsPath);
+        m_monitor = m_shell->monitor();
         m_form = m_shell->FormZARVIK_Mail();
         m_dialog = m_shell->ToolSettingDlg();
         if (pollMs > 0)
-            m_form->Timer1->setInterval(pollMs);
+            m_monitor->source().Timer1->setInterval(pollMs);
         m_shell->show();
     }
 
@@ -73,6 +77,7 @@ protected:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimBoard> m_sim;
     std::unique_ptr<Shell> m_shell;
+    Monitor* m_monitor = nullptr;
     TFormZARVIK_Mail* m_form = nullptr;
     TToolSettingDlg* m_dialog = nullptr;
 };

@@ -1,6 +1,6 @@
-#include "app/ZarvikApplication.h"
+#include "gui/ZarvikApplication.h"
 
-#include "app/ErrorReport.h"
+#include "gui/ErrorReport.h"
 
 ZarvikApplication::ZarvikApplication(int& argc, char** argv)
     : QApplication(argc, argv)

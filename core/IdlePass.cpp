@@ -1,4 +1,4 @@
-#include "app/IdlePass.h"
+#include "core/IdlePass.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "app/SendInputGate.h"
+#include "gui/SendInputGate.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,20 +1,19 @@
-#include "app/FormZARVIK_Mail.h"
+#include "gui/FormZARVIK_Mail.h"
 
-#include "app/DialogAlertConfig.h"
-#include "app/IdlePass.h"
-#include "app/OwnMessageBox.h"
+#include "app/Monitor.h"
 #include "device/BoardProtocol.h"
-#include "device/UdpEndpoint.h"
-#include "mail/OutboxSender.h"
-#include "mail/SmtpClient.h"
-#include "mail/SmtpError.h"
-#include "settings/PasswordStore.h"
-#include "settings/SettingsStore.h"
-#include "settings/ToolSettingDlg.h"
-#include "settings/UiFont.h"
+#include "device/BoardSource.h"
+#include "gui/ErrorReport.h"
+#include "gui/OwnMessageBox.h"
+#include "gui/SendInputGate.h"
+#include "gui/ToolSettingDlg.h"
+#include "gui/UiFont.h"
+#include "mail/MailService.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontMetrics>
@@ -25,8 +24,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTimer>
-#include <cstdio>
 
 namespace {
 
@@ -81,42 +78,34 @@ private:
 
 } // namespace
 
-TFormZARVIK_Mail::TFormZARVIK_Mail(const QString& settingsPath, QWidget* parent)
+TFormZARVIK_Mail::TFormZARVIK_Mail(Monitor& monitor, QWidget* parent)
     : QMainWindow(parent)
-    , m_settingsPath(settingsPath)
+    , m_monitor(monitor)
 {
     setObjectName(QStringLiteral("FormZARVIK_Mail"));
     setAttribute(Qt::WA_QuitOnClose);
-    // The link and the clock first, so that the first request goes out before the widgets are
-    // built: laying out text loads the fonts, which takes longer than everything else here.
-    buildLink();
-    buildOutbox();
-    FormCreate();
+    move(monitor.settings().number(Settings::Left), monitor.settings().number(Settings::Top));
     buildComponents();
     buildMenu();
+    follow();
 }
 
 TFormZARVIK_Mail::~TFormZARVIK_Mail() = default;
 
-void TFormZARVIK_Mail::buildLink()
+void TFormZARVIK_Mail::follow()
 {
-    m_sinceReply.start();
-    NMUDP1 = new UdpEndpoint(this);
-    NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
-    NMUDP1->onDataReceived = [this](const QByteArray& data, const QHostAddress& from,
-                                    quint16 port) { NMUDP1DataReceived(data, from, port); };
-    NMUDP1->onProblem = [this](const QString& why) { showLinkProblem(why); };
-
-    NMSMTP1 = std::make_unique<SmtpClient>();
-    NMSMTP1->setConnectedHandler([this] { NMSMTP1Connect(); });
-    NMSMTP1->setSendStartHandler([this] { NMSMTP1SendStart(); });
-    m_testSmtp = std::make_unique<SmtpClient>();
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(2000);
-    connect(Timer1, &QTimer::timeout, this, &TFormZARVIK_Mail::Timer1Timer);
-    Timer1->start();
+    Monitor& monitor = m_monitor;
+    connect(&monitor, &Monitor::replyReceived, this, &TFormZARVIK_Mail::showReply);
+    connect(&monitor, &Monitor::wrongSizeReceived, this, &TFormZARVIK_Mail::showWrongSize);
+    connect(&monitor.source(), &BoardSource::polled, this, &TFormZARVIK_Mail::updateStaleness);
+    connect(&monitor.source(), &BoardSource::linkProblem, StatusPanel0, &QLabel::setText);
+    connect(&monitor, &Monitor::messageShown, EdtMessage, &QLineEdit::setText);
+    connect(&monitor, &Monitor::note, this, &TFormZARVIK_Mail::showStatusNote);
+    connect(&monitor, &Monitor::lastingNote, this, &TFormZARVIK_Mail::setLastingNote);
+    connect(&monitor, &Monitor::problem, this, &ErrorReport::show);
+    connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult);
+    connect(&monitor.mail(), &MailService::sendingChanged, this,
+            &TFormZARVIK_Mail::holdInputWhileSending);
 }
 
 void TFormZARVIK_Mail::buildComponents()
@@ -167,7 +156,7 @@ void TFormZARVIK_Mail::buildComponents()
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setMinimumWidth(50);
-    StatusPanel0->setText(m_linkProblem); // a problem met by the first request
+    StatusPanel0->setText(m_monitor.source().linkProblem()); // met by the first request
     StatusBar1->addWidget(StatusPanel0, 1);
     StatusPanel1 = new QLabel(StatusBar1);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
@@ -220,33 +209,10 @@ void TFormZARVIK_Mail::buildMenu()
         new MenuShortcutsFirst({ToolSetting, FileExit1, ViewChart}, EdtMessage));
 }
 
-void TFormZARVIK_Mail::FormCreate()
-{
-    const SettingsStore::StartupSettings startup = SettingsStore::loadStartup(m_settingsPath);
-    move(startup.position);
-    m_startAddress = startup.boardAddress;
-    m_startPort = startup.boardPort;
-    GetTemp();
-    SendFlagClr();
-    m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
-}
-
 void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog)
 {
     m_dialog = dialog;
     connect(dialog, &TToolSettingDlg::testMailRequested, this, &TFormZARVIK_Mail::BtnTestMailClick);
-    // Kept mails go out at start-up and whenever retrying is turned on.
-    const auto retry = [this](bool on) {
-        MailOutbox->setEnabled(on);
-        MailOutbox->tryAfter(0);
-    };
-    connect(dialog->ChkBoxRetry, &QCheckBox::toggled, this, retry);
-    retry(dialog->ChkBoxRetry->isChecked());
-}
-
-quint16 TFormZARVIK_Mail::udpLocalPort() const
-{
-    return NMUDP1->localPort();
 }
 
 void TFormZARVIK_Mail::showStatusNote(const QString& text)
@@ -279,82 +245,26 @@ void TFormZARVIK_Mail::closeEvent(QCloseEvent* event)
 
 void TFormZARVIK_Mail::FormClose()
 {
-    if (m_closed)
+    if (std::exchange(m_closed, true))
         return;
-    m_closed = true;
+    m_inputGate.reset();
     emit closing();
-    Timer1->stop();
-    // A mail under way is given up, so that closing never waits on a mail server.
-    NMSMTP1->abort();
-    m_testSmtp->abort();
-    MailOutbox->abort();
-    if (!m_dialog)
-        return;
-    QString error;
-    SettingsStore::saveAll(m_settingsPath, pos(), *m_dialog, &error);
-    // Without a keyring the password was for this run only, as the dialog said.
-    QString keyringError;
-    // Closing must not wait long: the dialog kept the password when it closed.
-    if (!m_dialog->storePassword(&keyringError, 1500) && m_dialog->Passwords->isAvailable())
-        error += (error.isEmpty() ? QString() : QStringLiteral("\n")) + keyringError;
-    if (error.isEmpty())
-        return;
-    if (m_closingBySignal) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        m_exitStatus = 1;
-        return;
-    }
-    OwnMessageBox::show(QMessageBox::Warning, windowTitle(), error);
 }
 
 void TFormZARVIK_Mail::closeBySignal()
 {
     m_closingBySignal = true;
+    // A modal dialog or box that is open would keep its own loop running: close it first.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (!modal->close())
+            break;
+    }
     close();
-}
-
-void TFormZARVIK_Mail::updateBoardAddress()
-{
-    if (m_dialog)
-        NMUDP1->setRemote(m_dialog->EdtPicAddr->text(), m_dialog->EdtPicPort->text());
-    else
-        NMUDP1->setRemote(m_startAddress, m_startPort);
-}
-
-void TFormZARVIK_Mail::showLinkProblem(const QString& why)
-{
-    m_linkProblem = why;
-    if (StatusPanel0)
-        StatusPanel0->setText(why);
-}
-
-void TFormZARVIK_Mail::GetTemp()
-{
-    m_readings.AdcSelector = BoardProtocol::TemperatureChannel;
-    GetADC();
-}
-
-void TFormZARVIK_Mail::GetADC()
-{
-    updateBoardAddress();
-    NMUDP1->sendBuffer(BoardProtocol::adcRequest(m_readings.AdcSelector));
-}
-
-void TFormZARVIK_Mail::GetStatus()
-{
-    updateBoardAddress();
-    NMUDP1->sendBuffer(BoardProtocol::statusRequest());
-}
-
-void TFormZARVIK_Mail::Timer1Timer()
-{
-    GetTemp();
-    updateStaleness();
 }
 
 void TFormZARVIK_Mail::updateStaleness()
 {
-    const qint64 silentMs = m_sinceReply.elapsed();
+    const qint64 silentMs = m_monitor.source().msSinceLastReply();
     const bool stale = silentMs >= StaleAfterMs;
     if (stale)
         StatusPanel1->setText(QStringLiteral("応答なし %1 秒").arg(silentMs / 1000));
@@ -362,83 +272,61 @@ void TFormZARVIK_Mail::updateStaleness()
     NowTemp->setEnabled(!stale);
 }
 
-void TFormZARVIK_Mail::NMUDP1DataReceived(const QByteArray& data, const QHostAddress&, quint16)
+void TFormZARVIK_Mail::showReply(const Reading& reading)
 {
-    if (data.size() != BoardProtocol::ReplySize) {
-        // One box at a time: a flood of bad datagrams must not stack boxes without bound.
-        if (m_wrongSizeBoxOpen)
-            return;
-        m_wrongSizeBoxOpen = true;
-        emit wrongSizeReceived();
-        OwnMessageBox::show(QMessageBox::NoIcon, QStringLiteral("受信したデータに誤りがあります"),
-                            QStringLiteral("データ数が一致しません"));
-        m_wrongSizeBoxOpen = false;
-        return;
-    }
-    StatusPanel0->setText(BoardProtocol::statusText(data));
-    noteNewReply(m_alert, m_readings);
-    BoardProtocol::applyReply(m_readings, data);
-    m_sinceReply.restart();
+    StatusPanel0->setText(BoardProtocol::statusText(reading.raw));
     updateStaleness();
-    NowTemp->setText(BoardProtocol::formatTemperature(m_readings.NowTempValue));
-    ChkBoxPB1->setChecked(m_readings.PortBits & BoardProtocol::Rb1Mask);
-    ChkBoxPB0->setChecked(m_readings.PortBits & BoardProtocol::Rb0Mask);
-    emit replyDecoded();
+    NowTemp->setText(BoardProtocol::formatTemperature(reading.temperature));
+    ChkBoxPB1->setChecked(reading.rb1);
+    ChkBoxPB0->setChecked(reading.rb0);
+}
+
+void TFormZARVIK_Mail::showWrongSize()
+{
+    // One box at a time: a flood of bad datagrams must not stack boxes without bound.
+    if (m_wrongSizeBoxOpen)
+        return;
+    m_wrongSizeBoxOpen = true;
+    OwnMessageBox::show(QMessageBox::NoIcon, QStringLiteral("受信したデータに誤りがあります"),
+                        QStringLiteral("データ数が一致しません"));
+    m_wrongSizeBoxOpen = false;
 }
 
 void TFormZARVIK_Mail::BtnResetClick()
 {
-    SendFlagClr();
-}
-
-void TFormZARVIK_Mail::SendFlagClr()
-{
-    ::SendFlagClr(m_alert);
+    m_monitor.SendFlagClr();
 }
 
 void TFormZARVIK_Mail::ToolSettingExecute()
 {
     if (m_dialog)
-        m_dialog->exec(); // the result is not used: the controls are the live configuration
+        m_dialog->exec(); // the result is not used: every edit is in force already
 }
 
-void TFormZARVIK_Mail::MainRoutine()
+void TFormZARVIK_Mail::BtnTestMailClick()
 {
-    if (!m_dialog)
+    m_monitor.sendTestMail();
+}
+
+void TFormZARVIK_Mail::showTestMailResult(const MailResult& result)
+{
+    if (m_closed)
         return;
-    DialogAlertConfig config(*m_dialog, *EdtMessage, m_sinceReply.elapsed());
-    std::optional<QString> badSeconds;
-    const quint8 armedBefore = armedRules(m_alert);
-    bool mailDue = false;
-    try {
-        mailDue = runAlertPass(m_alert, m_readings, config, &badSeconds);
-    } catch (...) {
-        announceFired(armedBefore); // rules that fired before a bad limit text stay fired
-        throw;
+    if (!result.sent) {
+        OwnMessageBox::show(QMessageBox::Warning, windowTitle(), result.error);
+        return;
     }
-    announceFired(armedBefore);
-    if (mailDue) {
-        try {
-            SendMail();
-        } catch (const SmtpError& e) {
-            emit mailFailed(e.message());
-            // The mail's error is the one shown now; the seconds text's comes next pass.
-            if (badSeconds)
-                m_alert.reportedBadNoReply.reset();
-            // Kept, when asked for, only if it may go through later.
-            const QString notKept = e.mayPass() ? keepMail() : QString();
-            if (!notKept.isEmpty())
-                throw SmtpError(e.message() + u'\n' + notKept);
-            throw;
-        }
-    }
-    if (badSeconds)
-        throw SecondsError(*badSeconds);
+    QString sent = QStringLiteral("テストメールを送信しました。");
+    if (result.withoutLogin)
+        sent += u'\n' + Monitor::withoutLoginNote();
+    OwnMessageBox::show(QMessageBox::Information, windowTitle(), sent);
 }
 
-void TFormZARVIK_Mail::announceFired(quint8 armedBefore)
+void TFormZARVIK_Mail::holdInputWhileSending(bool sending)
 {
-    const quint8 fired = armedBefore & ~armedRules(m_alert);
-    if (fired)
-        emit rulesFired(fired, EdtMessage->text(), m_alert.MailSubject);
+    // Nothing may start another mail or change the settings under one; closing goes through.
+    if (sending && !m_closed)
+        m_inputGate = std::make_unique<SendInputGate>(ToolSetting);
+    else
+        m_inputGate.reset();
 }

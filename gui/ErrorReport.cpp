@@ -1,6 +1,6 @@
-#include "app/ErrorReport.h"
+#include "gui/ErrorReport.h"
 
-#include "app/OwnMessageBox.h"
+#include "gui/OwnMessageBox.h"
 
 #include <QCoreApplication>
 

@@ -1,4 +1,4 @@
-#include "app/FormChart.h"
+#include "gui/FormChart.h"
 
 #include "settings/UiFont.h"
 

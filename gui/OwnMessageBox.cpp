@@ -1,6 +1,6 @@
-#include "app/OwnMessageBox.h"
+#include "gui/OwnMessageBox.h"
 
-#include "app/IdlePass.h"
+#include "core/IdlePass.h"
 
 namespace OwnMessageBox {
 

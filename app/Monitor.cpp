@@ -1,0 +1,255 @@
+#include "app/Monitor.h"
+
+#include "app/WatchOutputs.h"
+#include "core/Clock.h"
+#include "core/IdlePass.h"
+#include "device/BoardProtocol.h"
+#include "device/BoardSource.h"
+#include "history/HistoryRecorder.h"
+#include "mail/MailService.h"
+#include "mail/Outbox.h"
+#include "settings/PasswordStore.h"
+#include "settings/Settings.h"
+
+#include <utility>
+
+namespace {
+
+const QString WithoutLogin = QStringLiteral(
+    "サーバーがログイン (AUTH) を受け付けないため、パスワードを使わずに送信しました。");
+
+AlertConfig alertConfig(const Settings& s)
+{
+    AlertConfig c;
+    c.upperChecked = s.flag(Settings::CheckUpper);
+    c.upperLimitText = s.text(Settings::UpperLimit);
+    c.upperMemo = s.text(Settings::MemoUpper);
+    c.lowerChecked = s.flag(Settings::CheckLower);
+    c.lowerLimitText = s.text(Settings::LowerLimit);
+    c.lowerMemo = s.text(Settings::MemoLower);
+    c.rb1Choice = s.number(Settings::Rb1);
+    c.rb1Memo = s.text(Settings::MemoRb1);
+    c.rb0Choice = s.number(Settings::Rb0);
+    c.rb0Memo = s.text(Settings::MemoRb0);
+    c.noReplyChecked = s.flag(Settings::NoReply);
+    c.noReplySecondsText = s.text(Settings::NoReplySec);
+    c.noReplyMemo = s.text(Settings::MemoNoReply);
+    return c;
+}
+
+MailSettings mailSettings(const Settings& s)
+{
+    MailSettings m;
+    m.server = s.text(Settings::MailServer);
+    m.user = s.text(Settings::MailUser);
+    m.password = s.text(Settings::MailPassword);
+    m.security = s.number(Settings::MailSecurity);
+    m.caFile = s.text(Settings::MailCaFile);
+    m.from = s.text(Settings::MailFrom);
+    m.to = s.text(Settings::MailTo);
+    m.priority = s.number(Settings::Priority);
+    m.retry = s.flag(Settings::Retry);
+    return m;
+}
+
+bool isMailKey(int key)
+{
+    switch (key) {
+    case Settings::MailServer:
+    case Settings::MailUser:
+    case Settings::MailPassword:
+    case Settings::MailSecurity:
+    case Settings::MailCaFile:
+    case Settings::MailFrom:
+    case Settings::MailTo:
+    case Settings::Priority:
+    case Settings::Retry:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+Monitor::Monitor(Settings& settings, const QString& settingsPath, const Clock& clock,
+                 QObject* parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_clock(clock)
+    , m_source(new BoardSource(clock, this))
+    , m_mail(new MailService(Outbox::folderFor(settingsPath), this))
+    , m_passwords(new PasswordStore(this))
+    , m_history(new HistoryRecorder(settingsPath, this))
+{
+    m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
+    connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);
+    connect(m_source, &BoardSource::wrongSizeReceived, this, &Monitor::wrongSizeReceived);
+
+    m_mail->setObjectName(QStringLiteral("MailOutbox"));
+    m_mail->setSettings(mailSettings(settings));
+    connect(m_mail, &MailService::alertFinished, this, &Monitor::alertMailFinished);
+    connect(m_mail, &MailService::testFinished, this, [this](const MailResult& result) {
+        if (!m_closed)
+            emit testMailFinished(result);
+    });
+    connect(m_mail, &MailService::note, this, &Monitor::note);
+    connect(m_passwords, &PasswordStore::loaded, this, [this](const QString& password) {
+        // What was typed meanwhile wins.
+        if (m_settings.text(Settings::MailPassword).isEmpty())
+            m_settings.setValue(Settings::MailPassword, password);
+    });
+    connect(m_passwords, &PasswordStore::answered, this, &Monitor::passwordAnswered);
+
+    if (settings.flag(Settings::Log))
+        m_history->loadLog(clock.nowMs());
+    m_history->logEnabled = [this] { return m_settings.flag(Settings::Log); };
+    m_history->onLogProblem = [this](const QString& why) {
+        emit lastingNote(QStringLiteral("csv"),
+                         why.isEmpty() ? QString()
+                                       : QStringLiteral("CSV に記録できません: %1").arg(why));
+    };
+    connect(this, &Monitor::replyReceived, m_history, [this](const Reading& reading) {
+        m_history->recordReply(reading.timeMs, double(reading.temperature), reading.rb1,
+                               reading.rb0);
+    });
+    connect(this, &Monitor::rulesFired, m_history,
+            [this](quint8, const QString& message, const QString&) {
+                m_history->recordMark(m_clock.nowMs(), message);
+            });
+    connect(&settings, &Settings::changed, this, &Monitor::followSettings);
+}
+
+Monitor::~Monitor() = default;
+
+QString Monitor::withoutLoginNote()
+{
+    return WithoutLogin;
+}
+
+void Monitor::start()
+{
+    // The first request before anything slower, so that the board is asked at once.
+    m_source->start();
+    SendFlagClr();
+    m_watch = new WatchOutputs(*this, this);
+    m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
+    askForPassword();
+}
+
+void Monitor::close()
+{
+    if (std::exchange(m_closed, true))
+        return;
+    m_source->stop();
+    // Closing never waits on a mail server.
+    m_mail->abort();
+}
+
+void Monitor::followSettings(int key)
+{
+    if (key == Settings::BoardAddress || key == Settings::BoardPort)
+        m_source->setBoard(m_settings.text(Settings::BoardAddress),
+                           m_settings.text(Settings::BoardPort));
+    else if (isMailKey(key))
+        m_mail->setSettings(mailSettings(m_settings));
+}
+
+void Monitor::askForPassword()
+{
+    // Only a server to log in to has a password worth asking the keyring for.
+    const QString server = m_settings.text(Settings::MailServer).trimmed();
+    const QString user = m_settings.text(Settings::MailUser).trimmed();
+    if (server.isEmpty() || user.isEmpty())
+        return;
+    m_passwords->load(PasswordStore::keyFor(server, user));
+    holdMailForPassword();
+}
+
+void Monitor::holdMailForPassword()
+{
+    if (m_passwords->isLoading())
+        m_mail->setHeldForPassword(true);
+}
+
+void Monitor::passwordAnswered()
+{
+    m_mail->setSettings(mailSettings(m_settings));
+    if (std::exchange(m_mailWaitsForPassword, false) && !m_passwords->isAvailable())
+        emit note(QStringLiteral("キーリングからパスワードを読めませんでした。パスワードなしで"
+                                 "送信します: %1")
+                      .arg(m_passwords->unavailableWhy()));
+    m_mail->setHeldForPassword(false);
+}
+
+void Monitor::takeReply(const Reading& reading)
+{
+    noteNewReply(m_alert, m_readings);
+    BoardProtocol::applyReading(m_readings, reading);
+    emit replyReceived(reading);
+}
+
+void Monitor::SendFlagClr()
+{
+    ::SendFlagClr(m_alert);
+}
+
+void Monitor::MainRoutine()
+{
+    // The pass that mailed waits for its mail to be over, as one alert at a time goes out.
+    if (m_closed || m_alertMailUnderWay)
+        return;
+    const quint8 armedBefore = armedRules(m_alert);
+    QString error;
+    const bool mailDue = runAlertPass(m_alert, m_readings, alertConfig(m_settings),
+                                      m_source->msSinceLastReply(), &error);
+    if (!m_alert.Shown.isEmpty())
+        emit messageShown(m_alert.Shown.last());
+    announceFired(armedBefore);
+    if (mailDue) {
+        // A bad seconds text is told after the mail's own result.
+        m_afterMail = error;
+        SendMail();
+        return;
+    }
+    if (!error.isEmpty())
+        emit problem(error);
+}
+
+void Monitor::announceFired(quint8 armedBefore)
+{
+    const quint8 fired = armedBefore & ~armedRules(m_alert);
+    if (fired)
+        emit rulesFired(fired, m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last(),
+                        m_alert.MailSubject);
+}
+
+void Monitor::SendMail()
+{
+    m_alertMailUnderWay = true;
+    holdMailForPassword();
+    m_mailWaitsForPassword = m_mailWaitsForPassword || m_passwords->isLoading();
+    m_mail->sendAlert(m_alert.MailSubject, m_alert.MailBody);
+}
+
+void Monitor::alertMailFinished(const MailResult& result)
+{
+    m_alertMailUnderWay = false;
+    if (m_closed || result.cancelled)
+        return;
+    if (result.withoutLogin && !std::exchange(m_toldWithoutLogin, true))
+        emit note(WithoutLogin);
+    if (!result.sent) {
+        emit mailFailed(result.error);
+        emit problem(result.error);
+    }
+    if (!m_afterMail.isEmpty())
+        emit problem(std::exchange(m_afterMail, QString()));
+}
+
+void Monitor::sendTestMail()
+{
+    holdMailForPassword();
+    m_mailWaitsForPassword = m_mailWaitsForPassword || m_passwords->isLoading();
+    m_mail->sendTest();
+}

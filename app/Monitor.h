@@ -1,0 +1,104 @@
+#pragma once
+
+#include "alert/AlertRules.h"
+#include "device/DeviceReadings.h"
+#include "device/Reading.h"
+
+#include <QObject>
+#include <QString>
+
+class BoardSource;
+class Clock;
+class HistoryRecorder;
+class IdlePass;
+class MailService;
+class PasswordStore;
+class Settings;
+class WatchOutputs;
+struct MailResult;
+
+// The watching itself, the same with a window or without: polls the board, runs the alert rules
+// after each burst of events, mails what they collected, and feeds the history, the CSV log, the
+// metrics and the desktop notification. A window only shows what it says and asks it for what
+// the user does. Failures a user must hear of come out of problem(), never as exceptions.
+class Monitor : public QObject {
+    Q_OBJECT
+public:
+    // `settingsPath` names the settings file; the CSV log and the outbox lie beside it.
+    Monitor(Settings& settings, const QString& settingsPath, const Clock& clock,
+            QObject* parent = nullptr);
+    ~Monitor() override;
+
+    // Sends the first request, starts polling and the passes, and asks the keyring for the mail
+    // password when there is a server to log in to.
+    void start();
+    // Stops polling and passes; a mail under way is given up (kept, when retrying is on).
+    void close();
+
+    // One alert pass: after each burst of events.
+    void MainRoutine();
+    // Mails what the pass collected.
+    void SendMail();
+    // Re-arms every rule ("Reset").
+    void SendFlagClr();
+    // One mail with the settings as they stand, answered by testMailFinished().
+    void sendTestMail();
+
+    // Said when a server took mail without the login a password was set for.
+    static QString withoutLoginNote();
+
+    Settings& settings() const { return m_settings; }
+    BoardSource& source() const { return *m_source; }
+    MailService& mail() const { return *m_mail; }
+    PasswordStore& passwords() const { return *m_passwords; }
+    HistoryRecorder& history() const { return *m_history; }
+    const WatchOutputs& watchOutputs() const { return *m_watch; }
+    const IdlePass* idlePass() const { return m_idlePass; }
+    const DeviceReadings& readings() const { return m_readings; }
+    const AlertState& alertState() const { return m_alert; }
+    const Clock& clock() const { return m_clock; }
+
+signals:
+    // A correct reply, after the rules' readings took it in.
+    void replyReceived(const Reading& reading);
+    void wrongSizeReceived(const QByteArray& data);
+    // A rule showed its message; the last one of a pass stays shown.
+    void messageShown(const QString& message);
+    // A pass fired `rules` (AlertRule bits); `message` is the one shown last, `subject` the
+    // mail's.
+    void rulesFired(quint8 rules, const QString& message, const QString& subject);
+    // An alert mail could not be sent; `why` is what the user is told.
+    void mailFailed(const QString& why);
+    void testMailFinished(const MailResult& result);
+    // Something the user must hear of at once: a bad limit text, a failed alert mail.
+    void problem(const QString& text);
+    // One line worth a glance (status bar, log).
+    void note(const QString& text);
+    // A problem that holds until said otherwise, by cause; an empty text ends it.
+    void lastingNote(const QString& cause, const QString& text);
+
+private:
+    void takeReply(const Reading& reading);
+    void followSettings(int key);
+    void askForPassword();
+    void passwordAnswered();
+    void holdMailForPassword();
+    void alertMailFinished(const MailResult& result);
+    void announceFired(quint8 armedBefore);
+
+    Settings& m_settings;
+    const Clock& m_clock;
+    BoardSource* m_source;
+    MailService* m_mail;
+    PasswordStore* m_passwords;
+    HistoryRecorder* m_history;
+    WatchOutputs* m_watch = nullptr;
+    IdlePass* m_idlePass = nullptr;
+    DeviceReadings m_readings;
+    AlertState m_alert;
+    bool m_alertMailUnderWay = false;
+    bool m_mailWaitsForPassword = false;
+    QString m_afterMail; // a bad seconds text, told once the pass's mail is over
+    bool m_toldWithoutLogin = false;
+    bool m_closed = false;
+};

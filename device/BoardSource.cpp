@@ -1,0 +1,88 @@
+#include "device/BoardSource.h"
+
+#include "core/Clock.h"
+#include "device/BoardProtocol.h"
+#include "device/UdpEndpoint.h"
+
+#include <QTimer>
+
+BoardSource::BoardSource(const Clock& clock, QObject* parent)
+    : QObject(parent)
+    , m_clock(clock)
+{
+    NMUDP1 = new UdpEndpoint(this);
+    NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
+    NMUDP1->onDataReceived = [this](const QByteArray& data, const QHostAddress& from,
+                                    quint16 port) { NMUDP1DataReceived(data, from, port); };
+    NMUDP1->onProblem = [this](const QString& why) {
+        m_linkProblem = why;
+        emit linkProblem(why);
+    };
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, &BoardSource::Timer1Timer);
+    m_lastReplyMs = m_clock.steadyMs();
+}
+
+void BoardSource::setBoard(const QString& address, const QString& port)
+{
+    NMUDP1->setRemote(address, port);
+}
+
+void BoardSource::start()
+{
+    m_lastReplyMs = m_clock.steadyMs();
+    GetTemp();
+    Timer1->start();
+}
+
+void BoardSource::stop()
+{
+    Timer1->stop();
+}
+
+void BoardSource::GetTemp()
+{
+    m_adcSelector = BoardProtocol::TemperatureChannel;
+    GetADC();
+}
+
+void BoardSource::GetADC()
+{
+    NMUDP1->sendBuffer(BoardProtocol::adcRequest(m_adcSelector));
+}
+
+void BoardSource::GetStatus()
+{
+    NMUDP1->sendBuffer(BoardProtocol::statusRequest());
+}
+
+qint64 BoardSource::msSinceLastReply() const
+{
+    return m_clock.steadyMs() - m_lastReplyMs;
+}
+
+quint16 BoardSource::localPort() const
+{
+    return NMUDP1->localPort();
+}
+
+void BoardSource::Timer1Timer()
+{
+    GetTemp();
+    emit polled();
+}
+
+void BoardSource::NMUDP1DataReceived(const QByteArray& data, const QHostAddress&, quint16)
+{
+    if (data.size() != BoardProtocol::ReplySize) {
+        emit wrongSizeReceived(data);
+        return;
+    }
+    m_lastReplyMs = m_clock.steadyMs();
+    Reading reading = BoardProtocol::decodeReply(data);
+    reading.timeMs = m_clock.nowMs();
+    emit replyReceived(reading);
+}

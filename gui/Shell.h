@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class FormChart;
+class Monitor;
+class Settings;
+class SignalCloser;
+class TFormZARVIK_Mail;
+class TToolSettingDlg;
+
+// The program with its windows: reads the settings, starts the monitor (so the first request goes
+// out before any widget is built), then makes the main window and the settings dialog, hidden.
+// At close it saves the settings and keeps the password, then says finished().
+class Shell : public QObject {
+    Q_OBJECT
+public:
+    explicit Shell(const QString& settingsPath);
+    ~Shell() override;
+
+    // The settings file beside the running executable.
+    static QString defaultSettingsPath();
+
+    void show();
+    Settings& settings() const { return *m_settings; }
+    Monitor* monitor() const { return m_monitor.get(); }
+    TFormZARVIK_Mail* FormZARVIK_Mail() const { return m_form.get(); }
+    TToolSettingDlg* ToolSettingDlg() const { return m_dialog; }
+    // The trend window once "グラフ(&G)" first opened it, else null.
+    FormChart* Chart() const { return m_chart; }
+    // Set once closing is over: 1 when the settings could not be saved on a signal's close.
+    int exitStatus() const { return m_exitStatus; }
+    bool isFinished() const { return m_finished; }
+
+signals:
+    // Closing is over: the settings are saved and the password kept, or the reason was told.
+    void finished(int exitStatus);
+
+private:
+    void openChart();
+    void saveAtClose();
+    void finish(const QString& error);
+
+    QString m_settingsPath;
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<Monitor> m_monitor;
+    std::unique_ptr<TFormZARVIK_Mail> m_form;
+    TToolSettingDlg* m_dialog = nullptr; // owned by the main window
+    FormChart* m_chart = nullptr;        // owned by the main window, made when first opened
+    std::unique_ptr<SignalCloser> m_signalCloser;
+    QString m_readProblem;
+    int m_exitStatus = 0;
+    bool m_finished = false;
+};

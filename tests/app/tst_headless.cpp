@@ -1,0 +1,105 @@
+// The watching without any window: the simulated board over UDP, the rules, a mail to the real
+// SMTP server (kept while the server is away, delivered when it is back), the CSV log and the
+// metrics, under QCoreApplication. This executable links no widgets.
+#include "app/Monitor.h"
+#include "core/Clock.h"
+#include "history/ReadingLog.h"
+#include "mail/MailService.h"
+#include "mail/OutboxSender.h"
+#include "settings/Settings.h"
+#include "support/EventWait.h"
+#include "support/PromText.h"
+#include "support/SimBoard.h"
+#include "support/SmtpServer.h"
+#include "support/TestFiles.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+QByteArray scrape(QNetworkAccessManager& http, quint16 port)
+{
+    std::unique_ptr<QNetworkReply> reply(
+        http.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)))));
+    return EventWait::until([&] { return reply->isFinished(); }) ? reply->readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestHeadless : public QObject {
+    Q_OBJECT
+private slots:
+    void boardToMailOutboxCsvAndMetrics();
+};
+
+void TestHeadless::boardToMailOutboxCsvAndMetrics()
+{
+    QTemporaryDir dir;
+    SimBoard sim;
+    QVERIFY(dir.isValid() && sim.start());
+    QVERIFY(sim.setRaw(64)); // 31.25 ℃: over the limit from the first reply on
+    const QString mailAt = SmtpServer::refusingHostPort();
+    const quint16 metricsPort = freePort();
+    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
+                                          "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\n"
+                                          "[Mail]\r\nAddress=%2\r\nFrom=z@example.com\r\n"
+                                          "To=ops@example.com\r\n"
+                                          "[Watch]\r\nRetry=1\r\nLog=1\r\nMetrics=127.0.0.1:%3\r\n")
+                               .arg(sim.port())
+                               .arg(mailAt)
+                               .arg(metricsPort)
+                               .toUtf8());
+
+    Settings settings;
+    QVERIFY(settings.load(path));
+    Monitor monitor(settings, path, Clock::system());
+    monitor.source().Timer1->setInterval(100);
+    monitor.mail().outboxSender().setDelayScale(0.01);
+    QSignalSpy problems(&monitor, &Monitor::problem);
+    monitor.start();
+
+    // The server is away: the alert mail fails, is told, and is kept.
+    QVERIFY(EventWait::until([&] { return problems.size() == 1; }));
+    QVERIFY2(problems.at(0).at(0).toString().contains(QStringLiteral("onnect")),
+             qPrintable(problems.at(0).at(0).toString()));
+    QVERIFY(!monitor.alertState().SendFlagUTemp);
+    const QString outbox = Outbox::folderFor(path);
+    QCOMPARE(TestFiles::entries(outbox).filter(QStringLiteral(".mail")).size(), 1);
+
+    // Back: the kept mail goes out by itself, once.
+    SmtpServer server(SmtpServer::listeningAt(mailAt));
+    QVERIFY(server.isListening());
+    QVERIFY(server.waitForMails(1, 20000));
+    const SmtpServer::Mail mail = server.mails().at(0);
+    QCOMPARE(mail.rcptTo, QStringList{QStringLiteral("ops@example.com")});
+    QVERIFY(mail.raw.contains("Subject: Over 30C"));
+    QVERIFY(EventWait::until(
+        [&] { return TestFiles::entries(outbox).filter(QStringLiteral(".mail")).isEmpty(); }));
+
+    // Every reply went into the day's CSV file and into the metrics.
+    const QByteArray csv = TestFiles::read(ReadingLog::filePathFor(path, QDate::currentDate()));
+    QVERIFY2(csv.count('\n') >= 2, csv.constData());
+    QVERIFY(csv.contains("31.3") || csv.contains("31.25"));
+    QNetworkAccessManager http;
+    const auto samples = PromText::samples(scrape(http, metricsPort));
+    QCOMPARE(samples.value("zarvik_temperature_celsius"), QByteArray("31.25"));
+    QCOMPARE(samples.value("zarvik_mail_failures_total"), QByteArray("1"));
+    QCOMPARE(samples.value("zarvik_alerts_total{rule=\"upper\"}"), QByteArray("1"));
+    QCOMPARE(server.mailCount(), 1);
+    QCOMPARE(problems.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestHeadless)
+#include "tst_headless.moc"
