@@ -1,8 +1,9 @@
 #include "settings/PasswordStore.h"
 
-#include <QEventLoop>
 #include <QTimer>
+#include <memory>
 #include <qt6keychain/keychain.h>
+#include <utility>
 
 namespace {
 
@@ -70,19 +71,24 @@ void PasswordStore::load(const QString& key, int waitMs)
     job->start();
 }
 
-bool PasswordStore::store(const QString& key, const QString& password, QString* error, int waitMs)
+void PasswordStore::report(bool ok, const QString& why)
+{
+    const QString error =
+        ok ? QString()
+           : QStringLiteral("The mail password could not be kept in the keyring: ") + why;
+    // Queued, so that a caller hears the outcome the same way whether the keyring was asked.
+    QMetaObject::invokeMethod(
+        this, [this, ok, error] { emit stored(ok, error); }, Qt::QueuedConnection);
+}
+
+void PasswordStore::store(const QString& key, const QString& password, int waitMs)
 {
     if (m_known && key == m_key && password == m_kept)
-        return true;
+        return report(true);
     if (password.isEmpty() && !m_known)
-        return true; // nothing typed, nothing known: leave the keyring alone
-    const auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("The mail password could not be kept in the keyring: ") + why;
-        return false;
-    };
+        return report(true); // nothing typed, nothing known: leave the keyring alone
     if (!isAvailable())
-        return fail(m_unavailableWhy);
+        return report(false, m_unavailableWhy);
     QKeychain::Job* job;
     if (password.isEmpty()) {
         job = new QKeychain::DeletePasswordJob(Service);
@@ -93,29 +99,27 @@ bool PasswordStore::store(const QString& key, const QString& password, QString* 
     }
     job->setAutoDelete(true); // see load()
     job->setKey(key);
-    QEventLoop loop;
-    bool finished = false;
-    QKeychain::Error code = QKeychain::NoError;
-    QString why;
-    const auto connection = connect(job, &QKeychain::Job::finished, &loop, [&] {
-        finished = true;
-        code = job->error();
-        why = job->errorString();
-        loop.quit();
+    // Whichever comes first, the job's answer or the bound, reports; the other finds it done.
+    auto done = std::make_shared<bool>(false);
+    QTimer::singleShot(waitMs, this, [this, done] {
+        if (std::exchange(*done, true))
+            return;
+        report(false, QStringLiteral("the keyring did not answer"));
     });
-    QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+    connect(job, &QKeychain::Job::finished, this,
+            [this, done, key, password](QKeychain::Job* finished) {
+                if (std::exchange(*done, true))
+                    return;
+                const QKeychain::Error code = finished->error();
+                if (code != QKeychain::NoError &&
+                    !(password.isEmpty() && code == QKeychain::EntryNotFound)) {
+                    noteFailure(code, finished->errorString());
+                    return report(false, finished->errorString());
+                }
+                m_key = key;
+                m_kept = password;
+                m_known = true;
+                report(true);
+            });
     job->start();
-    if (!finished)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    disconnect(connection);
-    if (!finished)
-        return fail(QStringLiteral("the keyring did not answer"));
-    if (code != QKeychain::NoError && !(password.isEmpty() && code == QKeychain::EntryNotFound)) {
-        noteFailure(code, why);
-        return fail(why);
-    }
-    m_key = key;
-    m_kept = password;
-    m_known = true;
-    return true;
 }

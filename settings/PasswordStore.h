@@ -26,9 +26,9 @@ public:
     // password.
     bool isLoading() const { return m_loading != 0; }
     // Keeps `password` under `key` (an empty one removes the entry) unless it is kept there
-    // already. Waits for the keyring at most `waitMs`, serving events meanwhile but no input.
-    bool store(const QString& key, const QString& password, QString* error = nullptr,
-               int waitMs = DefaultWaitMs);
+    // already, and emits `stored` with the outcome, always after returning. Without an answer
+    // within `waitMs` the store counts as failed.
+    void store(const QString& key, const QString& password, int waitMs = DefaultWaitMs);
 
     // False once the keyring has failed to answer; `why` says what it said.
     bool isAvailable() const { return m_unavailableWhy.isEmpty(); }
@@ -38,9 +38,12 @@ signals:
     void loaded(const QString& password);
     void unavailable(const QString& why);
     void answered();
+    // The outcome of a store(); `error` is empty when it succeeded.
+    void stored(bool ok, const QString& error);
 
 private:
     void noteFailure(int code, const QString& why);
+    void report(bool ok, const QString& why = {});
 
     QString m_key; // what the keyring is known to hold under it
     QString m_kept;

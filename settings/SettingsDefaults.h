@@ -1,6 +1,6 @@
 #pragma once
 
-// What a control holds before the settings file is read, and what a missing key reads as.
+// What a setting holds before the settings file is read, and what a missing key reads as.
 namespace SettingsDefaults {
 
 inline constexpr const char* BoardAddress = "192.168.1.200";
@@ -10,7 +10,15 @@ inline constexpr const char* UpperLimit = "100";
 inline constexpr const char* LowerLimit = "0";
 inline constexpr int SensorChoice = 2; // do not send
 inline constexpr int Priority = 2;     // Low
+// Items of the sensor and priority choices; an index outside them means none chosen.
+inline constexpr int ChoiceCount = 3;
 inline constexpr const char* NoReplySeconds = "60";
+// The mail bodies of the rules; never stored, so every run starts with these.
+inline constexpr const char* MemoUpper = "Message <Upper Temp>";
+inline constexpr const char* MemoLower = "Message <Lower Temp>";
+inline constexpr const char* MemoRb1 = "Message <Change RB1>\r\n";
+inline constexpr const char* MemoRb0 = "Message <Change RB0>";
+inline constexpr const char* MemoNoReply = "Message <No Reply>";
 // How mail is secured, by the item index of its combo box; the first is the default.
 inline constexpr const char* MailSecurityKeys[] = {"auto", "starttls", "tls", "none"};
 

@@ -1,11 +1,14 @@
-#include "settings/Memo.h"
-#include "settings/RadioGroup.h"
-#include "settings/SettledText.h"
-#include "settings/ToolSettingDlg.h"
+#include "gui/Memo.h"
+#include "gui/RadioGroup.h"
+#include "gui/SettledText.h"
+#include "gui/ToolSettingDlg.h"
+#include "settings/PasswordStore.h"
+#include "settings/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,6 +21,7 @@
 #include <memory>
 
 using Props = QVariantMap;
+using K = Settings::Key;
 
 class TstToolSettingDlg : public QObject {
     Q_OBJECT
@@ -41,6 +45,9 @@ private slots:
     void closingKeepsEdits();
     void typedLimitComesIntoForceWhenSettled_data();
     void typedLimitComesIntoForceWhenSettled();
+    void otherControlsEditTheSettingsAtOnce();
+    void settingsSetByTheProgramShow_data();
+    void settingsSetByTheProgramShow();
     void helpDoesNothing();
     void windowIsFixedAndCentred();
     void withoutAKeyringThePasswordIsForThisRun();
@@ -48,12 +55,16 @@ private slots:
     void storedEditsRefuseWhatTheFileCannotHold();
 
 private:
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<PasswordStore> m_passwords;
     std::unique_ptr<TToolSettingDlg> m_dlg;
 };
 
 void TstToolSettingDlg::init()
 {
-    m_dlg = std::make_unique<TToolSettingDlg>();
+    m_settings = std::make_unique<Settings>();
+    m_passwords = std::make_unique<PasswordStore>();
+    m_dlg = std::make_unique<TToolSettingDlg>(*m_settings, *m_passwords);
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
 }
@@ -61,6 +72,8 @@ void TstToolSettingDlg::init()
 void TstToolSettingDlg::cleanup()
 {
     m_dlg.reset();
+    m_passwords.reset();
+    m_settings.reset();
 }
 
 void TstToolSettingDlg::controlHasDesignState_data()
@@ -157,9 +170,15 @@ void TstToolSettingDlg::withoutAKeyringThePasswordIsForThisRun()
                             .arg(note->height())));
     QVERIFY(note->parentWidget()->rect().contains(note->geometry()));
     QCOMPARE(m_dlg->EdtMailPass->text(), QStringLiteral("pw"));
-    QString error;
-    QVERIFY(!m_dlg->storePassword(&error));
-    QVERIFY2(!error.contains(QStringLiteral("pw")), qPrintable(error));
+    QCOMPARE(m_settings->text(K::MailPassword), QStringLiteral("pw"));
+    // Closing the dialog tries to keep it, and says why it could not.
+    QSignalSpy stored(m_passwords.get(), &PasswordStore::stored);
+    QTest::keyClick(m_dlg->EdtMailPass, Qt::Key_Escape);
+    QVERIFY(stored.wait());
+    QCOMPARE(stored.at(0).at(0).toBool(), false);
+    const QString error = stored.at(0).at(1).toString();
+    QVERIFY2(!error.isEmpty() && !error.contains(QStringLiteral("pw")), qPrintable(error));
+    QCOMPARE(m_settings->text(K::MailPassword), QStringLiteral("pw"));
 }
 
 void TstToolSettingDlg::controlHasDesignState()
@@ -358,14 +377,19 @@ void TstToolSettingDlg::closingKeepsEdits()
     QFETCH(QString, how);
     QFETCH(int, result);
 
-    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabTemp);
     m_dlg->activateWindow();
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabSensor);
+    auto* first = m_dlg->RGrpRB1->findChild<QRadioButton*>("RGrpRB1Item0");
+    QTest::mouseClick(first, Qt::LeftButton, {}, QPoint(5, first->height() / 2));
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabTemp);
+    QTest::mouseClick(m_dlg->MemoUTemp->viewport(), Qt::LeftButton);
+    QTest::keyClick(m_dlg->MemoUTemp, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(m_dlg->MemoUTemp, "hot");
+    QTest::mouseClick(m_dlg->ChkBoxUTemp, Qt::LeftButton, {}, QPoint(5, 8));
+    // The limit last, so that nothing but the closing brings it into force.
     m_dlg->EditUTemp->setFocus();
     m_dlg->EditUTemp->selectAll();
     QTest::keyClicks(m_dlg->EditUTemp, "85x");
-    QTest::mouseClick(m_dlg->ChkBoxUTemp, Qt::LeftButton, {}, QPoint(5, 8));
-    m_dlg->MemoUTemp->setText("hot");
-    m_dlg->RGrpRB1->setItemIndex(0);
     QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
     QVERIFY(m_dlg->ChkBoxUTemp->isChecked());
 
@@ -382,15 +406,16 @@ void TstToolSettingDlg::closingKeepsEdits()
     QCOMPARE(finished.size(), 1);
     QCOMPARE(m_dlg->result(), result);
     QVERIFY(!m_dlg->isVisible());
-    // Nothing is validated, reverted or committed: the edits are the configuration.
-    QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
-    QVERIFY(m_dlg->ChkBoxUTemp->isChecked());
-    QCOMPARE(m_dlg->MemoUTemp->text(), QString("hot"));
-    QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 0);
+    // Nothing is validated or reverted: what was typed is in the settings, Cancel or not.
+    QCOMPARE(m_settings->text(K::UpperLimit), QString("85x"));
+    QVERIFY(m_settings->flag(K::CheckUpper));
+    QCOMPARE(m_settings->text(K::MemoUpper), QString("hot"));
+    QCOMPARE(m_settings->number(K::Rb1), 0);
 
-    // They survive being shown again, too.
+    // The dialog shows them again, too.
     m_dlg->show();
     QCOMPARE(m_dlg->EditUTemp->text(), QString("85x"));
+    QCOMPARE(m_dlg->MemoUTemp->text(), QString("hot"));
     QCOMPARE(m_dlg->RGrpRB1->itemIndex(), 0);
 }
 
@@ -425,8 +450,10 @@ void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled()
     m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabTemp);
     m_dlg->activateWindow();
     QLineEdit* edit = m_dlg->EditUTemp;
+    auto* settledText = m_dlg->findChild<SettledText*>("SettledUTemp");
+    QVERIFY(settledText);
     edit->setFocus();
-    QCOMPARE(m_dlg->SettledUTemp->text(), QStringLiteral("100"));
+    QCOMPARE(m_settings->text(K::UpperLimit), QStringLiteral("100"));
 
     static const QHash<QString, Qt::Key> named = {{"End", Qt::Key_End},
                                                   {"Home", Qt::Key_Home},
@@ -436,7 +463,7 @@ void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled()
     for (qsizetype i = 0; i < keys.size(); ++i) {
         const QChar c = keys.at(i);
         if (c == u'|') {
-            m_dlg->SettledUTemp->settle();
+            settledText->settle();
             inForce = edit->text();
         } else if (c == u'^') {
             QTest::keyClick(edit, keys.at(++i).toLatin1(), Qt::ControlModifier);
@@ -448,22 +475,91 @@ void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled()
             QTest::keyClick(edit, c.toLatin1());
         }
         QCoreApplication::processEvents();
-        QVERIFY2(m_dlg->SettledUTemp->text() == inForce,
+        QVERIFY2(m_settings->text(K::UpperLimit) == inForce,
                  qPrintable(QStringLiteral("after key %1 of \"%2\": \"%3\" in force, not \"%4\"")
                                 .arg(i)
-                                .arg(keys, m_dlg->SettledUTemp->text(), inForce)));
+                                .arg(keys, m_settings->text(K::UpperLimit), inForce)));
     }
-    // The pause brings the typed text into force, told once.
-    QSignalSpy told(m_dlg->SettledUTemp, &SettledText::settled);
-    QVERIFY(told.wait(SettledText::PauseMs * 3));
-    QCOMPARE(m_dlg->SettledUTemp->text(), settled);
+    // The pause brings the typed text into force, told once (not at all when it is the text in
+    // force already).
+    QSignalSpy changed(m_settings.get(), &Settings::changed);
+    QSignalSpy paused(settledText, &SettledText::settled);
+    QVERIFY(paused.wait(SettledText::PauseMs * 3));
+    QCOMPARE(m_settings->text(K::UpperLimit), settled);
     QCoreApplication::processEvents();
-    QCOMPARE(told.size(), 1);
+    QCOMPARE(changed.size(), settled == inForce ? 0 : 1);
+    if (!changed.isEmpty())
+        QCOMPARE(changed.at(0).at(0).value<K>(), K::UpperLimit);
+}
+
+void TstToolSettingDlg::otherControlsEditTheSettingsAtOnce()
+{
+    m_dlg->activateWindow();
+    m_dlg->EdtPicPort->setFocus();
+    m_dlg->EdtPicPort->end(false);
+    QTest::keyClick(m_dlg->EdtPicPort, Qt::Key_Backspace);
+    QCOMPARE(m_settings->text(K::BoardPort), QStringLiteral("1000"));
+    QTest::keyClick(m_dlg->EdtPicPort, Qt::Key_2);
+    QCOMPARE(m_settings->text(K::BoardPort), QStringLiteral("10002"));
+
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabMAIL);
+    m_dlg->CmbMailSec->setFocus();
+    QTest::keyClick(m_dlg->CmbMailSec, Qt::Key_Down);
+    QCOMPARE(m_settings->number(K::MailSecurity), 1);
+    auto* high = m_dlg->RGrpPrty->findChild<QRadioButton*>("RGrpPrtyItem0");
+    QTest::mouseClick(high, Qt::LeftButton, {}, QPoint(5, high->height() / 2));
+    QCOMPARE(m_settings->number(K::Priority), 0);
+
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabWatch);
+    QTest::mouseClick(m_dlg->ChkBoxLog, Qt::LeftButton, {}, QPoint(5, 8));
+    QVERIFY(m_settings->flag(K::Log));
+    QTest::keyClick(m_dlg->ChkBoxLog, Qt::Key_Space);
+    QVERIFY(!m_settings->flag(K::Log));
+}
+
+void TstToolSettingDlg::settingsSetByTheProgramShow_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QVariant>("value");
+    const auto row = [](K key, const char* name, const char* property, const QVariant& value) {
+        QTest::newRow(name) << int(key) << QString(name) << QString(property) << value;
+    };
+    row(K::BoardAddress, "EdtPicAddr", "text", "127.0.0.1");
+    row(K::UpperLimit, "EditUTemp", "text", "38");
+    row(K::Metrics, "EdtMetrics", "text", "127.0.0.1:9464");
+    row(K::CheckLower, "ChkBoxLTemp", "checked", true);
+    row(K::Rb0, "RGrpRB0", "itemIndex", -1);
+    row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);
+    row(K::MailPassword, "EdtMailPass", "text", "s3cret");
+    row(K::MemoRb1, "MemoChgRB1", "text", "door\r\nopen");
+}
+
+void TstToolSettingDlg::settingsSetByTheProgramShow()
+{
+    QFETCH(int, key);
+    QFETCH(QString, name);
+    QFETCH(QString, property);
+    QFETCH(QVariant, value);
+    auto* widget = m_dlg->findChild<QWidget*>(name);
+    QVERIFY(widget);
+    QSignalSpy changed(m_settings.get(), &Settings::changed);
+    m_settings->setValue(K(key), value);
+    QCOMPARE(widget->property(property.toLatin1()), value);
+    // In force at once: showing it does not change it again.
+    QCOMPARE(m_settings->value(K(key)), value);
+    QCoreApplication::processEvents();
+    QCOMPARE(changed.size(), 1);
+
+    // A dialog made later shows the value too.
+    TToolSettingDlg later(*m_settings, *m_passwords);
+    QCOMPARE(later.findChild<QWidget*>(name)->property(property.toLatin1()), value);
 }
 
 void TstToolSettingDlg::helpDoesNothing()
 {
-    m_dlg->EdtPicPort->setText("20002");
+    m_settings->setValue(K::BoardPort, "20002");
     QSignalSpy finished(m_dlg.get(), &QDialog::finished);
     QTest::mouseClick(m_dlg->HelpBtn, Qt::LeftButton);
     QTest::keyClick(m_dlg.get(), Qt::Key_H, Qt::AltModifier);

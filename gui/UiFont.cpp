@@ -1,4 +1,4 @@
-#include "settings/UiFont.h"
+#include "gui/UiFont.h"
 
 #include <QStringList>
 

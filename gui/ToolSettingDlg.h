@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/PasswordStore.h"
+#include "settings/Settings.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -11,18 +14,18 @@ class QPushButton;
 class QTabWidget;
 class QWidget;
 class Memo;
-class PasswordStore;
 class RadioGroup;
 class SettledText;
 
-// The settings dialog. Its controls are the live configuration: the rest of the program reads
-// them directly, so OK and Cancel both just close it and leave every edit in force.
-// Each control's objectName equals its member name.
+// The settings dialog, bound to the settings object: each control shows its key's value and
+// puts the user's edits into it, the rule texts once their typing pauses, every other control at
+// once. So OK and Cancel both just close it and leave every edit in force. Nothing outside the
+// dialog reads its controls; each control's objectName equals its member name.
 class TToolSettingDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TToolSettingDlg(QWidget* parent = nullptr);
+    TToolSettingDlg(Settings& settings, PasswordStore& passwords, QWidget* parent = nullptr);
 
     QFrame* Panel1;
     QTabWidget* PageCtrl1;
@@ -69,9 +72,6 @@ public:
     QPushButton* BtnTestMail;
     // Says that no keyring answers, so the password is kept for this run only.
     QLabel* LabelKeyring;
-    // A PEM bundle trusted for the mail server besides the system's; set in the file only.
-    QString MailCaFile;
-    PasswordStore* Passwords;
 
     QWidget* TabWatch;
     QCheckBox* ChkBoxNoReply;
@@ -85,12 +85,6 @@ public:
     QLabel* Label14;
     QLineEdit* EdtMetrics; // "host:port" to serve /metrics on; empty for none
 
-    // What the rules (and the metrics server) act on: these texts once their typing pauses.
-    SettledText* SettledUTemp;
-    SettledText* SettledLTemp;
-    SettledText* SettledNoReplySec;
-    SettledText* SettledMetrics;
-
     QFrame* Panel2;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
@@ -98,11 +92,12 @@ public:
     // Says why the last input to a stored edit was refused.
     QLabel* LabelRefused;
 
-    // Reads the password kept for the current server and user; it appears in EdtMailPass
-    // unless something was typed there first.
+    // Reads the password kept for the current server and user; it becomes MailPassword unless
+    // something was typed first.
     void loadPassword();
-    // Keeps the password typed for the current server and user in the keyring.
-    bool storePassword(QString* error = nullptr, int waitMs = 5000);
+    // Keeps MailPassword for the current server and user in the keyring; the password store
+    // tells the outcome.
+    void storePassword(int waitMs = PasswordStore::DefaultWaitMs);
 
 signals:
     // "テスト送信" was pressed: one mail with the settings as they stand now.
@@ -117,10 +112,18 @@ private:
     void buildSensorTab();
     void buildMailTab();
     void buildWatchTab();
-    void settleRuleTexts();
     void buildButtons();
     void guardStoredTexts();
+    void bindToSettings();
     void showKeyringMissing(const QString& why);
 
+    Settings& m_settings;
+    PasswordStore& m_passwords;
+    // The rule texts (limits, no-reply seconds, metrics address) as they stand once their typing
+    // pauses: what goes into the settings.
+    SettledText* SettledUTemp;
+    SettledText* SettledLTemp;
+    SettledText* SettledNoReplySec;
+    SettledText* SettledMetrics;
     bool m_keyringAsked = false;
 };

@@ -1,4 +1,4 @@
-#include "settings/StoredTextValidator.h"
+#include "gui/StoredTextValidator.h"
 
 #include "core/TextCodec.h"
 #include "settings/SettingsDefaults.h"

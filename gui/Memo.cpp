@@ -1,4 +1,4 @@
-#include "settings/Memo.h"
+#include "gui/Memo.h"
 
 Memo::Memo(QWidget* parent)
     : QPlainTextEdit(parent)

@@ -1,4 +1,4 @@
-#include "settings/SettledText.h"
+#include "gui/SettledText.h"
 
 #include <QLineEdit>
 

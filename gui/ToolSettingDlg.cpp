@@ -1,12 +1,11 @@
-#include "settings/ToolSettingDlg.h"
+#include "gui/ToolSettingDlg.h"
 
-#include "settings/Memo.h"
-#include "settings/PasswordStore.h"
-#include "settings/RadioGroup.h"
+#include "gui/Memo.h"
+#include "gui/RadioGroup.h"
+#include "gui/SettledText.h"
+#include "gui/StoredTextValidator.h"
+#include "gui/UiFont.h"
 #include "settings/SettingsDefaults.h"
-#include "settings/SettledText.h"
-#include "settings/StoredTextValidator.h"
-#include "settings/UiFont.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -86,6 +85,27 @@ void ruleRow(QWidget* tab, int y, Part<QCheckBox> box, Part<QLineEdit> value, Pa
         memo(tab, message.name, QString::fromUtf8(message.text), {200, y - 8, 185, 65});
 }
 
+// Runs `show` now and whenever `key` changes, for as long as `receiver` lives.
+template <typename Show>
+void follow(Settings& settings, Settings::Key key, QObject* receiver, Show show)
+{
+    show();
+    QObject::connect(&settings, &Settings::changed, receiver, [key, show](Settings::Key changed) {
+        if (changed == key)
+            show();
+    });
+}
+
+// Shows the key's text in the edit, leaving the edit (and its cursor) alone when it shows it
+// already.
+void followText(Settings& settings, Settings::Key key, QLineEdit* edit)
+{
+    follow(settings, key, edit, [&settings, key, edit] {
+        if (edit->text() != settings.text(key))
+            edit->setText(settings.text(key));
+    });
+}
+
 const QStringList& sensorItems()
 {
     static const QStringList items{QStringLiteral("\"H\"で発信"), QStringLiteral("\"L\"で発信"),
@@ -95,8 +115,10 @@ const QStringList& sensorItems()
 
 } // namespace
 
-TToolSettingDlg::TToolSettingDlg(QWidget* parent)
+TToolSettingDlg::TToolSettingDlg(Settings& settings, PasswordStore& passwords, QWidget* parent)
     : QDialog(parent)
+    , m_settings(settings)
+    , m_passwords(passwords)
 {
     setObjectName(QStringLiteral("ToolSettingDlg"));
     setWindowTitle(QStringLiteral("設定"));
@@ -115,10 +137,10 @@ TToolSettingDlg::TToolSettingDlg(QWidget* parent)
     buildSensorTab();
     buildMailTab();
     buildWatchTab();
-    settleRuleTexts();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
+    bindToSettings();
 }
 
 void TToolSettingDlg::buildZarvikTab()
@@ -144,10 +166,10 @@ void TToolSettingDlg::buildTempTab()
     PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
     ruleRow(TabTemp, 48, {&ChkBoxUTemp, "ChkBoxUTemp", "Upper Temp"},
             {&EditUTemp, "EditUTemp", SettingsDefaults::UpperLimit}, {&Label7, "Label7", "℃"},
-            {&MemoUTemp, "MemoUTemp", "Message <Upper Temp>"});
+            {&MemoUTemp, "MemoUTemp", SettingsDefaults::MemoUpper});
     ruleRow(TabTemp, 144, {&ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp"},
             {&EditLTemp, "EditLTemp", SettingsDefaults::LowerLimit}, {&Label8, "Label8", "℃"},
-            {&MemoLTemp, "MemoLTemp", "Message <Lower Temp>"});
+            {&MemoLTemp, "MemoLTemp", SettingsDefaults::MemoLower});
 }
 
 void TToolSettingDlg::buildSensorTab()
@@ -158,14 +180,14 @@ void TToolSettingDlg::buildSensorTab()
         new RadioGroup(QStringLiteral("RGrpRB1"), QStringLiteral("RB1"), sensorItems(), TabSensor);
     RGrpRB1->setItemIndex(SettingsDefaults::SensorChoice);
     RGrpRB1->setGeometry(32, 24, 150, 80);
-    MemoChgRB1 = memo(TabSensor, "MemoChgRB1", QStringLiteral("Message <Change RB1>\r\n"),
+    MemoChgRB1 = memo(TabSensor, "MemoChgRB1", QString::fromUtf8(SettingsDefaults::MemoRb1),
                       {192, 24, 185, 81});
     RGrpRB0 =
         new RadioGroup(QStringLiteral("RGrpRB0"), QStringLiteral("RB0"), sensorItems(), TabSensor);
     RGrpRB0->setItemIndex(SettingsDefaults::SensorChoice);
     RGrpRB0->setGeometry(32, 120, 150, 80);
-    MemoChgRB0 =
-        memo(TabSensor, "MemoChgRB0", QStringLiteral("Message <Change RB0>"), {192, 120, 185, 81});
+    MemoChgRB0 = memo(TabSensor, "MemoChgRB0", QString::fromUtf8(SettingsDefaults::MemoRb0),
+                      {192, 120, 185, 81});
 }
 
 void TToolSettingDlg::buildMailTab()
@@ -202,19 +224,18 @@ void TToolSettingDlg::buildMailTab()
     LabelKeyring->setWordWrap(true);
     LabelKeyring->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
 
-    Passwords = new PasswordStore(this);
-    connect(Passwords, &PasswordStore::loaded, EdtMailPass, [this](const QString& password) {
-        if (EdtMailPass->text().isEmpty())
-            EdtMailPass->setText(password);
+    connect(&m_passwords, &PasswordStore::loaded, this, [this](const QString& password) {
+        if (m_settings.text(Settings::MailPassword).isEmpty())
+            m_settings.setValue(Settings::MailPassword, password);
     });
-    connect(Passwords, &PasswordStore::unavailable, this, &TToolSettingDlg::showKeyringMissing);
+    connect(&m_passwords, &PasswordStore::unavailable, this, &TToolSettingDlg::showKeyringMissing);
+    if (!m_passwords.isAvailable())
+        showKeyringMissing(m_passwords.unavailableWhy());
     // Whether a keyring answers is worth knowing while the password is being typed.
     connect(EdtMailPass, &QLineEdit::textEdited, this, [this] {
-        if (Passwords->isAvailable() && !m_keyringAsked)
+        if (m_passwords.isAvailable() && !m_keyringAsked)
             loadPassword();
     });
-    // Kept as soon as the dialog closes, not only when the program ends.
-    connect(this, &QDialog::finished, this, [this] { storePassword(); });
 }
 
 void TToolSettingDlg::buildWatchTab()
@@ -223,7 +244,8 @@ void TToolSettingDlg::buildWatchTab()
     PageCtrl1->addTab(TabWatch, QStringLiteral("Watch"));
     ruleRow(TabWatch, 48, {&ChkBoxNoReply, "ChkBoxNoReply", "No reply for"},
             {&EditNoReplySec, "EditNoReplySec", SettingsDefaults::NoReplySeconds},
-            {&Label13, "Label13", "sec"}, {&MemoNoReply, "MemoNoReply", "Message <No Reply>"});
+            {&Label13, "Label13", "sec"},
+            {&MemoNoReply, "MemoNoReply", SettingsDefaults::MemoNoReply});
     ChkBoxRetry =
         named(new QCheckBox(QStringLiteral("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
     ChkBoxRetry->setGeometry(24, 120, 200, 17);
@@ -238,28 +260,97 @@ void TToolSettingDlg::buildWatchTab()
     EdtMetrics->setPlaceholderText(QStringLiteral("127.0.0.1:9464"));
 }
 
-void TToolSettingDlg::settleRuleTexts()
+void TToolSettingDlg::bindToSettings()
 {
-    SettledUTemp = new SettledText(EditUTemp);
-    SettledLTemp = new SettledText(EditLTemp);
-    SettledNoReplySec = new SettledText(EditNoReplySec);
-    SettledMetrics = new SettledText(EdtMetrics);
+    using K = Settings::Key;
+    Settings& settings = m_settings;
+    // Edits in force at once, as typed.
+    const std::pair<QLineEdit*, K> edits[] = {
+        {EdtPicAddr, K::BoardAddress}, {EdtPicPort, K::BoardPort},     {EdtRdCycle, K::ReadCycle},
+        {EdtMailSrv, K::MailServer},   {EdtMailId, K::MailUser},       {EdtMailFrom, K::MailFrom},
+        {EdtMailTo, K::MailTo},        {EdtMailPass, K::MailPassword},
+    };
+    for (const auto& [edit, key] : edits) {
+        followText(settings, key, edit);
+        connect(edit, &QLineEdit::textChanged, this,
+                [&settings, key = key](const QString& text) { settings.setValue(key, text); });
+    }
+    // The rule texts, in force once their typing pauses, so that a half-typed number ("4" on the
+    // way to "40") is never acted on.
+    const struct {
+        SettledText** member;
+        const char* name;
+        QLineEdit* edit;
+        K key;
+    } settledEdits[] = {
+        {&SettledUTemp, "SettledUTemp", EditUTemp, K::UpperLimit},
+        {&SettledLTemp, "SettledLTemp", EditLTemp, K::LowerLimit},
+        {&SettledNoReplySec, "SettledNoReplySec", EditNoReplySec, K::NoReplySec},
+        {&SettledMetrics, "SettledMetrics", EdtMetrics, K::Metrics},
+    };
+    for (const auto& bound : settledEdits) {
+        followText(settings, bound.key, bound.edit);
+        SettledText* settled = *bound.member = named(new SettledText(bound.edit), bound.name);
+        connect(settled, &SettledText::settled, this,
+                [&settings, key = bound.key, settled] { settings.setValue(key, settled->text()); });
+    }
+    const std::pair<QCheckBox*, K> boxes[] = {
+        {ChkBoxUTemp, K::CheckUpper}, {ChkBoxLTemp, K::CheckLower}, {ChkBoxNoReply, K::NoReply},
+        {ChkBoxRetry, K::Retry},      {ChkBoxLog, K::Log},          {ChkBoxNotify, K::Notify},
+    };
+    for (const auto& [box, key] : boxes) {
+        follow(settings, key, box,
+               [&settings, key = key, box = box] { box->setChecked(settings.flag(key)); });
+        connect(box, &QCheckBox::toggled, this,
+                [&settings, key = key](bool on) { settings.setValue(key, on); });
+    }
+    const std::pair<RadioGroup*, K> groups[] = {
+        {RGrpRB1, K::Rb1}, {RGrpRB0, K::Rb0}, {RGrpPrty, K::Priority}};
+    for (const auto& [group, key] : groups) {
+        follow(settings, key, group, [&settings, key = key, group = group] {
+            group->setItemIndex(settings.number(key));
+        });
+        connect(group, &RadioGroup::itemIndexChanged, this,
+                [&settings, key = key](int index) { settings.setValue(key, index); });
+    }
+    follow(settings, K::MailSecurity, CmbMailSec,
+           [this] { CmbMailSec->setCurrentIndex(m_settings.number(Settings::MailSecurity)); });
+    connect(CmbMailSec, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_settings.setValue(Settings::MailSecurity, index); });
+    const std::pair<Memo*, K> memos[] = {
+        {MemoUTemp, K::MemoUpper}, {MemoLTemp, K::MemoLower},     {MemoChgRB1, K::MemoRb1},
+        {MemoChgRB0, K::MemoRb0},  {MemoNoReply, K::MemoNoReply},
+    };
+    for (const auto& [memo, key] : memos) {
+        follow(settings, key, memo, [&settings, key = key, memo = memo] {
+            if (memo->text() != settings.text(key))
+                memo->setText(settings.text(key));
+        });
+        connect(memo, &Memo::textChanged, this,
+                [&settings, key = key, memo = memo] { settings.setValue(key, memo->text()); });
+    }
+
+    // Closing brings what was typed into force and keeps the password as soon as the dialog
+    // closes, not only when the program ends.
     connect(this, &QDialog::finished, this, [this] {
         for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics})
             settled->settle();
+        storePassword();
     });
 }
 
 void TToolSettingDlg::loadPassword()
 {
     m_keyringAsked = true;
-    Passwords->load(PasswordStore::keyFor(EdtMailSrv->text(), EdtMailId->text()));
+    m_passwords.load(PasswordStore::keyFor(m_settings.text(Settings::MailServer),
+                                           m_settings.text(Settings::MailUser)));
 }
 
-bool TToolSettingDlg::storePassword(QString* error, int waitMs)
+void TToolSettingDlg::storePassword(int waitMs)
 {
-    return Passwords->store(PasswordStore::keyFor(EdtMailSrv->text(), EdtMailId->text()),
-                            EdtMailPass->text(), error, waitMs);
+    m_passwords.store(PasswordStore::keyFor(m_settings.text(Settings::MailServer),
+                                            m_settings.text(Settings::MailUser)),
+                      m_settings.text(Settings::MailPassword), waitMs);
 }
 
 void TToolSettingDlg::showKeyringMissing(const QString& why)
