@@ -3,6 +3,8 @@
 // 127.0.0.1 past the upper limit, whose alert goes to the test mail server on 127.0.0.1.
 //
 //   chart-shot OUTPUT.png    (run under a display, e.g. xvfb-run -a)
+#include "app/Monitor.h"
+#include "device/BoardSource.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
@@ -110,7 +112,7 @@ int main(int argc, char* argv[])
 
     Shell shell(ini);
     TFormZARVIK_Mail* form = shell.FormZARVIK_Mail();
-    form->Timer1->setInterval(500);
+    shell.monitor()->source().Timer1->setInterval(500);
     shell.show();
     form->ViewChart->trigger();
     wait(4000);

@@ -7,9 +7,9 @@
 #include "gui/Shell.h"
 #include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
-#include "mail/SmtpClient.h"
 #include "settings/Memo.h"
 #include "settings/ToolSettingDlg.h"
+#include "mail/MailService.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/MailText.h"
@@ -397,9 +397,9 @@ void TestAlertMail::slowServerKeepsTheWindowAlive()
     QVERIFY(m_sim->setTemperature(31.5));
     startShell(mailSettings(silent.hostPort()) + QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n"));
     // Several polling periods, so that ticks fall inside the wait.
-    m_form->NMSMTP1->setTimeouts(10 * PollMs, 15 * PollMs);
+    m_monitor->mail().setTimeouts(10 * PollMs, 15 * PollMs);
 
-    const SmtpClient& client = *m_form->NMSMTP1;
+    const MailService& client = m_monitor->mail();
     bool sawSending = false;
     bool decodedWhileSending = false;
     int requestsWhileSending = 0;
@@ -418,7 +418,7 @@ void TestAlertMail::slowServerKeepsTheWindowAlive()
     connect(m_sim.get(), &SimBoard::requestSeen, &probe,
             [&] { requestsWhileSending += client.isSending(); });
     struct PaintCounter : QObject {
-        const SmtpClient* client;
+        const MailService* client;
         int* count;
         bool eventFilter(QObject*, QEvent* e) override
         {

@@ -4,8 +4,8 @@
 #include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
 #include "gui/Shell.h"
-#include "mail/SmtpClient.h"
 #include "settings/ToolSettingDlg.h"
+#include "mail/MailService.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
@@ -106,7 +106,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     BoxWatcher boxes(0);
     openShell(settingsFile(alertSettings(server)), PollMs);
     // Long enough for several ticks to fall inside a wait for a silent server.
-    m_form->NMSMTP1->setTimeouts(6 * PollMs, 10 * PollMs);
+    m_monitor->mail().setTimeouts(6 * PollMs, 10 * PollMs);
 
     // While the mail is on its way, a reply pushed by the board must still be shown.
     bool pushedWhileSending = false;
@@ -114,7 +114,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     int ticksWhileSending = 0;
     QTimer probe;
     connect(&probe, &QTimer::timeout, this, [&] {
-        if (!m_form->NMSMTP1->isSending())
+        if (!m_monitor->mail().isSending())
             return;
         if (!pushedWhileSending) {
             pushedWhileSending = true;
@@ -124,11 +124,11 @@ void TestMailFaults::failedMailIsReportedOnce()
         shownWhileSending = shownWhileSending || m_form->NowTemp->text() == HotterText;
     });
     connect(m_monitor->source().Timer1, &QTimer::timeout, this,
-            [&] { ticksWhileSending += m_form->NMSMTP1->isSending(); });
+            [&] { ticksWhileSending += m_monitor->mail().isSending(); });
     probe.start(10);
 
     QVERIFY2(EventWait::until([&] { return !boxes.boxes().isEmpty(); }, 30000), "no error report");
-    QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));
+    QVERIFY(EventWait::until([&] { return !m_monitor->mail().isSending(); }, 10000));
     const BoxWatcher::Box report = boxes.boxes().first();
     QVERIFY2(report.text.contains(expected), qPrintable(report.text));
     QVERIFY2(!report.text.trimmed().isEmpty(), "the report says nothing");
@@ -145,7 +145,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     const quint64 passes = m_monitor->idlePass()->passCount();
     QVERIFY(m_sim->setRaw(HotterRaw));
     QVERIFY(waitForPolls(1));
-    QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 10000));
+    QVERIFY(EventWait::until([&] { return !m_monitor->mail().isSending(); }, 10000));
     QVERIFY(m_monitor->idlePass()->passCount() > passes);
     QCOMPARE(boxes.boxes().size(), 1);
     QCOMPARE(boxes.mostOpenAtOnce(), 1);

@@ -6,11 +6,11 @@
 #include "gui/Shell.h"
 #include "core/TextCodec.h"
 #include "mail/Outbox.h"
-#include "mail/SmtpClient.h"
 #include "settings/IniFile.h"
 #include "settings/Memo.h"
 #include "settings/RadioGroup.h"
 #include "settings/ToolSettingDlg.h"
+#include "mail/MailService.h"
 #include "support/AppHarness.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
@@ -292,21 +292,21 @@ void TestSettingsLifecycle::closingDuringASendEndsItAndSaves()
                                      "From=zarvik@example.jp\nTo=ops@example.jp\n%2")
                           .arg(silent.hostPort(), retry ? "[Watch]\nRetry=1\n" : ""));
     startShell(path);
-    m_form->NMSMTP1->setTimeouts(600000, 600000);
+    m_monitor->mail().setTimeouts(600000, 600000);
     m_form->move(70, 50);
 
     // The send waits in a loop of its own, inside the alert pass: the request comes from there.
     bool requested = false;
     QTimer watch;
     connect(&watch, &QTimer::timeout, this, [&] {
-        if (!requested && silent.holdsAMail() && m_form->NMSMTP1->isSending()) {
+        if (!requested && silent.holdsAMail() && m_monitor->mail().isSending()) {
             requested = true;
             requestClose(way, signal);
         }
     });
     watch.start(20);
     QVERIFY(EventWait::until([&] { return requested && !m_form->isVisible(); }, 20000));
-    QVERIFY(EventWait::until([&] { return !m_form->NMSMTP1->isSending(); }, 5000));
+    QVERIFY(EventWait::until([&] { return !m_monitor->mail().isSending(); }, 5000));
     const IniFile ini(path);
     QCOMPARE(ini.readInteger("Location", "Left", -1), 70);
     QCOMPARE(ini.readString("Mail", "To", "-"), QStringLiteral("ops@example.jp"));
