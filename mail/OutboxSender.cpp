@@ -1,9 +1,7 @@
 #include "mail/OutboxSender.h"
 
 #include "core/AtomicFile.h"
-#include "mail/SmtpError.h"
 
-#include <QEventLoop>
 #include <algorithm>
 #include <limits>
 
@@ -102,9 +100,7 @@ void OutboxSender::tryNext()
         return;
     }
     SmtpJob job;
-    try {
-        job = m_session(mail);
-    } catch (const SmtpError&) {
+    if (!m_session(mail, &job, &error)) {
         failed(path); // the settings cannot send now; they may be fixed meanwhile
         m_timer.start(0);
         return;
@@ -155,15 +151,6 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
             m_timer.start(0);
     }
     emit idle();
-}
-
-void OutboxSender::waitUntilIdle()
-{
-    if (!isSending())
-        return;
-    QEventLoop loop;
-    connect(this, &OutboxSender::idle, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void OutboxSender::abort()

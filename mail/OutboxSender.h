@@ -22,9 +22,9 @@ class SmtpAbort;
 class OutboxSender : public QObject {
     Q_OBJECT
 public:
-    // `session` turns a kept mail into a session with the mail settings in force (throwing
-    // SmtpError when they cannot send); it runs on this object's thread.
-    using Session = std::function<SmtpJob(const ComposedMail&)>;
+    // `session` turns a kept mail into a session with the mail settings in force (false with
+    // the reason when they cannot send); it runs on this object's thread.
+    using Session = std::function<bool(const ComposedMail&, SmtpJob* job, QString* error)>;
     // Whether a kept mail may go out with the settings in force (its recipients configured);
     // false with the reason sets it aside.
     using EnvelopeCheck = std::function<bool(const ComposedMail&, QString* error)>;
@@ -47,9 +47,8 @@ public:
     // Tries every kept mail after `delayMs` (at start-up, or when turned on).
     void tryAfter(int delayMs);
 
+    // Until idle() says the try under way is over.
     bool isSending() const { return m_worker != nullptr; }
-    // Waits, serving events but no user input, until the try under way (if any) is over.
-    void waitUntilIdle();
     // Ends a try under way at once; the mail stays kept.
     void abort();
 

@@ -2,50 +2,13 @@
 
 #include "mail/MailAddress.h"
 #include "mail/MailMessage.h"
-#include "mail/SmtpError.h"
 #include "mail/SmtpTransfer.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QSysInfo>
-#include <functional>
-#include <thread>
 
 namespace {
 
-// Runs `work` on a worker thread while this thread keeps serving timers, sockets and repaints,
-// and no user input unless the caller holds it back itself.
-bool runWhileServingEvents(const std::function<bool()>& work, SmtpAbort& abort,
-                           bool excludeUserInput)
-{
-    if (!QCoreApplication::instance())
-        return work();
-
-    QEventLoop loop;
-    std::atomic<bool> done = false;
-    bool result = false;
-    std::thread worker([&] {
-        result = work();
-        done = true;
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec(excludeUserInput ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
-    // The loop also ends when the application quits; then the session is given up.
-    if (!done)
-        abort.request();
-    worker.join();
-    return result;
-}
-
-// The address of one mailbox as the envelope carries it; throws naming the entry otherwise.
-MailAddress::Mailbox mailbox(const QString& entry)
-{
-    MailAddress::Mailbox box;
-    QString error;
-    if (!MailAddress::parse(entry, &box, &error))
-        throw SmtpError(error);
-    return box;
-}
+const QString Busy = QStringLiteral("The previous mail is still being sent");
 
 QString ehloName(const QString& userId, bool loggingIn)
 {
@@ -56,7 +19,7 @@ QString ehloName(const QString& userId, bool loggingIn)
     return MailAddress::isHostName(machine) ? machine : QStringLiteral("localhost");
 }
 
-void secure(SmtpJob& job, SmtpClient::Security security, bool loggingIn)
+bool secure(SmtpJob& job, SmtpClient::Security security, bool loggingIn, QString* error)
 {
     using Tls = SmtpJob::Tls;
     switch (security) {
@@ -66,28 +29,42 @@ void secure(SmtpJob& job, SmtpClient::Security security, bool loggingIn)
         job.tls =
             job.port == 465 ? Tls::Implicit : (loggingIn ? Tls::Required : Tls::Opportunistic);
         job.verifyPeer = loggingIn;
-        return;
+        return true;
     case SmtpClient::Security::StartTls:
         job.tls = Tls::Required;
         job.verifyPeer = true;
-        return;
+        return true;
     case SmtpClient::Security::Tls:
         job.tls = Tls::Implicit;
         job.verifyPeer = true;
-        return;
+        return true;
     case SmtpClient::Security::None:
-        if (loggingIn)
-            throw SmtpError(QStringLiteral(
+        if (loggingIn) {
+            *error = QStringLiteral(
                 "A password is set, but Security is \"None\": the password would go over the "
-                "network unencrypted. Choose Auto, STARTTLS or SSL/TLS."));
+                "network unencrypted. Choose Auto, STARTTLS or SSL/TLS.");
+            return false;
+        }
         job.tls = Tls::Off;
-        return;
+        return true;
     }
+    return true;
 }
 
 } // namespace
 
-SmtpClient::SmtpClient() = default;
+SmtpClient::SmtpClient(QObject* parent)
+    : QObject(parent)
+{
+}
+
+SmtpClient::~SmtpClient()
+{
+    if (m_abort)
+        m_abort->request(SmtpAbort::Reason::Cancelled);
+    if (m_worker)
+        m_worker->join();
+}
 
 void SmtpClient::prepare()
 {
@@ -110,11 +87,18 @@ void SmtpClient::setTimeouts(int connectMs, int totalMs)
     m_totalTimeoutMs = totalMs;
 }
 
-void SmtpClient::connectToServer()
+bool SmtpClient::connectToServer(QString* error)
 {
-    if (m_sending)
-        throw SmtpError(QStringLiteral("The previous mail is still being sent"));
-    m_endpoint = SmtpEndpoint::parse(m_host);
+    if (m_sending) {
+        if (error)
+            *error = Busy;
+        return false;
+    }
+    QString why;
+    if (!SmtpEndpoint::parse(m_host, &m_endpoint, &why)) {
+        failSoon(why);
+        return true;
+    }
     m_connected = true;
     struct Disconnect {
         SmtpClient* client;
@@ -122,6 +106,7 @@ void SmtpClient::connectToServer()
     } disconnect{this};
     if (m_onConnected)
         m_onConnected();
+    return true;
 }
 
 void SmtpClient::clearParameters()
@@ -134,19 +119,25 @@ void SmtpClient::clearParameters()
 
 void SmtpClient::abort()
 {
+    if (!m_sending)
+        return;
     if (m_abort)
         m_abort->request(SmtpAbort::Reason::Cancelled);
+    finish(m_session);
 }
 
-void SmtpClient::setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const
+bool SmtpClient::setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint, QString* error) const
 {
     const bool loggingIn = !m_password.isEmpty();
-    if (loggingIn && m_userId.trimmed().isEmpty())
-        throw SmtpError(QStringLiteral("A password is set, but no User ID to log in as"));
+    if (loggingIn && m_userId.trimmed().isEmpty()) {
+        *error = QStringLiteral("A password is set, but no User ID to log in as");
+        return false;
+    }
     job.host = endpoint.host.toUtf8();
     job.port = endpoint.port;
     job.ehloName = ehloName(m_userId, loggingIn).toUtf8();
-    secure(job, m_security, loggingIn);
+    if (!secure(job, m_security, loggingIn, error))
+        return false;
     job.caFile = m_caFile.trimmed().toLocal8Bit();
     if (loggingIn) {
         job.user = m_userId.trimmed().toUtf8();
@@ -154,60 +145,56 @@ void SmtpClient::setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const
     }
     job.connectTimeoutMs = m_connectTimeoutMs;
     job.totalTimeoutMs = m_totalTimeoutMs;
+    return true;
 }
 
-SmtpJob SmtpClient::jobFor(const ComposedMail& mail) const
+bool SmtpClient::jobFor(const ComposedMail& mail, SmtpJob* job, QString* error) const
 {
-    SmtpJob job;
-    setUpSession(job, SmtpEndpoint::parse(m_host));
-    job.mailFrom = mail.mailFrom;
-    job.rcptTo = mail.rcptTo;
-    job.message = mail.message;
-    return job;
+    SmtpEndpoint endpoint;
+    SmtpJob session;
+    if (!SmtpEndpoint::parse(m_host, &endpoint, error) || !setUpSession(session, endpoint, error))
+        return false;
+    session.mailFrom = mail.mailFrom;
+    session.rcptTo = mail.rcptTo;
+    session.message = mail.message;
+    *job = session;
+    return true;
 }
 
-void SmtpClient::sendMail()
+bool SmtpClient::envelope(SmtpJob& job, QString* utf8Entry, QString* error) const
 {
-    if (m_sending)
-        throw SmtpError(QStringLiteral("The previous mail is still being sent"));
-    if (!m_connected)
-        throw SmtpError(QStringLiteral("Not connected to an SMTP server"));
-    m_sending = true;
-    SmtpAbort abort;
-    m_abort = &abort;
-    struct Finish {
-        SmtpClient* client;
-        ~Finish()
-        {
-            client->clearParameters();
-            client->m_sending = false;
-            client->m_abort = nullptr;
-        }
-    } finish{this};
-
     // Every address is checked before anything goes out.
-    if (m_sender.trimmed().isEmpty())
-        throw SmtpError(QStringLiteral("No sender address is set (\"From :\")"));
-    const MailAddress::Mailbox sender = mailbox(m_sender);
+    if (m_sender.trimmed().isEmpty()) {
+        *error = QStringLiteral("No sender address is set (\"From :\")");
+        return false;
+    }
+    MailAddress::Mailbox sender;
+    if (!MailAddress::parse(m_sender, &sender, error))
+        return false;
     // A mailbox name beyond ASCII needs the server's consent, asked for first.
-    QString utf8Entry = MailAddress::needsSmtpUtf8(sender) ? m_sender.trimmed() : QString();
-    SmtpJob job;
+    *utf8Entry = MailAddress::needsSmtpUtf8(sender) ? m_sender.trimmed() : QString();
     job.mailFrom = MailAddress::envelope(sender);
     for (const QString& text : std::as_const(m_recipients)) {
         for (const QString& entry : MailAddress::splitList(text)) {
-            const MailAddress::Mailbox box = mailbox(entry);
-            if (utf8Entry.isEmpty() && MailAddress::needsSmtpUtf8(box))
-                utf8Entry = entry.trimmed();
+            MailAddress::Mailbox box;
+            if (!MailAddress::parse(entry, &box, error))
+                return false;
+            if (utf8Entry->isEmpty() && MailAddress::needsSmtpUtf8(box))
+                *utf8Entry = entry.trimmed();
             const QByteArray address = MailAddress::envelope(box);
             if (!job.rcptTo.contains(address))
                 job.rcptTo.append(address);
         }
     }
-    if (job.rcptTo.isEmpty())
-        throw SmtpError(QStringLiteral("No recipient address is set"));
+    if (job.rcptTo.isEmpty()) {
+        *error = QStringLiteral("No recipient address is set");
+        return false;
+    }
+    return true;
+}
 
-    setUpSession(job, m_endpoint);
-
+void SmtpClient::composeText(SmtpJob& job)
+{
     MailMessage message;
     message.setFrom(m_sender);
     message.setTo(m_recipients);
@@ -217,44 +204,115 @@ void SmtpClient::sendMail()
     if (m_onSendStart)
         m_onSendStart();
     job.message = message.compose(m_finalHeaders);
-    m_lastMail = {job.mailFrom, job.rcptTo, job.message};
-    m_lastMailCancelled = false;
-    m_lastMailWithoutLogin = false;
+}
 
+bool SmtpClient::composeMail(ComposedMail* mail, QString* error)
+{
+    SmtpJob job;
+    QString utf8Entry;
+    const bool ok = envelope(job, &utf8Entry, error);
+    if (ok) {
+        composeText(job);
+        *mail = {job.mailFrom, job.rcptTo, job.message};
+    }
+    clearParameters();
+    return ok;
+}
+
+void SmtpClient::failSoon(const QString& error)
+{
+    m_result = SmtpResult();
+    m_result.error = error;
+    m_sending = true;
+    const quint64 session = ++m_session;
+    QMetaObject::invokeMethod(
+        this, [this, session] { finish(session); }, Qt::QueuedConnection);
+}
+
+bool SmtpClient::sendMail(QString* error)
+{
+    if (m_sending || !m_connected) {
+        clearParameters();
+        if (error)
+            *error = m_sending ? Busy : QStringLiteral("Not connected to an SMTP server");
+        return false;
+    }
+    SmtpJob job;
+    QString utf8Entry;
+    QString why;
+    if (!envelope(job, &utf8Entry, &why) || !setUpSession(job, m_endpoint, &why)) {
+        clearParameters();
+        failSoon(why);
+        return true;
+    }
+    composeText(job);
+    clearParameters();
+
+    m_result = SmtpResult();
+    m_result.mail = {job.mailFrom, job.rcptTo, job.message};
+    m_outcome = Outcome();
+    m_sending = true;
+    const quint64 session = ++m_session;
     initSmtpTransfers();
-    QString error;
-    bool mayPass = false;
-    QList<RefusedRecipient> refused;
-    const bool sent = runWhileServingEvents(
-        [&] {
-            if (!utf8Entry.isEmpty()) {
-                QList<QByteArray> capabilities;
-                if (!probeSmtpCapabilities(job, abort, &capabilities, &error, &mayPass))
-                    return false;
-                if (!capabilities.contains("SMTPUTF8")) {
-                    error = QStringLiteral("The address \"%1\" has a name that is not ASCII, "
+    m_abort = std::make_unique<SmtpAbort>();
+    m_worker = std::make_unique<std::thread>(
+        [this, job, utf8Entry, session, abort = m_abort.get(), outcome = &m_outcome] {
+            const auto run = [&] {
+                if (!utf8Entry.isEmpty()) {
+                    QList<QByteArray> capabilities;
+                    if (!probeSmtpCapabilities(job, *abort, &capabilities, &outcome->error,
+                                               &outcome->mayPass))
+                        return false;
+                    if (!capabilities.contains("SMTPUTF8")) {
+                        outcome->error =
+                            QStringLiteral("The address \"%1\" has a name that is not ASCII, "
                                            "and the server does not offer SMTPUTF8")
                                 .arg(utf8Entry);
-                    return false;
+                        return false;
+                    }
                 }
-            }
-            return runSmtpTransfer(job, abort, &error, &mayPass, &refused, &m_lastMailWithoutLogin);
-        },
-        abort, m_excludesUserInput);
-    m_lastMailCancelled = !sent && abort.reason() == SmtpAbort::Reason::Cancelled;
-    if (m_lastMailCancelled || (sent && refused.isEmpty()))
+                return runSmtpTransfer(job, *abort, &outcome->error, &outcome->mayPass,
+                                       &outcome->refused, &outcome->withoutLogin);
+            };
+            outcome->sent = run();
+            QMetaObject::invokeMethod(
+                this, [this, session] { finish(session); }, Qt::QueuedConnection);
+        });
+    return true;
+}
+
+void SmtpClient::finish(quint64 session)
+{
+    if (session != m_session || !m_sending)
         return;
-    // A recipient refused for good is not tried again; one deferred is, alone if the others
-    // got the mail.
-    if (!sent) {
-        for (const RefusedRecipient& r : std::as_const(refused)) {
-            if (!r.mayPass())
-                m_lastMail.rcptTo.removeOne(r.address);
+    SmtpResult result = m_result;
+    if (m_worker) {
+        m_worker->join();
+        m_worker.reset();
+        const Outcome& outcome = m_outcome;
+        result.withoutLogin = outcome.withoutLogin;
+        if (!outcome.sent && m_abort->reason() == SmtpAbort::Reason::Cancelled) {
+            result.cancelled = true;
+        } else if (outcome.sent && outcome.refused.isEmpty()) {
+            result.sent = true;
+        } else if (!outcome.sent) {
+            // A recipient refused for good is not tried again.
+            for (const RefusedRecipient& r : outcome.refused) {
+                if (!r.mayPass())
+                    result.mail.rcptTo.removeOne(r.address);
+            }
+            result.error = outcome.error;
+            result.mayPass = outcome.mayPass;
+        } else {
+            // The others got it: one deferred is tried again alone.
+            result.mail.rcptTo = deferredRecipients(outcome.refused);
+            result.error =
+                QStringLiteral("The mail went to the other recipients, but not to these:\n") +
+                describeRefused(outcome.refused);
+            result.mayPass = !result.mail.rcptTo.isEmpty();
         }
-        throw SmtpError(error, mayPass);
+        m_abort.reset();
     }
-    m_lastMail.rcptTo = deferredRecipients(refused);
-    throw SmtpError(QStringLiteral("The mail went to the other recipients, but not to these:\n") +
-                        describeRefused(refused),
-                    !m_lastMail.rcptTo.isEmpty());
+    m_sending = false;
+    emit finished(result);
 }

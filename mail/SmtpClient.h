@@ -4,26 +4,44 @@
 #include "mail/SmtpEndpoint.h"
 #include "mail/SmtpTransfer.h"
 
+#include <QMetaType>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <thread>
 
-// Sends alert mails over SMTP, one at a time, driven by two callbacks:
+// How one mail ended.
+struct SmtpResult {
+    bool sent = false;         // every recipient took it
+    QString error;             // why not, in libcurl's words with the server's reply line
+    bool mayPass = false;      // the same mail may go through later (no connection, 4xx...)
+    bool cancelled = false;    // abort() gave it up; no error then
+    bool withoutLogin = false; // a password was set, but the server took it without a login
+    ComposedMail mail;         // as composed, its envelope left with those worth another try
+};
+Q_DECLARE_METATYPE(SmtpResult)
+
+// Sends mails over SMTP, one at a time, driven by two callbacks:
 //
 //   client.setHost(server); client.setUserId(user);
 //   client.connectToServer();        // calls the connected callback before it returns
 //   connected callback: setBody(), addRecipient(), setSender(), setSubject(), sendMail(),
 //                       disconnectFromServer()
 //   sendMail():                      // calls the send-start callback, which may set fields in
-//                                    // finalHeaders(), then runs the whole SMTP session
+//                                    // finalHeaders(), then starts the SMTP session
+//   finished(result)                 // later, on this object's thread
 //
-// Failures throw SmtpError (an address that is not one fails before any connection);
-// exceptions thrown by the callbacks pass through unchanged. While a
-// session runs, the calling thread waits in a local event loop that leaves out user input, so
-// windows repaint and timers and sockets keep being served.
-class SmtpClient {
+// The session runs on a worker thread; nothing here waits for it. Every mail started ends in
+// exactly one finished(), failures found before any connection (the server text, an address)
+// included, so a caller has one place to look.
+class SmtpClient : public QObject {
+    Q_OBJECT
 public:
-    SmtpClient();
+    explicit SmtpClient(QObject* parent = nullptr);
+    // Gives up a session under way.
+    ~SmtpClient() override;
 
     // Does once what the first mail of a run would otherwise pay for (libcurl's and the text
     // converters' set-up, the host name). Call it on the main thread when nothing waits on it.
@@ -49,20 +67,16 @@ public:
     // Bounds for connecting (greeting included) and for the whole session.
     void setTimeouts(int connectMs, int totalMs);
 
-    // By default the wait for the server leaves out user input. A caller that holds input back
-    // itself (letting only a close request through) turns that off.
-    void setExcludesUserInput(bool excludes) { m_excludesUserInput = excludes; }
-
     void setConnectedHandler(std::function<void()> handler) { m_onConnected = std::move(handler); }
     void setSendStartHandler(std::function<void()> handler) { m_onSendStart = std::move(handler); }
 
-    // Checks the server text (throws SmtpError when it is empty or malformed), then calls the
-    // connected callback. Everything is over when it returns.
-    void connectToServer();
+    // Calls the connected callback; when the server text is bad it does not, and finished()
+    // says why. False with the reason, and nothing more, while a mail is still being sent.
+    bool connectToServer(QString* error = nullptr);
     void disconnectFromServer() { m_connected = false; }
     bool isConnected() const { return m_connected; }
 
-    // The mail parameters, cleared after every sendMail(), whether it succeeded or not.
+    // The mail parameters, cleared by every sendMail(), whether it started or not.
     void setBody(const QString& body) { m_body = body; }
     // A text as typed: one address or several separated by ',' or ';', each with or without a
     // display name ("Ops <ops@example.com>; boss@example.com"). Each address gets one RCPT.
@@ -76,29 +90,41 @@ public:
     const QString& subject() const { return m_subject; }
     void clearParameters();
 
-    // The header fields of the mail being sent, filled with the standard fields just before the
-    // send-start callback runs. MailHeaders::set() there replaces a field of the same name.
+    // The header fields of the mail being composed, filled with the standard fields just before
+    // the send-start callback runs. MailHeaders::set() there replaces a field of the same name.
     MailHeaders& finalHeaders() { return m_finalHeaders; }
 
-    // Only while connected. Composes the mail, runs the SMTP session and waits for its end.
-    // A failure throws SmtpError, telling whether it may pass; lastMail() then holds the mail,
-    // its envelope left with the recipients worth another try. Recipients the server refused
-    // while it took the mail for others throw too, naming them; the others got it.
-    void sendMail();
-    // The last mail sendMail() composed, envelope included, and whether abort() gave it up.
-    const ComposedMail& lastMail() const { return m_lastMail; }
-    bool lastMailCancelled() const { return m_lastMailCancelled; }
-    // A password was set, but the server offered no login and took the mail without one.
-    bool lastMailWentWithoutLogin() const { return m_lastMailWithoutLogin; }
+    // Only while connected. Composes the mail and starts its session; finished() tells the end.
+    // Recipients the server refused while it took the mail for others make it fail too, naming
+    // them; the others got it. False with the reason, and no finished(), when not connected or
+    // a mail is still being sent.
+    bool sendMail(QString* error = nullptr);
+    // Composes the parameters as sendMail() would (send-start callback included) without
+    // sending, then clears them: a mail given up before its session still reads the same.
+    bool composeMail(ComposedMail* mail, QString* error);
     // A session for `mail` with this client's server, security, login and bounds, to run with
-    // runSmtpTransfer() on any thread. Throws SmtpError when these settings cannot send.
-    SmtpJob jobFor(const ComposedMail& mail) const;
+    // runSmtpTransfer() on any thread. False with the reason when these settings cannot send.
+    bool jobFor(const ComposedMail& mail, SmtpJob* job, QString* error) const;
+    // From sendMail() (or a bad server text) until finished() is emitted.
     bool isSending() const { return m_sending; }
-    // Ends the mail being sent at once (any wait on the server included); sendMail() then
-    // returns without raising. Does nothing when no mail is being sent.
+    // Ends the mail being sent at once (any wait on the server included): finished() is
+    // emitted before this returns, cancelled unless the session had already ended. Does
+    // nothing when no mail is being sent.
     void abort();
 
+signals:
+    void finished(const SmtpResult& result);
+
 private:
+    // What the worker found; read once it has been joined.
+    struct Outcome {
+        bool sent = false;
+        QString error;
+        bool mayPass = false;
+        bool withoutLogin = false;
+        QList<RefusedRecipient> refused;
+    };
+
     QString m_host;
     QString m_userId;
     QString m_password;
@@ -108,7 +134,6 @@ private:
     int m_totalTimeoutMs = SmtpJob::DefaultTotalTimeoutMs;
     std::function<void()> m_onConnected;
     std::function<void()> m_onSendStart;
-    bool m_excludesUserInput = true;
     bool m_connected = false;
     bool m_sending = false;
     SmtpEndpoint m_endpoint;
@@ -117,11 +142,22 @@ private:
     QString m_sender;
     QString m_subject;
     MailHeaders m_finalHeaders;
-    SmtpAbort* m_abort = nullptr; // the running session's
-    ComposedMail m_lastMail;
-    bool m_lastMailCancelled = false;
-    bool m_lastMailWithoutLogin = false;
+
+    quint64 m_session = 0; // a finish posted for an earlier session is ignored
+    std::unique_ptr<SmtpAbort> m_abort;
+    std::unique_ptr<std::thread> m_worker;
+    Outcome m_outcome;
+    SmtpResult m_result;
 
     // Server, security, login and bounds of a session from this client's settings.
-    void setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint) const;
+    bool setUpSession(SmtpJob& job, const SmtpEndpoint& endpoint, QString* error) const;
+    // The envelope from the parameters, each address checked; the entry whose name needs
+    // SMTPUTF8, if any.
+    bool envelope(SmtpJob& job, QString* utf8Entry, QString* error) const;
+    // The text, after the send-start callback has had its say on the header fields.
+    void composeText(SmtpJob& job);
+    // A mail that ends before any connection: its finished() comes from the event loop, as
+    // every other.
+    void failSoon(const QString& error);
+    void finish(quint64 session);
 };

@@ -11,7 +11,7 @@ struct SmtpEndpoint {
     QString host; // without brackets
     int port = kDefaultPort;
 
-    // Throws SmtpError when the text is empty, the port is not 1..65535, or the host holds
-    // characters that would change the URL.
-    static SmtpEndpoint parse(const QString& text);
+    // False with the reason when the text is empty, the port is not 1..65535, or the host
+    // holds characters that would change the URL.
+    static bool parse(const QString& text, SmtpEndpoint* endpoint, QString* error);
 };

@@ -28,7 +28,10 @@ ComposedMail mail(const QByteArray& subject)
 
 SmtpJob jobTo(const QString& hostPort, const ComposedMail& m)
 {
-    const SmtpEndpoint server = SmtpEndpoint::parse(hostPort);
+    SmtpEndpoint server;
+    QString error;
+    if (!SmtpEndpoint::parse(hostPort, &server, &error))
+        qFatal("%s", qPrintable(error));
     SmtpJob job;
     job.host = server.host.toUtf8();
     job.port = server.port;
@@ -41,12 +44,19 @@ SmtpJob jobTo(const QString& hostPort, const ComposedMail& m)
     return job;
 }
 
+// The session of every kept mail: to `hostPort`.
+OutboxSender::Session sessionTo(const QString& hostPort)
+{
+    return [hostPort](const ComposedMail& m, SmtpJob* job, QString*) {
+        *job = jobTo(hostPort, m);
+        return true;
+    };
+}
+
 // A sender of the kept mails in `folder` to `server`, on, with its waits cut a hundredfold.
 std::unique_ptr<OutboxSender> quickSender(const QString& folder, const SmtpServer& server)
 {
-    auto sender = std::make_unique<OutboxSender>(
-        Outbox(folder),
-        [hostPort = server.hostPort()](const ComposedMail& m) { return jobTo(hostPort, m); });
+    auto sender = std::make_unique<OutboxSender>(Outbox(folder), sessionTo(server.hostPort()));
     sender->setDelayScale(0.01);
     sender->setEnabled(true);
     return sender;
@@ -205,8 +215,7 @@ void TestOutbox::sendsOnceTheServerIsBack()
 {
     QTemporaryDir dir;
     const QString hostPort = SmtpServer::refusingHostPort();
-    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))),
-                        [&](const ComposedMail& m) { return jobTo(hostPort, m); });
+    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))), sessionTo(hostPort));
     sender.setDelayScale(0.01);
     sender.setEnabled(true);
     QString error;
@@ -347,8 +356,7 @@ void TestOutbox::leftoversOfAKilledKeepAreSortedOut()
     QVERIFY(
         TestFiles::write(folder + QStringLiteral("/20261209-010000-000-001.mail.saving-4e5f6a7b"),
                          whole.chopped(5)));
-    OutboxSender sender(Outbox(folder),
-                        [&](const ComposedMail& m) { return jobTo(server.hostPort(), m); });
+    OutboxSender sender(Outbox(folder), sessionTo(server.hostPort()));
     QCOMPARE(TestFiles::entries(folder), QStringList{"20261209-010000-000-000.mail"});
     sender.setEnabled(true);
     sender.tryAfter(0);
