@@ -10,12 +10,13 @@
 #include "Rig.h"
 
 #include "app/Monitor.h"
+#include "gui/Shell.h"
 #include "history/HistoryRecorder.h"
 #include "Stats.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
 #include "gui/ZarvikApplication.h"
-#include "settings/ToolSettingDlg.h"
+#include "gui/ToolSettingDlg.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -33,7 +33,7 @@ public:
     qint64 msSinceLastReply() const;
     quint16 localPort() const;
     // Why the address or port cannot be used, or empty.
-    QString linkProblem() const { return m_linkProblem; }
+    QString currentLinkProblem() const { return m_linkProblem; }
     const Clock& clock() const { return m_clock; }
 
     QTimer* Timer1;

@@ -1,6 +1,6 @@
 #include "gui/FormChart.h"
 
-#include "settings/UiFont.h"
+#include "gui/UiFont.h"
 
 #include <QBoxLayout>
 #include <QCategoryAxis>

@@ -156,7 +156,7 @@ void TFormZARVIK_Mail::buildComponents()
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setMinimumWidth(50);
-    StatusPanel0->setText(m_monitor.source().linkProblem()); // met by the first request
+    StatusPanel0->setText(m_monitor.source().currentLinkProblem()); // met by the first request
     StatusBar1->addWidget(StatusPanel0, 1);
     StatusPanel1 = new QLabel(StatusBar1);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));

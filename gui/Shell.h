@@ -24,6 +24,7 @@ public:
     static QString defaultSettingsPath();
 
     void show();
+    QString settingsPath() const { return m_settingsPath; }
     Settings& settings() const { return *m_settings; }
     Monitor* monitor() const { return m_monitor.get(); }
     TFormZARVIK_Mail* FormZARVIK_Mail() const { return m_form.get(); }

@@ -3,8 +3,10 @@
 // metrics, under QCoreApplication. This executable links no widgets.
 #include "app/Monitor.h"
 #include "core/Clock.h"
+#include "device/BoardSource.h"
 #include "history/ReadingLog.h"
 #include "mail/MailService.h"
+#include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
 #include "settings/Settings.h"
 #include "support/EventWait.h"

@@ -3,7 +3,7 @@
 #include "gui/Shell.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
-#include "settings/ToolSettingDlg.h"
+#include "gui/ToolSettingDlg.h"
 #include "support/EventWait.h"
 #include "support/TestFiles.h"
 #include "support/TestMain.h"

@@ -4,7 +4,7 @@
 #include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
 #include "gui/Shell.h"
-#include "settings/ToolSettingDlg.h"
+#include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"

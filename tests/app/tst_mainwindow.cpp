@@ -1,7 +1,7 @@
 #include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
 #include "gui/Shell.h"
-#include "settings/ToolSettingDlg.h"
+#include "gui/ToolSettingDlg.h"
 #include "support/AppHarness.h"
 #include "support/SimBoard.h"
 #include "support/TestFiles.h"

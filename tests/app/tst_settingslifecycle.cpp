@@ -7,9 +7,9 @@
 #include "core/TextCodec.h"
 #include "mail/Outbox.h"
 #include "settings/IniFile.h"
-#include "settings/Memo.h"
-#include "settings/RadioGroup.h"
-#include "settings/ToolSettingDlg.h"
+#include "gui/Memo.h"
+#include "gui/RadioGroup.h"
+#include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"
 #include "support/AppHarness.h"
 #include "support/EventWait.h"
@@ -130,7 +130,7 @@ void TestSettingsLifecycle::startShell(const QString& path)
 
 void TestSettingsLifecycle::restartShell()
 {
-    const QString path = m_form->settingsPath();
+    const QString path = m_shell->settingsPath();
     m_shell.reset();
     startShell(path);
 }
