@@ -105,9 +105,9 @@ Monitor::Monitor(Settings& settings, const QString& settingsPath, const Clock& c
         m_history->loadLog(clock.nowMs());
     m_history->logEnabled = [this] { return m_settings.flag(Settings::Log); };
     m_history->onLogProblem = [this](const QString& why) {
-        emit lastingNote(QStringLiteral("csv"),
-                         why.isEmpty() ? QString()
-                                       : QStringLiteral("CSV に記録できません: %1").arg(why));
+        setLastingNote(QStringLiteral("csv"),
+                       why.isEmpty() ? QString()
+                                     : QStringLiteral("CSV に記録できません: %1").arg(why));
     };
     connect(this, &Monitor::replyReceived, m_history, [this](const Reading& reading) {
         m_history->recordReply(reading.timeMs, double(reading.temperature), reading.rb1,
@@ -125,6 +125,15 @@ Monitor::~Monitor() = default;
 QString Monitor::withoutLoginNote()
 {
     return WithoutLogin;
+}
+
+void Monitor::setLastingNote(const QString& cause, const QString& text)
+{
+    if (text.isEmpty())
+        m_lastingNotes.remove(cause);
+    else
+        m_lastingNotes.insert(cause, text);
+    emit lastingNote(cause, text);
 }
 
 void Monitor::start()

@@ -4,6 +4,7 @@
 #include "device/DeviceReadings.h"
 #include "device/Reading.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -57,6 +58,10 @@ public:
     const DeviceReadings& readings() const { return m_readings; }
     const AlertState& alertState() const { return m_alert; }
     const Clock& clock() const { return m_clock; }
+    // Says `text` for as long as `cause` holds, through lastingNote(); an empty text ends it.
+    void setLastingNote(const QString& cause, const QString& text);
+    // What holds now, by cause: for a window that comes after it was said.
+    const QMap<QString, QString>& lastingNotes() const { return m_lastingNotes; }
 
 signals:
     // A correct reply, after the rules' readings took it in.
@@ -98,6 +103,7 @@ private:
     AlertState m_alert;
     bool m_alertMailUnderWay = false;
     bool m_mailWaitsForPassword = false;
+    QMap<QString, QString> m_lastingNotes;
     QString m_afterMail; // a bad seconds text, told once the pass's mail is over
     bool m_toldWithoutLogin = false;
     bool m_closed = false;

@@ -37,7 +37,7 @@ WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
             });
 
     m_server->onProblem = [this](const QString& why) {
-        emit m_monitor.lastingNote(QStringLiteral("metrics"), why);
+        m_monitor.setLastingNote(QStringLiteral("metrics"), why);
     };
     publishMetrics();
     connect(&monitor.settings(), &Settings::changed, this, [this](int key) {
@@ -59,7 +59,7 @@ void WatchOutputs::followMetricsAddress()
     // A new address ends what was said of the old one; the same one again keeps it.
     const QString text = m_monitor.settings().text(Settings::Metrics).trimmed();
     if (text != m_metricsText)
-        emit m_monitor.lastingNote(QStringLiteral("metrics"), {});
+        m_monitor.setLastingNote(QStringLiteral("metrics"), {});
     m_metricsText = text;
     m_server->listenOn(text);
 }

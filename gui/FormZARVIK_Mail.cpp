@@ -101,9 +101,13 @@ void TFormZARVIK_Mail::follow()
     connect(&monitor.source(), &BoardSource::linkProblem, StatusPanel0, &QLabel::setText);
     connect(&monitor, &Monitor::messageShown, EdtMessage, &QLineEdit::setText);
     connect(&monitor, &Monitor::note, this, &TFormZARVIK_Mail::showStatusNote);
+    for (auto note = monitor.lastingNotes().cbegin(); note != monitor.lastingNotes().cend(); ++note)
+        setLastingNote(note.key(), note.value());
     connect(&monitor, &Monitor::lastingNote, this, &TFormZARVIK_Mail::setLastingNote);
     connect(&monitor, &Monitor::problem, this, &ErrorReport::show);
-    connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult);
+    // Shown once the mail is over, so that the held input goes to the box, not before it.
+    connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult,
+            Qt::QueuedConnection);
     connect(&monitor.mail(), &MailService::sendingChanged, this,
             &TFormZARVIK_Mail::holdInputWhileSending);
 }

@@ -75,6 +75,7 @@ void Shell::openChart()
 void Shell::saveAtClose()
 {
     m_monitor->close();
+    m_dialog->settleTexts();
     m_settings->setValue(Settings::Left, m_form->pos().x());
     m_settings->setValue(Settings::Top, m_form->pos().y());
     QString error;

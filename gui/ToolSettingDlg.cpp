@@ -339,6 +339,21 @@ void TToolSettingDlg::bindToSettings()
     });
 }
 
+void TToolSettingDlg::settleTexts()
+{
+    const std::pair<SettledText*, Settings::Key> texts[] = {
+        {SettledUTemp, Settings::UpperLimit},
+        {SettledLTemp, Settings::LowerLimit},
+        {SettledNoReplySec, Settings::NoReplySec},
+        {SettledMetrics, Settings::Metrics},
+    };
+    // A text the program set is in force at once but told a moment later: it counts too.
+    for (const auto& [settled, key] : texts) {
+        settled->settle();
+        m_settings.setValue(key, settled->text());
+    }
+}
+
 void TToolSettingDlg::loadPassword()
 {
     m_keyringAsked = true;

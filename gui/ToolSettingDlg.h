@@ -95,6 +95,8 @@ public:
     // Reads the password kept for the current server and user; it becomes MailPassword unless
     // something was typed first.
     void loadPassword();
+    // Brings every rule text into the settings now, typed or set (the program closing).
+    void settleTexts();
     // Keeps MailPassword for the current server and user in the keyring; the password store
     // tells the outcome.
     void storePassword(int waitMs = PasswordStore::DefaultWaitMs);

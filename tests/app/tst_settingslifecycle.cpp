@@ -139,7 +139,7 @@ void TestSettingsLifecycle::closeBy(CloseWay way, int signal)
 {
     requestClose(way, signal);
     if (!QTest::currentTestFailed())
-        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isVisible() && m_shell->isFinished(), 5000);
 }
 
 void TestSettingsLifecycle::requestClose(CloseWay way, int signal)
@@ -566,6 +566,7 @@ void TestSettingsLifecycle::readOnlyFolderWarnsAndStillEnds()
         m_form->close();
     }
     QVERIFY(!m_form->isVisible());
+    QTRY_VERIFY(m_shell->isFinished()); // told once the password is kept too
     QCOMPARE(caption, QStringLiteral("ZARVIK Mail"));
     QVERIFY2(warning.contains('"' + path + '"'), qPrintable(warning));
     QVERIFY2(warning.contains(qt_error_string(EACCES)), qPrintable(warning));
