@@ -103,12 +103,12 @@ Monitor::Monitor(Settings& settings, const QString& settingsPath, const Clock& c
 
     if (settings.flag(Settings::Log))
         m_history->loadLog(clock.nowMs());
-    m_history->logEnabled = [this] { return m_settings.flag(Settings::Log); };
-    m_history->onLogProblem = [this](const QString& why) {
+    m_history->setLogEnabled(settings.flag(Settings::Log));
+    connect(m_history, &HistoryRecorder::logProblem, this, [this](const QString& why) {
         setLastingNote(QStringLiteral("csv"),
                        why.isEmpty() ? QString()
                                      : QStringLiteral("CSV に記録できません: %1").arg(why));
-    };
+    });
     connect(this, &Monitor::replyReceived, m_history, [this](const Reading& reading) {
         m_history->recordReply(reading.timeMs, double(reading.temperature), reading.rb1,
                                reading.rb0);
@@ -160,6 +160,8 @@ void Monitor::followSettings(int key)
     if (key == Settings::BoardAddress || key == Settings::BoardPort)
         m_source->setBoard(m_settings.text(Settings::BoardAddress),
                            m_settings.text(Settings::BoardPort));
+    else if (key == Settings::Log)
+        m_history->setLogEnabled(m_settings.flag(Settings::Log));
     else if (isMailKey(key))
         m_mail->setSettings(mailSettings(m_settings));
 }

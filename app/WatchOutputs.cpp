@@ -2,7 +2,6 @@
 
 #include "app/Monitor.h"
 #include "core/Clock.h"
-#include "device/BoardProtocol.h"
 #include "settings/Settings.h"
 #include "watch/DesktopNotifier.h"
 #include "watch/MetricsServer.h"
@@ -15,9 +14,7 @@ WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
 {
     connect(&monitor, &Monitor::replyReceived, this, [this](const Reading& reading) {
         m_lastReplyMs = m_monitor.clock().steadyMs();
-        m_metrics.noteReply(double(reading.temperature),
-                            (reading.rb1 ? BoardProtocol::Rb1Mask : 0) |
-                                (reading.rb0 ? BoardProtocol::Rb0Mask : 0));
+        m_metrics.noteReply(reading);
         publishMetrics();
     });
     connect(&monitor, &Monitor::wrongSizeReceived, this, [this] {
@@ -36,9 +33,9 @@ WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
                     DesktopNotifier::notify(message, subject);
             });
 
-    m_server->onProblem = [this](const QString& why) {
+    connect(m_server, &MetricsServer::problem, this, [this](const QString& why) {
         m_monitor.setLastingNote(QStringLiteral("metrics"), why);
-    };
+    });
     publishMetrics();
     connect(&monitor.settings(), &Settings::changed, this, [this](int key) {
         if (key == Settings::Metrics)

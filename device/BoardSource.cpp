@@ -12,12 +12,11 @@ BoardSource::BoardSource(const Clock& clock, QObject* parent)
 {
     NMUDP1 = new UdpEndpoint(this);
     NMUDP1->setObjectName(QStringLiteral("NMUDP1"));
-    NMUDP1->onDataReceived = [this](const QByteArray& data, const QHostAddress& from,
-                                    quint16 port) { NMUDP1DataReceived(data, from, port); };
-    NMUDP1->onProblem = [this](const QString& why) {
+    connect(NMUDP1, &UdpEndpoint::dataReceived, this, &BoardSource::NMUDP1DataReceived);
+    connect(NMUDP1, &UdpEndpoint::problem, this, [this](const QString& why) {
         m_linkProblem = why;
         emit linkProblem(why);
-    };
+    });
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -40,8 +40,7 @@ void UdpEndpoint::dispatch()
     // datagrams from the same queue, so each is handed over exactly once, in order.
     while (!m_queue.isEmpty()) {
         const Datagram datagram = m_queue.dequeue();
-        if (onDataReceived)
-            onDataReceived(datagram.data, datagram.from, datagram.port);
+        emit dataReceived(datagram.data, datagram.from, datagram.port);
     }
 }
 
@@ -127,8 +126,7 @@ void UdpEndpoint::report(const QString& why)
     if (why == m_lastProblem)
         return;
     m_lastProblem = why;
-    if (onProblem)
-        onProblem(why);
+    emit problem(why);
 }
 
 QHostAddress preferredAddress(const QList<QHostAddress>& addresses)

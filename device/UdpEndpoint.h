@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QQueue>
 #include <QString>
-#include <functional>
 
 class QUdpSocket;
 
@@ -15,7 +14,7 @@ class QUdpSocket;
 QHostAddress preferredAddress(const QList<QHostAddress>& addresses);
 
 // The program's UDP endpoint: bound to a port the system picks, it sends datagrams to one remote
-// host and port and hands every datagram that arrives, from anyone, to onDataReceived.
+// host and port and hands every datagram that arrives, from anyone, to dataReceived().
 //
 // Arrivals are queued and handed over from a posted call rather than from the socket's own
 // signal, so a handler that opens a modal box does not stop further datagrams from being read
@@ -23,22 +22,22 @@ QHostAddress preferredAddress(const QList<QHostAddress>& addresses);
 class UdpEndpoint : public QObject {
     Q_OBJECT
 public:
-    using DataHandler =
-        std::function<void(const QByteArray& data, const QHostAddress& from, quint16 port)>;
-    using ProblemHandler = std::function<void(const QString& why)>;
-
     explicit UdpEndpoint(QObject* parent = nullptr);
 
     // Sets the remote host (an address or a host name, resolved without blocking) and port, as
-    // texts typed by the user. Unusable values are reported once per change through onProblem.
+    // texts typed by the user. Unusable values are reported once per change through problem().
     void setRemote(const QString& host, const QString& port);
     // Sends one datagram to the remote host and port; returns at once.
     void sendBuffer(const QByteArray& data);
     quint16 localPort() const;
 
-    DataHandler onDataReceived;
-    ProblemHandler onProblem;
 
+signals:
+    void dataReceived(const QByteArray& data, const QHostAddress& from, quint16 port);
+    // The remote host or port cannot be used, in a line for the user.
+    void problem(const QString& why);
+
+public:
     // Datagrams waiting to be handed over beyond this are dropped, as a full socket buffer would.
     static constexpr int MaxQueued = 4096;
 

@@ -20,15 +20,13 @@ void HistoryRecorder::loadLog(qint64 nowMs)
 void HistoryRecorder::recordReply(qint64 ms, double celsius, bool rb1, bool rb0)
 {
     const HistoryPoint& point = m_history.append(ms, celsius, rb1, rb0);
-    const bool logging = logEnabled && logEnabled();
     QString why;
-    const auto result = logging ? m_log.append(point, &why) : ReadingLogWriter::Result::Written;
+    const bool written = !m_logEnabled || m_log.append(point, &why);
+    const bool failedNow = !written && !why.isEmpty();
     // Told when it begins and when it ends (a line written again, or the log turned off).
-    if (result == ReadingLogWriter::Result::Failed ||
-        (result == ReadingLogWriter::Result::Written && std::exchange(m_logTroubled, false))) {
-        m_logTroubled = result == ReadingLogWriter::Result::Failed;
-        if (onLogProblem)
-            onLogProblem(why);
+    if (failedNow || (written && std::exchange(m_logTroubled, false))) {
+        m_logTroubled = failedNow;
+        emit logProblem(why);
     }
     emit pointAdded(point);
 }

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
 // Keeps the history of correct replies for the chart and, while the log is on, writes each to
 // the day's CSV file. Qt Core only: the shell feeds it from the main window's signals.
@@ -14,11 +13,8 @@ class HistoryRecorder : public QObject {
 public:
     explicit HistoryRecorder(const QString& settingsPath, QObject* parent = nullptr);
 
-    // Whether the CSV log is on now; asked at every reply.
-    std::function<bool()> logEnabled;
-    // A log file could not be written; told once, then lines wait for the next day's file. An
-    // empty `why` says the trouble is over: a line was written again, or the log is off.
-    std::function<void(const QString& why)> onLogProblem;
+    // Whether replies go into the CSV log from now on.
+    void setLogEnabled(bool enabled) { m_logEnabled = enabled; }
 
     // Fills the history with the last day of the CSV files (before the first reply).
     void loadLog(qint64 nowMs);
@@ -28,6 +24,9 @@ public:
     const ReadingHistory& history() const { return m_history; }
 
 signals:
+    // A log file could not be written; told once, then lines wait for the next day's file. An
+    // empty `why` says the trouble is over: a line was written again, or the log is off.
+    void logProblem(const QString& why);
     void pointAdded(const HistoryPoint& point);
     void markAdded(const HistoryMark& mark);
 
@@ -35,5 +34,6 @@ private:
     QString m_settingsPath;
     ReadingHistory m_history;
     ReadingLogWriter m_log;
+    bool m_logEnabled = false;
     bool m_logTroubled = false;
 };

@@ -196,26 +196,26 @@ ReadingLogWriter::ReadingLogWriter(const QString& settingsPath)
 {
 }
 
-ReadingLogWriter::Result ReadingLogWriter::append(const HistoryPoint& point, QString* error)
+bool ReadingLogWriter::append(const HistoryPoint& point, QString* error)
 {
     const QDate day = localDay(point.ms);
     if (day == m_failedDay)
-        return Result::Paused;
+        return false;
     QString why;
     if ((day != m_day || m_fd < 0) && !open(day, &why)) {
         m_failedDay = day;
         if (error)
             *error = why;
-        return Result::Failed;
+        return false;
     }
     if (!write(ReadingLog::formatLine(point), &why)) {
         close();
         m_failedDay = day;
         if (error)
             *error = why;
-        return Result::Failed;
+        return false;
     }
-    return Result::Written;
+    return true;
 }
 
 void ReadingLogWriter::close()

@@ -41,15 +41,14 @@ bool writeDays(const QString& settingsPath, const QList<HistoryPoint>& points, Q
 // the file's name counts as a file that cannot be written.
 class ReadingLogWriter {
 public:
-    enum class Result { Written, Failed, Paused };
-
     explicit ReadingLogWriter(const QString& settingsPath);
     ~ReadingLogWriter() { close(); }
     ReadingLogWriter(const ReadingLogWriter&) = delete;
     ReadingLogWriter& operator=(const ReadingLogWriter&) = delete;
 
-    // `error` is filled on Failed only.
-    Result append(const HistoryPoint& point, QString* error = nullptr);
+    // True when the line was written. False with the reason when the file failed now; false with
+    // no reason while lines wait for the next day's file after a failure already told.
+    bool append(const HistoryPoint& point, QString* error = nullptr);
     void close();
 
 private:

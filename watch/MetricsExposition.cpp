@@ -49,9 +49,9 @@ void sample(QByteArray& out, const char* name, const QByteArray& value,
 
 } // namespace
 
-void MetricsExposition::noteReply(double celsius, std::uint8_t portBits)
+void MetricsExposition::noteReply(const ::Reading& reading)
 {
-    m_last = Reading{celsius, portBits};
+    m_last = reading;
     ++m_replies;
 }
 
@@ -78,12 +78,12 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
     family(out, "zarvik_temperature_celsius", "gauge",
            "Temperature of the last correct reply from the board.");
     if (m_last)
-        sample(out, "zarvik_temperature_celsius", number(m_last->celsius));
+        sample(out, "zarvik_temperature_celsius", number(double(m_last->temperature)));
     family(out, "zarvik_input", "gauge", "Input of the last correct reply: 1 for H, 0 for L.");
     if (m_last) {
-        sample(out, "zarvik_input", m_last->portBits & BoardProtocol::Rb1Mask ? "1" : "0",
+        sample(out, "zarvik_input", m_last->rb1 ? "1" : "0",
                "input=\"RB1\"");
-        sample(out, "zarvik_input", m_last->portBits & BoardProtocol::Rb0Mask ? "1" : "0",
+        sample(out, "zarvik_input", m_last->rb0 ? "1" : "0",
                "input=\"RB0\"");
     }
     family(out, "zarvik_last_reply_age_seconds", "gauge",

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/Reading.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <array>
@@ -13,7 +15,7 @@ class MetricsExposition {
 public:
     static constexpr const char* ContentType = "text/plain; version=0.0.4; charset=utf-8";
 
-    void noteReply(double celsius, std::uint8_t portBits);
+    void noteReply(const ::Reading& reading);
     void noteWrongSize();
     // AlertRule bits of one pass.
     void noteRulesFired(std::uint8_t rules);
@@ -23,11 +25,7 @@ public:
     QByteArray text(qint64 msSinceLastReply) const;
 
 private:
-    struct Reading {
-        double celsius;
-        std::uint8_t portBits;
-    };
-    std::optional<Reading> m_last; // none before the first correct reply
+    std::optional<::Reading> m_last; // none before the first correct reply
     quint64 m_replies = 0;
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;

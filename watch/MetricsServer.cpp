@@ -132,8 +132,7 @@ void MetricsServer::StopDaemon::operator()(MHD_Daemon* daemon) const
     MHD_stop_daemon(daemon); // joins its thread and closes its sockets
 }
 
-std::optional<MetricsServer::Endpoint> MetricsServer::parseEndpoint(const QString& text,
-                                                                    QString* error)
+bool MetricsServer::parseEndpoint(const QString& text, Endpoint* endpoint, QString* error)
 {
     const QString trimmed = text.trimmed();
     const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
@@ -151,9 +150,10 @@ std::optional<MetricsServer::Endpoint> MetricsServer::parseEndpoint(const QStrin
             *error = tr("Metrics address \"%1\" is not host:port (say 127.0.0.1:9464) - not "
                         "served")
                          .arg(trimmed);
-        return std::nullopt;
+        return false;
     }
-    return Endpoint{host, quint16(port)};
+    *endpoint = Endpoint{host, quint16(port)};
+    return true;
 }
 
 MetricsServer::MetricsServer(QObject* parent)
@@ -193,19 +193,19 @@ void MetricsServer::listenOn(const QString& text)
     if (m_text.isEmpty())
         return;
     QString error;
-    const std::optional<Endpoint> endpoint = parseEndpoint(m_text, &error);
-    if (!endpoint) {
+    Endpoint endpoint;
+    if (!parseEndpoint(m_text, &endpoint, &error)) {
         report(error);
         return;
     }
     QHostAddress address;
-    if (address.setAddress(endpoint->host)) {
-        listenAt(address, endpoint->port);
+    if (address.setAddress(endpoint.host)) {
+        listenAt(address, endpoint.port);
         return;
     }
     const QString wanted = m_text;
     m_lookupId = QHostInfo::lookupHost(
-        endpoint->host, this, [this, wanted, endpoint](const QHostInfo& info) {
+        endpoint.host, this, [this, wanted, endpoint](const QHostInfo& info) {
             if (wanted != m_text)
                 return;
             m_lookupId = -1;
@@ -213,9 +213,9 @@ void MetricsServer::listenOn(const QString& text)
             const QHostAddress chosen = preferredAddress(info.addresses());
             if (chosen.isNull())
                 report(tr("Metrics host \"%1\" cannot be resolved: %2 - not served")
-                           .arg(endpoint->host, info.errorString()));
+                           .arg(endpoint.host, info.errorString()));
             else
-                listenAt(chosen, endpoint->port);
+                listenAt(chosen, endpoint.port);
         });
 }
 
@@ -255,6 +255,5 @@ void MetricsServer::listenAt(const QHostAddress& address, quint16 port)
 
 void MetricsServer::report(const QString& why)
 {
-    if (onProblem)
-        onProblem(why);
+    emit problem(why);
 }

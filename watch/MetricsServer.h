@@ -25,7 +25,7 @@ public:
     };
     // "host:port", "[v6 address]:port"; a port from 1 to 65535. No host is refused rather than
     // taken for every interface: what the readings are shown to must be said.
-    static std::optional<Endpoint> parseEndpoint(const QString& text, QString* error);
+    static bool parseEndpoint(const QString& text, Endpoint* endpoint, QString* error);
 
     explicit MetricsServer(QObject* parent = nullptr);
     ~MetricsServer() override;
@@ -40,14 +40,15 @@ public:
     // The port listened on; 0 while not listening.
     quint16 serverPort() const { return m_port; }
 
-    // Why `text` cannot be served on, in a line for the status bar.
-    std::function<void(const QString& why)> onProblem;
+signals:
+    // Why the address cannot be served on, in a line for the status bar.
+    void problem(const QString& why);
 
+public:
     // Shared with the server thread.
     struct Snapshot;
 
-private:
-    struct StopDaemon {
+private:    struct StopDaemon {
         void operator()(MHD_Daemon* daemon) const;
     };
 

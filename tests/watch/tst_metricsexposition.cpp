@@ -1,5 +1,6 @@
 #include "alert/AlertRules.h"
 #include "support/PromText.h"
+#include "device/BoardProtocol.h"
 #include "watch/MetricsExposition.h"
 
 #include <QtTest>
@@ -32,8 +33,9 @@ void TestMetricsExposition::beforeTheFirstReply()
 void TestMetricsExposition::lastReplyAndCounts()
 {
     MetricsExposition metrics;
-    metrics.noteReply(25.0, 0x02);
-    metrics.noteReply(146.484375, 0xfd); // RB0 H, RB1 L, other bits set
+    metrics.noteReply(BoardProtocol::decodeReply(QByteArray::fromHex("0002000000510000")));
+    // RB0 H, RB1 L, other bits set
+    metrics.noteReply(BoardProtocol::decodeReply(QByteArray::fromHex("00fd0000012c0000")));
     metrics.noteRulesFired(RuleUpper | RuleRb0High);
     metrics.noteRulesFired(RuleUpper);
     metrics.noteRulesFired(RuleNoReply | RuleRb1Low);
