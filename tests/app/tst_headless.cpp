@@ -4,6 +4,7 @@
 #include "app/Monitor.h"
 #include "core/Clock.h"
 #include "device/BoardSource.h"
+#include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
 #include "mail/MailService.h"
 #include "mail/Outbox.h"
@@ -13,6 +14,7 @@
 #include "support/PromText.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
+#include "support/TestClock.h"
 #include "support/TestFiles.h"
 
 #include <QNetworkAccessManager>
@@ -43,6 +45,7 @@ class TestHeadless : public QObject {
     Q_OBJECT
 private slots:
     void boardToMailOutboxCsvAndMetrics();
+    void silenceAndReplyTimesFollowTheClock();
 };
 
 void TestHeadless::boardToMailOutboxCsvAndMetrics()
@@ -101,6 +104,48 @@ void TestHeadless::boardToMailOutboxCsvAndMetrics()
     QCOMPARE(samples.value("zarvik_alerts_total{rule=\"upper\"}"), QByteArray("1"));
     QCOMPARE(server.mailCount(), 1);
     QCOMPARE(problems.size(), 1);
+}
+
+// A minute of silence without waiting a minute; replies stamped with the clock's time.
+void TestHeadless::silenceAndReplyTimesFollowTheClock()
+{
+    QTemporaryDir dir;
+    SimBoard sim;
+    QVERIFY(dir.isValid() && sim.start());
+    QVERIFY(sim.setSilent(true));
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
+                                          "[Mail]\r\nAddress=%2\r\nFrom=z@example.com\r\n"
+                                          "To=ops@example.com\r\n"
+                                          "[Watch]\r\nNoReply=1\r\nNoReplySec=60\r\n")
+                               .arg(sim.port())
+                               .arg(server.hostPort())
+                               .toUtf8());
+    Settings settings;
+    QVERIFY(settings.load(path));
+    TestClock clock;
+    Monitor monitor(settings, path, clock);
+    monitor.source().Timer1->setInterval(50);
+    QSignalSpy fired(&monitor, &Monitor::rulesFired);
+    monitor.start();
+
+    clock.advance(59999);
+    QVERIFY(sim.waitForRequests(3, 5000)); // passes ran meanwhile
+    QVERIFY(monitor.alertState().SendFlagNoReply);
+    clock.advance(1);
+    QVERIFY(EventWait::until([&] { return fired.size() == 1; }));
+    QCOMPARE(fired.at(0).at(1).toString(), QStringLiteral("応答がありません (60秒)"));
+    QVERIFY(server.waitForMails(1));
+    QVERIFY(server.mails().at(0).raw.contains("Subject: No reply 60s"));
+
+    QSignalSpy replies(&monitor, &Monitor::replyReceived);
+    QVERIFY(sim.setSilent(false));
+    QVERIFY(EventWait::until([&] { return !replies.isEmpty(); }));
+    QCOMPARE(replies.at(0).at(0).value<Reading>().timeMs, clock.nowMs());
+    QCOMPARE(monitor.history().history().points().back().ms, clock.nowMs());
+    QCOMPARE(monitor.source().msSinceLastReply(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
