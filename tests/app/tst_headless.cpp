@@ -19,6 +19,7 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -44,9 +45,22 @@ QByteArray scrape(QNetworkAccessManager& http, quint16 port)
 class TestHeadless : public QObject {
     Q_OBJECT
 private slots:
+    void linksNoWidgets();
     void boardToMailOutboxCsvAndMetrics();
     void silenceAndReplyTimesFollowTheClock();
 };
+
+// What a service on a machine without a display needs: no Qt Widgets or Gui at all.
+void TestHeadless::linksNoWidgets()
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {QCoreApplication::applicationFilePath()});
+    QVERIFY(ldd.waitForFinished(10000));
+    const QByteArray libraries = ldd.readAllStandardOutput();
+    QVERIFY2(libraries.contains("libQt6Core"), libraries.constData());
+    QVERIFY2(!libraries.contains("libQt6Widgets") && !libraries.contains("libQt6Gui"),
+             libraries.constData());
+}
 
 void TestHeadless::boardToMailOutboxCsvAndMetrics()
 {
