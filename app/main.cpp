@@ -18,8 +18,7 @@ int main(int argc, char* argv[])
     const InstanceLock lock(settingsPath);
     if (!lock.acquired()) {
         const QString refusal = lock.reportRefusal();
-        OwnMessageBox::show(lock.heldElsewhere() ? QMessageBox::Information
-                                                 : QMessageBox::Critical,
+        OwnMessageBox::show(lock.heldElsewhere() ? QMessageBox::Information : QMessageBox::Critical,
                             QStringLiteral("ZARVIK Mail"), refusal);
         return 1;
     }

@@ -1,9 +1,9 @@
 #include "Rig.h"
 
-#include "gui/FormZARVIK_Mail.h"
-#include "gui/Shell.h"
 #include "app/Monitor.h"
 #include "device/BoardSource.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -8,12 +8,11 @@
 //   bench_history --config NAME [--samples N]
 //   NAME: closed-empty, closed-day, open-hour, open-day-hourview, open-day-dayview
 #include "Rig.h"
-
-#include "app/Monitor.h"
 #include "Stats.h"
+#include "app/Monitor.h"
+#include "core/IdlePass.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"
-#include "core/IdlePass.h"
 #include "gui/Shell.h"
 #include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
@@ -189,7 +188,8 @@ int main(int argc, char* argv[])
         startNs = Rig::nowNs();
     });
     const qint64 startedNs = Rig::nowNs();
-    Stats::print("history_points", double(rig.shell()->monitor()->history().history().points().size()));
+    Stats::print("history_points",
+                 double(rig.shell()->monitor()->history().history().points().size()));
     Stats::print("start_with_history_ms", double(startedNs - startNs) / 1e6);
     rig.runFor(200);
 

@@ -8,15 +8,14 @@
 //   bench_inprocess --smtp-port PORT [--samples N] [--mails M] [--flood-ms MS]
 #include "ReplyFlood.h"
 #include "Rig.h"
-
-#include "app/Monitor.h"
-#include "gui/Shell.h"
-#include "history/HistoryRecorder.h"
 #include "Stats.h"
-#include "gui/FormZARVIK_Mail.h"
+#include "app/Monitor.h"
 #include "core/IdlePass.h"
-#include "gui/ZarvikApplication.h"
+#include "gui/FormZARVIK_Mail.h"
+#include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
+#include "gui/ZarvikApplication.h"
+#include "history/HistoryRecorder.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -135,7 +134,8 @@ void measureFlood(Rig& rig, int durationMs)
 bool measureMail(Rig& rig, int mails)
 {
     rig.sendReply(RawHot);
-    if (!rig.waitUntil([&] { return rig.shell()->monitor()->readings().NowTempValue > 50; }, 5000)) {
+    if (!rig.waitUntil([&] { return rig.shell()->monitor()->readings().NowTempValue > 50; },
+                       5000)) {
         std::fprintf(stderr, "bench_inprocess: the hot reply was not decoded\n");
         return false;
     }

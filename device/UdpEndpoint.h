@@ -31,7 +31,6 @@ public:
     void sendBuffer(const QByteArray& data);
     quint16 localPort() const;
 
-
 signals:
     void dataReceived(const QByteArray& data, const QHostAddress& from, quint16 port);
     // The remote host or port cannot be used, in a line for the user.

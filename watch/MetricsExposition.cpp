@@ -81,10 +81,8 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
         sample(out, "zarvik_temperature_celsius", number(double(m_last->temperature)));
     family(out, "zarvik_input", "gauge", "Input of the last correct reply: 1 for H, 0 for L.");
     if (m_last) {
-        sample(out, "zarvik_input", m_last->rb1 ? "1" : "0",
-               "input=\"RB1\"");
-        sample(out, "zarvik_input", m_last->rb0 ? "1" : "0",
-               "input=\"RB0\"");
+        sample(out, "zarvik_input", m_last->rb1 ? "1" : "0", "input=\"RB1\"");
+        sample(out, "zarvik_input", m_last->rb0 ? "1" : "0", "input=\"RB0\"");
     }
     family(out, "zarvik_last_reply_age_seconds", "gauge",
            "Seconds since the last correct reply, or since start-up before the first.");

@@ -1,7 +1,6 @@
 #include "watch/MetricsServer.h"
 
 #include "core/Clock.h"
-
 #include "device/UdpEndpoint.h"
 
 #include <QHostAddress>
@@ -167,8 +166,7 @@ MetricsServer::~MetricsServer()
     stop();
 }
 
-void MetricsServer::publish(const MetricsExposition& values, const Clock& clock,
-                            qint64 lastReplyMs)
+void MetricsServer::publish(const MetricsExposition& values, const Clock& clock, qint64 lastReplyMs)
 {
     const std::lock_guard lock(m_snapshot->mutex);
     m_snapshot->values = values;
@@ -204,8 +202,8 @@ void MetricsServer::listenOn(const QString& text)
         return;
     }
     const QString wanted = m_text;
-    m_lookupId = QHostInfo::lookupHost(
-        endpoint.host, this, [this, wanted, endpoint](const QHostInfo& info) {
+    m_lookupId =
+        QHostInfo::lookupHost(endpoint.host, this, [this, wanted, endpoint](const QHostInfo& info) {
             if (wanted != m_text)
                 return;
             m_lookupId = -1;

@@ -48,7 +48,8 @@ public:
     // Shared with the server thread.
     struct Snapshot;
 
-private:    struct StopDaemon {
+private:
+    struct StopDaemon {
         void operator()(MHD_Daemon* daemon) const;
     };
 

@@ -2,14 +2,14 @@
 // and a real SMTP server process.
 
 #include "alert/AlertRules.h"
-#include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
-#include "gui/Shell.h"
-#include "mail/Outbox.h"
-#include "mail/OutboxSender.h"
+#include "gui/FormZARVIK_Mail.h"
 #include "gui/Memo.h"
+#include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"
+#include "mail/Outbox.h"
+#include "mail/OutboxSender.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/MailText.h"

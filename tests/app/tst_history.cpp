@@ -1,9 +1,9 @@
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
+#include "gui/ToolSettingDlg.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
-#include "gui/ToolSettingDlg.h"
 #include "support/EventWait.h"
 #include "support/TestFiles.h"
 #include "support/TestMain.h"
@@ -222,7 +222,7 @@ void TestHistory::chartDrawsLimitsMarksAndSilences()
     QTRY_COMPARE(chart->LowerLimitLine->points().last().y(), -5.0);
 
     emit m_monitor->rulesFired(RuleUpper, QStringLiteral("温度が 35℃を超えました。"),
-                            QStringLiteral("Over 35C "));
+                               QStringLiteral("Over 35C "));
     QCOMPARE(chart->RuleMarkers->count(), 1);
     QCOMPARE(chart->markTexts().front(), QStringLiteral("温度が 35℃を超えました。"));
 

@@ -1,8 +1,8 @@
 // Every way an alert mail can fail, through the real window: one error report per failed mail,
 // the window keeps working while it waits, nothing is retried, and Reset with a working server
 // brings the mail through again.
-#include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
+#include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"

@@ -1,5 +1,5 @@
-#include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
+#include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"

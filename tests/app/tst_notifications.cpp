@@ -3,8 +3,8 @@
 
 #include "alert/AlertRules.h"
 #include "gui/FormZARVIK_Mail.h"
-#include "gui/Shell.h"
 #include "gui/Memo.h"
+#include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"

@@ -1,16 +1,16 @@
 // The settings file over the program's life, with the real windows: what a start reads, what
 // every way of ending writes, and what happens when the file cannot be read or written.
 
-#include "gui/FormZARVIK_Mail.h"
 #include "core/IdlePass.h"
-#include "gui/Shell.h"
 #include "core/TextCodec.h"
-#include "mail/Outbox.h"
-#include "settings/IniFile.h"
+#include "gui/FormZARVIK_Mail.h"
 #include "gui/Memo.h"
 #include "gui/RadioGroup.h"
+#include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"
+#include "mail/Outbox.h"
+#include "settings/IniFile.h"
 #include "support/AppHarness.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"

@@ -2,10 +2,10 @@
 // client, all on loopback; against hostile clients, the real program in a process of its own.
 // This test has no session bus, as a machine without a desktop.
 
-#include "gui/FormZARVIK_Mail.h"
-#include "gui/Shell.h"
 #include "app/WatchOutputs.h"
+#include "gui/FormZARVIK_Mail.h"
 #include "gui/Memo.h"
+#include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "support/BoxWatcher.h"
 #include "support/ChildProcess.h"

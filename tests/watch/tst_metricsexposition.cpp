@@ -1,6 +1,6 @@
 #include "alert/AlertRules.h"
-#include "support/PromText.h"
 #include "device/BoardProtocol.h"
+#include "support/PromText.h"
 #include "watch/MetricsExposition.h"
 
 #include <QtTest>
