@@ -44,13 +44,13 @@ void BoardSource::stop()
 
 void BoardSource::GetTemp()
 {
-    m_adcSelector = BoardProtocol::TemperatureChannel;
+    AdcSelector = BoardProtocol::TemperatureChannel;
     GetADC();
 }
 
 void BoardSource::GetADC()
 {
-    NMUDP1->sendBuffer(BoardProtocol::adcRequest(m_adcSelector));
+    NMUDP1->sendBuffer(BoardProtocol::adcRequest(AdcSelector));
 }
 
 void BoardSource::GetStatus()

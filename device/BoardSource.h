@@ -55,6 +55,6 @@ private:
 
     const Clock& m_clock;
     QString m_linkProblem;
-    quint8 m_adcSelector = 0; // second byte of the next ADC request
+    quint8 AdcSelector = 0; // second byte of the next ADC request
     qint64 m_lastReplyMs = 0; // on the steady clock
 };

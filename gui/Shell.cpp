@@ -1,7 +1,7 @@
 #include "gui/Shell.h"
 
 #include "app/Monitor.h"
-#include "app/SignalCloser.h"
+#include "app/UnixSignals.h"
 #include "core/Clock.h"
 #include "core/IntegerText.h"
 #include "gui/FormChart.h"
@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -39,19 +40,27 @@ Shell::Shell(const QString& settingsPath)
     : m_settingsPath(settingsPath)
     , m_settings(std::make_unique<Settings>())
 {
-    m_settings->load(settingsPath, &m_readProblem);
-    m_monitor = std::make_unique<Monitor>(*m_settings, settingsPath, Clock::system());
+    FormCreate();
+}
+
+Shell::~Shell() = default;
+
+void Shell::FormCreate()
+{
+    m_settings->load(m_settingsPath, &m_readProblem);
+    m_monitor = std::make_unique<Monitor>(*m_settings, m_settingsPath, Clock::system());
+    // The first request, the rules armed and the passes installed, before any widget is built.
     m_monitor->start();
     m_form = std::make_unique<TFormZARVIK_Mail>(*m_monitor);
     m_dialog = new TToolSettingDlg(*m_settings, m_monitor->passwords(), m_form.get());
     m_form->attachSettingsDialog(m_dialog);
     QObject::connect(m_form->ViewChart, &QAction::triggered, this, &Shell::openChart);
     QObject::connect(m_form.get(), &TFormZARVIK_Mail::closing, this, &Shell::saveAtClose);
-    m_signalCloser =
-        std::make_unique<SignalCloser>([form = m_form.get()] { form->closeBySignal(); });
+    // A logout or a kill closes the window the normal way, so the settings are saved.
+    m_signals = std::make_unique<UnixSignals>(QList<int>{SIGTERM, SIGINT, SIGHUP});
+    connect(m_signals.get(), &UnixSignals::received, m_form.get(),
+            &TFormZARVIK_Mail::closeBySignal);
 }
-
-Shell::~Shell() = default;
 
 void Shell::openChart()
 {

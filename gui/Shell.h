@@ -7,9 +7,9 @@
 class FormChart;
 class Monitor;
 class Settings;
-class SignalCloser;
 class TFormZARVIK_Mail;
 class TToolSettingDlg;
+class UnixSignals;
 
 // The program with its windows: reads the settings, starts the monitor (so the first request goes
 // out before any widget is built), then makes the main window and the settings dialog, hidden.
@@ -40,6 +40,8 @@ signals:
     void finished(int exitStatus);
 
 private:
+    // The start-up sequence: settings, monitor, windows.
+    void FormCreate();
     void openChart();
     void saveAtClose();
     void finish(const QString& error);
@@ -50,7 +52,7 @@ private:
     std::unique_ptr<TFormZARVIK_Mail> m_form;
     TToolSettingDlg* m_dialog = nullptr; // owned by the main window
     FormChart* m_chart = nullptr;        // owned by the main window, made when first opened
-    std::unique_ptr<SignalCloser> m_signalCloser;
+    std::unique_ptr<UnixSignals> m_signals;
     QString m_readProblem;
     int m_exitStatus = 0;
     bool m_finished = false;

@@ -1,6 +1,5 @@
-#include "app/SignalCloser.h"
+#include "app/UnixSignals.h"
 
-#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <sys/socket.h>
@@ -9,7 +8,6 @@
 namespace {
 
 int signalPipe[2] = {-1, -1};
-constexpr int closingSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // Only async-signal-safe work here: the event loop picks the byte up.
 void onSignalRaised(int signal)
@@ -20,36 +18,37 @@ void onSignalRaised(int signal)
 
 } // namespace
 
-SignalCloser::SignalCloser(std::function<void()> closeWindow)
-    : m_closeWindow(std::move(closeWindow))
+UnixSignals::UnixSignals(const QList<int>& signalNumbers, QObject* parent)
+    : QObject(parent)
+    , m_signals(signalNumbers)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     m_notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &SignalCloser::onSignal);
+    connect(m_notifier, &QSocketNotifier::activated, this, &UnixSignals::onSignal);
 
     struct sigaction action {};
     action.sa_handler = onSignalRaised;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : closingSignals)
+    for (const int signal : std::as_const(m_signals))
         ::sigaction(signal, &action, nullptr);
 }
 
-SignalCloser::~SignalCloser()
+UnixSignals::~UnixSignals()
 {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
-    for (const int signal : closingSignals)
+    for (const int signal : std::as_const(m_signals))
         ::sigaction(signal, &action, nullptr);
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);
     signalPipe[0] = signalPipe[1] = -1;
 }
 
-void SignalCloser::onSignal()
+void UnixSignals::onSignal()
 {
     char byte;
-    [[maybe_unused]] const auto received = ::read(signalPipe[0], &byte, 1);
-    m_closeWindow();
+    if (::read(signalPipe[0], &byte, 1) == 1)
+        emit received(int(byte));
 }
