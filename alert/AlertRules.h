@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 
 // The seven one-shot alert rules (two limits, four input edges, silence). Each armed rule that
@@ -53,6 +54,10 @@ enum AlertRule : std::uint8_t {
     RuleNoReply = 64,
 };
 std::uint8_t armedRules(const AlertState& state);
+// Short names of the rules, in AlertRule bit order: metrics labels and log lines.
+inline constexpr const char* AlertRuleNames[] = {"upper",   "lower",    "rb1_low", "rb1_high",
+                                                 "rb0_low", "rb0_high", "no_reply"};
+static_assert(std::size(AlertRuleNames) == 7 && RuleNoReply == 1 << 6);
 
 // Radio index meaning for the input rules.
 enum InputRuleChoice { SendOnHigh = 0, SendOnLow = 1, DoNotSend = 2 };

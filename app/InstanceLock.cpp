@@ -85,8 +85,14 @@ InstanceLock::State InstanceLock::take(const QString& path, QString* why)
         return State::Acquired;
     }
     switch (lock->error()) {
-    case QLockFile::LockFailedError:
+    case QLockFile::LockFailedError: {
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (lock->getLockInfo(&pid, &host, &application))
+            m_holder = QStringLiteral("PID %1 (%2)").arg(pid).arg(application);
         return State::HeldElsewhere;
+    }
     case QLockFile::PermissionError:
         *why = QStringLiteral("it cannot be created there (no permission, or a read-only folder)");
         return State::Failed;
@@ -117,7 +123,8 @@ QString InstanceLock::reportRefusal() const
 {
     const QString text =
         m_state == State::HeldElsewhere
-            ? QStringLiteral("ZARVIK Mail は既に起動しています。\n%1").arg(m_settingsPath)
+            ? QStringLiteral("ZARVIK Mail は既に起動しています。\n%1").arg(m_settingsPath) +
+                  (m_holder.isEmpty() ? QString() : QStringLiteral("\n") + m_holder)
             : m_problem;
     if (!m_note.isEmpty())
         tell(m_note);

@@ -39,4 +39,5 @@ private:
     State m_state = State::Failed;
     QString m_note;
     QString m_problem;
+    QString m_holder; // the process that holds the lock, as it wrote itself there
 };

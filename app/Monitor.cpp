@@ -72,15 +72,15 @@ bool isMailKey(int key)
 
 } // namespace
 
-Monitor::Monitor(Settings& settings, const QString& settingsPath, const Clock& clock,
+Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock,
                  QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_clock(clock)
     , m_source(new BoardSource(clock, this))
-    , m_mail(new MailService(Outbox::folderFor(settingsPath), this))
+    , m_mail(new MailService(Outbox::folderFor(statePath), this))
     , m_passwords(new PasswordStore(this))
-    , m_history(new HistoryRecorder(settingsPath, this))
+    , m_history(new HistoryRecorder(statePath, this))
 {
     m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
     connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);
@@ -136,14 +136,15 @@ void Monitor::setLastingNote(const QString& cause, const QString& text)
     emit lastingNote(cause, text);
 }
 
-void Monitor::start()
+void Monitor::start(Keyring keyring)
 {
     // The first request before anything slower, so that the board is asked at once.
     m_source->start();
     SendFlagClr();
     m_watch = new WatchOutputs(*this, this);
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
-    askForPassword();
+    if (keyring == Keyring::Ask)
+        askForPassword();
 }
 
 void Monitor::close()

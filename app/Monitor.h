@@ -25,14 +25,17 @@ struct MailResult;
 class Monitor : public QObject {
     Q_OBJECT
 public:
-    // `settingsPath` names the settings file; the CSV log and the outbox lie beside it.
-    Monitor(Settings& settings, const QString& settingsPath, const Clock& clock,
+    // The CSV log and the outbox lie beside `statePath`, named after it: the settings file's
+    // path for the window, the same name in the state folder for the service.
+    Monitor(Settings& settings, const QString& statePath, const Clock& clock,
             QObject* parent = nullptr);
     ~Monitor() override;
 
-    // Sends the first request, starts polling and the passes, and asks the keyring for the mail
-    // password when there is a server to log in to.
-    void start();
+    // FormCreate's part: sends the first request (GetTemp), arms the rules (SendFlagClr) and
+    // installs MainRoutine after each burst of events; polling goes on from there. Asks the
+    // keyring for the mail password when there is a server to log in to, unless told not to.
+    enum class Keyring { Ask, DoNotAsk };
+    void start(Keyring keyring = Keyring::Ask);
     // Stops polling and passes; a mail under way is given up (kept, when retrying is on).
     void close();
 

@@ -27,7 +27,8 @@ BoardSource::BoardSource(const Clock& clock, QObject* parent)
 
 void BoardSource::setBoard(const QString& address, const QString& port)
 {
-    NMUDP1->setRemote(address, port);
+    m_address = address;
+    m_port = port;
 }
 
 void BoardSource::start()
@@ -50,11 +51,13 @@ void BoardSource::GetTemp()
 
 void BoardSource::GetADC()
 {
+    NMUDP1->setRemote(m_address, m_port);
     NMUDP1->sendBuffer(BoardProtocol::adcRequest(AdcSelector));
 }
 
 void BoardSource::GetStatus()
 {
+    NMUDP1->setRemote(m_address, m_port);
     NMUDP1->sendBuffer(BoardProtocol::statusRequest());
 }
 

@@ -18,7 +18,8 @@ class BoardSource : public QObject {
 public:
     explicit BoardSource(const Clock& clock, QObject* parent = nullptr);
 
-    // The board's address and port as typed; used from the next request on.
+    // The board's address and port as typed; taken up by the next request, so that a name half
+    // typed is never looked up.
     void setBoard(const QString& address, const QString& port);
     // Sends the first request now and polls from then on.
     void start();
@@ -54,6 +55,8 @@ private:
     void NMUDP1DataReceived(const QByteArray& data, const QHostAddress& from, quint16 port);
 
     const Clock& m_clock;
+    QString m_address;
+    QString m_port;
     QString m_linkProblem;
     quint8 AdcSelector = 0; // second byte of the next ADC request
     qint64 m_lastReplyMs = 0; // on the steady clock

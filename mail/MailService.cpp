@@ -200,23 +200,26 @@ void MailService::setFinalHeaders(SmtpClient& client) const
                                   QString::fromLatin1(priorities[index]));
 }
 
-QString MailService::keep(const ComposedMail& mail)
+bool MailService::keep(const ComposedMail& mail, QString* error)
 {
     // Nobody left to try again: each recipient took the mail or refused it for good.
     if (!m_settings.retry || mail.rcptTo.isEmpty())
-        return {};
-    QString error;
+        return false;
+    QString why;
     int dropped = 0;
     QString path;
-    if (!m_outbox->outbox().keep(mail, &error, &dropped, &path))
-        return QStringLiteral("送信できなかったメールを保存できませんでした: %1").arg(error);
+    if (!m_outbox->outbox().keep(mail, &why, &dropped, &path)) {
+        if (error)
+            *error = QStringLiteral("送信できなかったメールを保存できませんでした: %1").arg(why);
+        return false;
+    }
     if (dropped > 0)
         emit note(
             QStringLiteral("保存できるメールは %1 通までです。古いメール %2 通を削除しました。")
                 .arg(Outbox::DefaultCapacity)
                 .arg(dropped));
     m_outbox->mailKept(path);
-    return {};
+    return true;
 }
 
 void MailService::alertSent(const SmtpResult& sent)
@@ -224,9 +227,10 @@ void MailService::alertSent(const SmtpResult& sent)
     MailResult result = told(sent);
     if (sent.cancelled) {
         // Given up on closing: kept, it goes out at the next start.
-        keep(sent.mail);
+        result.kept = keep(sent.mail);
     } else if (!sent.sent && sent.mayPass) {
-        const QString notKept = keep(sent.mail);
+        QString notKept;
+        result.kept = keep(sent.mail, &notKept);
         if (!notKept.isEmpty())
             result.error += u'\n' + notKept;
     }
@@ -257,10 +261,9 @@ void MailService::abort()
         fillAlert();
         ComposedMail mail;
         QString error;
-        if (NMSMTP1->composeMail(&mail, &error))
-            keep(mail);
         MailResult result;
         result.cancelled = true;
+        result.kept = NMSMTP1->composeMail(&mail, &error) && keep(mail);
         emit alertFinished(result);
     }
     for (int i = 0; i < tests; ++i) {

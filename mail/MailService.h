@@ -27,6 +27,7 @@ struct MailResult {
     bool mayPass = false;
     bool cancelled = false;    // abort() gave it up
     bool withoutLogin = false; // a password was set but the server took it without a login
+    bool kept = false;         // in the outbox, to be sent again
 };
 Q_DECLARE_METATYPE(MailResult)
 
@@ -98,7 +99,8 @@ private:
     void setFinalHeaders(SmtpClient& client) const;
     void alertSent(const SmtpResult& sent);
     void testSent(const SmtpResult& sent);
-    // Keeps a mail that may pass later, when asked to; the reason when it could not be kept.
-    QString keep(const ComposedMail& mail);
+    // Keeps a mail that may pass later, when retrying is on; false when it is not kept, with
+    // the reason when it could not be.
+    bool keep(const ComposedMail& mail, QString* error = nullptr);
     void updateSending();
 };

@@ -7,10 +7,6 @@
 
 namespace {
 
-// Label values of the alert rules, in AlertRule bit order.
-constexpr const char* RuleLabels[] = {"upper",   "lower",    "rb1_low", "rb1_high",
-                                      "rb0_low", "rb0_high", "no_reply"};
-static_assert(std::size(RuleLabels) == 7 && RuleNoReply == 1 << 6);
 
 // The shortest text that reads back as the same double.
 QByteArray number(double value)
@@ -95,7 +91,7 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
     sample(out, "zarvik_wrong_size_replies_total", QByteArray::number(m_wrongSize));
     family(out, "zarvik_alerts_total", "counter", "Times each alert rule fired.");
     for (std::size_t i = 0; i < m_alerts.size(); ++i) {
-        const QByteArray labels = QByteArray("rule=\"") + RuleLabels[i] + '"';
+        const QByteArray labels = QByteArray("rule=\"") + AlertRuleNames[i] + '"';
         sample(out, "zarvik_alerts_total", QByteArray::number(m_alerts[i]), labels.constData());
     }
     family(out, "zarvik_mail_failures_total", "counter", "Alert mails that could not be sent.");

@@ -1,0 +1,265 @@
+#include "app/Service.h"
+
+#include "app/Monitor.h"
+#include "app/ServiceLog.h"
+#include "app/SystemdNotify.h"
+#include "app/UnixSignals.h"
+#include "core/Clock.h"
+#include "device/BoardProtocol.h"
+#include "device/BoardSource.h"
+#include "mail/MailService.h"
+#include "settings/Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTimer>
+#include <csignal>
+
+using ServiceLog::Priority;
+
+namespace {
+
+// As long as the window waits before it says "応答なし".
+constexpr qint64 SilentAfterMs = 10000;
+// Datagrams of the wrong size are counted and told at most once a minute.
+constexpr qint64 WrongSizeEveryMs = 60000;
+
+void log(Priority priority, const QString& text)
+{
+    ServiceLog::write(priority, text);
+}
+
+// Why the settings file cannot be read at all, or an empty text.
+QString unreadable(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return QStringLiteral("The settings file \"%1\" does not exist").arg(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+        return QStringLiteral("The settings file \"%1\" cannot be read: %2")
+            .arg(path, QFileInfo(path).isDir() ? QStringLiteral("it is a folder")
+                                               : file.errorString());
+    return {};
+}
+
+QString ruleNames(quint8 rules)
+{
+    QStringList names;
+    for (int i = 0; i < int(std::size(AlertRuleNames)); ++i) {
+        if (rules & (1 << i))
+            names << QString::fromLatin1(AlertRuleNames[i]);
+    }
+    return names.join(QStringLiteral(", "));
+}
+
+QString readingText(const Reading& reading)
+{
+    return QStringLiteral("%1 RB1 %2 RB0 %3")
+        .arg(BoardProtocol::formatTemperature(reading.temperature).trimmed(),
+             reading.rb1 ? QStringLiteral("H") : QStringLiteral("L"),
+             reading.rb0 ? QStringLiteral("H") : QStringLiteral("L"));
+}
+
+// Whether a keyring could answer: only where a session bus exists.
+bool sessionBusLikely()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
+}
+
+} // namespace
+
+Service::Service(const QString& settingsPath, const QString& stateFolder, QObject* parent)
+    : QObject(parent)
+    , m_settingsPath(settingsPath)
+    , m_statePath(QDir(stateFolder).filePath(QFileInfo(settingsPath).fileName()))
+    , m_settings(std::make_unique<Settings>())
+    , m_notify(new SystemdNotify(this))
+{
+}
+
+Service::~Service() = default;
+
+bool Service::start(QString* error)
+{
+    QString problem = unreadable(m_settingsPath);
+    if (problem.isEmpty())
+        m_settings->load(m_settingsPath, &problem);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return false;
+    }
+    bool credential = false;
+    useCredentialPassword(&credential);
+    m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system());
+    follow();
+    m_monitor->start(!credential && sessionBusLikely() ? Monitor::Keyring::Ask
+                                                       : Monitor::Keyring::DoNotAsk);
+    m_signals = new UnixSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, this);
+    connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
+    log(Priority::Info, QStringLiteral("Watching the board at %1:%2; settings \"%3\", state \"%4\"")
+                            .arg(m_settings->text(Settings::BoardAddress),
+                                 m_settings->text(Settings::BoardPort), m_settingsPath,
+                                 QFileInfo(m_statePath).path()));
+    m_notify->status(QStringLiteral("waiting for the first reply"));
+    m_notify->ready();
+    return true;
+}
+
+void Service::useCredentialPassword(bool* found)
+{
+    const QString folder = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (folder.isEmpty())
+        return;
+    QFile file(QDir(folder).filePath(QStringLiteral("smtp-password")));
+    if (!file.exists())
+        return;
+    *found = true;
+    // A password is a line: a final line break from an editor is not part of it.
+    const QString password =
+        file.open(QIODevice::ReadOnly)
+            ? QString::fromUtf8(file.read(4096)).remove(QRegularExpression(QStringLiteral("[\r\n]+$")))
+            : QString();
+    if (password.isEmpty())
+        log(Priority::Warning, QStringLiteral("The credential smtp-password is empty or cannot be "
+                                              "read (%1); mail goes without a password")
+                                   .arg(file.errorString()));
+    m_settings->setValue(Settings::MailPassword, password);
+}
+
+void Service::follow()
+{
+    Monitor& monitor = *m_monitor;
+    connect(&monitor, &Monitor::replyReceived, this, &Service::logReply);
+    connect(&monitor.source(), &BoardSource::polled, this, &Service::checkSilence);
+    connect(&monitor.source(), &BoardSource::linkProblem, this, [](const QString& why) {
+        if (!why.isEmpty())
+            log(Priority::Error, why);
+    });
+    connect(&monitor, &Monitor::wrongSizeReceived, this, [this] {
+        ++m_wrongSizeUntold;
+        logWrongSize();
+    });
+    connect(&monitor, &Monitor::rulesFired, this,
+            [](quint8 rules, const QString& message, const QString& subject) {
+                log(Priority::Warning, QStringLiteral("Alert: %1 (rules %2; subject \"%3\")")
+                                           .arg(message, ruleNames(rules), subject.trimmed()));
+            });
+    connect(&monitor, &Monitor::problem, this, [](const QString& text) {
+        log(Priority::Error, text);
+    });
+    connect(&monitor, &Monitor::note, this, [](const QString& text) {
+        log(Priority::Notice, text);
+    });
+    connect(&monitor, &Monitor::lastingNote, this, [](const QString& cause, const QString& text) {
+        if (text.isEmpty())
+            log(Priority::Notice, QStringLiteral("The %1 problem is over").arg(cause));
+        else
+            log(Priority::Warning, text);
+    });
+    connect(&monitor.mail(), &MailService::alertFinished, this, &Service::logAlertMail);
+}
+
+void Service::logReply(const Reading& reading)
+{
+    if (std::exchange(m_silent, false))
+        log(Priority::Notice, QStringLiteral("The board replies again: %1").arg(readingText(reading)));
+    m_notify->status(readingText(reading));
+}
+
+void Service::checkSilence()
+{
+    const qint64 silentMs = m_monitor->source().msSinceLastReply();
+    if (silentMs < SilentAfterMs)
+        return;
+    const QString text = QStringLiteral("no reply for %1 s").arg(silentMs / 1000);
+    m_notify->status(text);
+    if (!std::exchange(m_silent, true))
+        log(Priority::Warning, QStringLiteral("The board is silent: %1").arg(text));
+}
+
+void Service::logWrongSize()
+{
+    const qint64 now = m_monitor->clock().steadyMs();
+    if (m_wrongSizeToldMs != 0 && now - m_wrongSizeToldMs < WrongSizeEveryMs) {
+        // The rest of this minute's are told when it is over.
+        if (!std::exchange(m_wrongSizeTimer, true))
+            QTimer::singleShot(WrongSizeEveryMs - (now - m_wrongSizeToldMs), this, [this] {
+                m_wrongSizeTimer = false;
+                if (m_wrongSizeUntold > 0)
+                    logWrongSize();
+            });
+        return;
+    }
+    log(Priority::Warning,
+        QStringLiteral("%1 datagram(s) of the wrong size came instead of a reply")
+            .arg(std::exchange(m_wrongSizeUntold, 0)));
+    m_wrongSizeToldMs = now;
+}
+
+void Service::logAlertMail(const MailResult& result)
+{
+    const QString to = m_settings->text(Settings::MailTo);
+    if (result.sent)
+        log(Priority::Info, QStringLiteral("Alert mail sent to %1").arg(to));
+    else if (result.cancelled)
+        log(Priority::Notice, result.kept
+                                  ? QStringLiteral("Alert mail given up on stopping; kept for the next start")
+                                  : QStringLiteral("Alert mail given up on stopping"));
+    else if (result.kept)
+        log(Priority::Notice, QStringLiteral("Alert mail kept, to be sent again"));
+    // A failure itself was told as the monitor's problem.
+}
+
+void Service::onSignal(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGHUP:
+        reload();
+        return;
+    case SIGUSR1:
+        m_monitor->SendFlagClr();
+        log(Priority::Notice, QStringLiteral("Reset (SIGUSR1): every rule is armed again"));
+        return;
+    default:
+        log(Priority::Notice, QStringLiteral("Stopping (%1)")
+                                  .arg(signalNumber == SIGINT ? QStringLiteral("SIGINT")
+                                                              : QStringLiteral("SIGTERM")));
+        stop();
+    }
+}
+
+void Service::reload()
+{
+    m_notify->reloading();
+    // Read into a copy first: a file that cannot be read leaves the settings in force alone.
+    Settings fresh;
+    QString problem = unreadable(m_settingsPath);
+    if (problem.isEmpty())
+        fresh.load(m_settingsPath, &problem);
+    if (!problem.isEmpty()) {
+        log(Priority::Error,
+            QStringLiteral("%1; the settings in force stay (SIGHUP)").arg(problem));
+    } else {
+        for (int key = 0; key < Settings::KeyCount; ++key) {
+            if (Settings::isStored(Settings::Key(key)))
+                m_settings->setValue(Settings::Key(key), fresh.value(Settings::Key(key)));
+        }
+        log(Priority::Notice,
+            QStringLiteral("Settings re-read from \"%1\" (SIGHUP)").arg(m_settingsPath));
+    }
+    m_notify->ready();
+}
+
+void Service::stop()
+{
+    m_notify->stopping();
+    // A mail under way is given up at once; kept, when retrying is on.
+    m_monitor->close();
+    emit finished(0);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class Monitor;
+class Settings;
+class SystemdNotify;
+class UnixSignals;
+struct MailResult;
+struct Reading;
+
+// The watching without a window, as a daemon: the settings file is read (never written), every
+// event goes to the log, systemd hears how it stands, and Unix signals stop it (SIGTERM,
+// SIGINT), re-read the settings (SIGHUP) or re-arm the rules (SIGUSR1).
+class Service : public QObject {
+    Q_OBJECT
+public:
+    // The CSV log and the outbox go into `stateFolder`.
+    Service(const QString& settingsPath, const QString& stateFolder, QObject* parent = nullptr);
+    ~Service() override;
+
+    // Reads the settings and starts watching. False with the reason when the settings file
+    // cannot be read: the service never runs on defaults it was not given.
+    bool start(QString* error);
+    Monitor& monitor() const { return *m_monitor; }
+
+signals:
+    // Stopped by a signal; the process may end with `status`.
+    void finished(int status);
+
+private:
+    void follow();
+    void onSignal(int signalNumber);
+    void reload();
+    void stop();
+    void useCredentialPassword(bool* found);
+    void logReply(const Reading& reading);
+    void checkSilence();
+    void logWrongSize();
+    void logAlertMail(const MailResult& result);
+
+    QString m_settingsPath;
+    QString m_statePath;
+    std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<Monitor> m_monitor;
+    SystemdNotify* m_notify;
+    UnixSignals* m_signals = nullptr;
+    bool m_silent = false;       // no reply for SilentAfterMs, said once
+    int m_wrongSizeUntold = 0;   // datagrams of the wrong size not yet in the log
+    qint64 m_wrongSizeToldMs = 0; // on the monitor's steady clock
+    bool m_wrongSizeTimer = false;
+};
