@@ -11,6 +11,7 @@ packages=(
     qtkeychain-qt6-dev gnome-keyring dbus-daemon dbus-bin libsecret-tools
     xvfb xauth imagemagick fonts-noto-cjk
     iproute2 util-linux procps
+    libsystemd-dev systemd
     clang libclang-rt-14-dev curl
 )
 
