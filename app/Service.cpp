@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStringList>
 #include <QTimer>
 #include <csignal>
@@ -119,16 +118,20 @@ void Service::useCredentialPassword(bool* found)
     QFile file(QDir(folder).filePath(QStringLiteral("smtp-password")));
     if (!file.exists())
         return;
+    const bool opened = file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = opened ? file.read(4096) : QByteArray();
+    // A lone line end is what the unit sets when no password file was there.
+    if (bytes == "\n")
+        return;
     *found = true;
     // A password is a line: a final line break from an editor is not part of it.
-    const QString password =
-        file.open(QIODevice::ReadOnly)
-            ? QString::fromUtf8(file.read(4096)).remove(QRegularExpression(QStringLiteral("[\r\n]+$")))
-            : QString();
+    QString password = QString::fromUtf8(bytes);
+    while (password.endsWith(u'\n') || password.endsWith(u'\r'))
+        password.chop(1);
     if (password.isEmpty())
-        log(Priority::Warning, QStringLiteral("The credential smtp-password is empty or cannot be "
-                                              "read (%1); mail goes without a password")
-                                   .arg(file.errorString()));
+        log(Priority::Warning,
+            QStringLiteral("The credential smtp-password is %1; mail goes without a password")
+                .arg(opened ? QStringLiteral("empty") : file.errorString()));
     m_settings->setValue(Settings::MailPassword, password);
 }
 
