@@ -72,8 +72,7 @@ bool isMailKey(int key)
 
 } // namespace
 
-Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock,
-                 QObject* parent)
+Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_clock(clock)

@@ -39,8 +39,8 @@ QString unreadable(const QString& path)
         return QStringLiteral("The settings file \"%1\" does not exist").arg(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
         return QStringLiteral("The settings file \"%1\" cannot be read: %2")
-            .arg(path, QFileInfo(path).isDir() ? QStringLiteral("it is a folder")
-                                               : file.errorString());
+            .arg(path,
+                 QFileInfo(path).isDir() ? QStringLiteral("it is a folder") : file.errorString());
     return {};
 }
 
@@ -101,10 +101,10 @@ bool Service::start(QString* error)
                                                        : Monitor::Keyring::DoNotAsk);
     m_signals = new UnixSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, this);
     connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
-    log(Priority::Info, QStringLiteral("Watching the board at %1:%2; settings \"%3\", state \"%4\"")
-                            .arg(m_settings->text(Settings::BoardAddress),
-                                 m_settings->text(Settings::BoardPort), m_settingsPath,
-                                 QFileInfo(m_statePath).path()));
+    log(Priority::Info,
+        QStringLiteral("Watching the board at %1:%2; settings \"%3\", state \"%4\"")
+            .arg(m_settings->text(Settings::BoardAddress), m_settings->text(Settings::BoardPort),
+                 m_settingsPath, QFileInfo(m_statePath).path()));
     m_notify->status(QStringLiteral("waiting for the first reply"));
     m_notify->ready();
     return true;
@@ -153,12 +153,10 @@ void Service::follow()
                 log(Priority::Warning, QStringLiteral("Alert: %1 (rules %2; subject \"%3\")")
                                            .arg(message, ruleNames(rules), subject.trimmed()));
             });
-    connect(&monitor, &Monitor::problem, this, [](const QString& text) {
-        log(Priority::Error, text);
-    });
-    connect(&monitor, &Monitor::note, this, [](const QString& text) {
-        log(Priority::Notice, text);
-    });
+    connect(&monitor, &Monitor::problem, this,
+            [](const QString& text) { log(Priority::Error, text); });
+    connect(&monitor, &Monitor::note, this,
+            [](const QString& text) { log(Priority::Notice, text); });
     connect(&monitor, &Monitor::lastingNote, this, [](const QString& cause, const QString& text) {
         if (text.isEmpty())
             log(Priority::Notice, QStringLiteral("The %1 problem is over").arg(cause));
@@ -171,7 +169,8 @@ void Service::follow()
 void Service::logReply(const Reading& reading)
 {
     if (std::exchange(m_silent, false))
-        log(Priority::Notice, QStringLiteral("The board replies again: %1").arg(readingText(reading)));
+        log(Priority::Notice,
+            QStringLiteral("The board replies again: %1").arg(readingText(reading)));
     m_notify->status(readingText(reading));
 }
 
@@ -211,9 +210,9 @@ void Service::logAlertMail(const MailResult& result)
     if (result.sent)
         log(Priority::Info, QStringLiteral("Alert mail sent to %1").arg(to));
     else if (result.cancelled)
-        log(Priority::Notice, result.kept
-                                  ? QStringLiteral("Alert mail given up on stopping; kept for the next start")
-                                  : QStringLiteral("Alert mail given up on stopping"));
+        log(Priority::Notice,
+            result.kept ? QStringLiteral("Alert mail given up on stopping; kept for the next start")
+                        : QStringLiteral("Alert mail given up on stopping"));
     else if (result.kept)
         log(Priority::Notice, QStringLiteral("Alert mail kept, to be sent again"));
     // A failure itself was told as the monitor's problem.

@@ -47,8 +47,8 @@ private:
     std::unique_ptr<Monitor> m_monitor;
     SystemdNotify* m_notify;
     UnixSignals* m_signals = nullptr;
-    bool m_silent = false;       // no reply for SilentAfterMs, said once
-    int m_wrongSizeUntold = 0;   // datagrams of the wrong size not yet in the log
+    bool m_silent = false;        // no reply for SilentAfterMs, said once
+    int m_wrongSizeUntold = 0;    // datagrams of the wrong size not yet in the log
     qint64 m_wrongSizeToldMs = 0; // on the monitor's steady clock
     bool m_wrongSizeTimer = false;
 };

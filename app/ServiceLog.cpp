@@ -35,7 +35,8 @@ void write(Priority priority, const QString& text)
     static const bool journal = stderrIsJournal();
     // One event, one line: a reason that spans lines is joined.
     QString line = text.trimmed();
-    line.replace(QStringLiteral("\r\n"), QStringLiteral(" | ")).replace(u'\n', QStringLiteral(" | "));
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" | "))
+        .replace(u'\n', QStringLiteral(" | "));
     QByteArray out;
     if (journal) {
         out = '<' + QByteArray::number(int(priority)) + '>';

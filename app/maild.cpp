@@ -23,7 +23,8 @@ int main(int argc, char* argv[])
         QStringLiteral("FILE"));
     const QCommandLineOption stateOption(
         QStringLiteral("state"),
-        QStringLiteral("Where the outbox and the CSV log go (default: the settings file's folder)."),
+        QStringLiteral(
+            "Where the outbox and the CSV log go (default: the settings file's folder)."),
         QStringLiteral("DIR"));
     parser.addOptions({settingsOption, stateOption});
     parser.process(app);
@@ -31,13 +32,13 @@ int main(int argc, char* argv[])
     QString why;
     if (!raiseOpenFileLimit(&why))
         ServiceLog::write(ServiceLog::Priority::Warning, why); // runs on with what it has
-    const QString settingsPath = QFileInfo(parser.isSet(settingsOption)
-                                               ? parser.value(settingsOption)
+    const QString settingsPath =
+        QFileInfo(parser.isSet(settingsOption) ? parser.value(settingsOption)
                                                : QDir(QCoreApplication::applicationDirPath())
                                                      .filePath(QStringLiteral("ZARVIK_Mail.ini")))
-                                     .absoluteFilePath();
-    const QString stateFolder = parser.isSet(stateOption) ? parser.value(stateOption)
-                                                          : QFileInfo(settingsPath).path();
+            .absoluteFilePath();
+    const QString stateFolder =
+        parser.isSet(stateOption) ? parser.value(stateOption) : QFileInfo(settingsPath).path();
     const InstanceLock lock(settingsPath);
     if (!lock.acquired()) {
         lock.reportRefusal();

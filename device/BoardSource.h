@@ -58,6 +58,6 @@ private:
     QString m_address;
     QString m_port;
     QString m_linkProblem;
-    quint8 AdcSelector = 0; // second byte of the next ADC request
+    quint8 AdcSelector = 0;   // second byte of the next ADC request
     qint64 m_lastReplyMs = 0; // on the steady clock
 };

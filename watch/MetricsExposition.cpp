@@ -7,7 +7,6 @@
 
 namespace {
 
-
 // The shortest text that reads back as the same double.
 QByteArray number(double value)
 {

@@ -49,6 +49,7 @@ class TestE2eService : public QObject {
 private slots:
     void init();
     void cleanup();
+    void linksNoWidgets();
     void notifiesMailsReArmsReloadsAndStops();
     void keptMailSurvivesSigkill();
     void credentialPasswordLogsIn();
@@ -83,10 +84,23 @@ void TestE2eService::cleanup()
     m_dir.reset();
 }
 
+// For the always-on box without a display.
+void TestE2eService::linksNoWidgets()
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {qEnvironmentVariable("ZARVIK_MAILD")});
+    QVERIFY(ldd.waitForFinished(10000));
+    const QByteArray libraries = ldd.readAllStandardOutput();
+    QVERIFY2(libraries.contains("libQt6Core") && !libraries.contains("libQt6Widgets") &&
+                 !libraries.contains("libQt6Gui") && !libraries.contains("libQt6Charts"),
+             libraries.constData());
+}
+
 QString TestE2eService::writeSettings(const QString& extra)
 {
     const QString path = m_dir->filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    QString text = QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n").arg(m_sim->port()) + extra;
+    QString text =
+        QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n").arg(m_sim->port()) + extra;
     TestFiles::write(path, text.replace(u'\n', QStringLiteral("\r\n")).toUtf8());
     return path;
 }
@@ -105,7 +119,8 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
 {
     SmtpServer server;
     QVERIFY(server.isListening());
-    const QString limit30 = QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort());
+    const QString limit30 =
+        QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort());
     writeSettings(limit30);
     NotifySocket notify;
     QVERIFY(notify.isListening());
@@ -117,9 +132,8 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
     QVERIFY(notify.waitFor(QStringLiteral("READY=1")));
     QVERIFY(m_sim->waitForRequests(1, 5000)); // the first request went out before READY
     QVERIFY(notify.waitFor(QStringLiteral("WATCHDOG=1"), 0, 2000));
-    QVERIFY(EventWait::until([&] {
-        return notify.messages().contains(QStringLiteral("STATUS=31.2 ℃ RB1 L RB0 L"));
-    }));
+    QVERIFY(EventWait::until(
+        [&] { return notify.messages().contains(QStringLiteral("STATUS=31.2 ℃ RB1 L RB0 L")); }));
     QVERIFY(server.waitForMails(1));
     QVERIFY(server.mails().at(0).raw.contains("Subject: Over 30C"));
     QVERIFY(daemon.saw(QStringLiteral("Alert: 温度が 30℃を超えました。")));
@@ -130,13 +144,14 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
     QVERIFY(daemon.saw(QStringLiteral("Reset (SIGUSR1)")));
 
     // A new limit through SIGHUP: 31 ℃ no longer fires after a Reset, 44 ℃ does.
-    const QString path =
-        writeSettings(QStringLiteral("[Temp]\nUTemp=40\nCheck_U=1\n") + Mail.arg(server.hostPort()));
+    const QString path = writeSettings(QStringLiteral("[Temp]\nUTemp=40\nCheck_U=1\n") +
+                                       Mail.arg(server.hostPort()));
     const QByteArray written = TestFiles::read(path);
     const int before = int(notify.messages().size());
     daemon.signal(SIGHUP);
     QVERIFY(notify.waitFor(QStringLiteral("RELOADING=1"), before));
-    QVERIFY(notify.waitFor(QStringLiteral("READY=1"), notify.indexOf(QStringLiteral("RELOADING=1"), before)));
+    QVERIFY(notify.waitFor(QStringLiteral("READY=1"),
+                           notify.indexOf(QStringLiteral("RELOADING=1"), before)));
     daemon.signal(SIGUSR1);
     QVERIFY(daemon.saw(QStringLiteral("Settings re-read")));
     QVERIFY(m_sim->waitForRequests(m_sim->requests().size() + 3, 10000));
@@ -187,8 +202,9 @@ void TestE2eService::credentialPasswordLogsIn()
     options.authPassword = QStringLiteral("s3cret ü");
     SmtpServer server(options);
     QVERIFY(server.isListening());
-    writeSettings(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort()) +
-                  QStringLiteral("User=zarvik\nCAFile=%1\n").arg(TestCertificate::shared().certPath()));
+    writeSettings(
+        QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort()) +
+        QStringLiteral("User=zarvik\nCAFile=%1\n").arg(TestCertificate::shared().certPath()));
     QTemporaryDir credentials;
     QVERIFY(TestFiles::write(credentials.filePath(QStringLiteral("smtp-password")),
                              QStringLiteral("s3cret ü\n").toUtf8()));
@@ -237,8 +253,10 @@ void TestE2eService::unreadableSettingsEndIt_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("says");
-    QTest::newRow("missing") << "none.ini" << "does not exist";
-    QTest::newRow("a folder") << "folder.ini" << "cannot be read";
+    QTest::newRow("missing") << "none.ini"
+                             << "does not exist";
+    QTest::newRow("a folder") << "folder.ini"
+                              << "cannot be read";
 }
 
 // Never on defaults it was not given: the default board address is a real LAN address.

@@ -13,7 +13,7 @@ NotifySocket::NotifySocket()
     : m_path(m_dir.filePath(QStringLiteral("notify")))
 {
     const QByteArray name = QFile::encodeName(m_path);
-    sockaddr_un address {};
+    sockaddr_un address{};
     if (!m_dir.isValid() || size_t(name.size()) >= sizeof address.sun_path)
         return;
     address.sun_family = AF_UNIX;
