@@ -59,6 +59,7 @@ if [ "${1:-}" = --history ]; then
     exit 0
 fi
 cmake --build "$build" -j"${JOBS:-$(nproc)}" \
-    --target ZARVIK_Mail zarvik-sim bench_inprocess minimal_sender >/dev/null
+    --target ZARVIK_Mail zarvik-maild zarvik-sim bench_inprocess minimal_sender \
+    minimal_core_sender >/dev/null
 
 exec /usr/bin/python3 "$root/bench/measure.py" --build "$build" --command "$command_line" "$@"
