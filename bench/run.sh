@@ -7,7 +7,7 @@
 #   bench/run.sh --history [--samples N]
 #   bench/run.sh --metrics [--runs N]
 #
-# --quick skips the 60-second idle CPU measurement. --history measures reply handling with the
+# --quick skips the 60-second idle CPU measurements. --history measures reply handling with the
 # trend window closed and open over histories up to a day (bench_history) instead. See
 # bench/README.md. --metrics measures memory after start with the metrics server off and on.
 set -euo pipefail
