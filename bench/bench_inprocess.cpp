@@ -16,6 +16,7 @@
 #include "gui/ToolSettingDlg.h"
 #include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
+#include "mail/MailService.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -155,8 +156,17 @@ bool measureMail(Rig& rig, int mails)
         if (s.startNs && !s.endNs && passCount(rig) > s.passesAtStart)
             s.endNs = Rig::nowNs();
     };
+    // One alert mail goes at a time: a pass while one is under way leaves the rules alone, so
+    // each sample re-arms them only once the last mail is over.
+    int finished = 0;
+    const QMetaObject::Connection counting = QObject::connect(
+        &rig.shell()->monitor()->mail(), &MailService::alertFinished, [&] { ++finished; });
     rig.dialog()->ChkBoxUTemp->setChecked(true);
     for (int i = 0; i <= mails; ++i) {
+        if (!rig.waitUntil([&] { return finished == i; }, 30000)) {
+            std::fprintf(stderr, "bench_inprocess: mail %d was not over\n", i - 1);
+            return false;
+        }
         rig.shell()->monitor()->SendFlagClr();
         s = Sample{true};
         if (!rig.waitUntil([&] { return s.endNs != 0; }, 30000) ||
@@ -168,6 +178,8 @@ bool measureMail(Rig& rig, int mails)
                     (long long)s.endNs);
         rig.runFor(2);
     }
+    rig.waitUntil([&] { return finished == mails + 1; }, 30000);
+    QObject::disconnect(counting);
     rig.dialog()->ChkBoxUTemp->setChecked(false);
     rig.beforePass = nullptr;
     rig.afterPass = nullptr;

@@ -7,7 +7,7 @@
 #   bench/run.sh --history [--samples N]
 #   bench/run.sh --metrics [--runs N]
 #
-# --quick skips the 60-second idle CPU measurement. --history measures reply handling with the
+# --quick skips the 60-second idle CPU measurements. --history measures reply handling with the
 # trend window closed and open over histories up to a day (bench_history) instead. See
 # bench/README.md. --metrics measures memory after start with the metrics server off and on.
 set -euo pipefail
@@ -59,6 +59,7 @@ if [ "${1:-}" = --history ]; then
     exit 0
 fi
 cmake --build "$build" -j"${JOBS:-$(nproc)}" \
-    --target ZARVIK_Mail zarvik-sim bench_inprocess minimal_sender >/dev/null
+    --target ZARVIK_Mail zarvik-maild zarvik-sim bench_inprocess minimal_sender \
+    minimal_core_sender >/dev/null
 
 exec /usr/bin/python3 "$root/bench/measure.py" --build "$build" --command "$command_line" "$@"
