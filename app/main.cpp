@@ -4,18 +4,65 @@
 #include "gui/OwnMessageBox.h"
 #include "gui/Shell.h"
 #include "gui/ZarvikApplication.h"
+#include "settings/SettingsLocation.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 #include <cstdio>
+
+namespace {
+
+const QCommandLineOption SettingsOption(
+    QStringLiteral("settings"),
+    QStringLiteral("The settings file (default: ZARVIK_Mail.ini beside this program when its "
+                   "folder is writable, else in $XDG_CONFIG_HOME/zarvik-mail/)."),
+    QStringLiteral("FILE"));
+const QCommandLineOption
+    PrintOption(QStringLiteral("print-settings-path"),
+                QStringLiteral("Print the settings file this program would use, and end."));
+
+SettingsLocation locate(const QCommandLineParser& parser)
+{
+    return parser.isSet(SettingsOption)
+               ? SettingsLocation::forFile(parser.value(SettingsOption))
+               : SettingsLocation::forExecutable(QCoreApplication::applicationFilePath());
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Watches a ZARVIK sensor board and mails alerts."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({SettingsOption, PrintOption});
+    // A first look before the window's application object, which needs a display: printing the
+    // path must not. Qt's own options (-platform …) are unknown here and left to the second look.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    parser.parse(arguments);
+    if (parser.isSet(PrintOption)) {
+        const QCoreApplication core(argc, argv);
+        std::printf("%s\n", locate(parser).settingsPath.toLocal8Bit().constData());
+        return 0;
+    }
+
     QString why;
     if (!raiseOpenFileLimit(&why))
         std::fprintf(stderr, "%s\n", qPrintable(why)); // the program runs on with what it has
     ZarvikApplication app(argc, argv);
-    const QString settingsPath = Shell::defaultSettingsPath();
-    const InstanceLock lock(settingsPath);
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    parser.process(app);
+    const SettingsLocation where = locate(parser);
+    // Without its folder the lock falls back elsewhere and saving says why at close.
+    if (!where.makeFolders(&why))
+        std::fprintf(stderr, "%s\n", qPrintable(why));
+    const InstanceLock lock(where.settingsPath);
     if (!lock.acquired()) {
         const QString refusal = lock.reportRefusal();
         OwnMessageBox::show(lock.heldElsewhere() ? QMessageBox::Information : QMessageBox::Critical,
@@ -24,7 +71,7 @@ int main(int argc, char* argv[])
     }
     // The program ends once closing has saved what it must, not when the window goes.
     app.setQuitOnLastWindowClosed(false);
-    Shell shell(settingsPath);
+    Shell shell(where);
     QObject::connect(&shell, &Shell::finished, &app, &QCoreApplication::exit);
     shell.show();
     const QString note = lock.reportNote();

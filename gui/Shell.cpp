@@ -14,7 +14,6 @@
 #include "settings/Settings.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -37,7 +36,12 @@ std::optional<double> chartLimit(const Settings& settings, Settings::Key checked
 } // namespace
 
 Shell::Shell(const QString& settingsPath)
-    : m_settingsPath(settingsPath)
+    : Shell(SettingsLocation::forFile(settingsPath))
+{
+}
+
+Shell::Shell(const SettingsLocation& where)
+    : m_where(where)
     , m_settings(std::make_unique<Settings>())
 {
     FormCreate();
@@ -47,8 +51,8 @@ Shell::~Shell() = default;
 
 void Shell::FormCreate()
 {
-    m_settings->load(m_settingsPath, &m_readProblem);
-    m_monitor = std::make_unique<Monitor>(*m_settings, m_settingsPath, Clock::system());
+    m_settings->load(m_where.readPath(), &m_readProblem);
+    m_monitor = std::make_unique<Monitor>(*m_settings, m_where.statePath, Clock::system());
     // The first request, the rules armed and the passes installed, before any widget is built.
     m_monitor->start();
     m_form = std::make_unique<TFormZARVIK_Mail>(*m_monitor);
@@ -88,7 +92,7 @@ void Shell::saveAtClose()
     m_settings->setValue(Settings::Left, m_form->pos().x());
     m_settings->setValue(Settings::Top, m_form->pos().y());
     QString error;
-    m_settings->save(m_settingsPath, &error);
+    m_settings->save(m_where.settingsPath, &error);
     // Without a keyring the password was for this run only, as the dialog said.
     PasswordStore& passwords = m_monitor->passwords();
     connect(
@@ -118,11 +122,6 @@ void Shell::finish(const QString& error)
     }
     m_finished = true;
     emit finished(m_exitStatus);
-}
-
-QString Shell::defaultSettingsPath()
-{
-    return Settings::pathFor(QCoreApplication::applicationFilePath());
 }
 
 void Shell::show()

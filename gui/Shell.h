@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/SettingsLocation.h"
+
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -17,14 +19,13 @@ class UnixSignals;
 class Shell : public QObject {
     Q_OBJECT
 public:
+    // Everything beside `settingsPath`.
     explicit Shell(const QString& settingsPath);
+    explicit Shell(const SettingsLocation& where);
     ~Shell() override;
 
-    // The settings file beside the running executable.
-    static QString defaultSettingsPath();
-
     void show();
-    QString settingsPath() const { return m_settingsPath; }
+    QString settingsPath() const { return m_where.settingsPath; }
     Settings& settings() const { return *m_settings; }
     Monitor* monitor() const { return m_monitor.get(); }
     TFormZARVIK_Mail* FormZARVIK_Mail() const { return m_form.get(); }
@@ -46,7 +47,7 @@ private:
     void saveAtClose();
     void finish(const QString& error);
 
-    QString m_settingsPath;
+    SettingsLocation m_where;
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<Monitor> m_monitor;
     std::unique_ptr<TFormZARVIK_Mail> m_form;

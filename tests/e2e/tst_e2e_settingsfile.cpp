@@ -39,6 +39,7 @@ struct Copy {
     QString ini; // as the program names it: canonical
     QProcess process;
     QString errors; // what it wrote on standard error so far
+    QStringList arguments;
 };
 
 // A folder mounted read-only over itself while this lives, as on a read-only medium: permission
@@ -88,7 +89,10 @@ private slots:
 
 private:
     Copy* install();
-    bool start(Copy& copy) { return RealProgram::start(copy.process, copy.program); }
+    bool start(Copy& copy)
+    {
+        return RealProgram::start(copy.process, copy.program, {}, copy.arguments);
+    }
     static bool waitForErrors(Copy& copy, const QString& text);
     // The same executable again, so on the same settings file; null when it did not start.
     Copy* startSecondCopy(const Copy& first);
@@ -147,6 +151,7 @@ Copy* TestE2eSettingsFile::startSecondCopy(const Copy& first)
     if (!second)
         return nullptr;
     second->program = first.program;
+    second->arguments = first.arguments;
     return start(*second) ? second : nullptr;
 }
 
@@ -315,6 +320,8 @@ void TestE2eSettingsFile::readOnlyFolderStillOneCopy()
     QVERIFY(first);
     const ReadOnlyFolder readOnly(first->dir.path());
     QVERIFY(readOnly.ok());
+    // Named: without a folder it may write, the program would keep its settings elsewhere.
+    first->arguments = QStringList{QStringLiteral("--settings"), first->ini};
     const qsizetype locks = TestFiles::entries(m_runtime.path()).size();
     QVERIFY(start(*first));
     QVERIFY(m_sim->waitForRequests(1, 10000));

@@ -67,7 +67,8 @@ QString copyInto(const QString& folder)
     return copy;
 }
 
-bool start(QProcess& process, const QString& program, const QString& display)
+bool start(QProcess& process, const QString& program, const QString& display,
+           const QStringList& arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (display.isEmpty()) {
@@ -79,7 +80,7 @@ bool start(QProcess& process, const QString& program, const QString& display)
     process.setProcessEnvironment(environment);
     process.setWorkingDirectory(QFileInfo(program).path());
     dieWithParent(process);
-    process.start(program, {});
+    process.start(program, arguments);
     return process.waitForStarted(10000);
 }
 

@@ -28,6 +28,7 @@ QString copyInto(const QString& folder);
 
 // Starts `program` in its own folder on the X display given, or offscreen when there is none.
 // The process dies with the test. True once it has started.
-bool start(QProcess& process, const QString& program, const QString& display = {});
+bool start(QProcess& process, const QString& program, const QString& display = {},
+           const QStringList& arguments = {});
 
 } // namespace RealProgram
