@@ -230,7 +230,7 @@ void Monitor::MainRoutine()
     for (const AlertNotice& notice : notices)
         announce(notice.kind, notice.rule, notice.subject, notice.message);
     if (m_alertMailsUnderWay > 0) {
-        // A bad seconds text is told after the mail's own result.
+        // A bad text is told after the results of the mails under way.
         m_afterMail = error;
         return;
     }
