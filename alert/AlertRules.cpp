@@ -3,6 +3,9 @@
 #include "core/IntegerText.h"
 #include "device/BoardProtocol.h"
 
+#include <cmath>
+#include <utility>
+
 void SendFlagClr(AlertState& state)
 {
     state.SendFlagUTemp = true;
@@ -12,6 +15,7 @@ void SendFlagClr(AlertState& state)
     state.SendFlagRB0L = true;
     state.SendFlagRB0H = true;
     state.SendFlagNoReply = true;
+    state.FiredRules = {};
 }
 
 std::uint8_t armedRules(const AlertState& state)
@@ -178,4 +182,186 @@ bool runAlertPass(AlertState& state, const DeviceReadings& readings, const Alert
     noReplyRule(state, config, msSinceLastReply, error);
 
     return !state.MailBody.isEmpty();
+}
+
+namespace {
+
+// One fired rule as the follow-up pass sees it.
+struct FollowUp {
+    bool active = false; // its check box or choice still asks for it
+    bool holds = false;  // its condition still holds
+    bool clear = false;  // clear enough to count towards re-arming (temperatures, inputs)
+    QString piece;       // its subject text, without the trailing blank
+    QString recovered;   // the on-screen messages
+    QString reminder;
+};
+
+FollowUp temperatureFollowUp(const DeviceReadings& readings, bool checked, const QString& text,
+                             std::optional<double> hysteresis, bool upper)
+{
+    FollowUp f;
+    const auto limit = parseLimit(text);
+    f.active = checked && limit;
+    if (!f.active)
+        return f;
+    const long double t = readings.NowTempValue;
+    f.holds = readings.HaveReply && (upper ? t > *limit : t < *limit);
+    f.clear = readings.HaveReply && hysteresis &&
+              (upper ? t < *limit - *hysteresis : t > *limit + *hysteresis);
+    f.piece =
+        (upper ? QStringLiteral("Over ") : QStringLiteral("Under ")) + text + QStringLiteral("C");
+    f.recovered = QStringLiteral("温度が ") + text +
+                  (upper ? QStringLiteral("℃を下回り、正常に戻りました。")
+                         : QStringLiteral("℃を上回り、正常に戻りました。"));
+    f.reminder =
+        QStringLiteral("温度が ") + text +
+        (upper ? QStringLiteral("℃を超えたままです。") : QStringLiteral("℃より下がったままです。"));
+    return f;
+}
+
+FollowUp inputFollowUp(const DeviceReadings& readings, const AlertConfig& config,
+                       const InputRule& rule)
+{
+    FollowUp f;
+    f.active = config.*rule.choice == rule.firesOn;
+    const bool high = readings.PortBits & rule.mask;
+    f.holds = readings.HaveReply && high == rule.rising;
+    f.clear = readings.HaveReply && high != rule.rising;
+    f.piece = QString::fromUtf16(rule.subject).trimmed();
+    const QString input =
+        rule.mask == BoardProtocol::Rb1Mask ? QStringLiteral("RB1") : QStringLiteral("RB0");
+    const QString level = rule.rising ? QStringLiteral("\"H\"") : QStringLiteral("\"L\"");
+    const QString other = rule.rising ? QStringLiteral("\"L\"") : QStringLiteral("\"H\"");
+    f.recovered = input + QStringLiteral("が") + other + QStringLiteral("に戻りました");
+    f.reminder = input + QStringLiteral("が") + level + QStringLiteral("のままです");
+    return f;
+}
+
+FollowUp noReplyFollowUp(const AlertConfig& config, qint64 msSinceLastReply)
+{
+    FollowUp f;
+    const QString& text = config.noReplySecondsText;
+    const auto seconds = parseLimit(text);
+    f.active = config.noReplyChecked && seconds && *seconds > 0;
+    if (!f.active)
+        return f;
+    f.holds = msSinceLastReply >= qint64(*seconds) * 1000;
+    // Its recovery reads without the seconds: the silence is over, however long it was.
+    f.piece = QStringLiteral("No reply ") + text + QStringLiteral("s");
+    f.recovered = QStringLiteral("応答が戻りました");
+    f.reminder = QStringLiteral("応答がないままです (") + text + QStringLiteral("秒)");
+    return f;
+}
+
+// A whole number, 0 or more, times `unitMs`; reported once when bad.
+std::optional<qint64> durationMs(const QString& text, qint64 unitMs, const char* unit,
+                                 std::optional<QString>& reported, QString* error)
+{
+    const auto value = parseLimit(text);
+    if (value && *value >= 0) {
+        reported.reset();
+        return qint64(*value) * unitMs;
+    }
+    if (firstTimeBad(text, reported) && error)
+        *error = QStringLiteral("'%1' is not a valid number of %2 (a whole number, 0 or more)")
+                     .arg(text, QLatin1String(unit));
+    return std::nullopt;
+}
+
+std::optional<double> hysteresisOf(const QString& text, std::optional<QString>& reported,
+                                   QString* error)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (ok && std::isfinite(value) && value >= 0) {
+        reported.reset();
+        return value;
+    }
+    if (firstTimeBad(text, reported) && error)
+        *error = QStringLiteral("'%1' is not a valid hysteresis (degrees, 0 or more)").arg(text);
+    return std::nullopt;
+}
+
+void addError(QString* error, const QString& more)
+{
+    if (error && !more.isEmpty())
+        *error += (error->isEmpty() ? QString() : QStringLiteral("\n")) + more;
+}
+
+bool AlertState::*const RuleFlags[] = {
+    &AlertState::SendFlagUTemp,   &AlertState::SendFlagLTemp, &AlertState::SendFlagRB1L,
+    &AlertState::SendFlagRB1H,    &AlertState::SendFlagRB0L,  &AlertState::SendFlagRB0H,
+    &AlertState::SendFlagNoReply,
+};
+
+} // namespace
+
+QList<AlertNotice> runFollowUpPass(AlertState& state, const DeviceReadings& readings,
+                                   const AlertConfig& config, qint64 msSinceLastReply, qint64 nowMs,
+                                   QString* error)
+{
+    QString bad;
+    std::optional<qint64> reArmMs;
+    std::optional<double> hysteresis;
+    if (config.reArm) {
+        reArmMs =
+            durationMs(config.reArmSecondsText, 1000, "seconds", state.reportedBadReArmSec, &bad);
+        addError(error, std::exchange(bad, QString()));
+        hysteresis = hysteresisOf(config.hysteresisText, state.reportedBadHysteresis, &bad);
+        addError(error, std::exchange(bad, QString()));
+    }
+    // 0: no reminders, as for a bad text.
+    const qint64 remindMs =
+        durationMs(config.remindMinutesText, 60000, "minutes", state.reportedBadRemindMin, &bad)
+            .value_or(0);
+    addError(error, bad);
+
+    QList<AlertNotice> notices;
+    const std::uint8_t armed = armedRules(state);
+    const qint64 lastReplyMs = nowMs - msSinceLastReply;
+    for (int i = 0; i < int(state.FiredRules.size()); ++i) {
+        AlertState::Fired& fired = state.FiredRules[i];
+        if (armed & (1 << i)) {
+            fired = {};
+            continue;
+        }
+        if (!fired.tracked) {
+            fired = {true, nowMs, nowMs, std::nullopt};
+            continue;
+        }
+        const FollowUp f = i == 0   ? temperatureFollowUp(readings, config.upperChecked,
+                                                          config.upperLimitText, hysteresis, true)
+                           : i == 1 ? temperatureFollowUp(readings, config.lowerChecked,
+                                                          config.lowerLimitText, hysteresis, false)
+                           : i == 6 ? noReplyFollowUp(config, msSinceLastReply)
+                                    : inputFollowUp(readings, config, inputRules[i - 2]);
+        if (!f.active) {
+            fired.clearSinceMs.reset();
+            continue;
+        }
+        bool recovered = false;
+        if (i == 6) {
+            recovered = reArmMs && lastReplyMs > fired.firedMs;
+        } else if (!f.clear) {
+            fired.clearSinceMs.reset();
+        } else if (readings.HaveReply) {
+            if (!fired.clearSinceMs)
+                fired.clearSinceMs = lastReplyMs;
+            recovered = reArmMs && lastReplyMs - *fired.clearSinceMs >= *reArmMs;
+        }
+        const std::uint8_t rule = std::uint8_t(1 << i);
+        if (recovered) {
+            state.*RuleFlags[i] = true;
+            fired = {};
+            notices.append(
+                {NoticeKind::Recovered, rule,
+                 QStringLiteral("Recovered: ") + (i == 6 ? QStringLiteral("No reply") : f.piece),
+                 f.recovered});
+        } else if (remindMs > 0 && f.holds && nowMs - fired.toldMs >= remindMs) {
+            fired.toldMs = nowMs;
+            notices.append(
+                {NoticeKind::Reminder, rule, QStringLiteral("Reminder: ") + f.piece, f.reminder});
+        }
+    }
+    return notices;
 }

@@ -2,8 +2,10 @@
 
 #include "device/DeviceReadings.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <cstdint>
 #include <iterator>
 #include <optional>
@@ -33,6 +35,17 @@ struct AlertState {
     std::optional<QString> reportedBadUpper;
     std::optional<QString> reportedBadLower;
     std::optional<QString> reportedBadNoReply;
+    std::optional<QString> reportedBadReArmSec;
+    std::optional<QString> reportedBadHysteresis;
+    std::optional<QString> reportedBadRemindMin;
+    // What the follow-up pass knows of each fired rule, in AlertRule bit order (steady ms).
+    struct Fired {
+        bool tracked = false;
+        qint64 firedMs = 0;
+        qint64 toldMs = 0;                  // fired, or last reminded
+        std::optional<qint64> clearSinceMs; // first reply of the clear run that goes on
+    };
+    std::array<Fired, 7> FiredRules{};
 };
 
 enum PendingEdge : std::uint8_t { Rb1Fall = 1, Rb1Rise = 2, Rb0Fall = 4, Rb0Rise = 8 };
@@ -40,7 +53,7 @@ enum PendingEdge : std::uint8_t { Rb1Fall = 1, Rb1Rise = 2, Rb0Fall = 4, Rb0Rise
 // A reply is about to replace `readings`: keeps the edges they show when no pass has seen them.
 void noteNewReply(AlertState& state, const DeviceReadings& readings);
 
-// Arms all seven rules.
+// Arms all seven rules, silently.
 void SendFlagClr(AlertState& state);
 
 // One bit per rule, for telling which rules a pass fired: armed before, disarmed after.
@@ -78,6 +91,11 @@ struct AlertConfig {
     bool noReplyChecked = false;
     QString noReplySecondsText;
     QString noReplyMemo;
+    // Fired rules re-arm by themselves once their condition has cleared for a while.
+    bool reArm = false;
+    QString reArmSecondsText = QStringLiteral("60");
+    QString hysteresisText = QStringLiteral("1");    // degrees, decimals allowed
+    QString remindMinutesText = QStringLiteral("0"); // 0: no reminders
 };
 
 // A plain decimal integer in the 32-bit range, optional sign, optional blanks around it.
@@ -91,3 +109,21 @@ std::optional<int> parseLimit(const QString& text);
 // until the text changes.
 bool runAlertPass(AlertState& state, const DeviceReadings& readings, const AlertConfig& config,
                   qint64 msSinceLastReply, QString* error = nullptr);
+
+// What a fired rule says later: it re-armed, or its condition still holds.
+enum class NoticeKind : std::uint8_t { Recovered, Reminder };
+struct AlertNotice {
+    NoticeKind kind;
+    std::uint8_t rule; // one AlertRule bit
+    QString subject;
+    QString message; // on-screen, and the mail's body
+};
+
+// Runs after runAlertPass on the same readings: re-arms fired rules whose condition has been
+// clear (temperatures beyond the hysteresis) through ReArmSec seconds of correct replies, the
+// no-reply rule at the first reply after it fired, and reminds of those still holding every
+// RemindMin minutes. `nowMs` is the steady clock msSinceLastReply runs on. A bad text turns its
+// feature off and fills `error` once, as runAlertPass does.
+QList<AlertNotice> runFollowUpPass(AlertState& state, const DeviceReadings& readings,
+                                   const AlertConfig& config, qint64 msSinceLastReply, qint64 nowMs,
+                                   QString* error = nullptr);

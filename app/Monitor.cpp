@@ -11,6 +11,7 @@
 #include "settings/PasswordStore.h"
 #include "settings/Settings.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -34,6 +35,10 @@ AlertConfig alertConfig(const Settings& s)
     c.noReplyChecked = s.flag(Settings::NoReply);
     c.noReplySecondsText = s.text(Settings::NoReplySec);
     c.noReplyMemo = s.text(Settings::MemoNoReply);
+    c.reArm = s.flag(Settings::ReArm);
+    c.reArmSecondsText = s.text(Settings::ReArmSec);
+    c.hysteresisText = s.text(Settings::Hysteresis);
+    c.remindMinutesText = s.text(Settings::RemindMin);
     return c;
 }
 
@@ -208,19 +213,25 @@ void Monitor::SendFlagClr()
 void Monitor::MainRoutine()
 {
     // The pass that mailed waits for its mail to be over, as one alert at a time goes out.
-    if (m_closed || m_alertMailUnderWay)
+    if (m_closed || m_alertMailsUnderWay > 0)
         return;
     const quint8 armedBefore = armedRules(m_alert);
+    const AlertConfig config = alertConfig(m_settings);
+    const qint64 silentMs = m_source->msSinceLastReply();
     QString error;
-    const bool mailDue = runAlertPass(m_alert, m_readings, alertConfig(m_settings),
-                                      m_source->msSinceLastReply(), &error);
+    const bool mailDue = runAlertPass(m_alert, m_readings, config, silentMs, &error);
+    const QList<AlertNotice> notices =
+        runFollowUpPass(m_alert, m_readings, config, silentMs, m_clock.steadyMs(), &error);
     if (!m_alert.Shown.isEmpty())
         emit messageShown(m_alert.Shown.last());
     announceFired(armedBefore);
-    if (mailDue) {
-        // A bad seconds text is told after the mail's own result.
-        m_afterMail = error;
+    if (mailDue)
         SendMail();
+    for (const AlertNotice& notice : notices)
+        announce(notice.kind, notice.rule, notice.subject, notice.message);
+    if (m_alertMailsUnderWay > 0) {
+        // A bad text is told after the results of the mails under way.
+        m_afterMail = error;
         return;
     }
     if (!error.isEmpty())
@@ -235,17 +246,30 @@ void Monitor::announceFired(quint8 armedBefore)
                         m_alert.MailSubject);
 }
 
+void Monitor::announce(NoticeKind kind, quint8 rules, const QString& subject,
+                       const QString& message)
+{
+    emit messageShown(message);
+    emit noticeSent(kind, rules, subject, message);
+    sendAlertMail(subject, message);
+}
+
 void Monitor::SendMail()
 {
-    m_alertMailUnderWay = true;
+    sendAlertMail(m_alert.MailSubject, m_alert.MailBody);
+}
+
+void Monitor::sendAlertMail(const QString& subject, const QString& body)
+{
+    ++m_alertMailsUnderWay;
     holdMailForPassword();
     m_mailWaitsForPassword = m_mailWaitsForPassword || m_passwords->isLoading();
-    m_mail->sendAlert(m_alert.MailSubject, m_alert.MailBody);
+    m_mail->sendAlert(subject, body);
 }
 
 void Monitor::alertMailFinished(const MailResult& result)
 {
-    m_alertMailUnderWay = false;
+    m_alertMailsUnderWay = std::max(0, m_alertMailsUnderWay - 1);
     if (m_closed || result.cancelled)
         return;
     if (result.withoutLogin && !std::exchange(m_toldWithoutLogin, true))
@@ -254,7 +278,7 @@ void Monitor::alertMailFinished(const MailResult& result)
         emit mailFailed(result.error);
         emit problem(result.error);
     }
-    if (!m_afterMail.isEmpty())
+    if (!m_afterMail.isEmpty() && m_alertMailsUnderWay == 0)
         emit problem(std::exchange(m_afterMail, QString()));
 }
 

@@ -75,6 +75,9 @@ signals:
     // A pass fired `rules` (AlertRule bits); `message` is the one shown last, `subject` the
     // mail's.
     void rulesFired(quint8 rules, const QString& message, const QString& subject);
+    // A fired rule re-armed by itself, or still holds at its reminder's time: `message` is shown
+    // and mailed under `subject`. Every channel a notice goes out on hangs here.
+    void noticeSent(NoticeKind kind, quint8 rules, const QString& subject, const QString& message);
     // An alert mail could not be sent; `why` is what the user is told.
     void mailFailed(const QString& why);
     void testMailFinished(const MailResult& result);
@@ -93,6 +96,8 @@ private:
     void holdMailForPassword();
     void alertMailFinished(const MailResult& result);
     void announceFired(quint8 armedBefore);
+    void sendAlertMail(const QString& subject, const QString& body);
+    void announce(NoticeKind kind, quint8 rules, const QString& subject, const QString& message);
 
     Settings& m_settings;
     const Clock& m_clock;
@@ -104,7 +109,8 @@ private:
     IdlePass* m_idlePass = nullptr;
     DeviceReadings m_readings;
     AlertState m_alert;
-    bool m_alertMailUnderWay = false;
+    int m_alertMailsUnderWay = 0; // the pass's mail and its notices
+
     bool m_mailWaitsForPassword = false;
     QMap<QString, QString> m_lastingNotes;
     QString m_afterMail; // a bad seconds text, told once the pass's mail is over

@@ -153,6 +153,14 @@ void Service::follow()
                 log(Priority::Warning, QStringLiteral("Alert: %1 (rules %2; subject \"%3\")")
                                            .arg(message, ruleNames(rules), subject.trimmed()));
             });
+    connect(&monitor, &Monitor::noticeSent, this,
+            [](NoticeKind kind, quint8 rules, const QString& subject, const QString& message) {
+                const bool recovered = kind == NoticeKind::Recovered;
+                log(recovered ? Priority::Notice : Priority::Warning,
+                    QStringLiteral("%1: %2 (rules %3; subject \"%4\")")
+                        .arg(recovered ? QStringLiteral("Recovered") : QStringLiteral("Reminder"),
+                             message, ruleNames(rules), subject));
+            });
     connect(&monitor, &Monitor::problem, this,
             [](const QString& text) { log(Priority::Error, text); });
     connect(&monitor, &Monitor::note, this,

@@ -30,7 +30,20 @@ WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
                 m_metrics.noteRulesFired(rules);
                 publishMetrics();
                 if (m_monitor.settings().flag(Settings::Notify))
-                    DesktopNotifier::notify(message, subject);
+                    DesktopNotifier::notify(message, subject, DesktopNotifier::Urgency::Critical);
+            });
+    connect(&monitor, &Monitor::noticeSent, this,
+            [this](NoticeKind kind, quint8 rules, const QString& subject, const QString& message) {
+                const bool recovered = kind == NoticeKind::Recovered;
+                if (recovered) {
+                    m_metrics.noteRecovered(rules);
+                    publishMetrics();
+                }
+                // A reminder is of an alert that still holds.
+                if (m_monitor.settings().flag(Settings::Notify))
+                    DesktopNotifier::notify(message, subject,
+                                            recovered ? DesktopNotifier::Urgency::Normal
+                                                      : DesktopNotifier::Urgency::Critical);
             });
 
     connect(m_server, &MetricsServer::problem, this, [this](const QString& why) {

@@ -258,6 +258,20 @@ void TToolSettingDlg::buildWatchTab()
     EdtMetrics = edit(TabWatch, "EdtMetrics", QString(), {114, 194, 146, 20});
     // Only a suggestion: an empty edit keeps the metrics off.
     EdtMetrics->setPlaceholderText(QStringLiteral("127.0.0.1:9464"));
+    // Re-arming and reminders, right of the check boxes they share the rows with.
+    ChkBoxReArm = named(new QCheckBox(QStringLiteral("自動で再監視"), TabWatch), "ChkBoxReArm");
+    ChkBoxReArm->setGeometry(236, 120, 100, 17);
+    EditReArmSec = edit(TabWatch, "EditReArmSec", QString::fromUtf8(SettingsDefaults::ReArmSeconds),
+                        {340, 118, 40, 20});
+    Label15 = label(TabWatch, "Label15", QStringLiteral("sec"), 386, 120);
+    Label16 = labelEndingAt(TabWatch, "Label16", QStringLiteral("Hysteresis :"), 334, 144);
+    EditHysteresis = edit(TabWatch, "EditHysteresis",
+                          QString::fromUtf8(SettingsDefaults::Hysteresis), {340, 142, 40, 20});
+    Label17 = label(TabWatch, "Label17", QStringLiteral("℃"), 386, 144);
+    Label18 = labelEndingAt(TabWatch, "Label18", QStringLiteral("Remind every :"), 334, 168);
+    EditRemindMin = edit(TabWatch, "EditRemindMin",
+                         QString::fromUtf8(SettingsDefaults::RemindMinutes), {340, 166, 40, 20});
+    Label19 = label(TabWatch, "Label19", QStringLiteral("min"), 386, 168);
 }
 
 void TToolSettingDlg::bindToSettings()
@@ -287,6 +301,9 @@ void TToolSettingDlg::bindToSettings()
         {&SettledLTemp, "SettledLTemp", EditLTemp, K::LowerLimit},
         {&SettledNoReplySec, "SettledNoReplySec", EditNoReplySec, K::NoReplySec},
         {&SettledMetrics, "SettledMetrics", EdtMetrics, K::Metrics},
+        {&SettledReArmSec, "SettledReArmSec", EditReArmSec, K::ReArmSec},
+        {&SettledHysteresis, "SettledHysteresis", EditHysteresis, K::Hysteresis},
+        {&SettledRemindMin, "SettledRemindMin", EditRemindMin, K::RemindMin},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -297,6 +314,7 @@ void TToolSettingDlg::bindToSettings()
     const std::pair<QCheckBox*, K> boxes[] = {
         {ChkBoxUTemp, K::CheckUpper}, {ChkBoxLTemp, K::CheckLower}, {ChkBoxNoReply, K::NoReply},
         {ChkBoxRetry, K::Retry},      {ChkBoxLog, K::Log},          {ChkBoxNotify, K::Notify},
+        {ChkBoxReArm, K::ReArm},
     };
     for (const auto& [box, key] : boxes) {
         follow(settings, key, box,
@@ -333,7 +351,8 @@ void TToolSettingDlg::bindToSettings()
     // Closing brings what was typed into force and keeps the password as soon as the dialog
     // closes, not only when the program ends.
     connect(this, &QDialog::finished, this, [this] {
-        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics})
+        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics,
+                                     SettledReArmSec, SettledHysteresis, SettledRemindMin})
             settled->settle();
         storePassword();
     });
@@ -342,10 +361,10 @@ void TToolSettingDlg::bindToSettings()
 void TToolSettingDlg::settleTexts()
 {
     const std::pair<SettledText*, Settings::Key> texts[] = {
-        {SettledUTemp, Settings::UpperLimit},
-        {SettledLTemp, Settings::LowerLimit},
-        {SettledNoReplySec, Settings::NoReplySec},
-        {SettledMetrics, Settings::Metrics},
+        {SettledUTemp, Settings::UpperLimit},      {SettledLTemp, Settings::LowerLimit},
+        {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
+        {SettledReArmSec, Settings::ReArmSec},     {SettledHysteresis, Settings::Hysteresis},
+        {SettledRemindMin, Settings::RemindMin},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -399,12 +418,13 @@ void TToolSettingDlg::buildButtons()
 void TToolSettingDlg::guardStoredTexts()
 {
     const std::pair<QLineEdit*, QString> stored[] = {
-        {EdtPicAddr, Label1->text()},     {EdtPicPort, Label2->text()},
-        {EdtRdCycle, Label9->text()},     {EditUTemp, ChkBoxUTemp->text()},
-        {EditLTemp, ChkBoxLTemp->text()}, {EdtMailSrv, Label3->text()},
-        {EdtMailId, Label4->text()},      {EdtMailFrom, Label5->text()},
-        {EdtMailTo, Label6->text()},      {EditNoReplySec, ChkBoxNoReply->text()},
-        {EdtMetrics, Label14->text()},
+        {EdtPicAddr, Label1->text()},      {EdtPicPort, Label2->text()},
+        {EdtRdCycle, Label9->text()},      {EditUTemp, ChkBoxUTemp->text()},
+        {EditLTemp, ChkBoxLTemp->text()},  {EdtMailSrv, Label3->text()},
+        {EdtMailId, Label4->text()},       {EdtMailFrom, Label5->text()},
+        {EdtMailTo, Label6->text()},       {EditNoReplySec, ChkBoxNoReply->text()},
+        {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
+        {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

@@ -83,7 +83,16 @@ public:
     QCheckBox* ChkBoxLog;
     QCheckBox* ChkBoxNotify;
     QLabel* Label14;
-    QLineEdit* EdtMetrics; // "host:port" to serve /metrics on; empty for none
+    QLineEdit* EdtMetrics;  // "host:port" to serve /metrics on; empty for none
+    QCheckBox* ChkBoxReArm; // fired rules re-arm by themselves
+    QLineEdit* EditReArmSec;
+    QLabel* Label15;
+    QLabel* Label16;
+    QLineEdit* EditHysteresis;
+    QLabel* Label17;
+    QLabel* Label18;
+    QLineEdit* EditRemindMin;
+    QLabel* Label19;
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -127,5 +136,8 @@ private:
     SettledText* SettledLTemp;
     SettledText* SettledNoReplySec;
     SettledText* SettledMetrics;
+    SettledText* SettledReArmSec;
+    SettledText* SettledHysteresis;
+    SettledText* SettledRemindMin;
     bool m_keyringAsked = false;
 };

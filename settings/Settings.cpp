@@ -55,6 +55,11 @@ constexpr Entry Table[] = {
     {S::Log, "Watch", "Log", Type::Flag, nullptr, 0, true},
     {S::Notify, "Watch", "Notify", Type::Flag, nullptr, 0, true},
     {S::Metrics, "Watch", "Metrics", Type::Text, "", 0, true},
+    {S::ReArm, "Watch", "ReArm", Type::Flag, nullptr, 0, true},
+    {S::ReArmSec, "Watch", "ReArmSec", Type::Text, D::ReArmSeconds, 0, true},
+    {S::RemindMin, "Watch", "RemindMin", Type::Text, D::RemindMinutes, 0, true},
+    // After the classic keys of [Temp], wherever that section lies.
+    {S::Hysteresis, "Temp", "Hysteresis", Type::Text, D::Hysteresis, 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},

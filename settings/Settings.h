@@ -38,6 +38,10 @@ public:
         Log,
         Notify,
         Metrics,
+        ReArm,
+        ReArmSec,
+        RemindMin,
+        Hysteresis,
         // held for this run only, never stored
         MemoUpper,
         MemoLower,

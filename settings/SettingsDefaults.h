@@ -13,6 +13,9 @@ inline constexpr int Priority = 2;     // Low
 // Items of the sensor and priority choices; an index outside them means none chosen.
 inline constexpr int ChoiceCount = 3;
 inline constexpr const char* NoReplySeconds = "60";
+inline constexpr const char* ReArmSeconds = "60";
+inline constexpr const char* RemindMinutes = "0"; // no reminders
+inline constexpr const char* Hysteresis = "1";    // degrees
 // The mail bodies of the rules; never stored, so every run starts with these.
 inline constexpr const char* MemoUpper = "Message <Upper Temp>";
 inline constexpr const char* MemoLower = "Message <Lower Temp>";

@@ -9,6 +9,9 @@ namespace DesktopNotifier {
 
 inline constexpr const char* AppName = "ZARVIK Mail";
 
-void notify(const QString& summary, const QString& body);
+// The notification's urgency hint: critical ones stay until dismissed.
+enum class Urgency : unsigned char { Low = 0, Normal = 1, Critical = 2 };
+
+void notify(const QString& summary, const QString& body, Urgency urgency);
 
 } // namespace DesktopNotifier

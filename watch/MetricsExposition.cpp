@@ -42,6 +42,14 @@ void sample(QByteArray& out, const char* name, const QByteArray& value,
     out += '\n';
 }
 
+void perRule(QByteArray& out, const char* name, const std::array<quint64, 7>& counts)
+{
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        const QByteArray labels = QByteArray("rule=\"") + AlertRuleNames[i] + '"';
+        sample(out, name, QByteArray::number(counts[i]), labels.constData());
+    }
+}
+
 } // namespace
 
 void MetricsExposition::noteReply(const ::Reading& reading)
@@ -59,6 +67,12 @@ void MetricsExposition::noteRulesFired(std::uint8_t rules)
 {
     for (std::size_t i = 0; i < m_alerts.size(); ++i)
         m_alerts[i] += (rules >> i) & 1;
+}
+
+void MetricsExposition::noteRecovered(std::uint8_t rules)
+{
+    for (std::size_t i = 0; i < m_recoveries.size(); ++i)
+        m_recoveries[i] += (rules >> i) & 1;
 }
 
 void MetricsExposition::noteMailFailure()
@@ -89,10 +103,10 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
            "Datagrams of the wrong size received instead of a reply.");
     sample(out, "zarvik_wrong_size_replies_total", QByteArray::number(m_wrongSize));
     family(out, "zarvik_alerts_total", "counter", "Times each alert rule fired.");
-    for (std::size_t i = 0; i < m_alerts.size(); ++i) {
-        const QByteArray labels = QByteArray("rule=\"") + AlertRuleNames[i] + '"';
-        sample(out, "zarvik_alerts_total", QByteArray::number(m_alerts[i]), labels.constData());
-    }
+    perRule(out, "zarvik_alerts_total", m_alerts);
+    family(out, "zarvik_recoveries_total", "counter",
+           "Times each alert rule re-armed by itself once its condition cleared.");
+    perRule(out, "zarvik_recoveries_total", m_recoveries);
     family(out, "zarvik_mail_failures_total", "counter", "Alert mails that could not be sent.");
     sample(out, "zarvik_mail_failures_total", QByteArray::number(m_mailFailures));
     return out;

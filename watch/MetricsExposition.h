@@ -20,6 +20,8 @@ public:
     // AlertRule bits of one pass.
     void noteRulesFired(std::uint8_t rules);
     void noteMailFailure();
+    // AlertRule bits that re-armed by themselves.
+    void noteRecovered(std::uint8_t rules);
 
     // `msSinceLastReply`: since the last correct reply, or since start-up before the first.
     QByteArray text(qint64 msSinceLastReply) const;
@@ -30,4 +32,5 @@ private:
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;
     std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
+    std::array<quint64, 7> m_recoveries{};
 };

@@ -76,6 +76,8 @@ private slots:
     void edgeOfAReplacedReplyIsKept();
     void noReplyRule_data();
     void noReplyRule();
+    void followUps_data();
+    void followUps();
 };
 
 void TestAlertRules::parseLimit_data()
@@ -393,6 +395,157 @@ void TestAlertRules::noReplyRule()
     bad.clear();
     runAlertPass(state, reading(31), config, &bad);
     QVERIFY(bad.isEmpty());
+}
+
+void TestAlertRules::followUps_data()
+{
+    QTest::addColumn<bool>("reArm");
+    QTest::addColumn<QString>("reArmSec");
+    QTest::addColumn<QString>("hysteresis");
+    QTest::addColumn<QString>("remindMin");
+    // "second temperature [inputs] [reset]; …", "-" for no reply at that second
+    QTest::addColumn<QString>("script");
+    // "second A:alert subject|second R:recovered subject|second M:reminder subject"
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("error");
+    const QString none;
+    QTest::newRow("classic: one shot") << false << "60"
+                                       << "1"
+                                       << "0"
+                                       << "0 31; 10 20; 100 20; 110 31"
+                                       << "0 A:Over 30C" << none;
+    QTest::newRow("wobble inside the band") << true << "60"
+                                            << "1"
+                                            << "0"
+                                            << "0 31; 10 29.5; 20 30.5; 30 29; 100 29.5"
+                                            << "0 A:Over 30C" << none;
+    QTest::newRow("clear for ReArmSec, then again")
+        << true << "60"
+        << "1"
+        << "0"
+        << "0 31; 10 28.9; 69 28.9; 70 28.9; 80 31"
+        << "0 A:Over 30C|70 R:Recovered: Over 30C|80 A:Over 30C" << none;
+    QTest::newRow("a reply in the band restarts the clear run")
+        << true << "60"
+        << "1"
+        << "0"
+        << "0 31; 10 28; 40 29.5; 50 28; 100 28; 110 28"
+        << "0 A:Over 30C|110 R:Recovered: Over 30C" << none;
+    QTest::newRow("decimal hysteresis") << true << "60"
+                                        << "0.5"
+                                        << "0"
+                                        << "0 31; 10 29.4; 70 29.4"
+                                        << "0 A:Over 30C|70 R:Recovered: Over 30C" << none;
+    QTest::newRow("lower limit") << true << "0"
+                                 << "1"
+                                 << "0"
+                                 << "0 -1; 10 0.5; 20 1.5"
+                                 << "0 A:Under 0C|20 R:Recovered: Under 0C" << none;
+    QTest::newRow("input back at the other level")
+        << true << "60"
+        << "1"
+        << "0"
+        << "0 20 2; 2 20 0; 10 20 2; 40 20 0; 50 20 2; 110 20 2; 120 20 0"
+        << "2 A:RB1 is \"L\".|110 R:Recovered: RB1 is \"L\".|120 A:RB1 is \"L\"." << none;
+    QTest::newRow("replies come back") << true << "60"
+                                       << "1"
+                                       << "0"
+                                       << "0 20; 12 -; 14 20"
+                                       << "12 A:No reply 10s|14 R:Recovered: No reply" << none;
+    QTest::newRow("reset re-arms silently") << true << "60"
+                                            << "1"
+                                            << "0"
+                                            << "0 31; 10 28; 20 28 0 reset; 100 28"
+                                            << "0 A:Over 30C" << none;
+    QTest::newRow("reminders while it holds")
+        << false << "60"
+        << "1"
+        << "1"
+        << "0 31; 59 31; 60 31; 90 29; 125 31; 150 31"
+        << "0 A:Over 30C|60 M:Reminder: Over 30C|125 M:Reminder: Over 30C" << none;
+    QTest::newRow("silence reminded") << false << "60"
+                                      << "1"
+                                      << "1"
+                                      << "0 20; 12 -; 72 -"
+                                      << "12 A:No reply 10s|72 M:Reminder: No reply 10s" << none;
+    QTest::newRow("no reminder once re-armed")
+        << true << "30"
+        << "1"
+        << "1"
+        << "0 31; 60 31; 70 28; 100 28; 200 28"
+        << "0 A:Over 30C|60 M:Reminder: Over 30C|100 R:Recovered: Over 30C" << none;
+    QTest::newRow("bad seconds: no re-arming")
+        << true << "abc"
+        << "1"
+        << "0"
+        << "0 31; 10 20; 100 20"
+        << "0 A:Over 30C"
+        << "'abc' is not a valid number of seconds (a whole number, 0 or more)";
+    QTest::newRow("bad hysteresis: the inputs still re-arm")
+        << true << "0"
+        << "x"
+        << "0"
+        << "0 31 2; 2 31 0; 4 20 2"
+        << "0 A:Over 30C|2 A:RB1 is \"L\".|4 R:Recovered: RB1 is \"L\"."
+        << "'x' is not a valid hysteresis (degrees, 0 or more)";
+    QTest::newRow("bad minutes: no reminders")
+        << false << "60"
+        << "1"
+        << "-1"
+        << "0 31; 60 31; 120 31"
+        << "0 A:Over 30C"
+        << "'-1' is not a valid number of minutes (a whole number, 0 or more)";
+}
+
+// Passes at the script's seconds on the steady clock; every bad text is told once in all.
+void TestAlertRules::followUps()
+{
+    QFETCH(bool, reArm);
+    QFETCH(QString, reArmSec);
+    QFETCH(QString, hysteresis);
+    QFETCH(QString, remindMin);
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    QFETCH(QString, error);
+
+    Config config;
+    config.upperChecked = config.lowerChecked = config.noReplyChecked = true;
+    config.upperLimitText = QStringLiteral("30");
+    config.noReplySecondsText = QStringLiteral("10");
+    config.rb1Choice = SendOnLow;
+    config.reArm = reArm;
+    config.reArmSecondsText = reArmSec;
+    config.hysteresisText = hysteresis;
+    config.remindMinutesText = remindMin;
+    AlertState state = armed();
+    DeviceReadings readings;
+    qint64 lastReplyMs = 0;
+    QStringList told;
+    QString errors;
+    for (const QString& step : script.split(u';')) {
+        const QStringList words = step.split(u' ', Qt::SkipEmptyParts);
+        const qint64 nowMs = words.at(0).toLongLong() * 1000;
+        if (words.at(1) != u'-') {
+            readings = reading(words.at(1).toDouble(), words.value(2).toInt(), readings.PortBits);
+            lastReplyMs = nowMs;
+        }
+        if (words.contains(QStringLiteral("reset")))
+            SendFlagClr(state);
+        QString bad;
+        if (::runAlertPass(state, readings, config, nowMs - lastReplyMs, &bad))
+            told << words.at(0) + QStringLiteral(" A:") + state.MailSubject.trimmed();
+        for (const AlertNotice& notice :
+             runFollowUpPass(state, readings, config, nowMs - lastReplyMs, nowMs, &bad)) {
+            told << words.at(0) +
+                        (notice.kind == NoticeKind::Recovered ? QStringLiteral(" R:")
+                                                              : QStringLiteral(" M:")) +
+                        notice.subject;
+            QVERIFY(!notice.message.isEmpty());
+        }
+        errors += bad;
+    }
+    QCOMPARE(told.join(u'|'), expected);
+    QCOMPARE(errors, error);
 }
 
 QTEST_GUILESS_MAIN(TestAlertRules)

@@ -24,6 +24,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 
 namespace {
 
@@ -48,6 +49,7 @@ private slots:
     void linksNoWidgets();
     void boardToMailOutboxCsvAndMetrics();
     void silenceAndReplyTimesFollowTheClock();
+    void reArmsPastTheHysteresisWithOneNotice();
 };
 
 // What a service on a machine without a display needs: no Qt Widgets or Gui at all.
@@ -160,6 +162,72 @@ void TestHeadless::silenceAndReplyTimesFollowTheClock()
     QCOMPARE(replies.at(0).at(0).value<Reading>().timeMs, clock.nowMs());
     QCOMPARE(monitor.history().history().points().back().ms, clock.nowMs());
     QCOMPARE(monitor.source().msSinceLastReply(), 0);
+}
+
+// Over the limit, a wobble inside the hysteresis band for minutes, then clear for ReArmSec: one
+// alert mail and one recovered notice, nothing for the wobble.
+void TestHeadless::reArmsPastTheHysteresisWithOneNotice()
+{
+    QTemporaryDir dir;
+    SimBoard sim;
+    QVERIFY(dir.isValid() && sim.start());
+    QVERIFY(sim.setTemperature(31.5));
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
+                                          "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\nHysteresis=1\r\n"
+                                          "[Mail]\r\nAddress=%2\r\nFrom=z@example.com\r\n"
+                                          "To=ops@example.com\r\n"
+                                          "[Watch]\r\nReArm=1\r\nReArmSec=60\r\n")
+                               .arg(sim.port())
+                               .arg(server.hostPort())
+                               .toUtf8());
+    Settings settings;
+    QVERIFY(settings.load(path));
+    TestClock clock;
+    Monitor monitor(settings, path, clock);
+    monitor.source().Timer1->setInterval(50);
+    QSignalSpy notices(&monitor, &Monitor::noticeSent);
+    QSignalSpy replies(&monitor, &Monitor::replyReceived);
+    monitor.start();
+    // Waits in the program's own kind of loop, so that its passes run meanwhile.
+    const auto mailed = [&](int count) {
+        return EventWait::until([&] { return server.mailCount() >= count; });
+    };
+    const auto polled = [&](int count) {
+        const qsizetype seen = sim.requests().size() + count;
+        return EventWait::until([&] { return sim.requests().size() >= seen; });
+    };
+    QVERIFY(mailed(1));
+    QVERIFY(server.mails().at(0).raw.contains("Subject: Over 30C"));
+
+    // The clock moves by `ms`, then the board replies `celsius`.
+    const auto replyAt = [&](double celsius, qint64 ms) {
+        clock.advance(ms);
+        replies.clear();
+        if (!sim.setTemperature(celsius))
+            return false;
+        return EventWait::until([&] {
+            return !replies.isEmpty() &&
+                   std::abs(replies.last().at(0).value<Reading>().temperature - celsius) < 0.2;
+        });
+    };
+    for (const double celsius : {29.6, 30.6, 29.6, 30.6})
+        QVERIFY(replyAt(celsius, 60000));
+    QVERIFY(replyAt(27.0, 1000));
+    QVERIFY(replyAt(27.0, 59999));
+    QVERIFY(polled(5));
+    QCOMPARE(notices.size(), 0);
+    clock.advance(1);
+    QVERIFY(mailed(2));
+    QVERIFY(server.mails().at(1).raw.contains("Subject: Recovered: Over 30C\r\n"));
+    QVERIFY(polled(5));
+    QCOMPARE(server.mailCount(), 2);
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.at(0).at(3).toString(),
+             QStringLiteral("温度が 30℃を下回り、正常に戻りました。"));
+    QVERIFY(monitor.alertState().SendFlagUTemp);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

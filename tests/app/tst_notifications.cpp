@@ -37,6 +37,7 @@ public:
         QString appName;
         QString summary;
         QString body;
+        int urgency = -1; // the hint, or -1 without one
     };
 
     ~NotificationServer() override { stop(); }
@@ -62,9 +63,10 @@ public:
 
 public slots:
     uint Notify(const QString& appName, uint, const QString&, const QString& summary,
-                const QString& body, const QStringList&, const QVariantMap&, int)
+                const QString& body, const QStringList&, const QVariantMap& hints, int)
     {
-        notes << Note{appName, summary, body};
+        const QVariant urgency = hints.value(QStringLiteral("urgency"));
+        notes << Note{appName, summary, body, urgency.isValid() ? urgency.toInt() : -1};
         return uint(notes.size());
     }
 
@@ -85,6 +87,7 @@ private slots:
     void onePerFiredPass();
     void offUntilTicked();
     void withoutAServerNothingHappens();
+    void recoveredNoticesAreNormal();
 
 private:
     // Over the upper limit with RB0 H from the first reply; the rules fire without mailing.
@@ -146,6 +149,7 @@ void TestNotifications::checkOnePerPass(int passes, int firstShown)
         QCOMPARE(note.appName, QString::fromLatin1(DesktopNotifier::AppName));
         QCOMPARE(note.summary, pass.at(1).toString());
         QCOMPARE(note.body, pass.at(2).toString());
+        QCOMPARE(note.urgency, 2); // an alert stays until dismissed
     }
 }
 
@@ -194,6 +198,28 @@ void TestNotifications::withoutAServerNothingHappens()
     QVERIFY(m_server->start());
     QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
     checkOnePerPass(2, 1);
+}
+
+// Both rules clear and re-arm by themselves: one normal notification each, after the alert's.
+void TestNotifications::recoveredNoticesAreNormal()
+{
+    QVERIFY(m_server->start());
+    startShell(QStringLiteral("[Watch]\nNotify=1\nReArm=1\nReArmSec=0\n"));
+    checkOnePerPass(1);
+    QVERIFY(m_sim->setTemperature(20));
+    QVERIFY(m_sim->setBits(0));
+    QVERIFY(EventWait::until([&] { return m_server->notes.size() == 3; }));
+    QStringList bodies;
+    for (const NotificationServer::Note& note : m_server->notes.mid(1)) {
+        QCOMPARE(note.urgency, 1);
+        bodies << note.body;
+    }
+    bodies.sort();
+    QCOMPARE(bodies, (QStringList{QStringLiteral("Recovered: Over 30C"),
+                                  QStringLiteral("Recovered: RB0 is \"H\".")}));
+    QCOMPARE(m_form->EdtMessage->text().endsWith(QStringLiteral("に戻りました")) ||
+                 m_form->EdtMessage->text().endsWith(QStringLiteral("戻りました。")),
+             true);
 }
 
 ZARVIK_APP_TEST_MAIN(TestNotifications)

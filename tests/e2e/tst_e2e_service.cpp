@@ -51,6 +51,7 @@ private slots:
     void cleanup();
     void linksNoWidgets();
     void notifiesMailsReArmsReloadsAndStops();
+    void recoveredNoticeMailedAndLogged();
     void keptMailSurvivesSigkill();
     void credentialPasswordLogsIn();
     void windowAndServiceOnOneFile_data();
@@ -164,6 +165,24 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
     QVERIFY(notify.waitFor(QStringLiteral("STOPPING=1")));
     QVERIFY(daemon.log.contains(QStringLiteral("Stopping (SIGTERM)")));
     QCOMPARE(TestFiles::read(path), written); // read, never written
+}
+
+// Re-arming by itself: the notice goes out as a mail and a line of the log.
+void TestE2eService::recoveredNoticeMailedAndLogged()
+{
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    writeSettings(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Watch]\nReArm=1\nReArmSec=0\n") +
+                  Mail.arg(server.hostPort()));
+    Daemon daemon;
+    QVERIFY(start(daemon));
+    QVERIFY(daemon.saw(QStringLiteral("Alert: 温度が 30℃を超えました。")));
+    QVERIFY(m_sim->setRaw(40)); // under 29 ℃
+    QVERIFY(daemon.saw(QStringLiteral("Recovered: 温度が 30℃を下回り、正常に戻りました。 (rules "
+                                      "upper; subject \"Recovered: Over 30C\")")));
+    QVERIFY(server.waitForMails(2));
+    QVERIFY(server.mails().at(1).raw.contains("Subject: Recovered: Over 30C\r\n"));
+    QCOMPARE(daemon.endBy(SIGTERM), 0);
 }
 
 void TestE2eService::keptMailSurvivesSigkill()

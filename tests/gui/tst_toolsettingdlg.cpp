@@ -150,6 +150,16 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("Label14", "QLabel", {{"text", "Metrics :"}}, at(24, 196));
     row("EdtMetrics", "QLineEdit", {{"text", ""}, {"placeholderText", "127.0.0.1:9464"}},
         {114, 194, 146, 20});
+    row("ChkBoxReArm", "QCheckBox", {{"text", "自動で再監視"}, {"checked", false}},
+        {236, 120, 100, 17});
+    row("EditReArmSec", "QLineEdit", {{"text", "60"}}, {340, 118, 40, 20});
+    row("Label15", "QLabel", {{"text", "sec"}}, at(386, 120));
+    row("Label16", "QLabel", {{"text", "Hysteresis :"}, {"alignment", right}}, endsAt(334, 144));
+    row("EditHysteresis", "QLineEdit", {{"text", "1"}}, {340, 142, 40, 20});
+    row("Label17", "QLabel", {{"text", "℃"}}, at(386, 144));
+    row("Label18", "QLabel", {{"text", "Remind every :"}, {"alignment", right}}, endsAt(334, 168));
+    row("EditRemindMin", "QLineEdit", {{"text", "0"}}, {340, 166, 40, 20});
+    row("Label19", "QLabel", {{"text", "min"}}, at(386, 168));
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -515,6 +525,22 @@ void TstToolSettingDlg::otherControlsEditTheSettingsAtOnce()
     QVERIFY(m_settings->flag(K::Log));
     QTest::keyClick(m_dlg->ChkBoxLog, Qt::Key_Space);
     QVERIFY(!m_settings->flag(K::Log));
+    QTest::mouseClick(m_dlg->ChkBoxReArm, Qt::LeftButton, {}, QPoint(5, 8));
+    QVERIFY(m_settings->flag(K::ReArm));
+    // The numbers beside it count at Enter, as the limits do.
+    for (const auto& [edit, key] :
+         {std::pair{m_dlg->EditHysteresis, K::Hysteresis}, {m_dlg->EditRemindMin, K::RemindMin}}) {
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(edit, QStringLiteral("0.5"));
+        QCOMPARE(m_settings->text(key), Settings::defaultValue(key).toString());
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(m_settings->text(key), QStringLiteral("0.5"));
+    }
+    // The captions sit beside, not on, the check boxes of the rows they share.
+    for (QLabel* caption : {m_dlg->Label16, m_dlg->Label18})
+        for (QCheckBox* box : {m_dlg->ChkBoxRetry, m_dlg->ChkBoxLog, m_dlg->ChkBoxNotify})
+            QVERIFY(caption->x() > box->x() + box->sizeHint().width());
 }
 
 void TstToolSettingDlg::settingsSetByTheProgramShow_data()
@@ -529,6 +555,8 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::BoardAddress, "EdtPicAddr", "text", "127.0.0.1");
     row(K::UpperLimit, "EditUTemp", "text", "38");
     row(K::Metrics, "EdtMetrics", "text", "127.0.0.1:9464");
+    row(K::Hysteresis, "EditHysteresis", "text", "0.5");
+    row(K::ReArm, "ChkBoxReArm", "checked", true);
     row(K::CheckLower, "ChkBoxLTemp", "checked", true);
     row(K::Rb0, "RGrpRB0", "itemIndex", -1);
     row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);

@@ -157,13 +157,17 @@ void TstSettings::everyKey_data()
     row(K::Log, "Watch", "Log", false, none, true, "1");
     row(K::Notify, "Watch", "Notify", false, none, true, "1");
     row(K::Metrics, "Watch", "Metrics", "", none, "127.0.0.1:9464", "127.0.0.1:9464");
+    row(K::ReArm, "Watch", "ReArm", false, none, true, "1");
+    row(K::ReArmSec, "Watch", "ReArmSec", "60", none, "300", "300");
+    row(K::RemindMin, "Watch", "RemindMin", "0", none, "30", "30");
+    row(K::Hysteresis, "Temp", "Hysteresis", "1", none, "0.5", "0.5");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 30, "a row for every key");
+    static_assert(Settings::KeyCount == 34, "a row for every key");
 }
 
 void TstSettings::everyKey()
@@ -428,6 +432,11 @@ void TstSettings::watchKeysOnlyWhenSet()
     loaded.setValue(K::Metrics, QString());
     QVERIFY(loaded.save(m_ini));
     QVERIFY(TestFiles::read(m_ini).endsWith("Retry=1\r\nLog=1\r\nNotify=0\r\nMetrics=\r\n"));
+
+    // A new key of [Temp] follows that section's classic keys, not the end of the file.
+    loaded.setValue(K::Hysteresis, QStringLiteral("0.5"));
+    QVERIFY(loaded.save(m_ini));
+    QVERIFY(TestFiles::read(m_ini).contains("Check_L=0\r\nHysteresis=0.5\r\n["));
 }
 
 void TstSettings::memosAreNotStored()

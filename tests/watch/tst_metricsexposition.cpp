@@ -25,9 +25,10 @@ void TestMetricsExposition::beforeTheFirstReply()
     QCOMPARE(values.value("zarvik_last_reply_age_seconds"), "4.25"); // since start-up
     for (const char* rule :
          {"upper", "lower", "rb1_low", "rb1_high", "rb0_low", "rb0_high", "no_reply"})
-        QCOMPARE(values.value(QByteArray("zarvik_alerts_total{rule=\"") + rule + "\"}"), "0");
+        for (const char* family : {"zarvik_alerts_total", "zarvik_recoveries_total"})
+            QCOMPARE(values.value(QByteArray(family) + "{rule=\"" + rule + "\"}"), "0");
     QCOMPARE(values.value("zarvik_replies_total"), "0");
-    QCOMPARE(values.size(), 11); // age, 3 counters, 7 alert rules
+    QCOMPARE(values.size(), 18); // age, 3 counters, 7 alert rules, 7 recovered ones
 }
 
 void TestMetricsExposition::lastReplyAndCounts()
@@ -41,6 +42,9 @@ void TestMetricsExposition::lastReplyAndCounts()
     metrics.noteRulesFired(RuleNoReply | RuleRb1Low);
     metrics.noteWrongSize();
     metrics.noteMailFailure();
+    metrics.noteRecovered(RuleUpper);
+    metrics.noteRecovered(RuleUpper);
+    metrics.noteRecovered(RuleNoReply);
     const auto values = samples(metrics.text(7));
     QCOMPARE(values.value("zarvik_temperature_celsius"), "146.484375");
     QCOMPARE(values.value(R"(zarvik_input{input="RB1"})"), "0");
@@ -55,6 +59,9 @@ void TestMetricsExposition::lastReplyAndCounts()
     };
     for (const auto& [rule, count] : alerts)
         QCOMPARE(values.value("zarvik_alerts_total{rule=\"" + rule + "\"}"), count);
+    QCOMPARE(values.value(R"(zarvik_recoveries_total{rule="upper"})"), "2");
+    QCOMPARE(values.value(R"(zarvik_recoveries_total{rule="lower"})"), "0");
+    QCOMPARE(values.value(R"(zarvik_recoveries_total{rule="no_reply"})"), "1");
 }
 
 QTEST_GUILESS_MAIN(TestMetricsExposition)
