@@ -137,6 +137,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, PasswordStore& passwords, Q
     buildSensorTab();
     buildMailTab();
     buildWatchTab();
+    buildPushTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -260,6 +261,18 @@ void TToolSettingDlg::buildWatchTab()
     EdtMetrics->setPlaceholderText(QStringLiteral("127.0.0.1:9464"));
 }
 
+void TToolSettingDlg::buildPushTab()
+{
+    TabPush = named(new QWidget, "TabPush");
+    PageCtrl1->addTab(TabPush, QStringLiteral("Push"));
+    Label15 = label(TabPush, "Label15", QStringLiteral("ntfy :"), 24, 50);
+    EdtNtfy = edit(TabPush, "EdtNtfy", QString(), {114, 48, 280, 20});
+    EdtNtfy->setPlaceholderText(QStringLiteral("https://ntfy.sh/topic"));
+    Label16 = label(TabPush, "Label16", QStringLiteral("Webhook :"), 24, 82);
+    EdtWebhook = edit(TabPush, "EdtWebhook", QString(), {114, 80, 280, 20});
+    EdtWebhook->setPlaceholderText(QStringLiteral("https://hooks.slack.com/services/..."));
+}
+
 void TToolSettingDlg::bindToSettings()
 {
     using K = Settings::Key;
@@ -287,6 +300,9 @@ void TToolSettingDlg::bindToSettings()
         {&SettledLTemp, "SettledLTemp", EditLTemp, K::LowerLimit},
         {&SettledNoReplySec, "SettledNoReplySec", EditNoReplySec, K::NoReplySec},
         {&SettledMetrics, "SettledMetrics", EdtMetrics, K::Metrics},
+        // A half-typed URL must not receive a kept push.
+        {&SettledNtfy, "SettledNtfy", EdtNtfy, K::PushNtfy},
+        {&SettledWebhook, "SettledWebhook", EdtWebhook, K::PushWebhook},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -333,7 +349,8 @@ void TToolSettingDlg::bindToSettings()
     // Closing brings what was typed into force and keeps the password as soon as the dialog
     // closes, not only when the program ends.
     connect(this, &QDialog::finished, this, [this] {
-        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics})
+        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics,
+                                     SettledNtfy, SettledWebhook})
             settled->settle();
         storePassword();
     });
@@ -342,10 +359,9 @@ void TToolSettingDlg::bindToSettings()
 void TToolSettingDlg::settleTexts()
 {
     const std::pair<SettledText*, Settings::Key> texts[] = {
-        {SettledUTemp, Settings::UpperLimit},
-        {SettledLTemp, Settings::LowerLimit},
-        {SettledNoReplySec, Settings::NoReplySec},
-        {SettledMetrics, Settings::Metrics},
+        {SettledUTemp, Settings::UpperLimit},      {SettledLTemp, Settings::LowerLimit},
+        {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
+        {SettledNtfy, Settings::PushNtfy},         {SettledWebhook, Settings::PushWebhook},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -404,7 +420,8 @@ void TToolSettingDlg::guardStoredTexts()
         {EditLTemp, ChkBoxLTemp->text()}, {EdtMailSrv, Label3->text()},
         {EdtMailId, Label4->text()},      {EdtMailFrom, Label5->text()},
         {EdtMailTo, Label6->text()},      {EditNoReplySec, ChkBoxNoReply->text()},
-        {EdtMetrics, Label14->text()},
+        {EdtMetrics, Label14->text()},    {EdtNtfy, Label15->text()},
+        {EdtWebhook, Label16->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

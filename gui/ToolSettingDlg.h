@@ -84,6 +84,11 @@ public:
     QCheckBox* ChkBoxNotify;
     QLabel* Label14;
     QLineEdit* EdtMetrics; // "host:port" to serve /metrics on; empty for none
+    QWidget* TabPush;
+    QLabel* Label15;
+    QLineEdit* EdtNtfy; // an ntfy topic URL; empty for none
+    QLabel* Label16;
+    QLineEdit* EdtWebhook; // a URL taking a JSON POST; empty for none
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -114,6 +119,7 @@ private:
     void buildSensorTab();
     void buildMailTab();
     void buildWatchTab();
+    void buildPushTab();
     void buildButtons();
     void guardStoredTexts();
     void bindToSettings();
@@ -127,5 +133,7 @@ private:
     SettledText* SettledLTemp;
     SettledText* SettledNoReplySec;
     SettledText* SettledMetrics;
+    SettledText* SettledNtfy;
+    SettledText* SettledWebhook;
     bool m_keyringAsked = false;
 };

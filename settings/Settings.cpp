@@ -55,6 +55,8 @@ constexpr Entry Table[] = {
     {S::Log, "Watch", "Log", Type::Flag, nullptr, 0, true},
     {S::Notify, "Watch", "Notify", Type::Flag, nullptr, 0, true},
     {S::Metrics, "Watch", "Metrics", Type::Text, "", 0, true},
+    {S::PushNtfy, "Push", "Ntfy", Type::Text, "", 0, true},
+    {S::PushWebhook, "Push", "Webhook", Type::Text, "", 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},

@@ -38,6 +38,8 @@ public:
         Log,
         Notify,
         Metrics,
+        PushNtfy,    // an ntfy topic URL
+        PushWebhook, // a URL taking a JSON POST
         // held for this run only, never stored
         MemoUpper,
         MemoLower,

@@ -20,6 +20,8 @@ public:
     // AlertRule bits of one pass.
     void noteRulesFired(std::uint8_t rules);
     void noteMailFailure();
+    // A push to a channel (PushChannels::Channel) that failed, kept or not.
+    void notePushFailure(int channel);
 
     // `msSinceLastReply`: since the last correct reply, or since start-up before the first.
     QByteArray text(qint64 msSinceLastReply) const;
@@ -29,5 +31,6 @@ private:
     quint64 m_replies = 0;
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;
-    std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
+    std::array<quint64, 7> m_alerts{};       // one per AlertRule bit, lowest first
+    std::array<quint64, 2> m_pushFailures{}; // ntfy, webhook
 };

@@ -27,7 +27,8 @@ void TestMetricsExposition::beforeTheFirstReply()
          {"upper", "lower", "rb1_low", "rb1_high", "rb0_low", "rb0_high", "no_reply"})
         QCOMPARE(values.value(QByteArray("zarvik_alerts_total{rule=\"") + rule + "\"}"), "0");
     QCOMPARE(values.value("zarvik_replies_total"), "0");
-    QCOMPARE(values.size(), 11); // age, 3 counters, 7 alert rules
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
+    QCOMPARE(values.size(), 13); // age, 3 counters, 7 alert rules, 2 push channels
 }
 
 void TestMetricsExposition::lastReplyAndCounts()
@@ -41,6 +42,8 @@ void TestMetricsExposition::lastReplyAndCounts()
     metrics.noteRulesFired(RuleNoReply | RuleRb1Low);
     metrics.noteWrongSize();
     metrics.noteMailFailure();
+    metrics.notePushFailure(1);
+    metrics.notePushFailure(1);
     const auto values = samples(metrics.text(7));
     QCOMPARE(values.value("zarvik_temperature_celsius"), "146.484375");
     QCOMPARE(values.value(R"(zarvik_input{input="RB1"})"), "0");
@@ -49,6 +52,8 @@ void TestMetricsExposition::lastReplyAndCounts()
     QCOMPARE(values.value("zarvik_replies_total"), "2");
     QCOMPARE(values.value("zarvik_wrong_size_replies_total"), "1");
     QCOMPARE(values.value("zarvik_mail_failures_total"), "1");
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="webhook"})"), "2");
     const QList<QPair<QByteArray, QByteArray>> alerts = {
         {"upper", "2"},   {"lower", "0"},    {"rb1_low", "1"},  {"rb1_high", "0"},
         {"rb0_low", "0"}, {"rb0_high", "1"}, {"no_reply", "1"},
