@@ -10,6 +10,7 @@
 #include "mail/Outbox.h"
 #include "settings/PasswordStore.h"
 #include "settings/Settings.h"
+#include "watch/PushChannels.h"
 
 #include <algorithm>
 #include <utility>
@@ -85,6 +86,7 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     , m_mail(new MailService(Outbox::folderFor(statePath), this))
     , m_passwords(new PasswordStore(this))
     , m_history(new HistoryRecorder(statePath, this))
+    , m_push(new PushChannels(PushChannels::folderFor(statePath), this))
 {
     m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
     connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);
@@ -98,6 +100,16 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
             emit testMailFinished(result);
     });
     connect(m_mail, &MailService::note, this, &Monitor::note);
+    m_push->setObjectName(QStringLiteral("PushChannels"));
+    m_push->setUrl(PushChannels::Ntfy, settings.text(Settings::PushNtfy));
+    m_push->setUrl(PushChannels::Webhook, settings.text(Settings::PushWebhook));
+    m_push->setRetry(settings.flag(Settings::Retry));
+    connect(m_push, &PushChannels::finished, this, &Monitor::pushEnded);
+    connect(m_push, &PushChannels::testFinished, this, [this](const PushResult& result) {
+        if (!m_closed)
+            emit testPushFinished(result);
+    });
+    connect(m_push, &PushChannels::note, this, &Monitor::note);
     connect(m_passwords, &PasswordStore::loaded, this, [this](const QString& password) {
         // What was typed meanwhile wins.
         if (m_settings.text(Settings::MailPassword).isEmpty())
@@ -156,8 +168,9 @@ void Monitor::close()
     if (std::exchange(m_closed, true))
         return;
     m_source->stop();
-    // Closing never waits on a mail server.
+    // Closing never waits on a mail server, nor on a push.
     m_mail->abort();
+    m_push->abort();
 }
 
 void Monitor::followSettings(int key)
@@ -167,7 +180,13 @@ void Monitor::followSettings(int key)
                            m_settings.text(Settings::BoardPort));
     else if (key == Settings::Log)
         m_history->setLogEnabled(m_settings.flag(Settings::Log));
-    else if (isMailKey(key))
+    else if (key == Settings::PushNtfy)
+        m_push->setUrl(PushChannels::Ntfy, m_settings.text(Settings::PushNtfy));
+    else if (key == Settings::PushWebhook)
+        m_push->setUrl(PushChannels::Webhook, m_settings.text(Settings::PushWebhook));
+    if (key == Settings::Retry)
+        m_push->setRetry(m_settings.flag(Settings::Retry));
+    if (isMailKey(key))
         m_mail->setSettings(mailSettings(m_settings));
 }
 
@@ -202,6 +221,7 @@ void Monitor::takeReply(const Reading& reading)
 {
     noteNewReply(m_alert, m_readings);
     BoardProtocol::applyReading(m_readings, reading);
+    m_lastReading = reading;
     emit replyReceived(reading);
 }
 
@@ -224,9 +244,10 @@ void Monitor::MainRoutine()
         runFollowUpPass(m_alert, m_readings, config, silentMs, m_clock.steadyMs(), &error);
     if (!m_alert.Shown.isEmpty())
         emit messageShown(m_alert.Shown.last());
-    announceFired(armedBefore);
+    const quint8 fired = announceFired(armedBefore);
     if (mailDue)
         SendMail();
+    pushFired(fired);
     for (const AlertNotice& notice : notices)
         announce(notice.kind, notice.rule, notice.subject, notice.message);
     if (m_alertMailsUnderWay > 0) {
@@ -238,12 +259,49 @@ void Monitor::MainRoutine()
         emit problem(error);
 }
 
-void Monitor::announceFired(quint8 armedBefore)
+quint8 Monitor::announceFired(quint8 armedBefore)
 {
     const quint8 fired = armedBefore & ~armedRules(m_alert);
     if (fired)
         emit rulesFired(fired, m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last(),
                         m_alert.MailSubject);
+    return fired;
+}
+
+PushNotice Monitor::notice(const QString& event, quint8 rules, const QString& subject,
+                           const QString& message) const
+{
+    PushNotice n;
+    n.event = event;
+    n.rules = rules;
+    n.subject = subject.trimmed(); // the classic subject ends in a space
+    n.message = message;
+    n.priority = m_settings.number(Settings::Priority);
+    n.reading = m_lastReading;
+    n.board = m_settings.text(Settings::BoardAddress).trimmed() + u':' +
+              m_settings.text(Settings::BoardPort).trimmed();
+    n.timeMs = m_clock.nowMs();
+    return n;
+}
+
+void Monitor::pushFired(quint8 rules)
+{
+    if (rules && m_push->isConfigured())
+        m_push->send(notice(QStringLiteral("alert"), rules, m_alert.MailSubject,
+                            m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last()));
+}
+
+void Monitor::pushEnded(const PushResult& result)
+{
+    if (m_closed)
+        return;
+    emit pushFinished(result);
+    if (result.kept)
+        emit note(QStringLiteral("%1 への通知を送信できませんでした。保存して後で再送します: %2")
+                      .arg(result.channel, result.error));
+    else if (!result.sent)
+        emit problem(QStringLiteral("%1 への通知を送信できませんでした: %2")
+                         .arg(result.channel, result.error));
 }
 
 void Monitor::announce(NoticeKind kind, quint8 rules, const QString& subject,
@@ -252,6 +310,10 @@ void Monitor::announce(NoticeKind kind, quint8 rules, const QString& subject,
     emit messageShown(message);
     emit noticeSent(kind, rules, subject, message);
     sendAlertMail(subject, message);
+    if (m_push->isConfigured())
+        m_push->send(notice(kind == NoticeKind::Recovered ? QStringLiteral("recovered")
+                                                          : QStringLiteral("reminder"),
+                            rules, subject, message));
 }
 
 void Monitor::SendMail()
@@ -287,4 +349,6 @@ void Monitor::sendTestMail()
     holdMailForPassword();
     m_mailWaitsForPassword = m_mailWaitsForPassword || m_passwords->isLoading();
     m_mail->sendTest();
+    m_push->sendTest(notice(QStringLiteral("test"), 0, QStringLiteral("ZARVIK Mail test"),
+                            QStringLiteral("ZARVIK Mail からのテスト通知です。")));
 }

@@ -14,9 +14,12 @@ class HistoryRecorder;
 class IdlePass;
 class MailService;
 class PasswordStore;
+class PushChannels;
 class Settings;
 class WatchOutputs;
 struct MailResult;
+struct PushNotice;
+struct PushResult;
 
 // The watching itself, the same with a window or without: polls the board, runs the alert rules
 // after each burst of events, mails what they collected, and feeds the history, the CSV log, the
@@ -45,7 +48,8 @@ public:
     void SendMail();
     // Re-arms every rule ("Reset").
     void SendFlagClr();
-    // One mail with the settings as they stand, answered by testMailFinished().
+    // One mail with the settings as they stand, answered by testMailFinished(), and one push
+    // to each configured channel, each answered by testPushFinished().
     void sendTestMail();
 
     // Said when a server took mail without the login a password was set for.
@@ -55,6 +59,7 @@ public:
     BoardSource& source() const { return *m_source; }
     MailService& mail() const { return *m_mail; }
     PasswordStore& passwords() const { return *m_passwords; }
+    PushChannels& push() const { return *m_push; }
     HistoryRecorder& history() const { return *m_history; }
     const WatchOutputs& watchOutputs() const { return *m_watch; }
     const IdlePass* idlePass() const { return m_idlePass; }
@@ -81,6 +86,9 @@ signals:
     // An alert mail could not be sent; `why` is what the user is told.
     void mailFailed(const QString& why);
     void testMailFinished(const MailResult& result);
+    // An alert's push to one channel has ended (sent, kept or failed).
+    void pushFinished(const PushResult& result);
+    void testPushFinished(const PushResult& result);
     // Something the user must hear of at once: a bad limit text, a failed alert mail.
     void problem(const QString& text);
     // One line worth a glance (status bar, log).
@@ -95,9 +103,13 @@ private:
     void passwordAnswered();
     void holdMailForPassword();
     void alertMailFinished(const MailResult& result);
-    void announceFired(quint8 armedBefore);
+    quint8 announceFired(quint8 armedBefore);
     void sendAlertMail(const QString& subject, const QString& body);
     void announce(NoticeKind kind, quint8 rules, const QString& subject, const QString& message);
+    PushNotice notice(const QString& event, quint8 rules, const QString& subject,
+                      const QString& message) const;
+    void pushFired(quint8 rules);
+    void pushEnded(const PushResult& result);
 
     Settings& m_settings;
     const Clock& m_clock;
@@ -105,9 +117,11 @@ private:
     MailService* m_mail;
     PasswordStore* m_passwords;
     HistoryRecorder* m_history;
+    PushChannels* m_push;
     WatchOutputs* m_watch = nullptr;
     IdlePass* m_idlePass = nullptr;
     DeviceReadings m_readings;
+    Reading m_lastReading; // timeMs 0 before the first
     AlertState m_alert;
     int m_alertMailsUnderWay = 0; // the pass's mail and its notices
 

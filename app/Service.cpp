@@ -9,6 +9,7 @@
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
 #include "settings/Settings.h"
+#include "watch/PushChannels.h"
 
 #include <QDir>
 #include <QFile>
@@ -172,6 +173,11 @@ void Service::follow()
             log(Priority::Warning, text);
     });
     connect(&monitor.mail(), &MailService::alertFinished, this, &Service::logAlertMail);
+    // A failed or kept push is told as the monitor's problem or note.
+    connect(&monitor, &Monitor::pushFinished, this, [](const PushResult& result) {
+        if (result.sent)
+            log(Priority::Info, QStringLiteral("Push sent to %1").arg(result.channel));
+    });
 }
 
 void Service::logReply(const Reading& reading)

@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 #include "watch/DesktopNotifier.h"
 #include "watch/MetricsServer.h"
+#include "watch/PushChannels.h"
 
 WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
     : QObject(parent)
@@ -23,6 +24,15 @@ WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
     });
     connect(&monitor, &Monitor::mailFailed, this, [this] {
         m_metrics.noteMailFailure();
+        publishMetrics();
+    });
+    connect(&monitor, &Monitor::pushFinished, this, [this](const PushResult& result) {
+        if (result.sent)
+            return;
+        m_metrics.notePushFailure(
+            result.channel == QLatin1String(PushChannels::ChannelNames[PushChannels::Ntfy])
+                ? PushChannels::Ntfy
+                : PushChannels::Webhook);
         publishMetrics();
     });
     connect(&monitor, &Monitor::rulesFired, this,

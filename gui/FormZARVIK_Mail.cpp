@@ -10,6 +10,7 @@
 #include "gui/UiFont.h"
 #include "mail/MailService.h"
 #include "settings/Settings.h"
+#include "watch/PushChannels.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -107,6 +108,8 @@ void TFormZARVIK_Mail::follow()
     connect(&monitor, &Monitor::problem, this, &ErrorReport::show);
     // Shown once the mail is over, so that the held input goes to the box, not before it.
     connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult,
+            Qt::QueuedConnection);
+    connect(&monitor, &Monitor::testPushFinished, this, &TFormZARVIK_Mail::showTestPushResult,
             Qt::QueuedConnection);
     connect(&monitor.mail(), &MailService::sendingChanged, this,
             &TFormZARVIK_Mail::holdInputWhileSending);
@@ -324,6 +327,19 @@ void TFormZARVIK_Mail::showTestMailResult(const MailResult& result)
     if (result.withoutLogin)
         sent += u'\n' + Monitor::withoutLoginNote();
     OwnMessageBox::show(QMessageBox::Information, windowTitle(), sent);
+}
+
+void TFormZARVIK_Mail::showTestPushResult(const PushResult& result)
+{
+    if (m_closed)
+        return;
+    if (result.sent)
+        OwnMessageBox::show(QMessageBox::Information, windowTitle(),
+                            QStringLiteral("%1 にテスト通知を送信しました。").arg(result.channel));
+    else
+        OwnMessageBox::show(QMessageBox::Warning, windowTitle(),
+                            QStringLiteral("%1 にテスト通知を送信できませんでした: %2")
+                                .arg(result.channel, result.error));
 }
 
 void TFormZARVIK_Mail::holdInputWhileSending(bool sending)

@@ -18,6 +18,7 @@ class Monitor;
 class SendInputGate;
 class TToolSettingDlg;
 struct MailResult;
+struct PushResult;
 struct Reading;
 
 // The main window: shows what the monitor reads and says, and asks it for what the user does
@@ -82,6 +83,7 @@ private:
     void showReply(const Reading& reading);
     void showWrongSize();
     void showTestMailResult(const MailResult& result);
+    void showTestPushResult(const PushResult& result);
     void holdInputWhileSending(bool sending);
     void updateStaleness();
 

@@ -137,6 +137,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, PasswordStore& passwords, Q
     buildSensorTab();
     buildMailTab();
     buildWatchTab();
+    buildPushTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -274,6 +275,18 @@ void TToolSettingDlg::buildWatchTab()
     Label19 = label(TabWatch, "Label19", QStringLiteral("min"), 386, 168);
 }
 
+void TToolSettingDlg::buildPushTab()
+{
+    TabPush = named(new QWidget, "TabPush");
+    PageCtrl1->addTab(TabPush, QStringLiteral("Push"));
+    Label20 = label(TabPush, "Label20", QStringLiteral("ntfy :"), 24, 50);
+    EdtNtfy = edit(TabPush, "EdtNtfy", QString(), {114, 48, 280, 20});
+    EdtNtfy->setPlaceholderText(QStringLiteral("https://ntfy.sh/topic"));
+    Label21 = label(TabPush, "Label21", QStringLiteral("Webhook :"), 24, 82);
+    EdtWebhook = edit(TabPush, "EdtWebhook", QString(), {114, 80, 280, 20});
+    EdtWebhook->setPlaceholderText(QStringLiteral("https://hooks.slack.com/services/..."));
+}
+
 void TToolSettingDlg::bindToSettings()
 {
     using K = Settings::Key;
@@ -304,6 +317,9 @@ void TToolSettingDlg::bindToSettings()
         {&SettledReArmSec, "SettledReArmSec", EditReArmSec, K::ReArmSec},
         {&SettledHysteresis, "SettledHysteresis", EditHysteresis, K::Hysteresis},
         {&SettledRemindMin, "SettledRemindMin", EditRemindMin, K::RemindMin},
+        // A half-typed URL must not receive a kept push.
+        {&SettledNtfy, "SettledNtfy", EdtNtfy, K::PushNtfy},
+        {&SettledWebhook, "SettledWebhook", EdtWebhook, K::PushWebhook},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -352,7 +368,8 @@ void TToolSettingDlg::bindToSettings()
     // closes, not only when the program ends.
     connect(this, &QDialog::finished, this, [this] {
         for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics,
-                                     SettledReArmSec, SettledHysteresis, SettledRemindMin})
+                                     SettledReArmSec, SettledHysteresis, SettledRemindMin,
+                                     SettledNtfy, SettledWebhook})
             settled->settle();
         storePassword();
     });
@@ -365,6 +382,7 @@ void TToolSettingDlg::settleTexts()
         {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
         {SettledReArmSec, Settings::ReArmSec},     {SettledHysteresis, Settings::Hysteresis},
         {SettledRemindMin, Settings::RemindMin},
+        {SettledNtfy, Settings::PushNtfy},         {SettledWebhook, Settings::PushWebhook},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -425,6 +443,7 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtMailTo, Label6->text()},       {EditNoReplySec, ChkBoxNoReply->text()},
         {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
         {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
+        {EdtNtfy, Label20->text()}, {EdtWebhook, Label21->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

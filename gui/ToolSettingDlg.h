@@ -93,6 +93,11 @@ public:
     QLabel* Label18;
     QLineEdit* EditRemindMin;
     QLabel* Label19;
+    QWidget* TabPush;
+    QLabel* Label20;
+    QLineEdit* EdtNtfy; // an ntfy topic URL; empty for none
+    QLabel* Label21;
+    QLineEdit* EdtWebhook; // a URL taking a JSON POST; empty for none
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -123,6 +128,7 @@ private:
     void buildSensorTab();
     void buildMailTab();
     void buildWatchTab();
+    void buildPushTab();
     void buildButtons();
     void guardStoredTexts();
     void bindToSettings();
@@ -139,5 +145,7 @@ private:
     SettledText* SettledReArmSec;
     SettledText* SettledHysteresis;
     SettledText* SettledRemindMin;
+    SettledText* SettledNtfy;
+    SettledText* SettledWebhook;
     bool m_keyringAsked = false;
 };

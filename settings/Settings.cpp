@@ -60,6 +60,8 @@ constexpr Entry Table[] = {
     {S::RemindMin, "Watch", "RemindMin", Type::Text, D::RemindMinutes, 0, true},
     // After the classic keys of [Temp], wherever that section lies.
     {S::Hysteresis, "Temp", "Hysteresis", Type::Text, D::Hysteresis, 0, true},
+    {S::PushNtfy, "Push", "Ntfy", Type::Text, "", 0, true},
+    {S::PushWebhook, "Push", "Webhook", Type::Text, "", 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},

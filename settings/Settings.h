@@ -42,6 +42,8 @@ public:
         ReArmSec,
         RemindMin,
         Hysteresis,
+        PushNtfy,    // an ntfy topic URL
+        PushWebhook, // a URL taking a JSON POST
         // held for this run only, never stored
         MemoUpper,
         MemoLower,

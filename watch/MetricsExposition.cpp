@@ -2,6 +2,7 @@
 
 #include "alert/AlertRules.h"
 #include "device/BoardProtocol.h"
+#include "watch/PushChannels.h"
 
 #include <charconv>
 
@@ -80,6 +81,12 @@ void MetricsExposition::noteMailFailure()
     ++m_mailFailures;
 }
 
+void MetricsExposition::notePushFailure(int channel)
+{
+    if (channel >= 0 && channel < int(m_pushFailures.size()))
+        ++m_pushFailures[std::size_t(channel)];
+}
+
 QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
 {
     QByteArray out;
@@ -109,5 +116,13 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
     perRule(out, "zarvik_recoveries_total", m_recoveries);
     family(out, "zarvik_mail_failures_total", "counter", "Alert mails that could not be sent.");
     sample(out, "zarvik_mail_failures_total", QByteArray::number(m_mailFailures));
+    family(out, "zarvik_push_failures_total", "counter",
+           "Alert pushes that could not be sent at once, by channel.");
+    static_assert(std::size(PushChannels::ChannelNames) == 2);
+    for (std::size_t i = 0; i < m_pushFailures.size(); ++i) {
+        const QByteArray labels = QByteArray("channel=\"") + PushChannels::ChannelNames[i] + '"';
+        sample(out, "zarvik_push_failures_total", QByteArray::number(m_pushFailures[i]),
+               labels.constData());
+    }
     return out;
 }

@@ -22,6 +22,8 @@ public:
     void noteMailFailure();
     // AlertRule bits that re-armed by themselves.
     void noteRecovered(std::uint8_t rules);
+    // A push to a channel (PushChannels::Channel) that failed, kept or not.
+    void notePushFailure(int channel);
 
     // `msSinceLastReply`: since the last correct reply, or since start-up before the first.
     QByteArray text(qint64 msSinceLastReply) const;
@@ -31,6 +33,7 @@ private:
     quint64 m_replies = 0;
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;
-    std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
+    std::array<quint64, 7> m_alerts{};       // one per AlertRule bit, lowest first
     std::array<quint64, 7> m_recoveries{};
+    std::array<quint64, 2> m_pushFailures{}; // ntfy, webhook
 };

@@ -12,6 +12,7 @@
 #include "mail/OutboxSender.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
+#include "support/HttpSink.h"
 #include "support/MailText.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
@@ -577,12 +578,22 @@ void TestAlertMail::testMailBoxAnswersRealInput()
 {
     QFETCH(bool, serverUp);
     QFETCH(BoxWatcher::Answer, answer);
-    startShell(mailSettings(serverUp ? m_smtp->hostPort() : SmtpServer::refusingHostPort()));
+    // Each push channel gets the test too, each result in a box of its own.
+    HttpSink ntfy;
+    HttpSink hook(QStringLiteral("refuse"));
+    startShell(mailSettings(serverUp ? m_smtp->hostPort() : SmtpServer::refusingHostPort()) +
+               QStringLiteral("[Push]\nNtfy=%1\nWebhook=%2\n").arg(ntfy.url(), hook.url()));
     m_boxes->setAnswer(answer);
     QTimer::singleShot(0, m_dialog->BtnTestMail, &QPushButton::click);
-    QVERIFY(EventWait::until([&] { return m_boxes->boxes().size() == 1 && !m_boxes->openNow(); }));
+    QVERIFY(EventWait::until([&] { return m_boxes->boxes().size() == 3 && !m_boxes->openNow(); }));
     QCOMPARE(m_boxes->forcedClosures(), 0);
     QCOMPARE(m_smtp->mailCount(), serverUp ? 1 : 0);
+    const QString texts = m_boxes->texts().join(u'\n');
+    QVERIFY2(
+        texts.contains(QStringLiteral("ntfy にテスト通知を送信しました")) &&
+            texts.contains(QStringLiteral("webhook にテスト通知を送信できませんでした: HTTP 404")),
+        qPrintable(texts));
+    QCOMPARE(ntfy.requestCount(), 1);
 }
 
 void TestAlertMail::refusedRecipientsDoNotStopTheOthers_data()

@@ -2,6 +2,7 @@
 // notification socket that the test reads, Unix signals, a credentials folder, and the window
 // on the same settings file.
 #include "support/EventWait.h"
+#include "support/HttpSink.h"
 #include "support/NotifySocket.h"
 #include "support/RealProgram.h"
 #include "support/SimBoard.h"
@@ -120,9 +121,10 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
 {
     SmtpServer server;
     QVERIFY(server.isListening());
+    HttpSink ntfy;
     const QString limit30 =
         QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort());
-    writeSettings(limit30);
+    writeSettings(limit30 + QStringLiteral("[Push]\nNtfy=%1\n").arg(ntfy.url()));
     NotifySocket notify;
     QVERIFY(notify.isListening());
     m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
@@ -139,6 +141,7 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
     QVERIFY(server.mails().at(0).raw.contains("Subject: Over 30C"));
     QVERIFY(daemon.saw(QStringLiteral("Alert: 温度が 30℃を超えました。")));
     QVERIFY(daemon.saw(QStringLiteral("Alert mail sent to ops@example.com")));
+    QVERIFY(daemon.saw(QStringLiteral("Push sent to ntfy")));
 
     daemon.signal(SIGUSR1); // re-armed, and still over the limit
     QVERIFY(server.waitForMails(2));

@@ -45,6 +45,7 @@ private slots:
     void closingKeepsEdits();
     void typedLimitComesIntoForceWhenSettled_data();
     void typedLimitComesIntoForceWhenSettled();
+    void pushUrlComesIntoForceWhenSettled();
     void otherControlsEditTheSettingsAtOnce();
     void settingsSetByTheProgramShow_data();
     void settingsSetByTheProgramShow();
@@ -160,6 +161,11 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("Label18", "QLabel", {{"text", "Remind every :"}, {"alignment", right}}, endsAt(334, 168));
     row("EditRemindMin", "QLineEdit", {{"text", "0"}}, {340, 166, 40, 20});
     row("Label19", "QLabel", {{"text", "min"}}, at(386, 168));
+    row("Label20", "QLabel", {{"text", "ntfy :"}}, at(24, 50));
+    row("EdtNtfy", "QLineEdit", {{"text", ""}, {"placeholderText", "https://ntfy.sh/topic"}},
+        {114, 48, 280, 20});
+    row("Label21", "QLabel", {{"text", "Webhook :"}}, at(24, 82));
+    row("EdtWebhook", "QLineEdit", {{"text", ""}}, {114, 80, 280, 20});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -224,8 +230,8 @@ void TstToolSettingDlg::controlHasDesignState()
 
 void TstToolSettingDlg::tabsInOrderFirstActive()
 {
-    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL", "TabWatch"};
-    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL", "Watch"};
+    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL", "TabWatch", "TabPush"};
+    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL", "Watch", "Push"};
     QTabWidget* tabs = m_dlg->PageCtrl1;
     QCOMPARE(tabs->count(), names.size());
     for (int i = 0; i < names.size(); ++i) {
@@ -502,6 +508,19 @@ void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled()
         QCOMPARE(changed.at(0).at(0).value<K>(), K::UpperLimit);
 }
 
+// A half-typed URL never receives a push: it comes into force once the typing pauses.
+void TstToolSettingDlg::pushUrlComesIntoForceWhenSettled()
+{
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabPush);
+    m_dlg->activateWindow();
+    m_dlg->EdtNtfy->setFocus();
+    QSignalSpy paused(m_dlg->findChild<SettledText*>("SettledNtfy"), &SettledText::settled);
+    QTest::keyClicks(m_dlg->EdtNtfy, QStringLiteral("http://127.0.0.1/a"));
+    QCOMPARE(m_settings->text(K::PushNtfy), QString());
+    QVERIFY(paused.wait(SettledText::PauseMs * 3));
+    QCOMPARE(m_settings->text(K::PushNtfy), QStringLiteral("http://127.0.0.1/a"));
+}
+
 void TstToolSettingDlg::otherControlsEditTheSettingsAtOnce()
 {
     m_dlg->activateWindow();
@@ -557,6 +576,7 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::Metrics, "EdtMetrics", "text", "127.0.0.1:9464");
     row(K::Hysteresis, "EditHysteresis", "text", "0.5");
     row(K::ReArm, "ChkBoxReArm", "checked", true);
+    row(K::PushWebhook, "EdtWebhook", "text", "https://discord.com/api/webhooks/1/a");
     row(K::CheckLower, "ChkBoxLTemp", "checked", true);
     row(K::Rb0, "RGrpRB0", "itemIndex", -1);
     row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);

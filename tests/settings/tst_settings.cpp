@@ -161,13 +161,16 @@ void TstSettings::everyKey_data()
     row(K::ReArmSec, "Watch", "ReArmSec", "60", none, "300", "300");
     row(K::RemindMin, "Watch", "RemindMin", "0", none, "30", "30");
     row(K::Hysteresis, "Temp", "Hysteresis", "1", none, "0.5", "0.5");
+    row(K::PushNtfy, "Push", "Ntfy", "", none, "https://ntfy.sh/boiler", "https://ntfy.sh/boiler");
+    row(K::PushWebhook, "Push", "Webhook", "", none, "http://127.0.0.1:8080/hook",
+        "http://127.0.0.1:8080/hook");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 34, "a row for every key");
+    static_assert(Settings::KeyCount == 36, "a row for every key");
 }
 
 void TstSettings::everyKey()
@@ -416,10 +419,12 @@ void TstSettings::watchKeysOnlyWhenSet()
         saved.setValue(key, true);
     saved.setValue(K::NoReplySec, QStringLiteral("30"));
     saved.setValue(K::Metrics, QStringLiteral("127.0.0.1:9464"));
+    saved.setValue(K::PushWebhook, QStringLiteral("http://127.0.0.1:8080/hook"));
     QVERIFY(saved.save(m_ini));
     QCOMPARE(TestFiles::read(m_ini), DesignFile +
                                          "[Watch]\r\nNoReply=1\r\nNoReplySec=30\r\nRetry=1\r\n"
-                                         "Log=1\r\nNotify=1\r\nMetrics=127.0.0.1:9464\r\n");
+                                         "Log=1\r\nNotify=1\r\nMetrics=127.0.0.1:9464\r\n"
+                                         "[Push]\r\nWebhook=http://127.0.0.1:8080/hook\r\n");
     Settings loaded;
     QVERIFY(loaded.load(m_ini));
     for (K key : {K::NoReply, K::Retry, K::Log, K::Notify})
@@ -431,7 +436,8 @@ void TstSettings::watchKeysOnlyWhenSet()
     loaded.setValue(K::Notify, false);
     loaded.setValue(K::Metrics, QString());
     QVERIFY(loaded.save(m_ini));
-    QVERIFY(TestFiles::read(m_ini).endsWith("Retry=1\r\nLog=1\r\nNotify=0\r\nMetrics=\r\n"));
+    QVERIFY(TestFiles::read(m_ini).endsWith("Retry=1\r\nLog=1\r\nNotify=0\r\nMetrics=\r\n"
+                                            "[Push]\r\nWebhook=http://127.0.0.1:8080/hook\r\n"));
 
     // A new key of [Temp] follows that section's classic keys, not the end of the file.
     loaded.setValue(K::Hysteresis, QStringLiteral("0.5"));

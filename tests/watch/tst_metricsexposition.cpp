@@ -28,7 +28,8 @@ void TestMetricsExposition::beforeTheFirstReply()
         for (const char* family : {"zarvik_alerts_total", "zarvik_recoveries_total"})
             QCOMPARE(values.value(QByteArray(family) + "{rule=\"" + rule + "\"}"), "0");
     QCOMPARE(values.value("zarvik_replies_total"), "0");
-    QCOMPARE(values.size(), 18); // age, 3 counters, 7 alert rules, 7 recovered ones
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
+    QCOMPARE(values.size(), 20); // age, 3 counters, 7 alert rules, 7 recovered, 2 push
 }
 
 void TestMetricsExposition::lastReplyAndCounts()
@@ -45,6 +46,8 @@ void TestMetricsExposition::lastReplyAndCounts()
     metrics.noteRecovered(RuleUpper);
     metrics.noteRecovered(RuleUpper);
     metrics.noteRecovered(RuleNoReply);
+    metrics.notePushFailure(1);
+    metrics.notePushFailure(1);
     const auto values = samples(metrics.text(7));
     QCOMPARE(values.value("zarvik_temperature_celsius"), "146.484375");
     QCOMPARE(values.value(R"(zarvik_input{input="RB1"})"), "0");
@@ -53,6 +56,8 @@ void TestMetricsExposition::lastReplyAndCounts()
     QCOMPARE(values.value("zarvik_replies_total"), "2");
     QCOMPARE(values.value("zarvik_wrong_size_replies_total"), "1");
     QCOMPARE(values.value("zarvik_mail_failures_total"), "1");
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="webhook"})"), "2");
     const QList<QPair<QByteArray, QByteArray>> alerts = {
         {"upper", "2"},   {"lower", "0"},    {"rb1_low", "1"},  {"rb1_high", "0"},
         {"rb0_low", "0"}, {"rb0_high", "1"}, {"no_reply", "1"},

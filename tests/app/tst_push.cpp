@@ -1,0 +1,279 @@
+// Push channels beside the alert mail, against real HTTP servers on loopback: what ntfy and a
+// webhook receive, what is kept and sent again, what is told once, and that a server that
+// hangs or never stops talking holds back neither the mail nor the poll.
+#include "app/Monitor.h"
+#include "core/Clock.h"
+#include "device/BoardSource.h"
+#include "mail/MailService.h"
+#include "settings/Settings.h"
+#include "support/EventWait.h"
+#include "support/HttpSink.h"
+#include "support/PromText.h"
+#include "support/SimBoard.h"
+#include "support/SmtpServer.h"
+#include "support/TestFiles.h"
+#include "watch/PushChannels.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// The simulated board over the limit from its first reply, the real mail server, and a
+// monitor whose channels are the given URLs.
+struct Rig {
+    QTemporaryDir dir;
+    SimBoard sim;
+    SmtpServer smtp;
+    quint16 metricsPort = 0;
+    QString path;
+    Settings settings;
+    std::unique_ptr<Monitor> monitor;
+
+    bool start(const QString& ntfy, const QString& webhook, bool retry, int totalTimeoutMs = 5000)
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        metricsPort = probe.serverPort();
+        probe.close();
+        if (!dir.isValid() || !sim.start() || !sim.setRaw(64) || !smtp.isListening())
+            return false;
+        path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+        TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
+                                              "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\n"
+                                              "[Mail]\r\nPriority=0\r\nAddress=%2\r\n"
+                                              "From=z@example.com\r\nTo=ops@example.com\r\n"
+                                              "[Watch]\r\nRetry=%3\r\nMetrics=127.0.0.1:%4\r\n"
+                                              "[Push]\r\nNtfy=%5\r\nWebhook=%6\r\n")
+                                   .arg(sim.port())
+                                   .arg(smtp.hostPort())
+                                   .arg(retry ? 1 : 0)
+                                   .arg(metricsPort)
+                                   .arg(ntfy, webhook)
+                                   .toUtf8());
+        if (!settings.load(path))
+            return false;
+        monitor = std::make_unique<Monitor>(settings, path, Clock::system());
+        monitor->source().Timer1->setInterval(100);
+        monitor->push().setDelayScale(0.001);
+        monitor->push().setTimeouts(2000, totalTimeoutMs);
+        return true;
+    }
+
+    // In a real event loop, so that the alert passes run meanwhile.
+    bool mailed()
+    {
+        return EventWait::until([&] { return smtp.mailCount() >= 1; });
+    }
+
+    QMap<QByteArray, QByteArray> metrics()
+    {
+        QNetworkAccessManager http;
+        std::unique_ptr<QNetworkReply> reply(http.get(
+            QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(metricsPort)))));
+        return EventWait::until([&] { return reply->isFinished(); })
+                   ? PromText::samples(reply->readAll())
+                   : QMap<QByteArray, QByteArray>();
+    }
+};
+
+} // namespace
+
+class TestPush : public QObject {
+    Q_OBJECT
+private slots:
+    void alertGoesToEveryChannelBesidesTheMail();
+    void failures_data();
+    void failures();
+    void stuckServersHoldNothingBack();
+    void testButtonReachesEveryChannel();
+    void titleBeyondAscii();
+};
+
+void TestPush::alertGoesToEveryChannelBesidesTheMail()
+{
+    HttpSink ntfy;
+    HttpSink hook;
+    QVERIFY(ntfy.isListening() && hook.isListening());
+    Rig rig;
+    QVERIFY(
+        rig.start(ntfy.url(QStringLiteral("/boiler")), hook.url(QStringLiteral("/hook")), false));
+    QSignalSpy problems(rig.monitor.get(), &Monitor::problem);
+    QSignalSpy fired(rig.monitor.get(), &Monitor::rulesFired);
+    rig.monitor->start(Monitor::Keyring::DoNotAsk);
+    QVERIFY(rig.mailed());
+    QVERIFY(ntfy.waitForRequests(1) && hook.waitForRequests(1));
+
+    const QString shown = fired.at(0).at(1).toString(); // Japanese: UTF-8 on the way
+    const HttpSink::Request n = ntfy.requests().at(0);
+    QCOMPARE(n.method, QStringLiteral("POST"));
+    QCOMPARE(n.path, QStringLiteral("/boiler"));
+    QCOMPARE(n.headers.value("title"), QByteArray("Over 30C"));
+    QCOMPARE(n.headers.value("priority"), QByteArray("5")); // the mail's High
+    QCOMPARE(n.headers.value("tags"), QByteArray("warning"));
+    QCOMPARE(QString::fromUtf8(n.body), shown);
+
+    const HttpSink::Request h = hook.requests().at(0);
+    QCOMPARE(h.headers.value("content-type"), QByteArray("application/json"));
+    const QJsonObject json = QJsonDocument::fromJson(h.body).object();
+    QCOMPARE(json.value("text").toString(), QStringLiteral("Over 30C ") + shown);
+    QCOMPARE(json.value("content").toString(), json.value("text").toString());
+    QCOMPARE(json.value("event").toString(), QStringLiteral("alert"));
+    QCOMPARE(json.value("rules").toArray(), QJsonArray{QStringLiteral("upper")});
+    QCOMPARE(json.value("message").toString(), shown);
+    QCOMPARE(json.value("subject").toString(), QStringLiteral("Over 30C"));
+    QCOMPARE(json.value("temperature").toDouble(), 31.25);
+    QVERIFY(json.value("rb1").isDouble() && json.value("rb0").isDouble());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(Z|[+-]\d\d:\d\d)$)"))
+            .match(json.value("time").toString())
+            .hasMatch(),
+        qPrintable(json.value("time").toString()));
+    QCOMPARE(json.value("board").toString(), QStringLiteral("127.0.0.1:%1").arg(rig.sim.port()));
+    QCOMPARE(problems.size(), 0);
+    QCOMPARE(rig.smtp.mailCount(), 1);
+}
+
+void TestPush::failures_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("retry");
+    QTest::addColumn<int>("requests"); // in all, once it is over
+    QTest::addColumn<QString>("told"); // in the one problem; empty: none
+    QTest::newRow("429 kept, sent again") << "busy-once" << true << 2 << QString();
+    QTest::newRow("404 final, told once") << "refuse" << true << 1 << "HTTP 404: no such topic";
+    QTest::newRow("500 without retrying") << "fail" << false << 1 << "HTTP 500";
+    QTest::newRow("no server yet, kept") << "none" << true << 1 << QString();
+}
+
+// One channel's failure costs neither the other channel nor the mail.
+void TestPush::failures()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, retry);
+    QFETCH(int, requests);
+    QFETCH(QString, told);
+    std::unique_ptr<HttpSink> ntfy;
+    const QString refusing = SmtpServer::refusingHostPort();
+    QString ntfyUrl = QStringLiteral("http://%1/alerts").arg(refusing);
+    if (mode != QLatin1String("none")) {
+        ntfy = std::make_unique<HttpSink>(mode);
+        QVERIFY(ntfy->isListening());
+        ntfyUrl = ntfy->url();
+    }
+    HttpSink hook;
+    Rig rig;
+    QVERIFY(rig.start(ntfyUrl, hook.url(), retry));
+    QSignalSpy problems(rig.monitor.get(), &Monitor::problem);
+    QSignalSpy ended(rig.monitor.get(), &Monitor::pushFinished);
+    rig.monitor->start(Monitor::Keyring::DoNotAsk);
+    QVERIFY(rig.mailed());
+    QVERIFY(hook.waitForRequests(1));
+    QVERIFY(EventWait::until([&] { return ended.size() == 2; }));
+    const PushResult first = ended.at(0).at(0).value<PushResult>().channel == QLatin1String("ntfy")
+                                 ? ended.at(0).at(0).value<PushResult>()
+                                 : ended.at(1).at(0).value<PushResult>();
+    QVERIFY(!first.sent);
+    QCOMPARE(first.kept, told.isEmpty());
+    if (!ntfy) // the server comes up
+        ntfy = std::make_unique<HttpSink>(QStringLiteral("ok"),
+                                          quint16(refusing.section(u':', -1).toUInt()));
+    QVERIFY(ntfy->waitForRequests(requests));
+    // What was kept goes out, and leaves the folder; what was not is never tried again.
+    QVERIFY(EventWait::until([&] { return rig.monitor->push().kept().isEmpty(); }));
+    QCOMPARE(ntfy->requestCount(), requests);
+    QCOMPARE(problems.size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(problems.at(0).at(0).toString().contains(told),
+                 qPrintable(problems.at(0).at(0).toString()));
+    const auto samples = rig.metrics();
+    QCOMPARE(samples.value(R"(zarvik_push_failures_total{channel="ntfy"})"), QByteArray("1"));
+    QCOMPARE(samples.value(R"(zarvik_push_failures_total{channel="webhook"})"), QByteArray("0"));
+    QCOMPARE(hook.requestCount(), 1);
+    QCOMPARE(rig.smtp.mailCount(), 1);
+}
+
+// A server that never answers, one that never stops answering: the mail still goes, the board
+// is still asked, and the endless reply is cut short rather than read until the time-out.
+void TestPush::stuckServersHoldNothingBack()
+{
+    HttpSink ntfy(QStringLiteral("hang"));
+    HttpSink hook(QStringLiteral("endless"));
+    QVERIFY(ntfy.isListening() && hook.isListening());
+    Rig rig;
+    QVERIFY(rig.start(ntfy.url(), hook.url(), true, 120000));
+    QSignalSpy ended(rig.monitor.get(), &Monitor::pushFinished);
+    rig.monitor->start(Monitor::Keyring::DoNotAsk);
+    QVERIFY(ntfy.waitForRequests(1));
+    QVERIFY(rig.mailed());
+    rig.sim.clearRequests();
+    QVERIFY(rig.sim.waitForRequests(3, 10000));
+    QVERIFY(EventWait::until([&] { return ended.size() == 1; }));
+    const PushResult endless = ended.at(0).at(0).value<PushResult>();
+    QCOMPARE(endless.channel, QStringLiteral("webhook"));
+    QVERIFY2(endless.sent, qPrintable(endless.error));
+
+    // Closing does not wait for the silent server; its push is kept for the next start.
+    rig.monitor->close();
+    rig.monitor.reset();
+    QCOMPARE(TestFiles::entries(PushChannels::folderFor(rig.path))
+                 .filter(QRegularExpression(QStringLiteral("\\.push$")))
+                 .size(),
+             1);
+}
+
+void TestPush::testButtonReachesEveryChannel()
+{
+    HttpSink ntfy;
+    HttpSink hook(QStringLiteral("refuse"));
+    Rig rig;
+    QVERIFY(rig.start(ntfy.url(), hook.url(), true));
+    QVERIFY(rig.sim.setRaw(0)); // nothing fires
+    QSignalSpy results(rig.monitor.get(), &Monitor::testPushFinished);
+    rig.monitor->start(Monitor::Keyring::DoNotAsk);
+    rig.monitor->sendTestMail();
+    QVERIFY(EventWait::until([&] { return results.size() == 2; }));
+    QVERIFY(rig.mailed());
+    QMap<QString, PushResult> byChannel;
+    for (const auto& args : results)
+        byChannel.insert(args.at(0).value<PushResult>().channel, args.at(0).value<PushResult>());
+    QVERIFY(byChannel.value(QStringLiteral("ntfy")).sent);
+    QVERIFY(byChannel.value(QStringLiteral("webhook")).error.contains(QStringLiteral("404")));
+    QVERIFY(rig.monitor->push().kept().isEmpty()); // a test is never kept
+    QCOMPARE(ntfy.requests().at(0).headers.value("title"), QByteArray("ZARVIK Mail test"));
+}
+
+// HTTP fields are ASCII: a title beyond it goes as RFC 2047 words of whole characters.
+void TestPush::titleBeyondAscii()
+{
+    HttpSink ntfy;
+    QTemporaryDir dir;
+    PushChannels push(dir.path() + QStringLiteral("/pushbox"));
+    push.setUrl(PushChannels::Ntfy, ntfy.url());
+    PushNotice notice;
+    notice.subject =
+        QStringLiteral("温度が上限を超えました: ボイラー室 (地下二階)\r\nX-Injected: 1");
+    push.send(notice);
+    QVERIFY(ntfy.waitForRequests(1));
+    const HttpSink::Request request = ntfy.requests().at(0);
+    QVERIFY(!request.headers.contains("x-injected"));
+    QString title;
+    for (const QByteArray& word : request.headers.value("title").split(' ')) {
+        QVERIFY2(word.startsWith("=?UTF-8?B?") && word.endsWith("?=") && word.size() <= 75,
+                 word.constData());
+        title += QString::fromUtf8(QByteArray::fromBase64(word.mid(10, word.size() - 12)));
+    }
+    QCOMPARE(title, QString(notice.subject).replace(QStringLiteral("\r\n"), QStringLiteral("  ")));
+}
+
+QTEST_GUILESS_MAIN(TestPush)
+#include "tst_push.moc"

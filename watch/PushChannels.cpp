@@ -1,0 +1,423 @@
+#include "watch/PushChannels.h"
+
+#include "alert/AlertRules.h"
+#include "core/AtomicFile.h"
+#include "mail/Outbox.h"
+#include "mail/SmtpTransfer.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <sys/stat.h>
+
+namespace {
+
+// First line of every kept file, so that a stray file in the folder is never sent.
+const QByteArray Magic = "ZARVIK-Push 1";
+const QString Suffix = QStringLiteral(".push");
+// A notice is a few hundred bytes; anything far larger is not one of ours.
+constexpr qint64 MaxFileSize = 256 * 1024;
+// The only fields a kept file may ask for: a planted one cannot add credentials or the like.
+const QList<QByteArray> KeptFields = {"Title", "Priority", "Tags", "Content-Type"};
+
+QByteArray oneLine(const QString& text)
+{
+    QString line = text;
+    for (QChar& c : line) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u' ';
+    }
+    return line.toUtf8();
+}
+
+bool isPrintableAscii(const QByteArray& bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return uchar(c) >= 0x20 && uchar(c) < 0x7f; });
+}
+
+// HTTP fields carry ASCII; ntfy decodes RFC 2047 encoded-words in its Title. Each word holds
+// whole UTF-8 characters, at most 45 bytes (60 in Base64), as mail headers have them.
+QByteArray headerText(const QString& text)
+{
+    const QByteArray utf8 = oneLine(text);
+    if (isPrintableAscii(utf8))
+        return utf8;
+    QByteArray out;
+    qsizetype from = 0;
+    while (from < utf8.size()) {
+        qsizetype end = std::min<qsizetype>(from + 45, utf8.size());
+        while (end < utf8.size() && (uchar(utf8[end]) & 0xc0) == 0x80)
+            --end;
+        if (!out.isEmpty())
+            out += ' ';
+        out += "=?UTF-8?B?" + utf8.mid(from, end - from).toBase64() + "?=";
+        from = end;
+    }
+    return out;
+}
+
+QString isoTime(qint64 ms)
+{
+    const int offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset).toString(Qt::ISODate);
+}
+
+QByteArray encode(PushChannels::Channel channel, const PushRequest& request)
+{
+    QByteArray bytes = Magic + "\r\n" + PushChannels::ChannelNames[channel] + "\r\n";
+    for (const QByteArray& field : request.headers)
+        bytes += field + "\r\n";
+    return bytes + "\r\n" + request.body;
+}
+
+bool decode(const QByteArray& bytes, PushChannels::Channel* channel, PushRequest* request)
+{
+    const qsizetype end = bytes.indexOf("\r\n\r\n");
+    if (end < 0)
+        return false;
+    const QList<QByteArray> lines = bytes.left(end).split('\n');
+    if (lines.size() < 2 || lines[0] != Magic + '\r')
+        return false;
+    const QByteArray name = lines.size() == 2 ? lines[1] : lines[1].chopped(1);
+    const auto* names = std::begin(PushChannels::ChannelNames);
+    const auto* found = std::find_if(names, std::end(PushChannels::ChannelNames),
+                                     [&](const char* n) { return name == n; });
+    if (found == std::end(PushChannels::ChannelNames))
+        return false;
+    PushRequest result;
+    for (qsizetype i = 2; i < lines.size(); ++i) {
+        const QByteArray field = i + 1 < lines.size() ? lines[i].chopped(1) : lines[i];
+        if (!isPrintableAscii(field) || !KeptFields.contains(field.left(field.indexOf(':'))))
+            return false;
+        result.headers.append(field);
+    }
+    result.body = bytes.mid(end + 4);
+    *channel = PushChannels::Channel(found - names);
+    *request = result;
+    return true;
+}
+
+bool readKept(const QString& path, PushChannels::Channel* channel, PushRequest* request,
+              QString* error)
+{
+    // Never a link (it could name any file) nor a FIFO or device (reading could block).
+    const AtomicFile::Read file = AtomicFile::read(path, MaxFileSize, AtomicFile::Links::Refuse);
+    if (file.missing || !file.error.isEmpty()) {
+        *error = file.missing ? QStringLiteral("the file is gone") : file.error;
+        return false;
+    }
+    if (file.bytes.size() > MaxFileSize || !decode(file.bytes, channel, request)) {
+        *error = QStringLiteral("not a kept push");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+PushChannels::PushChannels(const QString& folder, QObject* parent)
+    : QObject(parent)
+    , m_folder(folder)
+{
+    qRegisterMetaType<PushResult>();
+    m_clock.start();
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &PushChannels::tryNext);
+}
+
+PushChannels::~PushChannels()
+{
+    abort();
+    for (auto& [id, job] : m_jobs) {
+        job->worker.join();
+        // Given up on closing: an alert's push goes out at the next start.
+        QString path;
+        QString why;
+        if (job->kind == Kind::Alert && m_retry && !job->outcome.delivered)
+            keep(job->channel, job->request, &path, &why);
+    }
+}
+
+QString PushChannels::folderFor(const QString& settingsPath)
+{
+    QString folder = Outbox::folderFor(settingsPath);
+    folder.chop(QStringLiteral(".outbox").size());
+    return folder + QStringLiteral(".pushbox");
+}
+
+void PushChannels::setUrl(Channel channel, const QString& url)
+{
+    m_urls[channel] = url.trimmed();
+    // A kept push waits for its channel to come back.
+    if (m_retry && !m_urls[channel].isEmpty())
+        m_timer.start(0);
+}
+
+bool PushChannels::isConfigured() const
+{
+    return std::any_of(std::begin(m_urls), std::end(m_urls),
+                       [](const QString& url) { return !url.isEmpty(); });
+}
+
+void PushChannels::setRetry(bool on)
+{
+    if (on && !m_retry) {
+        m_due.clear(); // every kept push is due
+        m_timer.start(0);
+    }
+    m_retry = on;
+    if (!on)
+        m_timer.stop();
+}
+
+void PushChannels::setTimeouts(int connectMs, int totalMs)
+{
+    m_connectTimeoutMs = connectMs;
+    m_totalTimeoutMs = totalMs;
+}
+
+PushRequest PushChannels::ntfyRequest(const PushNotice& notice)
+{
+    static const char* const priorities[] = {"5", "3", "2"};
+    const bool known = notice.priority >= 0 && notice.priority < 3;
+    PushRequest request;
+    request.headers = {
+        "Title: " + headerText(notice.subject),
+        QByteArray("Priority: ") + (known ? priorities[notice.priority] : "3"),
+        QByteArray("Tags: ") +
+            (notice.event == QLatin1String("recovered") ? "white_check_mark" : "warning"),
+        "Content-Type: text/plain; charset=utf-8",
+    };
+    request.body = (notice.message.isEmpty() ? notice.subject : notice.message).toUtf8();
+    return request;
+}
+
+PushRequest PushChannels::webhookRequest(const PushNotice& notice)
+{
+    QJsonArray rules;
+    for (int i = 0; i < int(std::size(AlertRuleNames)); ++i) {
+        if (notice.rules & (1 << i))
+            rules.append(QString::fromLatin1(AlertRuleNames[i]));
+    }
+    const bool haveReading = notice.reading.timeMs != 0;
+    const QString text = notice.subject + u' ' + notice.message;
+    const QJsonObject object{
+        {QStringLiteral("text"), text},
+        {QStringLiteral("content"), text},
+        {QStringLiteral("event"), notice.event},
+        {QStringLiteral("rules"), rules},
+        {QStringLiteral("message"), notice.message},
+        {QStringLiteral("subject"), notice.subject},
+        {QStringLiteral("temperature"),
+         haveReading ? QJsonValue(double(notice.reading.temperature)) : QJsonValue()},
+        {QStringLiteral("rb1"),
+         haveReading ? QJsonValue(notice.reading.rb1 ? 1 : 0) : QJsonValue()},
+        {QStringLiteral("rb0"),
+         haveReading ? QJsonValue(notice.reading.rb0 ? 1 : 0) : QJsonValue()},
+        {QStringLiteral("time"),
+         isoTime(notice.timeMs ? notice.timeMs : QDateTime::currentMSecsSinceEpoch())},
+        {QStringLiteral("board"), notice.board},
+    };
+    PushRequest request;
+    request.headers = {"Content-Type: application/json"};
+    request.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return request;
+}
+
+void PushChannels::send(const PushNotice& notice)
+{
+    if (m_closed)
+        return;
+    if (!m_urls[Ntfy].isEmpty())
+        start(Ntfy, Kind::Alert, ntfyRequest(notice));
+    if (!m_urls[Webhook].isEmpty())
+        start(Webhook, Kind::Alert, webhookRequest(notice));
+}
+
+void PushChannels::sendTest(const PushNotice& notice)
+{
+    if (m_closed)
+        return;
+    if (!m_urls[Ntfy].isEmpty())
+        start(Ntfy, Kind::Test, ntfyRequest(notice));
+    if (!m_urls[Webhook].isEmpty())
+        start(Webhook, Kind::Test, webhookRequest(notice));
+}
+
+void PushChannels::start(Channel channel, Kind kind, PushRequest request, const QString& path)
+{
+    request.url = m_urls[channel].toUtf8();
+    request.connectTimeoutMs = m_connectTimeoutMs;
+    request.totalTimeoutMs = m_totalTimeoutMs;
+    const quint64 id = ++m_nextId;
+    auto job = std::make_unique<Job>();
+    job->channel = channel;
+    job->kind = kind;
+    job->request = request;
+    job->path = path;
+    job->abort = std::make_unique<SmtpAbort>();
+    Job* j = job.get();
+    m_jobs.emplace(id, std::move(job));
+    j->worker = std::thread([this, id, j] {
+        j->outcome = runPush(j->request, *j->abort);
+        QMetaObject::invokeMethod(
+            this, [this, id] { done(id); }, Qt::QueuedConnection);
+    });
+}
+
+void PushChannels::done(quint64 id)
+{
+    const auto it = m_jobs.find(id);
+    if (it == m_jobs.end())
+        return;
+    const std::unique_ptr<Job> job = std::move(it->second);
+    m_jobs.erase(it);
+    job->worker.join();
+    const PushOutcome& outcome = job->outcome;
+    const QString name = QString::fromLatin1(ChannelNames[job->channel]);
+    const bool cancelled = job->abort->requested();
+
+    if (job->kind == Kind::Kept) {
+        m_retrying = false;
+        if (outcome.delivered) {
+            ++m_sentInARow;
+            QFile::remove(job->path);
+        } else if (cancelled) {
+            // Closing: it stays kept for the next start.
+        } else if (outcome.mayPass) {
+            scheduleRetry(job->path);
+        } else {
+            m_due.remove(job->path);
+            Outbox::setAside(job->path, QStringLiteral(".refused"));
+            emit note(QStringLiteral("保存していた %1 への通知は拒否されました: %2")
+                          .arg(name, outcome.error));
+        }
+        if (!m_closed)
+            m_timer.start(0);
+        return;
+    }
+
+    PushResult result;
+    result.channel = name;
+    result.sent = outcome.delivered;
+    result.mayPass = outcome.mayPass;
+    result.error = outcome.error;
+    // An alert's push given up on closing is kept too: it goes out at the next start.
+    if (job->kind == Kind::Alert && !outcome.delivered && (outcome.mayPass || cancelled) &&
+        m_retry) {
+        QString path;
+        QString why;
+        result.kept = keep(job->channel, job->request, &path, &why);
+        if (result.kept)
+            scheduleRetry(path);
+        else
+            result.error += QStringLiteral("\n送信できなかった通知を保存できませんでした: ") + why;
+    }
+    if (cancelled && !result.kept)
+        result.error = QStringLiteral("Cancelled");
+    if (job->kind == Kind::Test)
+        emit testFinished(result);
+    else
+        emit finished(result);
+}
+
+bool PushChannels::keep(Channel channel, const PushRequest& request, QString* path, QString* error)
+{
+    // The folder lies beside the settings file, whose folder exists.
+    if (::mkdir(QFile::encodeName(m_folder).constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("%1: %2").arg(m_folder, qt_error_string(errno));
+        return false;
+    }
+    // Names sort in the order pushes were kept.
+    const QStringList pending = kept();
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    const QDir dir(m_folder);
+    QString name;
+    for (int n = 0; name.isEmpty() || QFileInfo::exists(dir.filePath(name)) ||
+                    (!pending.isEmpty() && dir.filePath(name) <= pending.last());
+         ++n)
+        name = QStringLiteral("%1-%2%3").arg(stamp).arg(n, 3, 10, QLatin1Char('0')).arg(Suffix);
+    *path = dir.filePath(name);
+    if (!AtomicFile::replace(*path, encode(channel, request), error))
+        return false;
+    // The oldest go, never the push just kept.
+    for (qsizetype i = 0; i + Capacity <= pending.size(); ++i)
+        QFile::remove(pending[i]);
+    return true;
+}
+
+QStringList PushChannels::kept() const
+{
+    const QDir dir(m_folder);
+    QStringList paths;
+    for (const QString& name : dir.entryList(
+             {QLatin1Char('*') + Suffix},
+             QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        paths.append(dir.filePath(name));
+    return paths;
+}
+
+void PushChannels::scheduleRetry(const QString& path)
+{
+    Due& due = m_due[path];
+    due.atMs = m_clock.elapsed() + retryDelayMs(due.attempt++, m_scale);
+    if (m_retry && !m_retrying && !m_closed)
+        m_timer.start(0);
+}
+
+void PushChannels::tryNext()
+{
+    if (!m_retry || m_retrying || m_closed)
+        return;
+    const QStringList pending = kept();
+    for (auto it = m_due.begin(); it != m_due.end();)
+        it = pending.contains(it.key()) ? std::next(it) : m_due.erase(it);
+    const qint64 now = m_clock.elapsed();
+    qint64 next = std::numeric_limits<qint64>::max();
+    for (const QString& path : pending) {
+        const qint64 at = m_due.value(path).atMs;
+        if (at > now) {
+            next = std::min(next, at);
+            continue;
+        }
+        Channel channel;
+        PushRequest request;
+        QString error;
+        if (!readKept(path, &channel, &request, &error)) {
+            m_due.remove(path);
+            const QString aside = Outbox::setAside(path, QStringLiteral(".bad"));
+            emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
+                          .arg(aside.isEmpty() ? path : aside, error));
+            continue;
+        }
+        // Its channel is off now: it waits until the channel is set again.
+        if (m_urls[channel].isEmpty())
+            continue;
+        m_retrying = true;
+        start(channel, Kind::Kept, request, path);
+        return;
+    }
+    if (m_sentInARow > 0)
+        emit note(QStringLiteral("保存していた通知 %1 件を送信しました。").arg(m_sentInARow));
+    m_sentInARow = 0;
+    if (next != std::numeric_limits<qint64>::max())
+        m_timer.start(int(std::min<qint64>(next - now, std::numeric_limits<int>::max())));
+}
+
+void PushChannels::abort()
+{
+    m_closed = true;
+    m_timer.stop();
+    for (auto& [id, job] : m_jobs)
+        job->abort->request(SmtpAbort::Reason::Cancelled);
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "device/Reading.h"
+#include "watch/PushTransfer.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <thread>
+
+// What a push says: an alert, or any later kind of notice, the same way through every channel.
+struct PushNotice {
+    QString event;     // "alert" | "recovered" | "reminder" | "test"
+    quint8 rules = 0;  // AlertRule bits
+    QString subject;   // the mail's
+    QString message;   // the one shown on screen
+    int priority = 2;  // the mail priority index: 0 High, 1 Normal, 2 Low, other none
+    Reading reading;   // the last correct reply; timeMs 0 when there was none
+    QString board;     // "address:port"
+    qint64 timeMs = 0; // when it happened, on the wall clock; 0: when it is sent
+};
+
+// How one push to one channel ended.
+struct PushResult {
+    QString channel; // "ntfy" | "webhook"
+    bool sent = false;
+    bool kept = false;    // failed for now, kept to be sent again
+    bool mayPass = false; // the failure may pass by itself
+    QString error;        // why not, for the user
+};
+Q_DECLARE_METATYPE(PushResult)
+
+// Posts notices to the configured push channels, each on a worker thread of its own, so neither
+// the window, the poll, the mail nor another channel ever waits for one. A push that fails for a
+// reason that may pass is kept, when retrying is on, one file each in a folder beside the
+// outbox, and sent again with the outbox's waits (15 s, 30 s, 60 s, 2 min, then 5 min); kept
+// pushes go to the channel's URL in force then, so a file never chooses where it goes.
+class PushChannels : public QObject {
+    Q_OBJECT
+public:
+    enum Channel { Ntfy, Webhook, ChannelCount };
+    static constexpr const char* ChannelNames[] = {"ntfy", "webhook"};
+    static constexpr int Capacity = 1000;
+
+    // Kept pushes live in `folder` (folderFor(settingsPath)).
+    explicit PushChannels(const QString& folder, QObject* parent = nullptr);
+    // Gives up every push under way; those of alerts stay kept when retrying is on.
+    ~PushChannels() override;
+
+    // "<dir>/ZARVIK_Mail.ini" keeps its pushes in "<dir>/ZARVIK_Mail.pushbox".
+    static QString folderFor(const QString& settingsPath);
+
+    // Empty: that channel is off.
+    void setUrl(Channel channel, const QString& url);
+    QString url(Channel channel) const { return m_urls[channel]; }
+    bool isConfigured() const;
+    // Turning it on tries every kept push at once.
+    void setRetry(bool on);
+    void setTimeouts(int connectMs, int totalMs);
+    // Multiplies every wait between tries; tests shorten them.
+    void setDelayScale(double scale) { m_scale = scale; }
+
+    // One push per configured channel, each ending in one finished().
+    void send(const PushNotice& notice);
+    // The same, each ending in one testFinished(); never kept.
+    void sendTest(const PushNotice& notice);
+    // Closing: everything under way is given up at once, and nothing is tried again.
+    void abort();
+
+    QStringList kept() const;
+
+    // The requests as they go out (without the URL).
+    static PushRequest ntfyRequest(const PushNotice& notice);
+    static PushRequest webhookRequest(const PushNotice& notice);
+
+signals:
+    void finished(const PushResult& result);
+    void testFinished(const PushResult& result);
+    // One line for the user about kept pushes.
+    void note(const QString& text);
+
+private:
+    enum class Kind { Alert, Test, Kept };
+    struct Job {
+        Channel channel;
+        Kind kind;
+        PushRequest request;
+        QString path; // a kept push's file
+        std::unique_ptr<SmtpAbort> abort;
+        std::thread worker;
+        PushOutcome outcome;
+    };
+    struct Due {
+        int attempt = 0;
+        qint64 atMs = 0;
+    };
+
+    void start(Channel channel, Kind kind, PushRequest request, const QString& path = {});
+    void done(quint64 id);
+    bool keep(Channel channel, const PushRequest& request, QString* path, QString* error);
+    void scheduleRetry(const QString& path);
+    void tryNext();
+
+    QString m_folder;
+    QString m_urls[ChannelCount];
+    bool m_retry = false;
+    bool m_closed = false;
+    double m_scale = 1.0;
+    int m_connectTimeoutMs = PushRequest::DefaultConnectTimeoutMs;
+    int m_totalTimeoutMs = PushRequest::DefaultTotalTimeoutMs;
+    quint64 m_nextId = 0;
+    std::map<quint64, std::unique_ptr<Job>> m_jobs;
+    bool m_retrying = false;   // a kept push is on its way
+    QHash<QString, Due> m_due; // kept pushes not listed are due now
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    int m_sentInARow = 0;
+};

@@ -1,0 +1,159 @@
+#include "watch/PushTransfer.h"
+
+#include "mail/SmtpTransfer.h"
+
+#include <curl/curl.h>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Context {
+    SmtpAbort* abort = nullptr;
+    QByteArray reply;
+    bool cutShort = false;
+};
+
+size_t keepReply(char* data, size_t size, size_t count, void* userData)
+{
+    auto* context = static_cast<Context*>(userData);
+    const qsizetype n = qsizetype(size * count);
+    const qsizetype room = PushReplyLimit - context->reply.size();
+    context->reply.append(data, std::min(n, room));
+    if (n > room) {
+        // The status is in; the rest is not worth waiting for.
+        context->cutShort = true;
+        return 0;
+    }
+    return size_t(n);
+}
+
+int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<Context*>(userData)->abort->requested() ? 1 : 0;
+}
+
+curl_socket_t openSocket(void* userData, curlsocktype, curl_sockaddr* address)
+{
+    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
+    if (s != CURL_SOCKET_BAD)
+        static_cast<Context*>(userData)->abort->attach(s);
+    return s;
+}
+
+int closeSocket(void* userData, curl_socket_t s)
+{
+    static_cast<Context*>(userData)->abort->detach(s);
+    return ::close(s);
+}
+
+bool mayPassCode(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The start of what the server said, on one line: enough to tell why.
+QString replyText(const QByteArray& reply)
+{
+    QString text = QString::fromUtf8(reply.left(200)).simplified();
+    return text.isEmpty() ? QString() : QStringLiteral(": ") + text;
+}
+
+} // namespace
+
+PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
+{
+    PushOutcome outcome;
+    try {
+        initSmtpTransfers();
+        const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
+                                                                       curl_easy_cleanup);
+        std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
+                                                                            curl_slist_free_all);
+        // 100-continue would cost a round trip, or a second with a server that ignores it.
+        QList<QByteArray> lines = request.headers;
+        lines.append("Expect:");
+        for (const QByteArray& line : std::as_const(lines)) {
+            curl_slist* grown = curl_slist_append(headers.get(), line.constData());
+            if (!grown) {
+                outcome.error = QStringLiteral("Out of memory");
+                return outcome;
+            }
+            headers.release();
+            headers.reset(grown);
+        }
+        if (!curl) {
+            outcome.error = QStringLiteral("libcurl could not start a transfer");
+            return outcome;
+        }
+        Context context;
+        context.abort = &abort;
+        char errorBuffer[CURL_ERROR_SIZE] = {};
+        CURL* h = curl.get();
+        curl_easy_setopt(h, CURLOPT_URL, request.url.constData());
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_PROXY, "");
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(h, CURLOPT_USERAGENT, "ZARVIK-Mail");
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.constData());
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keepReply);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, &context);
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context);
+        curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+        curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &context);
+        curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+        curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &context);
+
+        const CURLcode code = curl_easy_perform(h);
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        outcome.status = int(status);
+        if (abort.requested()) {
+            outcome.error = QStringLiteral("Cancelled");
+            return outcome;
+        }
+        if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && context.cutShort)) {
+            outcome.delivered = status >= 200 && status < 300;
+            outcome.mayPass = status == 429 || (status >= 500 && status < 600);
+            if (!outcome.delivered)
+                outcome.error =
+                    QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
+            return outcome;
+        }
+        outcome.mayPass = mayPassCode(code);
+        if (code == CURLE_OPERATION_TIMEDOUT)
+            outcome.error = QStringLiteral("Timeout: the server did not answer within %1 s")
+                                .arg(request.totalTimeoutMs / 1000.0);
+        else
+            outcome.error = errorBuffer[0] ? QString::fromUtf8(errorBuffer).trimmed()
+                                           : QString::fromUtf8(curl_easy_strerror(code));
+    } catch (const std::exception& e) {
+        // Only allocation can throw here; it must not cross the worker thread.
+        outcome = PushOutcome();
+        outcome.error = QString::fromUtf8(e.what());
+    }
+    return outcome;
+}
