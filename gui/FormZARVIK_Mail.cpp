@@ -107,10 +107,8 @@ void TFormZARVIK_Mail::follow()
     connect(&monitor, &Monitor::lastingNote, this, &TFormZARVIK_Mail::setLastingNote);
     connect(&monitor, &Monitor::problem, this, &ErrorReport::show);
     // Shown once the mail is over, so that the held input goes to the box, not before it.
-    connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult,
-            Qt::QueuedConnection);
-    connect(&monitor, &Monitor::testPushFinished, this, &TFormZARVIK_Mail::showTestPushResult,
-            Qt::QueuedConnection);
+    connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult);
+    connect(&monitor, &Monitor::testPushFinished, this, &TFormZARVIK_Mail::showTestPushResult);
     connect(&monitor.mail(), &MailService::sendingChanged, this,
             &TFormZARVIK_Mail::holdInputWhileSending);
 }
@@ -320,13 +318,13 @@ void TFormZARVIK_Mail::showTestMailResult(const MailResult& result)
     if (m_closed)
         return;
     if (!result.sent) {
-        OwnMessageBox::show(QMessageBox::Warning, windowTitle(), result.error);
+        tellTestResult(QMessageBox::Warning, result.error);
         return;
     }
     QString sent = QStringLiteral("テストメールを送信しました。");
     if (result.withoutLogin)
         sent += u'\n' + Monitor::withoutLoginNote();
-    OwnMessageBox::show(QMessageBox::Information, windowTitle(), sent);
+    tellTestResult(QMessageBox::Information, sent);
 }
 
 void TFormZARVIK_Mail::showTestPushResult(const PushResult& result)
@@ -334,12 +332,32 @@ void TFormZARVIK_Mail::showTestPushResult(const PushResult& result)
     if (m_closed)
         return;
     if (result.sent)
-        OwnMessageBox::show(QMessageBox::Information, windowTitle(),
-                            QStringLiteral("%1 にテスト通知を送信しました。").arg(result.channel));
+        tellTestResult(QMessageBox::Information,
+                       QStringLiteral("%1 にテスト通知を送信しました。").arg(result.channel));
     else
-        OwnMessageBox::show(QMessageBox::Warning, windowTitle(),
-                            QStringLiteral("%1 にテスト通知を送信できませんでした: %2")
-                                .arg(result.channel, result.error));
+        tellTestResult(QMessageBox::Warning,
+                       QStringLiteral("%1 にテスト通知を送信できませんでした: %2")
+                           .arg(result.channel, result.error));
+}
+
+void TFormZARVIK_Mail::tellTestResult(QMessageBox::Icon icon, const QString& text)
+{
+    m_testResults.append({icon, text});
+    // Shown once the mail is over (the held input then goes to the box), one box after another.
+    QMetaObject::invokeMethod(this, &TFormZARVIK_Mail::showNextTestResult, Qt::QueuedConnection);
+}
+
+void TFormZARVIK_Mail::showNextTestResult()
+{
+    if (m_testBoxOpen || m_testResults.isEmpty() || m_closed)
+        return;
+    const auto [icon, text] = m_testResults.takeFirst();
+    m_testBoxOpen = true;
+    OwnMessageBox::show(icon, windowTitle(), text);
+    m_testBoxOpen = false;
+    if (!m_testResults.isEmpty())
+        QMetaObject::invokeMethod(this, &TFormZARVIK_Mail::showNextTestResult,
+                                  Qt::QueuedConnection);
 }
 
 void TFormZARVIK_Mail::holdInputWhileSending(bool sending)

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QMessageBox>
 #include <QString>
 #include <memory>
 
@@ -84,6 +85,8 @@ private:
     void showWrongSize();
     void showTestMailResult(const MailResult& result);
     void showTestPushResult(const PushResult& result);
+    void tellTestResult(QMessageBox::Icon icon, const QString& text);
+    void showNextTestResult();
     void holdInputWhileSending(bool sending);
     void updateStaleness();
 
@@ -92,6 +95,8 @@ private:
     std::unique_ptr<SendInputGate> m_inputGate;
     QMap<QString, QString> m_lastingNotes; // by cause
     bool m_wrongSizeBoxOpen = false;
+    QList<std::pair<QMessageBox::Icon, QString>> m_testResults; // waiting for their box
+    bool m_testBoxOpen = false;
     bool m_closed = false;
     bool m_closingBySignal = false;
 };

@@ -367,9 +367,9 @@ void TToolSettingDlg::bindToSettings()
     // Closing brings what was typed into force and keeps the password as soon as the dialog
     // closes, not only when the program ends.
     connect(this, &QDialog::finished, this, [this] {
-        for (SettledText* settled : {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics,
-                                     SettledReArmSec, SettledHysteresis, SettledRemindMin,
-                                     SettledNtfy, SettledWebhook})
+        for (SettledText* settled :
+             {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics, SettledReArmSec,
+              SettledHysteresis, SettledRemindMin, SettledNtfy, SettledWebhook})
             settled->settle();
         storePassword();
     });
@@ -381,8 +381,8 @@ void TToolSettingDlg::settleTexts()
         {SettledUTemp, Settings::UpperLimit},      {SettledLTemp, Settings::LowerLimit},
         {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
         {SettledReArmSec, Settings::ReArmSec},     {SettledHysteresis, Settings::Hysteresis},
-        {SettledRemindMin, Settings::RemindMin},
-        {SettledNtfy, Settings::PushNtfy},         {SettledWebhook, Settings::PushWebhook},
+        {SettledRemindMin, Settings::RemindMin},   {SettledNtfy, Settings::PushNtfy},
+        {SettledWebhook, Settings::PushWebhook},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -443,7 +443,7 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtMailTo, Label6->text()},       {EditNoReplySec, ChkBoxNoReply->text()},
         {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
         {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
-        {EdtNtfy, Label20->text()}, {EdtWebhook, Label21->text()},
+        {EdtNtfy, Label20->text()},        {EdtWebhook, Label21->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

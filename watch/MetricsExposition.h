@@ -33,7 +33,7 @@ private:
     quint64 m_replies = 0;
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;
-    std::array<quint64, 7> m_alerts{};       // one per AlertRule bit, lowest first
+    std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
     std::array<quint64, 7> m_recoveries{};
     std::array<quint64, 2> m_pushFailures{}; // ntfy, webhook
 };
