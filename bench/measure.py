@@ -571,13 +571,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True)
     parser.add_argument("--quick", action="store_true", help=f"skip the {IDLE_SECONDS}-s items")
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=None, help="5, or 2 with --quick")
     parser.add_argument("--metrics", action="store_true",
                         help="only memory after start with the metrics server off and on")
     parser.add_argument("--samples", type=int, default=1000, help="replies timed per run")
     parser.add_argument("--mails", type=int, default=50, help="mails timed per run")
     parser.add_argument("--command", default="bench/measure.py")
     args = parser.parse_args()
+    if args.runs is None:
+        args.runs = 2 if args.quick else 5
 
     began = time.monotonic()
     with_curl = shutil.which("curl") is not None
