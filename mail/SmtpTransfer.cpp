@@ -50,6 +50,41 @@ void SmtpAbort::detach(int socket)
 
 namespace {
 
+int checkAbort(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<SmtpAbort*>(abort)->requested() ? 1 : 0;
+}
+
+curl_socket_t openSocket(void* abort, curlsocktype, curl_sockaddr* address)
+{
+    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
+    if (s != CURL_SOCKET_BAD)
+        static_cast<SmtpAbort*>(abort)->attach(s);
+    return s;
+}
+
+int closeSocket(void* abort, curl_socket_t s)
+{
+    static_cast<SmtpAbort*>(abort)->detach(s);
+    return ::close(s);
+}
+
+} // namespace
+
+void SmtpAbort::watch(void* handle)
+{
+    CURL* h = handle;
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocket);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, this);
+}
+
+namespace {
+
 struct Context {
     const QByteArray* message = nullptr;
     qsizetype sent = 0;
@@ -127,25 +162,6 @@ int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userD
         }
     }
     return 0;
-}
-
-int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<Context*>(userData)->abort->requested() ? 1 : 0;
-}
-
-curl_socket_t openSocket(void* userData, curlsocktype, curl_sockaddr* address)
-{
-    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
-    if (s != CURL_SOCKET_BAD)
-        static_cast<Context*>(userData)->abort->attach(s);
-    return s;
-}
-
-int closeSocket(void* userData, curl_socket_t s)
-{
-    static_cast<Context*>(userData)->abort->detach(s);
-    return ::close(s);
 }
 
 QString describe(CURLcode code, const char* errorBuffer, const QByteArray& reply)
@@ -257,13 +273,7 @@ void setCommon(CURL* h, const SmtpJob& job, const QByteArray& address, Context& 
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L); // needed for the debug callback to run
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, watchReplies);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, &context);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context);
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocket);
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &context);
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &context);
+    context.abort->watch(h);
 }
 
 // Runs one session with the options `setUp` adds to the common ones.

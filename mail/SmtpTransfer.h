@@ -65,6 +65,8 @@ public:
     // For the transfer: the socket it is using, or -1.
     void attach(int socket);
     void detach(int socket);
+    // Lets this object end the libcurl transfer `handle` (a CURL*) at once, from any thread.
+    void watch(void* handle);
 
 private:
     std::atomic<Reason> m_reason = Reason::None;

@@ -29,25 +29,6 @@ size_t keepReply(char* data, size_t size, size_t count, void* userData)
     return size_t(n);
 }
 
-int checkAbort(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<Context*>(userData)->abort->requested() ? 1 : 0;
-}
-
-curl_socket_t openSocket(void* userData, curlsocktype, curl_sockaddr* address)
-{
-    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
-    if (s != CURL_SOCKET_BAD)
-        static_cast<Context*>(userData)->abort->attach(s);
-    return s;
-}
-
-int closeSocket(void* userData, curl_socket_t s)
-{
-    static_cast<Context*>(userData)->abort->detach(s);
-    return ::close(s);
-}
-
 bool mayPassCode(CURLcode code)
 {
     switch (code) {
@@ -119,13 +100,7 @@ PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keepReply);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &context);
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &context);
-        curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocket);
-        curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &context);
-        curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
-        curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &context);
+        context.abort->watch(h);
 
         const CURLcode code = curl_easy_perform(h);
         long status = 0;

@@ -41,6 +41,19 @@ QByteArray scrape(QNetworkAccessManager& http, quint16 port)
     return EventWait::until([&] { return reply->isFinished(); }) ? reply->readAll() : QByteArray();
 }
 
+// A settings file naming the simulated board and a mail server, plus other sections (LF lines).
+QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString& mailAt,
+                      const QString& extra)
+{
+    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    QString text = QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n%3[Mail]\nAddress=%2\n"
+                                  "From=z@example.com\nTo=ops@example.com\n")
+                       .arg(boardPort)
+                       .arg(mailAt, extra);
+    TestFiles::write(path, text.replace(u'\n', QStringLiteral("\r\n")).toUtf8());
+    return path;
+}
+
 } // namespace
 
 class TestHeadless : public QObject {
@@ -72,16 +85,11 @@ void TestHeadless::boardToMailOutboxCsvAndMetrics()
     QVERIFY(sim.setRaw(64)); // 31.25 ℃: over the limit from the first reply on
     const QString mailAt = SmtpServer::refusingHostPort();
     const quint16 metricsPort = freePort();
-    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
-                                          "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\n"
-                                          "[Mail]\r\nAddress=%2\r\nFrom=z@example.com\r\n"
-                                          "To=ops@example.com\r\n"
-                                          "[Watch]\r\nRetry=1\r\nLog=1\r\nMetrics=127.0.0.1:%3\r\n")
-                               .arg(sim.port())
-                               .arg(mailAt)
-                               .arg(metricsPort)
-                               .toUtf8());
+    const QString path =
+        writeSettings(dir, sim.port(), mailAt,
+                      QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Watch]\nRetry=1\nLog=1\n"
+                                     "Metrics=127.0.0.1:%1\n")
+                          .arg(metricsPort));
 
     Settings settings;
     QVERIFY(settings.load(path));
@@ -131,14 +139,8 @@ void TestHeadless::silenceAndReplyTimesFollowTheClock()
     QVERIFY(sim.setSilent(true));
     SmtpServer server;
     QVERIFY(server.isListening());
-    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
-                                          "[Mail]\r\nAddress=%2\r\nFrom=z@example.com\r\n"
-                                          "To=ops@example.com\r\n"
-                                          "[Watch]\r\nNoReply=1\r\nNoReplySec=60\r\n")
-                               .arg(sim.port())
-                               .arg(server.hostPort())
-                               .toUtf8());
+    const QString path = writeSettings(dir, sim.port(), server.hostPort(),
+                                       QStringLiteral("[Watch]\nNoReply=1\nNoReplySec=60\n"));
     Settings settings;
     QVERIFY(settings.load(path));
     TestClock clock;
@@ -174,15 +176,9 @@ void TestHeadless::reArmsPastTheHysteresisWithOneNotice()
     QVERIFY(sim.setTemperature(31.5));
     SmtpServer server;
     QVERIFY(server.isListening());
-    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
-                                          "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\nHysteresis=1\r\n"
-                                          "[Mail]\r\nAddress=%2\r\nFrom=z@example.com\r\n"
-                                          "To=ops@example.com\r\n"
-                                          "[Watch]\r\nReArm=1\r\nReArmSec=60\r\n")
-                               .arg(sim.port())
-                               .arg(server.hostPort())
-                               .toUtf8());
+    const QString path = writeSettings(dir, sim.port(), server.hostPort(),
+                                       QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\nHysteresis=1\n"
+                                                      "[Watch]\nReArm=1\nReArmSec=60\n"));
     Settings settings;
     QVERIFY(settings.load(path));
     TestClock clock;

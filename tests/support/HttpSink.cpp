@@ -23,29 +23,10 @@ HttpSink::HttpSink(const QString& mode, quint16 port)
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return;
     }
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    dieWithParent(m_process);
-    m_process.start(TestPaths::python(),
-                    {TestPaths::toolsDir() + QStringLiteral("/http_sink.py"),
-                     QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--mode"), mode,
-                     QStringLiteral("--port"), QString::number(port)});
-    QByteArray output;
-    const QDeadlineTimer deadline(kSinkStartTimeoutMs);
-    while (!deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))) &&
-            m_process.state() != QProcess::Running)
-            break;
-        output += m_process.readAllStandardOutput();
-        for (const QByteArray& line : output.split('\n')) {
-            const QList<QByteArray> words = line.trimmed().split(' ');
-            if (words.size() == 3 && words[0] == "listening") {
-                m_port = quint16(words[2].toUInt());
-                return;
-            }
-        }
-    }
-    m_error = QStringLiteral("http_sink.py did not start listening (%1): %2")
-                  .arg(m_process.errorString(), QString::fromUtf8(output));
+    m_port = startListeningPeer(m_process, QStringLiteral("http_sink.py"),
+                                {QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--mode"),
+                                 mode, QStringLiteral("--port"), QString::number(port)},
+                                kSinkStartTimeoutMs, &m_error);
 }
 
 HttpSink::~HttpSink()

@@ -55,15 +55,10 @@ SmtpServer::SmtpServer(const Options& options)
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
         return;
     }
-    QStringList arguments{TestPaths::toolsDir() + QStringLiteral("/smtp_sink.py"),
-                          QStringLiteral("--host"),
-                          options.host,
-                          QStringLiteral("--port"),
-                          QString::number(options.port),
-                          QStringLiteral("--maildir"),
-                          m_dir.path(),
-                          QStringLiteral("--mode"),
-                          options.mode};
+    QStringList arguments{QStringLiteral("--host"),    options.host,
+                          QStringLiteral("--port"),    QString::number(options.port),
+                          QStringLiteral("--maildir"), m_dir.path(),
+                          QStringLiteral("--mode"),    options.mode};
     if (options.tls != Tls::None) {
         if (!options.certificate || !options.certificate->isValid()) {
             m_error = QStringLiteral("TLS needs a valid certificate: ") +
@@ -86,26 +81,8 @@ SmtpServer::SmtpServer(const Options& options)
         arguments << QStringLiteral("--smtputf8");
     for (auto it = options.refuseRcpt.begin(); it != options.refuseRcpt.end(); ++it)
         arguments << QStringLiteral("--refuse-rcpt") << it.key() + u'=' + it.value();
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    dieWithParent(m_process);
-    m_process.start(TestPaths::python(), arguments);
-    QByteArray output;
-    const QDeadlineTimer deadline(kStartTimeoutMs);
-    while (!deadline.hasExpired()) {
-        if (!m_process.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))) &&
-            m_process.state() != QProcess::Running)
-            break;
-        output += m_process.readAllStandardOutput();
-        for (const QByteArray& line : output.split('\n')) {
-            const QList<QByteArray> words = line.trimmed().split(' ');
-            if (words.size() == 3 && words[0] == "listening") {
-                m_port = quint16(words[2].toUInt());
-                return;
-            }
-        }
-    }
-    m_error = QStringLiteral("smtp_sink.py did not start listening (%1): %2")
-                  .arg(m_process.errorString(), QString::fromUtf8(output));
+    m_port = startListeningPeer(m_process, QStringLiteral("smtp_sink.py"), arguments,
+                                kStartTimeoutMs, &m_error);
 }
 
 SmtpServer::~SmtpServer()
