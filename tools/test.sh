@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the suite, the same suite built with AddressSanitizer and
-# UndefinedBehaviorSanitizer, each fuzz target for FUZZ_SECONDS (default 20 here), and the quick
+# UndefinedBehaviorSanitizer, each fuzz target for FUZZ_SECONDS (default 10 here), and the quick
 # benchmarks (their table is printed; a missed target does not fail the run).
 # `--quick` runs the suite alone. Extra arguments go to ctest.
 #
@@ -47,7 +47,7 @@ echo "== Test suite with AddressSanitizer and UndefinedBehaviorSanitizer"
 if [ "$status" -eq 0 ]; then
     echo "== Fuzzing"
     # Long enough to try each target's corpus and a little beyond; tools/fuzz.sh alone runs longer.
-    FUZZ_SECONDS=${FUZZ_SECONDS:-20} "$root/tools/fuzz.sh" || status=$?
+    FUZZ_SECONDS=${FUZZ_SECONDS:-10} "$root/tools/fuzz.sh" || status=$?
 fi
 if [ "$status" -eq 0 ]; then
     echo "== Benchmarks (quick: without the 60-second idle measurement)"
