@@ -24,11 +24,12 @@ constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
 const QString StampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
 
 // The time in a kept file's name ("20261209-142800-123-000.mail"); invalid for other names.
-QDateTime stampOf(const QString& name)
+QDateTime stampOf(const QString& name, const QString& suffix)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})-\\d{3}\\.mail$"));
-    const QRegularExpressionMatch match = pattern.match(name);
+    static const QRegularExpression pattern(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})-\\d{3}$"));
+    if (!name.endsWith(suffix))
+        return {};
+    const QRegularExpressionMatch match = pattern.match(name.chopped(suffix.size()));
     if (!match.hasMatch())
         return {};
     QDateTime stamp = QDateTime::fromString(match.captured(1), StampFormat);
@@ -118,21 +119,26 @@ bool Outbox::decode(const QByteArray& bytes, ComposedMail* mail)
 
 QString Outbox::freshPath() const
 {
-    // Names sort in the order mails were kept, even after the clock went back: a new name comes
+    return freshPathIn(m_folder, Suffix);
+}
+
+QString Outbox::freshPathIn(const QString& folder, const QString& suffix)
+{
+    // Names sort in the order files were kept, even after the clock went back: a new name comes
     // after every name there, whatever the clock says.
     QDateTime stamp = QDateTime::currentDateTimeUtc();
-    for (const QString& path : pending()) {
-        const QDateTime kept = stampOf(QFileInfo(path).fileName());
+    for (const QString& path : keptIn(folder, suffix)) {
+        const QDateTime kept = stampOf(QFileInfo(path).fileName(), suffix);
         if (kept.isValid() && kept >= stamp)
             stamp = kept.addMSecs(1);
     }
     const QString text = stamp.toString(StampFormat);
-    const QDir dir(m_folder);
+    const QDir dir(folder);
     QString path;
-    // A counter parts mails of the same millisecond.
+    // A counter parts files of the same millisecond.
     for (int n = 0; path.isEmpty() || QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n)
         path = dir.filePath(
-            QStringLiteral("%1-%2%3").arg(text).arg(n, 3, 10, QLatin1Char('0')).arg(Suffix));
+            QStringLiteral("%1-%2%3").arg(text).arg(n, 3, 10, QLatin1Char('0')).arg(suffix));
     return path;
 }
 
@@ -164,11 +170,15 @@ bool Outbox::keep(const ComposedMail& mail, QString* error, int* dropped, QStrin
 
 QStringList Outbox::pending() const
 {
-    // Links, FIFOs and the like too, so that the sender can refuse them and say so.
-    const QDir dir(m_folder);
+    return keptIn(m_folder, Suffix);
+}
+
+QStringList Outbox::keptIn(const QString& folder, const QString& suffix)
+{
+    const QDir dir(folder);
     QStringList paths;
     for (const QString& name : dir.entryList(
-             {QLatin1Char('*') + Suffix},
+             {QLatin1Char('*') + suffix},
              QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
         paths.append(dir.filePath(name));
     return paths;
@@ -192,7 +202,7 @@ int Outbox::takeInLeftovers()
         }
         QString target = dir.filePath(name.left(name.indexOf(Leftover) + Suffix.size()));
         if (QFileInfo(target).exists() || QFileInfo(target).isSymLink() ||
-            !stampOf(QFileInfo(target).fileName()).isValid())
+            !stampOf(QFileInfo(target).fileName(), Suffix).isValid())
             target = freshPath();
         taken += QFile::rename(path, target);
     }

@@ -41,6 +41,11 @@ public:
     // Moves a file aside under `path + suffix`, never deleting it; returns the new name, or an
     // empty string when it could not be moved.
     static QString setAside(const QString& path, const QString& suffix);
+    // The files of `folder` whose names end in `suffix`, oldest kept first; links and the like
+    // too, so that a reader can refuse them and say so.
+    static QStringList keptIn(const QString& folder, const QString& suffix);
+    // A new name in `folder` that sorts after every kept one, even after the clock went back.
+    static QString freshPathIn(const QString& folder, const QString& suffix);
 
     // Bytes of a kept file, and back.
     static QByteArray encode(const ComposedMail& mail);

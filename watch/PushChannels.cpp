@@ -337,17 +337,8 @@ bool PushChannels::keep(Channel channel, const PushRequest& request, QString* pa
         *error = QStringLiteral("%1: %2").arg(m_folder, qt_error_string(errno));
         return false;
     }
-    // Names sort in the order pushes were kept.
     const QStringList pending = kept();
-    const QString stamp =
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
-    const QDir dir(m_folder);
-    QString name;
-    for (int n = 0; name.isEmpty() || QFileInfo::exists(dir.filePath(name)) ||
-                    (!pending.isEmpty() && dir.filePath(name) <= pending.last());
-         ++n)
-        name = QStringLiteral("%1-%2%3").arg(stamp).arg(n, 3, 10, QLatin1Char('0')).arg(Suffix);
-    *path = dir.filePath(name);
+    *path = Outbox::freshPathIn(m_folder, Suffix);
     if (!AtomicFile::replace(*path, encode(channel, request), error))
         return false;
     // The oldest go, never the push just kept.
@@ -358,13 +349,7 @@ bool PushChannels::keep(Channel channel, const PushRequest& request, QString* pa
 
 QStringList PushChannels::kept() const
 {
-    const QDir dir(m_folder);
-    QStringList paths;
-    for (const QString& name : dir.entryList(
-             {QLatin1Char('*') + Suffix},
-             QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
-        paths.append(dir.filePath(name));
-    return paths;
+    return Outbox::keptIn(m_folder, Suffix);
 }
 
 void PushChannels::scheduleRetry(const QString& path)
