@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -35,6 +38,54 @@ QString runtimeFolder()
     return folder;
 }
 
+// The file's folder without links, and its name: the same for every copy, however it was named.
+QString realPath(const QString& file)
+{
+    const QFileInfo info(file);
+    const QString folder = info.absoluteDir().canonicalPath();
+    return folder.isEmpty() ? info.absoluteFilePath() : folder + u'/' + info.fileName();
+}
+
+QByteArray pathHash(const QString& real, int hexDigits)
+{
+    return QCryptographicHash::hash(QFile::encodeName(real), QCryptographicHash::Sha256)
+        .toHex()
+        .left(hexDigits);
+}
+
+// A name in the abstract namespace: a leading NUL, then the bytes that follow, no file anywhere.
+sockaddr_un abstractAddress(const QByteArray& name, socklen_t* length)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+    *length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    return address;
+}
+
+// "PID 1234 (zarvik-maild)" for the process that listens on `address`, or empty.
+QString claimHolder(const sockaddr_un& address, socklen_t length)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return {};
+    QString holder;
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+        credentials.pid > 0) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(credentials.pid));
+        const QString name = comm.open(QIODevice::ReadOnly)
+                                 ? QString::fromLocal8Bit(comm.read(64)).trimmed()
+                                 : QString();
+        holder = name.isEmpty() ? QStringLiteral("PID %1").arg(credentials.pid)
+                                : QStringLiteral("PID %1 (%2)").arg(credentials.pid).arg(name);
+    }
+    ::close(fd);
+    return holder;
+}
+
 void tell(const QString& text)
 {
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
@@ -47,6 +98,10 @@ InstanceLock::InstanceLock(const QString& settingsPath)
     : m_settingsPath(settingsPath)
 {
     const QString file = AtomicFile::resolveLinks(settingsPath);
+    if (claim(file) == State::HeldElsewhere) {
+        m_state = State::HeldElsewhere;
+        return;
+    }
     const QString beside = file + QStringLiteral(".lock");
     QString why = notALockFile(beside);
     const bool leftAlone = !why.isEmpty();
@@ -73,7 +128,32 @@ InstanceLock::InstanceLock(const QString& settingsPath)
     }
 }
 
-InstanceLock::~InstanceLock() = default;
+InstanceLock::~InstanceLock()
+{
+    if (m_claim >= 0)
+        ::close(m_claim);
+}
+
+InstanceLock::State InstanceLock::claim(const QString& file)
+{
+    socklen_t length = 0;
+    const sockaddr_un address =
+        abstractAddress("zarvik-mail/" + pathHash(realPath(file), 32), &length);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return State::Failed;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
+        ::listen(fd, 4) == 0) {
+        m_claim = fd;
+        return State::Acquired;
+    }
+    const bool taken = errno == EADDRINUSE;
+    ::close(fd);
+    if (!taken)
+        return State::Failed;
+    m_holder = claimHolder(address, length);
+    return State::HeldElsewhere;
+}
 
 InstanceLock::State InstanceLock::take(const QString& path, QString* why)
 {
@@ -104,14 +184,7 @@ InstanceLock::State InstanceLock::take(const QString& path, QString* why)
 
 QString InstanceLock::fallbackPath(const QString& settingsFile)
 {
-    const QFileInfo info(settingsFile);
-    const QString folder = info.absoluteDir().canonicalPath();
-    const QString real =
-        folder.isEmpty() ? info.absoluteFilePath() : folder + u'/' + info.fileName();
-    const QString hash = QString::fromLatin1(
-        QCryptographicHash::hash(QFile::encodeName(real), QCryptographicHash::Sha256)
-            .toHex()
-            .left(16));
+    const QString hash = QString::fromLatin1(pathHash(realPath(settingsFile), 16));
     const QString runtime = runtimeFolder();
     if (!runtime.isEmpty())
         return QStringLiteral("%1/zarvik-mail-%2.lock").arg(runtime, hash);

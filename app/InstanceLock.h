@@ -10,6 +10,11 @@
 // other than a lock file at its name, which is left alone: a FIFO or a device would hang the
 // start), it lies in $XDG_RUNTIME_DIR, or else /tmp, under a name made from the file's real
 // path, so that two copies still keep each other out.
+//
+// A folder or a /tmp of its own hides a lock file from everyone else: a sandboxed service sees
+// /etc read-only and has a private /tmp. So each copy also claims a name made from the file's
+// real path in the abstract Unix socket namespace, which every process on the machine shares
+// whatever its user, its mounts or its sandbox, and which the kernel frees when the process ends.
 class InstanceLock {
 public:
     explicit InstanceLock(const QString& settingsPath);
@@ -33,9 +38,12 @@ private:
     enum class State { Acquired, HeldElsewhere, Failed };
 
     State take(const QString& path, QString* why);
+    // The machine-wide claim; Failed when this system offers no such sockets.
+    State claim(const QString& file);
 
     QString m_settingsPath;
     std::unique_ptr<QLockFile> m_lock;
+    int m_claim = -1; // the socket that holds the claim
     State m_state = State::Failed;
     QString m_note;
     QString m_problem;

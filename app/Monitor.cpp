@@ -334,7 +334,7 @@ void Monitor::alertMailFinished(const MailResult& result)
     m_alertMailsUnderWay = std::max(0, m_alertMailsUnderWay - 1);
     if (m_closed || result.cancelled)
         return;
-    if (result.withoutLogin && !std::exchange(m_toldWithoutLogin, true))
+    if (result.sent && result.withoutLogin && !std::exchange(m_toldWithoutLogin, true))
         emit note(WithoutLogin);
     if (!result.sent) {
         emit mailFailed(result.error);

@@ -2,8 +2,10 @@
 
 #include "app/Monitor.h"
 #include "app/ServiceLog.h"
+#include "app/ServiceSettingsFile.h"
 #include "app/SystemdNotify.h"
 #include "app/UnixSignals.h"
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
@@ -26,23 +28,12 @@ namespace {
 constexpr qint64 SilentAfterMs = 10000;
 // Datagrams of the wrong size are counted and told at most once a minute.
 constexpr qint64 WrongSizeEveryMs = 60000;
+// A password is a line; anything far longer is not one, and is refused rather than cut.
+constexpr qint64 MaxCredentialSize = 4096;
 
 void log(Priority priority, const QString& text)
 {
     ServiceLog::write(priority, text);
-}
-
-// Why the settings file cannot be read at all, or an empty text.
-QString unreadable(const QString& path)
-{
-    QFile file(path);
-    if (!file.exists())
-        return QStringLiteral("The settings file \"%1\" does not exist").arg(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
-        return QStringLiteral("The settings file \"%1\" cannot be read: %2")
-            .arg(path,
-                 QFileInfo(path).isDir() ? QStringLiteral("it is a folder") : file.errorString());
-    return {};
 }
 
 QString ruleNames(quint8 rules)
@@ -80,6 +71,7 @@ Service::Service(const QString& settingsPath, const QString& stateFolder, QObjec
     , m_statePath(QDir(stateFolder).filePath(QFileInfo(settingsPath).fileName()))
     , m_settings(std::make_unique<Settings>())
     , m_notify(new SystemdNotify(this))
+    , m_settled(new SettledFile(this))
 {
 }
 
@@ -87,21 +79,18 @@ Service::~Service() = default;
 
 bool Service::start(QString* error)
 {
-    QString problem = unreadable(m_settingsPath);
-    if (problem.isEmpty())
-        m_settings->load(m_settingsPath, &problem);
-    if (!problem.isEmpty()) {
-        *error = problem;
+    // First, so that a signal sent while starting is taken up once the loop runs, never by the
+    // default action.
+    m_signals = new UnixSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, this);
+    connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
+    if (!ServiceSettingsFile::read(m_settingsPath, {}, m_settings.get(), &m_keysInForce, error))
         return false;
-    }
     bool credential = false;
     useCredentialPassword(&credential);
     m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system());
     follow();
     m_monitor->start(!credential && sessionBusLikely() ? Monitor::Keyring::Ask
                                                        : Monitor::Keyring::DoNotAsk);
-    m_signals = new UnixSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, this);
-    connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
     log(Priority::Info,
         QStringLiteral("Watching the board at %1:%2; settings \"%3\", state \"%4\"")
             .arg(m_settings->text(Settings::BoardAddress), m_settings->text(Settings::BoardPort),
@@ -116,23 +105,29 @@ void Service::useCredentialPassword(bool* found)
     const QString folder = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     if (folder.isEmpty())
         return;
-    QFile file(QDir(folder).filePath(QStringLiteral("smtp-password")));
-    if (!file.exists())
+    const QString path = QDir(folder).filePath(QStringLiteral("smtp-password"));
+    // Never a FIFO or a device: reading one could wait for ever.
+    const AtomicFile::Read file = AtomicFile::read(path, MaxCredentialSize);
+    if (file.missing)
         return;
-    const bool opened = file.open(QIODevice::ReadOnly);
-    const QByteArray bytes = opened ? file.read(4096) : QByteArray();
     // A lone line end is what the unit sets when no password file was there.
-    if (bytes == "\n")
+    if (file.error.isEmpty() && file.bytes == "\n")
         return;
     *found = true;
+    QString why = file.error;
+    if (why.isEmpty() && file.bytes.size() > MaxCredentialSize)
+        why = QStringLiteral("larger than %1 bytes, so not a password").arg(MaxCredentialSize);
     // A password is a line: a final line break from an editor is not part of it.
-    QString password = QString::fromUtf8(bytes);
+    QString password = why.isEmpty() ? QString::fromUtf8(file.bytes) : QString();
     while (password.endsWith(u'\n') || password.endsWith(u'\r'))
         password.chop(1);
-    if (password.isEmpty())
+    if (!why.isEmpty())
+        log(Priority::Warning, QStringLiteral("The credential smtp-password cannot be used (%1); "
+                                              "mail goes without a password")
+                                   .arg(why));
+    else if (password.isEmpty())
         log(Priority::Warning,
-            QStringLiteral("The credential smtp-password is %1; mail goes without a password")
-                .arg(opened ? QStringLiteral("empty") : file.errorString()));
+            QStringLiteral("The credential smtp-password is empty; mail goes without a password"));
     m_settings->setValue(Settings::MailPassword, password);
 }
 
@@ -166,12 +161,16 @@ void Service::follow()
             [](const QString& text) { log(Priority::Error, text); });
     connect(&monitor, &Monitor::note, this,
             [](const QString& text) { log(Priority::Notice, text); });
-    connect(&monitor, &Monitor::lastingNote, this, [](const QString& cause, const QString& text) {
-        if (text.isEmpty())
-            log(Priority::Notice, QStringLiteral("The %1 problem is over").arg(cause));
-        else
-            log(Priority::Warning, text);
-    });
+    connect(&monitor, &Monitor::lastingNote, this,
+            [this](const QString& cause, const QString& text) {
+                // Only what was said can be over.
+                if (!text.isEmpty())
+                    log(Priority::Warning, text);
+                else if (m_lastingCauses.remove(cause))
+                    log(Priority::Notice, QStringLiteral("The %1 problem is over").arg(cause));
+                if (!text.isEmpty())
+                    m_lastingCauses.insert(cause);
+            });
     connect(&monitor.mail(), &MailService::alertFinished, this, &Service::logAlertMail);
     // A failed or kept push is told as the monitor's problem or note.
     connect(&monitor, &Monitor::pushFinished, this, [](const PushResult& result) {
@@ -234,11 +233,15 @@ void Service::logAlertMail(const MailResult& result)
 
 void Service::onSignal(int signalNumber)
 {
+    if (m_stopping)
+        return;
     switch (signalNumber) {
     case SIGHUP:
         reload();
         return;
     case SIGUSR1:
+        if (!m_monitor)
+            return;
         m_monitor->SendFlagClr();
         log(Priority::Notice, QStringLiteral("Reset (SIGUSR1): every rule is armed again"));
         return;
@@ -252,13 +255,21 @@ void Service::onSignal(int signalNumber)
 
 void Service::reload()
 {
-    m_notify->reloading();
-    // Read into a copy first: a file that cannot be read leaves the settings in force alone.
+    if (!m_monitor)
+        return;
+    if (!m_settled->isWaiting())
+        m_notify->reloading();
+    // An editor may be writing the file at this moment: it is read once it has stopped changing.
+    m_settled->wait(m_settingsPath, [this] { rereadSettings(); });
+}
+
+void Service::rereadSettings()
+{
+    // Read into a copy first: a file that cannot be taken leaves the settings in force alone.
     Settings fresh;
-    QString problem = unreadable(m_settingsPath);
-    if (problem.isEmpty())
-        fresh.load(m_settingsPath, &problem);
-    if (!problem.isEmpty()) {
+    QList<Settings::Key> keys;
+    QString problem;
+    if (!ServiceSettingsFile::read(m_settingsPath, m_keysInForce, &fresh, &keys, &problem)) {
         log(Priority::Error,
             QStringLiteral("%1; the settings in force stay (SIGHUP)").arg(problem));
     } else {
@@ -266,6 +277,7 @@ void Service::reload()
             if (Settings::isStored(Settings::Key(key)))
                 m_settings->setValue(Settings::Key(key), fresh.value(Settings::Key(key)));
         }
+        m_keysInForce = keys;
         log(Priority::Notice,
             QStringLiteral("Settings re-read from \"%1\" (SIGHUP)").arg(m_settingsPath));
     }
@@ -274,8 +286,11 @@ void Service::reload()
 
 void Service::stop()
 {
+    m_stopping = true;
+    m_settled->cancel();
     m_notify->stopping();
     // A mail under way is given up at once; kept, when retrying is on.
-    m_monitor->close();
+    if (m_monitor)
+        m_monitor->close();
     emit finished(0);
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "settings/Settings.h"
+
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <memory>
 
 class Monitor;
-class Settings;
+class SettledFile;
 class SystemdNotify;
 class UnixSignals;
 struct MailResult;
@@ -22,7 +26,7 @@ public:
     ~Service() override;
 
     // Reads the settings and starts watching. False with the reason when the settings file
-    // cannot be read: the service never runs on defaults it was not given.
+    // cannot be taken: the service never runs on defaults it was not given.
     bool start(QString* error);
     Monitor& monitor() const { return *m_monitor; }
 
@@ -34,6 +38,7 @@ private:
     void follow();
     void onSignal(int signalNumber);
     void reload();
+    void rereadSettings();
     void stop();
     void useCredentialPassword(bool* found);
     void logReply(const Reading& reading);
@@ -47,6 +52,10 @@ private:
     std::unique_ptr<Monitor> m_monitor;
     SystemdNotify* m_notify;
     UnixSignals* m_signals = nullptr;
+    SettledFile* m_settled;
+    QList<Settings::Key> m_keysInForce; // those the file in force holds
+    QSet<QString> m_lastingCauses;      // lasting notes said in the log and not yet over
+    bool m_stopping = false;
     bool m_silent = false;        // no reply for SilentAfterMs, said once
     int m_wrongSizeUntold = 0;    // datagrams of the wrong size not yet in the log
     qint64 m_wrongSizeToldMs = 0; // on the monitor's steady clock

@@ -3,7 +3,6 @@
 #include "app/Monitor.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
-#include "gui/ErrorReport.h"
 #include "gui/OwnMessageBox.h"
 #include "gui/SendInputGate.h"
 #include "gui/ToolSettingDlg.h"
@@ -105,7 +104,11 @@ void TFormZARVIK_Mail::follow()
     for (auto note = monitor.lastingNotes().cbegin(); note != monitor.lastingNotes().cend(); ++note)
         setLastingNote(note.key(), note.value());
     connect(&monitor, &Monitor::lastingNote, this, &TFormZARVIK_Mail::setLastingNote);
-    connect(&monitor, &Monitor::problem, this, &ErrorReport::show);
+    // Like every box that a mail's or a push's result opens, after the signal that carried it:
+    // a box opened inside it would wait on input held until the mail is over, for ever.
+    connect(&monitor, &Monitor::problem, this, [this](const QString& text) {
+        queueBox(QMessageBox::Critical, QCoreApplication::applicationName(), text);
+    });
     // Shown once the mail is over, so that the held input goes to the box, not before it.
     connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult);
     connect(&monitor, &Monitor::testPushFinished, this, &TFormZARVIK_Mail::showTestPushResult);
@@ -342,22 +345,26 @@ void TFormZARVIK_Mail::showTestPushResult(const PushResult& result)
 
 void TFormZARVIK_Mail::tellTestResult(QMessageBox::Icon icon, const QString& text)
 {
-    m_testResults.append({icon, text});
-    // Shown once the mail is over (the held input then goes to the box), one box after another.
-    QMetaObject::invokeMethod(this, &TFormZARVIK_Mail::showNextTestResult, Qt::QueuedConnection);
+    queueBox(icon, windowTitle(), text);
 }
 
-void TFormZARVIK_Mail::showNextTestResult()
+void TFormZARVIK_Mail::queueBox(QMessageBox::Icon icon, const QString& caption, const QString& text)
 {
-    if (m_testBoxOpen || m_testResults.isEmpty() || m_closed)
+    m_boxes.append({icon, caption, text});
+    // Shown once the mail is over (the held input then goes to the box), one box after another.
+    QMetaObject::invokeMethod(this, &TFormZARVIK_Mail::showNextBox, Qt::QueuedConnection);
+}
+
+void TFormZARVIK_Mail::showNextBox()
+{
+    if (m_boxOpen || m_boxes.isEmpty() || m_closed)
         return;
-    const auto [icon, text] = m_testResults.takeFirst();
-    m_testBoxOpen = true;
-    OwnMessageBox::show(icon, windowTitle(), text);
-    m_testBoxOpen = false;
-    if (!m_testResults.isEmpty())
-        QMetaObject::invokeMethod(this, &TFormZARVIK_Mail::showNextTestResult,
-                                  Qt::QueuedConnection);
+    const QueuedBox box = m_boxes.takeFirst();
+    m_boxOpen = true;
+    OwnMessageBox::show(box.icon, box.caption, box.text);
+    m_boxOpen = false;
+    if (!m_boxes.isEmpty())
+        QMetaObject::invokeMethod(this, &TFormZARVIK_Mail::showNextBox, Qt::QueuedConnection);
 }
 
 void TFormZARVIK_Mail::holdInputWhileSending(bool sending)

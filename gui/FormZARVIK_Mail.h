@@ -86,7 +86,8 @@ private:
     void showTestMailResult(const MailResult& result);
     void showTestPushResult(const PushResult& result);
     void tellTestResult(QMessageBox::Icon icon, const QString& text);
-    void showNextTestResult();
+    void queueBox(QMessageBox::Icon icon, const QString& caption, const QString& text);
+    void showNextBox();
     void holdInputWhileSending(bool sending);
     void updateStaleness();
 
@@ -95,8 +96,13 @@ private:
     std::unique_ptr<SendInputGate> m_inputGate;
     QMap<QString, QString> m_lastingNotes; // by cause
     bool m_wrongSizeBoxOpen = false;
-    QList<std::pair<QMessageBox::Icon, QString>> m_testResults; // waiting for their box
-    bool m_testBoxOpen = false;
+    struct QueuedBox {
+        QMessageBox::Icon icon;
+        QString caption;
+        QString text;
+    };
+    QList<QueuedBox> m_boxes; // results and problems waiting for their box
+    bool m_boxOpen = false;
     bool m_closed = false;
     bool m_closingBySignal = false;
 };

@@ -1,8 +1,9 @@
 #include "gui/SendInputGate.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QWindow>
 
 namespace {
@@ -60,6 +61,11 @@ bool SendInputGate::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Shortcut && watched == m_settings)
         return true; // dropped, as the keys that made it would have been
     if (!watched->isWindowType() || !isInput(event->type()))
+        return false;
+    // A message box has only its own buttons, so nothing in it can start a mail or change a
+    // setting; holding its input would hold it open, and the code that opened it, until the end.
+    const auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box && box->windowHandle() == watched)
         return false;
     m_held.push_back({static_cast<QWindow*>(watched), std::unique_ptr<QEvent>(event->clone())});
     return true;

@@ -10,7 +10,8 @@ class QEvent;
 class QWindow;
 
 // While a mail is being sent, holds back the user's input to every window and delivers it once
-// the mail is over, so nothing can start another mail or change the settings under it. What
+// the mail is over, so nothing can start another mail or change the settings under it. A message
+// box still takes its keys and clicks: it has nothing else to offer. What
 // asks to close (the close box, Alt+F4, the window's close shortcut) goes through at once.
 class SendInputGate : public QObject {
 public:

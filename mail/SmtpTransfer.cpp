@@ -92,6 +92,7 @@ struct Context {
     QByteArray lastErrorReply;
     QList<QByteArray> capabilities;
     bool inEhloReply = false;
+    bool ehloAnswered = false; // the last EHLO got its 250 reply, so `capabilities` are real
     int ehloLines = 0;
     QByteArray rcptAwaiting; // the RCPT whose reply comes next
     QList<RefusedRecipient> refused;
@@ -126,6 +127,7 @@ int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userD
     const QByteArray text(data, qsizetype(size));
     if (type == CURLINFO_HEADER_OUT && text.startsWith("EHLO ")) {
         context->inEhloReply = true;
+        context->ehloAnswered = false;
         context->ehloLines = 0;
         context->capabilities.clear();
         return 0;
@@ -157,8 +159,10 @@ int watchReplies(CURL*, curl_infotype type, char* data, size_t size, void* userD
             // The first line names the server; each further one is a capability.
             if (context->ehloLines++ > 0)
                 context->capabilities.append(line.mid(4).toUpper());
-            if (line.size() <= 3 || line[3] != '-')
+            if (line.size() <= 3 || line[3] != '-') {
                 context->inEhloReply = false;
+                context->ehloAnswered = true;
+            }
         }
     }
     return 0;
@@ -419,27 +423,18 @@ bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool*
     Context context;
     context.message = &job.message;
     struct Report {
-        const SmtpJob& job;
         Context& context;
         QList<RefusedRecipient>* out;
-        bool* withoutLogin;
         ~Report()
         {
             if (out)
                 *out = context.refused;
-            // libcurl skips the login when the server offers none; the capabilities are those
-            // of the last EHLO, after STARTTLS.
-            if (withoutLogin)
-                *withoutLogin =
-                    !job.password.isEmpty() &&
-                    std::none_of(context.capabilities.cbegin(), context.capabilities.cend(),
-                                 [](const QByteArray& c) { return c.startsWith("AUTH"); });
         }
-    } report{job, context, refused, withoutLogin};
+    } report{context, refused};
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> recipients(nullptr,
                                                                            curl_slist_free_all);
     const QByteArray from = '<' + job.mailFrom + '>';
-    return perform(job, abort, context, error, mayPass, [&](CURL* h) {
+    const bool sent = perform(job, abort, context, error, mayPass, [&](CURL* h) {
         for (const QByteArray& rcpt : job.rcptTo) {
             curl_slist* grown = curl_slist_append(recipients.get(), ('<' + rcpt + '>').constData());
             if (!grown)
@@ -456,6 +451,13 @@ bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool*
         curl_easy_setopt(h, CURLOPT_READDATA, &context);
         return true;
     });
+    // libcurl skips the login when the server offers none. Said only of a mail that went, to a
+    // server whose last EHLO (after STARTTLS) was answered without AUTH.
+    if (withoutLogin)
+        *withoutLogin = sent && !job.password.isEmpty() && context.ehloAnswered &&
+                        std::none_of(context.capabilities.cbegin(), context.capabilities.cend(),
+                                     [](const QByteArray& c) { return c.startsWith("AUTH"); });
+    return sent;
 }
 
 bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,

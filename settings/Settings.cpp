@@ -209,7 +209,11 @@ void Settings::setValue(Key key, const QVariant& value)
 
 bool Settings::load(const QString& iniPath, QString* problem)
 {
-    const IniFile ini(iniPath);
+    return load(IniFile(iniPath), problem);
+}
+
+bool Settings::load(const IniFile& ini, QString* problem)
+{
     for (const Entry& e : Table) {
         if (e.section)
             setValue(e.key, read(ini, e));
@@ -217,6 +221,27 @@ bool Settings::load(const QString& iniPath, QString* problem)
     if (problem)
         *problem = ini.readProblem();
     return ini.readProblem().isEmpty();
+}
+
+QList<Settings::Key> Settings::keysIn(const IniFile& ini)
+{
+    QList<Key> keys;
+    for (const Entry& e : Table) {
+        if (e.section && ini.contains(str(e.section), str(e.name)))
+            keys.append(e.key);
+    }
+    return keys;
+}
+
+QString Settings::keyName(Key key)
+{
+    const Entry& e = entry(key);
+    return e.section ? QStringLiteral("[%1] %2").arg(str(e.section), str(e.name)) : QString();
+}
+
+QString Settings::sectionOf(Key key)
+{
+    return entry(key).section ? str(entry(key).section) : QString();
 }
 
 bool Settings::save(const QString& iniPath, QString* error) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariant>
@@ -9,6 +10,8 @@
 // edits it, everything else reads it here and listens to changed(). Each key's section, name,
 // type and default live in one table (Settings.cpp); the memo texts and the mail password are
 // held for this run only.
+class IniFile;
+
 class Settings : public QObject {
     Q_OBJECT
 public:
@@ -73,6 +76,12 @@ public:
     // as they are. Emits changed() for each key whose value changed. False when the file could
     // not be read cleanly; `problem` then says why.
     bool load(const QString& iniPath, QString* problem = nullptr);
+    bool load(const IniFile& ini, QString* problem = nullptr);
+    // The stored keys that `ini` holds, whatever their values.
+    static QList<Key> keysIn(const IniFile& ini);
+    // How a person finds a stored key in the file: "[Mail] Address", in section "Mail".
+    static QString keyName(Key key);
+    static QString sectionOf(Key key);
     // Writes every stored key into the file, keeping its other lines; keys that older files
     // lack only once they differ from their defaults or are in the file already. On failure
     // `error` says why and the file is left as it was.

@@ -3,8 +3,8 @@
 #include <QString>
 
 // Shows a desktop notification through org.freedesktop.Notifications on the session bus.
-// Fire and forget: the call is asynchronous and its answer ignored, so a missing bus or
-// notification server costs nothing and shows nothing.
+// Fire and forget: the call goes out from a thread of its own and its answer is ignored, so a
+// missing, slow or silent bus or notification server costs the caller nothing and shows nothing.
 namespace DesktopNotifier {
 
 inline constexpr const char* AppName = "ZARVIK Mail";

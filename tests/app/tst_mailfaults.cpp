@@ -68,23 +68,29 @@ void TestMailFaults::failedMailIsReportedOnce_data()
     QTest::addColumn<QString>("mode"); // "refuse": nothing listens on the port
     QTest::addColumn<QString>("expected");
     QTest::addColumn<bool>("slow"); // the failure takes long enough to watch the window meanwhile
+    // How the user closes the report: with real input, which must reach the box.
+    QTest::addColumn<BoxWatcher::Answer>("answer");
 
+    using A = BoxWatcher::Answer;
     QTest::newRow("connection refused") << "refuse"
-                                        << "Couldn't connect to server" << false;
+                                        << "Couldn't connect to server" << false << A::Enter;
     QTest::newRow("greeting 554") << "greeting554"
-                                  << "554 5.3.2 Service not available" << false;
-    QTest::newRow("MAIL rejected") << "reject-mail"
-                                   << "MAIL failed: 550 5.7.1 Sender address rejected" << false;
+                                  << "554 5.3.2 Service not available" << false << A::ClickOk;
+    QTest::newRow("MAIL rejected")
+        << "reject-mail"
+        << "MAIL failed: 550 5.7.1 Sender address rejected" << false << A::Enter;
     QTest::newRow("RCPT rejected")
         << "reject-rcpt"
-        << "RCPT failed: 550 5.1.1 <ops@example.jp>: Recipient address rejected" << false;
+        << "RCPT failed: 550 5.1.1 <ops@example.jp>: Recipient address rejected" << false
+        << A::ClickOk;
     QTest::newRow("DATA rejected")
         << "reject-data"
-        << "DATA failed: 554 5.7.0 Transaction failed: message refused" << false;
+        << "DATA failed: 554 5.7.0 Transaction failed: message refused" << false << A::Enter;
     QTest::newRow("no greeting") << "hang"
-                                 << "timed out" << true;
-    QTest::newRow("dropped in DATA") << "drop-in-data"
-                                     << "Failure when receiving data from the peer" << false;
+                                 << "timed out" << true << A::ClickOk;
+    QTest::newRow("dropped in DATA")
+        << "drop-in-data"
+        << "Failure when receiving data from the peer" << false << A::Enter;
 }
 
 void TestMailFaults::failedMailIsReportedOnce()
@@ -92,6 +98,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     QFETCH(QString, mode);
     QFETCH(QString, expected);
     QFETCH(bool, slow);
+    QFETCH(BoxWatcher::Answer, answer);
 
     std::optional<SmtpServer> failing;
     QString server = SmtpServer::refusingHostPort();
@@ -104,6 +111,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     QVERIFY(m_sim->setBits(Rb1High));
 
     BoxWatcher boxes(0);
+    boxes.setAnswer(answer);
     openShell(settingsFile(alertSettings(server)), PollMs);
     // Long enough for several ticks to fall inside a wait for a silent server.
     m_monitor->mail().setTimeouts(6 * PollMs, 10 * PollMs);
@@ -149,6 +157,7 @@ void TestMailFaults::failedMailIsReportedOnce()
     QVERIFY(m_monitor->idlePass()->passCount() > passes);
     QCOMPARE(boxes.boxes().size(), 1);
     QCOMPARE(boxes.mostOpenAtOnce(), 1);
+    QCOMPARE(boxes.forcedClosures(), 0);
     if (failing)
         QCOMPARE(failing->mailCount(), 0);
     QCOMPARE(m_form->NowTemp->text(), HotterText);

@@ -9,11 +9,15 @@
 #include "support/SmtpServer.h"
 #include "support/TestCertificate.h"
 #include "support/TestFiles.h"
+#include "support/Unprivileged.h"
 
+#include <QLocalServer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +63,14 @@ private slots:
     void windowAndServiceOnOneFile();
     void unreadableSettingsEndIt_data();
     void unreadableSettingsEndIt();
+    void reloadKeepsWhatCannotBeTaken_data();
+    void reloadKeepsWhatCannotBeTaken();
+    void signalBurstsAreTakenOnce_data();
+    void signalBurstsAreTakenOnce();
+    void credentialThatIsNoPassword_data();
+    void credentialThatIsNoPassword();
+    void silentSessionBusCostsNoPoll();
+    void oneCopyWhoeverStartsIt();
 
 private:
     QString writeSettings(const QString& extra);
@@ -148,8 +160,9 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
     QVERIFY(daemon.saw(QStringLiteral("Reset (SIGUSR1)")));
 
     // A new limit through SIGHUP: 31 ℃ no longer fires after a Reset, 44 ℃ does.
-    const QString path = writeSettings(QStringLiteral("[Temp]\nUTemp=40\nCheck_U=1\n") +
-                                       Mail.arg(server.hostPort()));
+    const QString path =
+        writeSettings(QStringLiteral("[Temp]\nUTemp=40\nCheck_U=1\n") +
+                      Mail.arg(server.hostPort()) + QStringLiteral("[Push]\nNtfy=\n"));
     const QByteArray written = TestFiles::read(path);
     const int before = int(notify.messages().size());
     daemon.signal(SIGHUP);
@@ -279,6 +292,14 @@ void TestE2eService::unreadableSettingsEndIt_data()
                              << "does not exist";
     QTest::newRow("a folder") << "folder.ini"
                               << "cannot be read";
+    QTest::newRow("a FIFO") << "fifo.ini"
+                            << "cannot be read";
+    QTest::newRow("empty") << "empty.ini"
+                           << "does not name the board";
+    QTest::newRow("cut short") << "cut.ini"
+                               << "does not name the board";
+    QTest::newRow("no board") << "noboard.ini"
+                              << "does not name the board";
 }
 
 // Never on defaults it was not given: the default board address is a real LAN address.
@@ -287,6 +308,12 @@ void TestE2eService::unreadableSettingsEndIt()
     QFETCH(QString, name);
     QFETCH(QString, says);
     QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder.ini")));
+    QCOMPARE(::mkfifo(QFile::encodeName(m_dir->filePath(QStringLiteral("fifo.ini"))), 0600), 0);
+    QVERIFY(TestFiles::write(m_dir->filePath(QStringLiteral("empty.ini")), {}));
+    QVERIFY(TestFiles::write(m_dir->filePath(QStringLiteral("cut.ini")),
+                             "[Location]\r\nLeft=0\r\nTop=0\r\n[ZARVIK]\r\nAddress=127.0"));
+    QVERIFY(TestFiles::write(m_dir->filePath(QStringLiteral("noboard.ini")),
+                             "[Location]\r\nLeft=0\r\nTop=0\r\n"));
     Daemon daemon;
     daemon.process.setProcessEnvironment(m_environment);
     daemon.process.start(qEnvironmentVariable("ZARVIK_MAILD"),
@@ -294,6 +321,172 @@ void TestE2eService::unreadableSettingsEndIt()
     QCOMPARE(daemon.endBy(0), 1);
     QVERIFY2(daemon.log.contains(says), qPrintable(daemon.log));
     QVERIFY(m_sim->requests().isEmpty());
+}
+
+void TestE2eService::reloadKeepsWhatCannotBeTaken_data()
+{
+    QTest::addColumn<QByteArray>("written"); // "FIFO": a FIFO in the file's place
+    QTest::addColumn<QString>("says");
+    QTest::newRow("cut inside [Mail]")
+        << QByteArray("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n[Temp]\r\nUTemp=30\r\n"
+                      "Check_U=1\r\n[Mail]\r\nAddress=%2\r\n")
+        << "lacks [Mail] From, [Mail] To";
+    QTest::newRow("empty") << QByteArray() << "does not name the board";
+    QTest::newRow("a FIFO") << QByteArray("FIFO") << "cannot be read";
+}
+
+// An editor writing in place at the moment of a reload: the settings in force stay, and the next
+// alert is mailed as before.
+void TestE2eService::reloadKeepsWhatCannotBeTaken()
+{
+    QFETCH(QByteArray, written);
+    QFETCH(QString, says);
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    const QString path = writeSettings(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") +
+                                       Mail.arg(server.hostPort()));
+    NotifySocket notify;
+    QVERIFY(notify.isListening());
+    m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
+    Daemon daemon;
+    QVERIFY(start(daemon));
+    QVERIFY(server.waitForMails(1));
+    QVERIFY(QFile::remove(path));
+    if (written == "FIFO")
+        QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
+    else
+        QVERIFY(TestFiles::write(
+            path,
+            QString::fromLatin1(written).arg(m_sim->port()).arg(server.hostPort()).toLatin1()));
+    const int before = int(notify.messages().size());
+    daemon.signal(SIGHUP);
+    QVERIFY(notify.waitFor(QStringLiteral("RELOADING=1"), before));
+    QVERIFY(notify.waitFor(QStringLiteral("READY=1"),
+                           notify.indexOf(QStringLiteral("RELOADING=1"), before)));
+    QVERIFY(daemon.saw(QStringLiteral("the settings in force stay (SIGHUP)")));
+    QVERIFY2(daemon.log.contains(says), qPrintable(daemon.log));
+    daemon.signal(SIGUSR1);
+    QVERIFY(server.waitForMails(2));
+    QCOMPARE(daemon.endBy(SIGTERM), 0);
+}
+
+void TestE2eService::signalBurstsAreTakenOnce_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 1000 << "Settings re-read";
+    QTest::newRow("SIGUSR1") << int(SIGUSR1) << 5000 << "Reset (SIGUSR1)";
+}
+
+// Any number of signals at any rate: each kind is taken at least once, polling and the watchdog
+// go on, and a storm of SIGTERM still ends it with status 0.
+void TestE2eService::signalBurstsAreTakenOnce()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(int, count);
+    QFETCH(QString, logged);
+    writeSettings({});
+    NotifySocket notify;
+    QVERIFY(notify.isListening());
+    m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
+    m_environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    Daemon daemon;
+    QVERIFY(start(daemon));
+    QVERIFY(notify.waitFor(QStringLiteral("READY=1")));
+    for (int i = 0; i < count; ++i)
+        daemon.signal(signalNumber);
+    QVERIFY(daemon.saw(logged));
+    const int after = int(notify.messages().size());
+    QVERIFY(m_sim->waitForRequests(m_sim->requests().size() + 2, 10000));
+    QVERIFY(notify.waitFor(QStringLiteral("WATCHDOG=1"), after));
+    for (int i = 0; i < 1000; ++i)
+        daemon.signal(SIGTERM);
+    QCOMPARE(daemon.endBy(0), 0);
+    QVERIFY(daemon.log.count(logged) < count);
+}
+
+void TestE2eService::credentialThatIsNoPassword_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "FIFO": a FIFO in the credential's place
+    QTest::addColumn<QString>("says");
+    QTest::newRow("a FIFO") << QByteArray("FIFO") << "it is not a regular file";
+    QTest::newRow("too long") << QByteArray(5000, 'x') << "larger than 4096 bytes";
+}
+
+// Refused with a word in the log, never waited on nor cut; the watching starts all the same.
+void TestE2eService::credentialThatIsNoPassword()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, says);
+    writeSettings({});
+    QTemporaryDir credentials;
+    const QString path = credentials.filePath(QStringLiteral("smtp-password"));
+    if (content == "FIFO")
+        QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
+    else
+        QVERIFY(TestFiles::write(path, content));
+    m_environment.insert(QStringLiteral("CREDENTIALS_DIRECTORY"), credentials.path());
+    Daemon daemon;
+    QVERIFY(start(daemon));
+    QVERIFY(daemon.saw(QStringLiteral("Watching the board")));
+    QVERIFY2(
+        daemon.log.contains(QStringLiteral("The credential smtp-password cannot be used (") + says),
+        qPrintable(daemon.log));
+    QVERIFY(m_sim->waitForRequests(2, 10000));
+    QCOMPARE(daemon.endBy(SIGTERM), 0);
+}
+
+// A session bus that accepts and never answers: the alert's desktop notification waits for it on
+// a thread of its own while the mail goes out and the polls go on.
+void TestE2eService::silentSessionBusCostsNoPoll()
+{
+    QLocalServer bus;
+    QVERIFY(bus.listen(m_dir->filePath(QStringLiteral("bus"))));
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    writeSettings(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort()) +
+                  QStringLiteral("[Watch]\nNotify=1\n"));
+    m_environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                         QStringLiteral("unix:path=") + bus.fullServerName());
+    Daemon daemon;
+    QVERIFY(start(daemon));
+    QVERIFY(daemon.saw(QStringLiteral("Alert: ")));
+    QVERIFY(server.waitForMails(1));
+    QVERIFY(m_sim->waitForRequests(m_sim->requests().size() + 2, 6000));
+    daemon.signal(SIGUSR1); // a second alert, while the first notification still waits
+    QVERIFY(server.waitForMails(2));
+    QCOMPARE(daemon.endBy(SIGTERM), 0);
+    QVERIFY(!daemon.log.contains(QStringLiteral("problem is over")));
+}
+
+// Root's copy must see the lock of a copy that could not lie beside the file (a service whose
+// sandbox makes the folder read-only and /tmp its own, here a user who may not write the folder).
+void TestE2eService::oneCopyWhoeverStartsIt()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root, to start the first copy as another user");
+    const User user = unprivilegedUser();
+    writeSettings({});
+    QTemporaryDir state;
+    QVERIFY(::chmod(QFile::encodeName(m_dir->path()), 0755) == 0 &&
+            ::chmod(QFile::encodeName(m_dir->filePath(QStringLiteral("ZARVIK_Mail.ini"))), 0644) ==
+                0 &&
+            ::chown(QFile::encodeName(state.path()), user.uid, user.gid) == 0);
+    Daemon first;
+    first.process.setChildProcessModifier([user] {
+        if (::setgid(user.gid) != 0 || ::setuid(user.uid) != 0)
+            ::_exit(125);
+    });
+    QVERIFY(start(first, {QStringLiteral("--state"), state.path()}));
+    QVERIFY(first.saw(QStringLiteral("Watching the board")));
+    Daemon second;
+    QVERIFY(start(second));
+    QCOMPARE(second.endBy(0), 1);
+    QVERIFY2(second.log.contains(QStringLiteral("は既に起動しています")) &&
+                 second.log.contains(QStringLiteral("(zarvik-maild)")),
+             qPrintable(second.log));
+    QCOMPARE(first.endBy(SIGTERM), 0);
 }
 
 QTEST_GUILESS_MAIN(TestE2eService)
