@@ -10,10 +10,28 @@
 namespace {
 
 struct Context {
-    SmtpAbort* abort = nullptr;
+    CURL* curl = nullptr;
     QByteArray reply;
     bool cutShort = false;
+    bool delivered = false;
 };
+
+// A 2xx is the server's word that it took the push: the rest of its answer tells nothing more,
+// so it is not waited for, and a connection that then stalls or breaks cannot undo the 2xx.
+size_t noteHeader(char* data, size_t size, size_t count, void* userData)
+{
+    auto* context = static_cast<Context*>(userData);
+    const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+    if (line.isEmpty()) {
+        long status = 0;
+        curl_easy_getinfo(context->curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 200 && status < 300) {
+            context->delivered = true;
+            return 0;
+        }
+    }
+    return size * count;
+}
 
 size_t keepReply(char* data, size_t size, size_t count, void* userData)
 {
@@ -81,7 +99,7 @@ PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
             return outcome;
         }
         Context context;
-        context.abort = &abort;
+        context.curl = curl.get();
         char errorBuffer[CURL_ERROR_SIZE] = {};
         CURL* h = curl.get();
         curl_easy_setopt(h, CURLOPT_URL, request.url.constData());
@@ -99,23 +117,27 @@ PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keepReply);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &context);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, noteHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &context);
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-        context.abort->watch(h);
+        abort.watch(h);
 
         const CURLcode code = curl_easy_perform(h);
         long status = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
         outcome.status = int(status);
+        // Whatever ended the transfer after it, a 2xx status line means the server has it.
+        if (context.delivered || (status >= 200 && status < 300)) {
+            outcome.delivered = true;
+            return outcome;
+        }
         if (abort.requested()) {
             outcome.error = QStringLiteral("Cancelled");
             return outcome;
         }
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && context.cutShort)) {
-            outcome.delivered = status >= 200 && status < 300;
             outcome.mayPass = status == 429 || (status >= 500 && status < 600);
-            if (!outcome.delivered)
-                outcome.error =
-                    QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
+            outcome.error = QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
             return outcome;
         }
         outcome.mayPass = mayPassCode(code);
