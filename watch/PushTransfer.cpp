@@ -2,7 +2,10 @@
 
 #include "mail/SmtpTransfer.h"
 
+#include <QDateTime>
+#include <algorithm>
 #include <curl/curl.h>
+#include <limits>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +17,7 @@ struct Context {
     QByteArray reply;
     bool cutShort = false;
     bool delivered = false;
+    QByteArray retryAfter; // of the answer whose headers came last
 };
 
 // A 2xx is the server's word that it took the push: the rest of its answer tells nothing more,
@@ -22,13 +26,17 @@ size_t noteHeader(char* data, size_t size, size_t count, void* userData)
 {
     auto* context = static_cast<Context*>(userData);
     const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
-    if (line.isEmpty()) {
+    if (line.startsWith("HTTP/")) {
+        context->retryAfter.clear();
+    } else if (line.isEmpty()) {
         long status = 0;
         curl_easy_getinfo(context->curl, CURLINFO_RESPONSE_CODE, &status);
         if (status >= 200 && status < 300) {
             context->delivered = true;
             return 0;
         }
+    } else if (line.size() > 12 && line.first(12).toLower() == "retry-after:") {
+        context->retryAfter = line.mid(12).trimmed();
     }
     return size * count;
 }
@@ -72,6 +80,23 @@ QString replyText(const QByteArray& reply)
 }
 
 } // namespace
+
+int retryAfterSeconds(const QByteArray& value, const QDateTime& now)
+{
+    bool number = false;
+    const qlonglong seconds = value.toLongLong(&number);
+    if (number)
+        return seconds < 0 ? -1
+                           : int(std::min<qlonglong>(seconds, std::numeric_limits<int>::max()));
+    // An HTTP date is the RFC 822 form with "GMT", which Qt reads only as an offset.
+    QString text = QString::fromLatin1(value);
+    if (text.endsWith(QLatin1String(" GMT")))
+        text.replace(text.size() - 3, 3, QStringLiteral("+0000"));
+    const QDateTime at = QDateTime::fromString(text, Qt::RFC2822Date);
+    if (!at.isValid())
+        return -1;
+    return int(std::clamp<qint64>(now.secsTo(at), 0, std::numeric_limits<int>::max()));
+}
 
 PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
 {
@@ -137,6 +162,9 @@ PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
         }
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && context.cutShort)) {
             outcome.mayPass = status == 429 || (status >= 500 && status < 600);
+            if (status == 429 || status == 503)
+                outcome.retryAfterS =
+                    retryAfterSeconds(context.retryAfter, QDateTime::currentDateTimeUtc());
             outcome.error = QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
             return outcome;
         }
