@@ -6,10 +6,13 @@
 #   bench/run.sh [--quick] [--runs N] [--samples N] [--mails N]
 #   bench/run.sh --history [--samples N]
 #   bench/run.sh --metrics [--runs N]
+#   bench/run.sh --pushbox [--seconds S]
 #
 # --quick skips the 60-second idle CPU measurements. --history measures reply handling with the
 # trend window closed and open over histories up to a day (bench_history) instead. See
 # bench/README.md. --metrics measures memory after start with the metrics server off and on.
+# --pushbox measures the CPU the retry rounds take with 1,000 and 5,000 kept pushes against a
+# server answering 503 (bench_pushbox).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 command_line="bench/run.sh${*:+ $*}"
@@ -55,6 +58,22 @@ if [ "${1:-}" = --history ]; then
             "$(v handler_median_us) / $(v handler_p99_us) | $(v pass_median_us) / $(v pass_p99_us) |" \
             "$(v paint_median_us) / $(v paint_p99_us) | $(v axis_step_median_us) |" \
             "$(v start_with_history_ms) | $(awk '$1 == "vmrss_mib" { printf "%.1f", $2 }' <<<"$out") |"
+    done
+    exit 0
+fi
+if [ "${1:-}" = --pushbox ]; then
+    seconds=20
+    [ "${2:-}" = --seconds ] && seconds=$3
+    cmake --build "$build" -j"${JOBS:-$(nproc)}" --target bench_pushbox >/dev/null
+    echo "Command: \`$command_line\`; $(nproc) CPUs; $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo
+    echo "| kept pushes | window s | CPU s | CPU share of one core | requests to the server |"
+    echo "|---|---|---|---|---|"
+    for kept in 1000 5000; do
+        out=$("$build/bench/bench_pushbox" --sink "$root/tools/http_sink.py" --kept "$kept" \
+            --seconds "$seconds")
+        v() { awk -v k="$1" '$1 == k { print $2 }' <<<"$out"; }
+        echo "| $kept | $(v wall_seconds) | $(v cpu_seconds) | $(v cpu_share_percent) % | $(v requests) |"
     done
     exit 0
 fi

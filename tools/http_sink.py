@@ -8,24 +8,43 @@ and DIR/request-<n>.body (its body), and is announced as "request <n> <method> <
 
   ok          200 with a short JSON body
   busy-once   429 to the first request, 200 to the others
+  unavailable-once  503 to the first request, 200 to the others
   fail        500
+  unavailable 503
   refuse      404
   hang        read the request, keep it, and never answer
   endless     200, then a body that never ends
+  short       200, then the start of the body its Content-Length promised, and the connection
+              closed
+  stall       200, then the start of the body, and nothing more
+  trickle     200, then the body one byte a second
+
+--retry-after adds Retry-After to the 429 and 503 answers: seconds, or "date:<seconds>" for the
+HTTP date that many seconds ahead. Each request's arrival on the monotonic clock (nanoseconds,
+the clock QElapsedTimer reads) is kept in DIR/request-<n>.at.
 
 Stops on SIGTERM or SIGINT.
 """
 
 import argparse
+import email.utils
 import http.server
 import os
 import signal
 import sys
 import threading
+import time
 
-MODES = ("ok", "busy-once", "fail", "refuse", "hang", "endless")
+MODES = ("ok", "busy-once", "unavailable-once", "fail", "unavailable", "refuse", "hang",
+         "endless", "short", "stall", "trickle")
 # A request larger than this is not one of ours.
 MAX_BODY = 1024 * 1024
+
+
+def retry_after(value):
+    if value.startswith("date:"):
+        return email.utils.formatdate(time.time() + int(value[5:]), usegmt=True)
+    return value
 
 
 def main():
@@ -34,6 +53,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--dir", required=True)
     parser.add_argument("--mode", choices=MODES, default="ok")
+    parser.add_argument("--retry-after", default="")
     args = parser.parse_args()
 
     lock = threading.Lock()
@@ -52,10 +72,13 @@ def main():
                 self.answer(413, b"too large")
                 return
             body = self.rfile.read(length)
+            at = time.monotonic_ns()
             with lock:
                 count[0] += 1
                 n = count[0]
                 base = os.path.join(args.dir, "request-%d" % n)
+                with open(base + ".at", "w", encoding="ascii") as f:
+                    f.write("%d\n" % at)
                 with open(base + ".body", "wb") as f:
                     f.write(body)
                 # The head last: a reader that sees it finds the body complete.
@@ -66,10 +89,12 @@ def main():
                 os.rename(base + ".head.tmp", base + ".head")
             print("request %d %s %s" % (n, self.command, self.path), flush=True)
             mode = args.mode
-            if mode == "ok" or (mode == "busy-once" and n > 1):
+            if mode == "ok" or (mode in ("busy-once", "unavailable-once") and n > 1):
                 self.answer(200, b'{"id":"ok"}')
             elif mode == "busy-once":
                 self.answer(429, b"slow down")
+            elif mode in ("unavailable", "unavailable-once"):
+                self.answer(503, b"down for maintenance")
             elif mode == "fail":
                 self.answer(500, b"server trouble")
             elif mode == "refuse":
@@ -87,9 +112,29 @@ def main():
                 except OSError:
                     pass
                 self.close_connection = True
+            elif mode in ("short", "stall", "trickle"):
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", "64")
+                self.end_headers()
+                try:
+                    if mode == "trickle":
+                        for _ in range(64):
+                            if stop.wait(1):
+                                break
+                            self.wfile.write(b" ")
+                    else:
+                        self.wfile.write(b'{"id":')
+                        if mode == "stall":
+                            stop.wait()
+                except OSError:
+                    pass
+                self.close_connection = True
 
         def answer(self, status, body):
             self.send_response(status)
+            if status in (429, 503) and args.retry_after:
+                self.send_header("Retry-After", retry_after(args.retry_after))
             self.send_header("Content-Type", "application/json")
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()

@@ -138,7 +138,8 @@ PushChannels::~PushChannels()
 {
     abort();
     for (auto& [id, job] : m_jobs) {
-        job->worker.join();
+        if (job->worker.joinable())
+            job->worker.join();
         // Given up on closing: an alert's push goes out at the next start.
         QString path;
         QString why;
@@ -171,7 +172,8 @@ bool PushChannels::isConfigured() const
 void PushChannels::setRetry(bool on)
 {
     if (on && !m_retry) {
-        m_due.clear(); // every kept push is due
+        // The folder may have changed meanwhile; every kept push is due.
+        m_listed = false;
         m_timer.start(0);
     }
     m_retry = on;
@@ -267,6 +269,16 @@ void PushChannels::start(Channel channel, Kind kind, PushRequest request, const 
     job->abort = std::make_unique<SmtpAbort>();
     Job* j = job.get();
     m_jobs.emplace(id, std::move(job));
+    const qint64 asked = m_lanes[channel].askedUntilMs - m_clock.elapsed();
+    if (kind == Kind::Alert && m_retry && asked > 0) {
+        // Its server asked for time: it is kept at once and waits with the others.
+        j->outcome.mayPass = true;
+        j->outcome.error = QStringLiteral("Retry-After: the server asked to wait %1 s more")
+                               .arg((asked + 999) / 1000);
+        QMetaObject::invokeMethod(
+            this, [this, id] { done(id); }, Qt::QueuedConnection);
+        return;
+    }
     j->worker = std::thread([this, id, j] {
         j->outcome = runPush(j->request, *j->abort);
         QMetaObject::invokeMethod(
@@ -281,22 +293,32 @@ void PushChannels::done(quint64 id)
         return;
     const std::unique_ptr<Job> job = std::move(it->second);
     m_jobs.erase(it);
-    job->worker.join();
+    if (job->worker.joinable())
+        job->worker.join();
     const PushOutcome& outcome = job->outcome;
     const QString name = QString::fromLatin1(ChannelNames[job->channel]);
     const bool cancelled = job->abort->requested();
 
     if (job->kind == Kind::Kept) {
-        m_retrying = false;
+        m_lanes[job->channel].sending.clear();
+        const auto kept = m_kept.find(job->path);
         if (outcome.delivered) {
             ++m_sentInARow;
             QFile::remove(job->path);
+            forget(job->path);
+            // The server is back: the channel's other kept pushes need not wait.
+            m_lanes[job->channel].heldUntilMs = 0;
         } else if (cancelled) {
             // Closing: it stays kept for the next start.
         } else if (outcome.mayPass) {
-            scheduleRetry(job->path);
+            // Gone from the folder meanwhile (the oldest make room): nothing to try again.
+            if (kept != m_kept.end()) {
+                Kept& k = kept->second;
+                schedule(job->path, k, m_clock.elapsed() + retryDelayMs(k.attempt++, m_scale));
+                hold(job->channel, k.atMs, outcome.retryAfterS);
+            }
         } else {
-            m_due.remove(job->path);
+            forget(job->path);
             Outbox::setAside(job->path, QStringLiteral(".refused"));
             emit note(QStringLiteral("保存していた %1 への通知は拒否されました: %2")
                           .arg(name, outcome.error));
@@ -317,9 +339,13 @@ void PushChannels::done(quint64 id)
         QString path;
         QString why;
         result.kept = keep(job->channel, job->request, &path, &why);
-        if (result.kept)
-            scheduleRetry(path);
-        else
+        if (result.kept) {
+            Kept& k = m_kept.at(path);
+            schedule(path, k, m_clock.elapsed() + retryDelayMs(k.attempt++, m_scale));
+            hold(job->channel, k.atMs, outcome.retryAfterS);
+            if (!m_closed)
+                m_timer.start(0);
+        } else
             result.error += QStringLiteral("\n送信できなかった通知を保存できませんでした: ") + why;
     }
     if (cancelled && !result.kept)
@@ -337,14 +363,88 @@ bool PushChannels::keep(Channel channel, const PushRequest& request, QString* pa
         *error = QStringLiteral("%1: %2").arg(m_folder, qt_error_string(errno));
         return false;
     }
-    const QStringList pending = kept();
+    if (!m_listed)
+        listKept();
     *path = Outbox::freshPathIn(m_folder, Suffix);
     if (!AtomicFile::replace(*path, encode(channel, request), error))
         return false;
-    // The oldest go, never the push just kept.
-    for (qsizetype i = 0; i + Capacity <= pending.size(); ++i)
-        QFile::remove(pending[i]);
+    m_kept.emplace(*path, Kept{channel});
+    // The oldest go, never the push just kept (its name sorts last).
+    while (m_kept.size() > size_t(Capacity)) {
+        const QString oldest = m_kept.begin()->first;
+        QFile::remove(oldest);
+        forget(oldest);
+    }
     return true;
+}
+
+void PushChannels::listKept()
+{
+    m_kept.clear();
+    for (Lane& lane : m_lanes) {
+        lane.queue.clear();
+        lane.heldUntilMs = lane.askedUntilMs;
+    }
+    for (const QString& path : Outbox::keptIn(m_folder, Suffix)) {
+        Channel channel;
+        PushRequest request;
+        QString error;
+        if (!readKept(path, &channel, &request, &error)) {
+            setAsideBad(path, error);
+            continue;
+        }
+        m_kept.emplace(path, Kept{channel});
+        // The one on its way is queued again once it is over, if it failed.
+        if (m_lanes[channel].sending != path)
+            m_lanes[channel].queue.emplace(0, path);
+    }
+    m_listed = true;
+}
+
+void PushChannels::setAsideBad(const QString& path, const QString& error)
+{
+    forget(path);
+    const QString aside = Outbox::setAside(path, QStringLiteral(".bad"));
+    emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
+                  .arg(aside.isEmpty() ? path : aside, error));
+}
+
+void PushChannels::schedule(const QString& path, Kept& kept, qint64 atMs)
+{
+    std::set<std::pair<qint64, QString>>& queue = m_lanes[kept.channel].queue;
+    queue.erase({kept.atMs, path});
+    kept.atMs = atMs;
+    queue.emplace(atMs, path);
+}
+
+void PushChannels::forget(const QString& path)
+{
+    const auto kept = m_kept.find(path);
+    if (kept == m_kept.end())
+        return;
+    m_lanes[kept->second.channel].queue.erase({kept->second.atMs, path});
+    m_kept.erase(kept);
+}
+
+void PushChannels::hold(Channel channel, qint64 untilMs, int retryAfterS)
+{
+    Lane& lane = m_lanes[channel];
+    if (retryAfterS >= 0) {
+        const int seconds = std::min(retryAfterS, MaxRetryAfterS);
+        lane.askedUntilMs =
+            std::max(lane.askedUntilMs, m_clock.elapsed() + qint64(seconds * 1000.0 * m_scale));
+        untilMs = std::max(untilMs, lane.askedUntilMs);
+        const QString name = QString::fromLatin1(ChannelNames[channel]);
+        emit note(seconds < retryAfterS
+                      ? QStringLiteral("%1 のサーバーは %2 秒待つよう求めました。%1 へは 1 "
+                                       "時間後まで送りません。")
+                            .arg(name)
+                            .arg(retryAfterS)
+                      : QStringLiteral("%1 のサーバーの求めにより、%1 へは %2 秒後まで送りません。")
+                            .arg(name)
+                            .arg(seconds));
+    }
+    lane.heldUntilMs = std::max(lane.heldUntilMs, untilMs);
 }
 
 QStringList PushChannels::kept() const
@@ -352,49 +452,49 @@ QStringList PushChannels::kept() const
     return Outbox::keptIn(m_folder, Suffix);
 }
 
-void PushChannels::scheduleRetry(const QString& path)
-{
-    Due& due = m_due[path];
-    due.atMs = m_clock.elapsed() + retryDelayMs(due.attempt++, m_scale);
-    if (m_retry && !m_retrying && !m_closed)
-        m_timer.start(0);
-}
-
 void PushChannels::tryNext()
 {
-    if (!m_retry || m_retrying || m_closed)
+    if (!m_retry || m_closed)
         return;
-    const QStringList pending = kept();
-    for (auto it = m_due.begin(); it != m_due.end();)
-        it = pending.contains(it.key()) ? std::next(it) : m_due.erase(it);
+    if (!m_listed)
+        listKept();
     const qint64 now = m_clock.elapsed();
     qint64 next = std::numeric_limits<qint64>::max();
-    for (const QString& path : pending) {
-        const qint64 at = m_due.value(path).atMs;
-        if (at > now) {
-            next = std::min(next, at);
-            continue;
+    bool sending = false;
+    for (int c = 0; c < ChannelCount; ++c) {
+        Lane& lane = m_lanes[c];
+        // Its channel is off now: its kept pushes wait until it is set again.
+        while (lane.sending.isEmpty() && !m_urls[c].isEmpty() && !lane.queue.empty()) {
+            const auto [dueMs, path] = *lane.queue.begin();
+            const qint64 at = std::max(dueMs, lane.heldUntilMs);
+            if (at > now) {
+                next = std::min(next, at);
+                break;
+            }
+            Channel channel;
+            PushRequest request;
+            QString error;
+            if (!readKept(path, &channel, &request, &error)) {
+                setAsideBad(path, error);
+                continue;
+            }
+            if (channel != c) { // rewritten since it was listed
+                Kept& kept = m_kept.at(path);
+                lane.queue.erase(lane.queue.begin());
+                kept.channel = channel;
+                m_lanes[channel].queue.emplace(kept.atMs, path);
+                continue;
+            }
+            lane.queue.erase(lane.queue.begin());
+            lane.sending = path;
+            start(channel, Kind::Kept, request, path);
         }
-        Channel channel;
-        PushRequest request;
-        QString error;
-        if (!readKept(path, &channel, &request, &error)) {
-            m_due.remove(path);
-            const QString aside = Outbox::setAside(path, QStringLiteral(".bad"));
-            emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
-                          .arg(aside.isEmpty() ? path : aside, error));
-            continue;
-        }
-        // Its channel is off now: it waits until the channel is set again.
-        if (m_urls[channel].isEmpty())
-            continue;
-        m_retrying = true;
-        start(channel, Kind::Kept, request, path);
-        return;
+        sending = sending || !lane.sending.isEmpty();
     }
-    if (m_sentInARow > 0)
+    if (!sending && m_sentInARow > 0) {
         emit note(QStringLiteral("保存していた通知 %1 件を送信しました。").arg(m_sentInARow));
-    m_sentInARow = 0;
+        m_sentInARow = 0;
+    }
     if (next != std::numeric_limits<qint64>::max())
         m_timer.start(int(std::min<qint64>(next - now, std::numeric_limits<int>::max())));
 }

@@ -4,7 +4,6 @@
 #include "watch/PushTransfer.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
@@ -12,6 +11,7 @@
 #include <QTimer>
 #include <map>
 #include <memory>
+#include <set>
 #include <thread>
 
 // What a push says: an alert, or any later kind of notice, the same way through every channel.
@@ -41,12 +41,18 @@ Q_DECLARE_METATYPE(PushResult)
 // reason that may pass is kept, when retrying is on, one file each in a folder beside the
 // outbox, and sent again with the outbox's waits (15 s, 30 s, 60 s, 2 min, then 5 min); kept
 // pushes go to the channel's URL in force then, so a file never chooses where it goes.
+// The folder is listed when retrying starts; from then on the kept pushes are known in memory,
+// so a try costs the same whatever is kept. Each channel sends one kept push at a time; after a
+// failure its others wait until the next try, so a server that is down gets one request a wave,
+// and a 429 or 503 with Retry-After holds the channel that long (an hour at most).
 class PushChannels : public QObject {
     Q_OBJECT
 public:
     enum Channel { Ntfy, Webhook, ChannelCount };
     static constexpr const char* ChannelNames[] = {"ntfy", "webhook"};
     static constexpr int Capacity = 1000;
+    // A server's Retry-After beyond this is taken as this: an alert must not wait for days.
+    static constexpr int MaxRetryAfterS = 3600;
 
     // Kept pushes live in `folder` (folderFor(settingsPath)).
     explicit PushChannels(const QString& folder, QObject* parent = nullptr);
@@ -60,7 +66,7 @@ public:
     void setUrl(Channel channel, const QString& url);
     QString url(Channel channel) const { return m_urls[channel]; }
     bool isConfigured() const;
-    // Turning it on tries every kept push at once.
+    // Turning it on reads the folder again and tries every kept push at once.
     void setRetry(bool on);
     void setTimeouts(int connectMs, int totalMs);
     // Multiplies every wait between tries; tests shorten them.
@@ -73,6 +79,7 @@ public:
     // Closing: everything under way is given up at once, and nothing is tried again.
     void abort();
 
+    // The kept pushes' files, as the folder holds them now.
     QStringList kept() const;
 
     // The requests as they go out (without the URL).
@@ -96,15 +103,28 @@ private:
         std::thread worker;
         PushOutcome outcome;
     };
-    struct Due {
-        int attempt = 0;
-        qint64 atMs = 0;
+    struct Kept {
+        Channel channel;
+        int attempt = 0; // failed tries since it was kept
+        qint64 atMs = 0; // when it is due, on m_clock
+    };
+    // One channel's kept pushes, the next to try first.
+    struct Lane {
+        std::set<std::pair<qint64, QString>> queue; // (due, path)
+        qint64 heldUntilMs = 0;                     // after a failure, or as the server asked
+        qint64 askedUntilMs = 0;                    // as the server asked
+        QString sending;                            // the kept push on its way
     };
 
     void start(Channel channel, Kind kind, PushRequest request, const QString& path = {});
     void done(quint64 id);
     bool keep(Channel channel, const PushRequest& request, QString* path, QString* error);
-    void scheduleRetry(const QString& path);
+    void listKept();
+    void setAsideBad(const QString& path, const QString& error);
+    void schedule(const QString& path, Kept& kept, qint64 atMs);
+    void forget(const QString& path);
+    // A failure that may pass: the channel waits, at least as long as its server asked.
+    void hold(Channel channel, qint64 untilMs, int retryAfterS);
     void tryNext();
 
     QString m_folder;
@@ -116,8 +136,9 @@ private:
     int m_totalTimeoutMs = PushRequest::DefaultTotalTimeoutMs;
     quint64 m_nextId = 0;
     std::map<quint64, std::unique_ptr<Job>> m_jobs;
-    bool m_retrying = false;   // a kept push is on its way
-    QHash<QString, Due> m_due; // kept pushes not listed are due now
+    bool m_listed = false;          // m_kept holds what the folder holds
+    std::map<QString, Kept> m_kept; // by name, so oldest first
+    Lane m_lanes[ChannelCount];
     QElapsedTimer m_clock;
     QTimer m_timer;
     int m_sentInARow = 0;

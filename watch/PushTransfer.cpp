@@ -2,7 +2,10 @@
 
 #include "mail/SmtpTransfer.h"
 
+#include <QDateTime>
+#include <algorithm>
 #include <curl/curl.h>
+#include <limits>
 #include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,10 +13,33 @@
 namespace {
 
 struct Context {
-    SmtpAbort* abort = nullptr;
+    CURL* curl = nullptr;
     QByteArray reply;
     bool cutShort = false;
+    bool delivered = false;
+    QByteArray retryAfter; // of the answer whose headers came last
 };
+
+// A 2xx is the server's word that it took the push: the rest of its answer tells nothing more,
+// so it is not waited for, and a connection that then stalls or breaks cannot undo the 2xx.
+size_t noteHeader(char* data, size_t size, size_t count, void* userData)
+{
+    auto* context = static_cast<Context*>(userData);
+    const QByteArray line = QByteArray(data, qsizetype(size * count)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        context->retryAfter.clear();
+    } else if (line.isEmpty()) {
+        long status = 0;
+        curl_easy_getinfo(context->curl, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 200 && status < 300) {
+            context->delivered = true;
+            return 0;
+        }
+    } else if (line.size() > 12 && line.first(12).toLower() == "retry-after:") {
+        context->retryAfter = line.mid(12).trimmed();
+    }
+    return size * count;
+}
 
 size_t keepReply(char* data, size_t size, size_t count, void* userData)
 {
@@ -55,6 +81,23 @@ QString replyText(const QByteArray& reply)
 
 } // namespace
 
+int retryAfterSeconds(const QByteArray& value, const QDateTime& now)
+{
+    bool number = false;
+    const qlonglong seconds = value.toLongLong(&number);
+    if (number)
+        return seconds < 0 ? -1
+                           : int(std::min<qlonglong>(seconds, std::numeric_limits<int>::max()));
+    // An HTTP date is the RFC 822 form with "GMT", which Qt reads only as an offset.
+    QString text = QString::fromLatin1(value);
+    if (text.endsWith(QLatin1String(" GMT")))
+        text.replace(text.size() - 3, 3, QStringLiteral("+0000"));
+    const QDateTime at = QDateTime::fromString(text, Qt::RFC2822Date);
+    if (!at.isValid())
+        return -1;
+    return int(std::clamp<qint64>(now.secsTo(at), 0, std::numeric_limits<int>::max()));
+}
+
 PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
 {
     PushOutcome outcome;
@@ -81,7 +124,7 @@ PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
             return outcome;
         }
         Context context;
-        context.abort = &abort;
+        context.curl = curl.get();
         char errorBuffer[CURL_ERROR_SIZE] = {};
         CURL* h = curl.get();
         curl_easy_setopt(h, CURLOPT_URL, request.url.constData());
@@ -99,23 +142,30 @@ PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
         curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, keepReply);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, &context);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, noteHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, &context);
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-        context.abort->watch(h);
+        abort.watch(h);
 
         const CURLcode code = curl_easy_perform(h);
         long status = 0;
         curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
         outcome.status = int(status);
+        // Whatever ended the transfer after it, a 2xx status line means the server has it.
+        if (context.delivered || (status >= 200 && status < 300)) {
+            outcome.delivered = true;
+            return outcome;
+        }
         if (abort.requested()) {
             outcome.error = QStringLiteral("Cancelled");
             return outcome;
         }
         if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && context.cutShort)) {
-            outcome.delivered = status >= 200 && status < 300;
             outcome.mayPass = status == 429 || (status >= 500 && status < 600);
-            if (!outcome.delivered)
-                outcome.error =
-                    QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
+            if (status == 429 || status == 503)
+                outcome.retryAfterS =
+                    retryAfterSeconds(context.retryAfter, QDateTime::currentDateTimeUtc());
+            outcome.error = QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
             return outcome;
         }
         outcome.mayPass = mayPassCode(code);

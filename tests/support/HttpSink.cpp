@@ -17,7 +17,7 @@ QByteArray readSinkFile(const QString& path)
 }
 } // namespace
 
-HttpSink::HttpSink(const QString& mode, quint16 port)
+HttpSink::HttpSink(const QString& mode, quint16 port, const QString& retryAfter)
 {
     if (!m_dir.isValid()) {
         m_error = QStringLiteral("no temporary folder: ") + m_dir.errorString();
@@ -25,7 +25,8 @@ HttpSink::HttpSink(const QString& mode, quint16 port)
     }
     m_port = startListeningPeer(m_process, QStringLiteral("http_sink.py"),
                                 {QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--mode"),
-                                 mode, QStringLiteral("--port"), QString::number(port)},
+                                 mode, QStringLiteral("--port"), QString::number(port),
+                                 QStringLiteral("--retry-after"), retryAfter},
                                 kSinkStartTimeoutMs, &m_error);
 }
 
@@ -74,6 +75,7 @@ QList<HttpSink::Request> HttpSink::requests() const
                 request.headers.insert(line.left(colon).toLower(), line.mid(colon + 1).trimmed());
         }
         request.body = readSinkFile(base + QStringLiteral(".body"));
+        request.atNs = readSinkFile(base + QStringLiteral(".at")).trimmed().toLongLong();
         result.append(request);
     }
     return result;

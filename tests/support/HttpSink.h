@@ -16,10 +16,13 @@ public:
         QString path;
         QMap<QByteArray, QByteArray> headers; // names in lower case
         QByteArray body;
+        qint64 atNs = 0; // when it came in whole, on the monotonic clock
     };
 
-    // `mode`: one of http_sink.py's --mode values; port 0 lets the system pick a free one.
-    explicit HttpSink(const QString& mode = QStringLiteral("ok"), quint16 port = 0);
+    // `mode`: one of http_sink.py's --mode values; port 0 lets the system pick a free one;
+    // `retryAfter`: its --retry-after.
+    explicit HttpSink(const QString& mode = QStringLiteral("ok"), quint16 port = 0,
+                      const QString& retryAfter = {});
     ~HttpSink();
     HttpSink(const HttpSink&) = delete;
     HttpSink& operator=(const HttpSink&) = delete;
