@@ -145,6 +145,9 @@ QString Monitor::withoutLoginNote()
 
 void Monitor::setLastingNote(const QString& cause, const QString& text)
 {
+    // Only what was said can be over.
+    if (text.isEmpty() && !m_lastingNotes.contains(cause))
+        return;
     if (text.isEmpty())
         m_lastingNotes.remove(cause);
     else

@@ -66,7 +66,8 @@ public:
     const DeviceReadings& readings() const { return m_readings; }
     const AlertState& alertState() const { return m_alert; }
     const Clock& clock() const { return m_clock; }
-    // Says `text` for as long as `cause` holds, through lastingNote(); an empty text ends it.
+    // Says `text` for as long as `cause` holds, through lastingNote(); an empty text ends it
+    // (and says nothing when nothing was said).
     void setLastingNote(const QString& cause, const QString& text);
     // What holds now, by cause: for a window that comes after it was said.
     const QMap<QString, QString>& lastingNotes() const { return m_lastingNotes; }

@@ -161,16 +161,12 @@ void Service::follow()
             [](const QString& text) { log(Priority::Error, text); });
     connect(&monitor, &Monitor::note, this,
             [](const QString& text) { log(Priority::Notice, text); });
-    connect(&monitor, &Monitor::lastingNote, this,
-            [this](const QString& cause, const QString& text) {
-                // Only what was said can be over.
-                if (!text.isEmpty())
-                    log(Priority::Warning, text);
-                else if (m_lastingCauses.remove(cause))
-                    log(Priority::Notice, QStringLiteral("The %1 problem is over").arg(cause));
-                if (!text.isEmpty())
-                    m_lastingCauses.insert(cause);
-            });
+    connect(&monitor, &Monitor::lastingNote, this, [](const QString& cause, const QString& text) {
+        if (text.isEmpty())
+            log(Priority::Notice, QStringLiteral("The %1 problem is over").arg(cause));
+        else
+            log(Priority::Warning, text);
+    });
     connect(&monitor.mail(), &MailService::alertFinished, this, &Service::logAlertMail);
     // A failed or kept push is told as the monitor's problem or note.
     connect(&monitor, &Monitor::pushFinished, this, [](const PushResult& result) {

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <memory>
 
@@ -54,7 +53,6 @@ private:
     UnixSignals* m_signals = nullptr;
     SettledFile* m_settled;
     QList<Settings::Key> m_keysInForce; // those the file in force holds
-    QSet<QString> m_lastingCauses;      // lasting notes said in the log and not yet over
     bool m_stopping = false;
     bool m_silent = false;        // no reply for SilentAfterMs, said once
     int m_wrongSizeUntold = 0;    // datagrams of the wrong size not yet in the log
