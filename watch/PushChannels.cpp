@@ -388,11 +388,8 @@ void PushChannels::listKept()
     for (const QString& path : Outbox::keptIn(m_folder, Suffix)) {
         Channel channel;
         PushRequest request;
-        QString error;
-        if (!readKept(path, &channel, &request, &error)) {
-            setAsideBad(path, error);
+        if (!readOrSetAside(path, &channel, &request))
             continue;
-        }
         m_kept.emplace(path, Kept{channel});
         // The one on its way is queued again once it is over, if it failed.
         if (m_lanes[channel].sending != path)
@@ -401,12 +398,16 @@ void PushChannels::listKept()
     m_listed = true;
 }
 
-void PushChannels::setAsideBad(const QString& path, const QString& error)
+bool PushChannels::readOrSetAside(const QString& path, Channel* channel, PushRequest* request)
 {
+    QString error;
+    if (readKept(path, channel, request, &error))
+        return true;
     forget(path);
     const QString aside = Outbox::setAside(path, QStringLiteral(".bad"));
     emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
                   .arg(aside.isEmpty() ? path : aside, error));
+    return false;
 }
 
 void PushChannels::schedule(const QString& path, Kept& kept, qint64 atMs)
@@ -473,11 +474,8 @@ void PushChannels::tryNext()
             }
             Channel channel;
             PushRequest request;
-            QString error;
-            if (!readKept(path, &channel, &request, &error)) {
-                setAsideBad(path, error);
+            if (!readOrSetAside(path, &channel, &request))
                 continue;
-            }
             if (channel != c) { // rewritten since it was listed
                 Kept& kept = m_kept.at(path);
                 lane.queue.erase(lane.queue.begin());

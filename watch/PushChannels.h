@@ -120,7 +120,8 @@ private:
     void done(quint64 id);
     bool keep(Channel channel, const PushRequest& request, QString* path, QString* error);
     void listKept();
-    void setAsideBad(const QString& path, const QString& error);
+    // A kept file that cannot be read is set aside as ".bad", and said.
+    bool readOrSetAside(const QString& path, Channel* channel, PushRequest* request);
     void schedule(const QString& path, Kept& kept, qint64 atMs);
     void forget(const QString& path);
     // A failure that may pass: the channel waits, at least as long as its server asked.

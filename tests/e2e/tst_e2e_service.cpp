@@ -77,6 +77,8 @@ private slots:
 private:
     QString writeSettings(const QString& extra);
     bool start(Daemon& daemon, const QStringList& arguments = {});
+    // Started as systemd would, with a notification socket and a watchdog of 0.4 s.
+    bool startNotifying(Daemon& daemon, const NotifySocket& notify);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimBoard> m_sim;
@@ -131,6 +133,13 @@ bool TestE2eService::start(Daemon& daemon, const QStringList& arguments)
     return daemon.process.waitForStarted();
 }
 
+bool TestE2eService::startNotifying(Daemon& daemon, const NotifySocket& notify)
+{
+    m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
+    m_environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    return notify.isListening() && start(daemon);
+}
+
 void TestE2eService::notifiesMailsReArmsReloadsAndStops()
 {
     SmtpServer server;
@@ -143,11 +152,8 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
         QStringLiteral("[Watch]\nMetrics=%1\n").arg(SmtpServer::refusingHostPort());
     writeSettings(limit30 + QStringLiteral("[Push]\nNtfy=%1\n").arg(ntfy.url()) + metrics);
     NotifySocket notify;
-    QVERIFY(notify.isListening());
-    m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
-    m_environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
     Daemon daemon;
-    QVERIFY(start(daemon));
+    QVERIFY(startNotifying(daemon, notify));
 
     QVERIFY(notify.waitFor(QStringLiteral("READY=1")));
     QVERIFY(m_sim->waitForRequests(1, 5000)); // the first request went out before READY
@@ -352,10 +358,8 @@ void TestE2eService::reloadKeepsWhatCannotBeTaken()
     const QString path = writeSettings(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") +
                                        Mail.arg(server.hostPort()));
     NotifySocket notify;
-    QVERIFY(notify.isListening());
-    m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
     Daemon daemon;
-    QVERIFY(start(daemon));
+    QVERIFY(startNotifying(daemon, notify));
     QVERIFY(server.waitForMails(1));
     QVERIFY(QFile::remove(path));
     if (written == "FIFO")
@@ -393,11 +397,8 @@ void TestE2eService::signalBurstsAreTakenOnce()
     constexpr int Burst = 20000;
     writeSettings({});
     NotifySocket notify;
-    QVERIFY(notify.isListening());
-    m_environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path());
-    m_environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
     Daemon daemon;
-    QVERIFY(start(daemon));
+    QVERIFY(startNotifying(daemon, notify));
     QVERIFY(notify.waitFor(QStringLiteral("READY=1")));
     for (int i = 0; i < Burst; ++i)
         daemon.signal(signalNumber);
