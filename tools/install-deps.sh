@@ -12,7 +12,7 @@ packages=(
     xvfb xauth imagemagick fonts-noto-cjk
     iproute2 util-linux procps
     libsystemd-dev systemd
-    librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian
+    librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian debootstrap
     clang libclang-rt-14-dev curl
 )
 

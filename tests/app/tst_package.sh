@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the project as a package build does and has the desktop's own validators check what
 # desktops and software centres read; then makes the Debian package from the build and checks its
-# control data and contents, and has lintian judge it.
+# control data, contents and maintainer scripts, and has lintian judge it.
 # Usage: tst_package.sh CMAKE BUILD_DIR UNIT_DIR (UNIT_DIR relative to the install prefix)
 set -euo pipefail
 cmake=$1
@@ -69,6 +69,12 @@ dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/$unit_dir/zarvik-maild.service" 
     grep -q '^ExecStart=/usr/bin/zarvik-maild ' || fail "the packaged unit names another executable"
 for f in copyright changelog.gz; do
     grep -q " \./usr/share/doc/zarvik-mail/$f\$" <<<"$contents" || fail "not in the package: $f"
+done
+# The service is looked after on install, upgrade, remove and purge (tst_debinstall runs them).
+dpkg-deb -e "$deb" "$tmp/control"
+for script in postinst prerm postrm; do
+    [ -x "$tmp/control/$script" ] || fail "no executable $script"
+    sh -n "$tmp/control/$script" || fail "$script: not valid sh"
 done
 
 # Debian's own judge: any error fails, and so does a binary built without the hardening Debian
