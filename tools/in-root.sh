@@ -6,8 +6,12 @@ set -euo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 ROOT COMMAND [ARGUMENT...]" >&2; exit 2; }
 root=$(realpath "$1")
 shift
+# Inside another such root (tools/prove-fresh.sh running the tests) "/" is no mount point and
+# cannot be made private; its mounts already are, being this script's own.
+propagation=private
+unshare -m --propagation private true 2>/dev/null || propagation=unchanged
 # shellcheck disable=SC2016 # expanded by the inner shell
-exec unshare -m --propagation private -- bash -c '
+exec unshare -m --propagation "$propagation" -- bash -c '
     set -euo pipefail
     root=$1
     shift
