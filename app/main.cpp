@@ -46,6 +46,15 @@ int main(int argc, char* argv[])
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     parser.parse(arguments);
+    // Nor must the usage and the version (both end the program).
+    const bool help = parser.isSet(QStringLiteral("help"));
+    if (help || parser.isSet(QStringLiteral("version"))) {
+        const QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+        if (help)
+            parser.showHelp(0);
+        parser.showVersion();
+    }
     if (parser.isSet(PrintOption)) {
         const QCoreApplication core(argc, argv);
         std::printf("%s\n", locate(parser).settingsPath.toLocal8Bit().constData());

@@ -294,8 +294,10 @@ bool replace(const QString& path, const QByteArray& bytes, QString* error)
         // still work for others, and failing both leaves the file ours, which is no reason to
         // lose the settings. A mode without read for the owner gains it: the file must be
         // readable at the next start.
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0)
-            static_cast<void>(::fchown(fd, uid_t(-1), old.st_gid));
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // Its result is no error either; glibc's fortified headers insist that it be taken.
+            [[maybe_unused]] const int groupKept = ::fchown(fd, uid_t(-1), old.st_gid);
+        }
         if (::fchmod(fd, (old.st_mode & 07777) | S_IRUSR) != 0)
             failure = errno;
     }

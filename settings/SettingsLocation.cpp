@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -58,12 +59,39 @@ bool makeFolder(const QString& path, QString* error)
     return true;
 }
 
+// The system's own hierarchy: what lies there belongs to a package or to the administrator, and
+// a file left there by root's run of the window would outlive the package. /var/tmp is anyone's.
+bool isSystemFolder(const QString& folder)
+{
+    static const QStringList Roots = {
+        QStringLiteral("/usr"),    QStringLiteral("/bin"),   QStringLiteral("/sbin"),
+        QStringLiteral("/lib"),    QStringLiteral("/lib32"), QStringLiteral("/lib64"),
+        QStringLiteral("/libx32"), QStringLiteral("/etc"),   QStringLiteral("/boot"),
+        QStringLiteral("/var"),    QStringLiteral("/run"),   QStringLiteral("/dev"),
+        QStringLiteral("/proc"),   QStringLiteral("/sys")};
+    const auto under = [](const QString& path, const QString& root) {
+        return path == root || path.startsWith(root + QLatin1Char('/'));
+    };
+    // Through links too: /bin may lead to /usr/bin, and a user's link to either.
+    for (const QString& path : {QDir::cleanPath(folder), QFileInfo(folder).canonicalFilePath()}) {
+        if (path == QLatin1String("/"))
+            return true;
+        if (under(path, QStringLiteral("/var/tmp")))
+            continue;
+        for (const QString& root : Roots) {
+            if (under(path, root))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 SettingsLocation SettingsLocation::forExecutable(const QString& executablePath)
 {
     const QString beside = QFileInfo(executablePath).absolutePath();
-    if (::access(QFile::encodeName(beside).constData(), W_OK) == 0)
+    if (!isSystemFolder(beside) && ::access(QFile::encodeName(beside).constData(), W_OK) == 0)
         return forFile(Settings::pathFor(executablePath));
     SettingsLocation where;
     where.settingsPath = baseFolder("XDG_CONFIG_HOME", QStringLiteral(".config")) +

@@ -8,8 +8,9 @@ struct SettingsLocation {
     QString seedPath;     // read instead while settingsPath does not exist; empty: none
     QString statePath;    // the CSV log and the outbox lie beside it, named after it
 
-    // Beside the executable when its folder is writable, as a copy in a folder of its own always
-    // had it. Otherwise (an install under a root-owned prefix) the user's XDG folders:
+    // Beside the executable when its folder is writable and not the system's (/usr, /bin, /etc…),
+    // as a copy in a folder of its own always had it. Otherwise (an install under /usr or another
+    // root-owned prefix) the user's XDG folders:
     // $XDG_CONFIG_HOME/zarvik-mail/ZARVIK_Mail.ini, started from the first
     // zarvik-mail/ZARVIK_Mail.ini in $XDG_CONFIG_DIRS, the log and outbox in
     // $XDG_STATE_HOME/zarvik-mail/.

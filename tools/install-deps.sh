@@ -7,12 +7,12 @@ packages=(
     cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
     libmicrohttpd-dev prometheus
-    python3-aiosmtpd openssl
+    python3 python3-aiosmtpd openssl git
     qtkeychain-qt6-dev gnome-keyring dbus-daemon dbus-bin libsecret-tools
     xvfb xauth imagemagick fonts-noto-cjk
     iproute2 util-linux procps
     libsystemd-dev systemd
-    librsvg2-bin desktop-file-utils appstream dpkg-dev man-db
+    librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian debootstrap
     clang libclang-rt-14-dev curl
 )
 

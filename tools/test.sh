@@ -33,6 +33,12 @@ summary() { grep -E '^[0-9]+% tests passed' "$1" | tail -n 1; }
 # The tests are independent (own ports, folders, windows), so they run side by side.
 jobs=-j$(nproc)
 
+# tst_debinstall's fresh Debian root is fetched once, while the network is still there.
+if [ "$(id -u)" -eq 0 ]; then
+    "$root/tests/app/tst_debinstall.sh" "$(command -v cmake)" "$build" --prepare ||
+        echo "no cached Debian root: tst_debinstall will skip"
+fi
+
 echo "== Test suite"
 status=0
 run_isolated ctest --test-dir "$build" --output-on-failure "$jobs" "$@" | tee "$suite_log" ||

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the project as a package build does and has the desktop's own validators check what
 # desktops and software centres read; then makes the Debian package from the build and checks its
-# control data and contents.
+# control data, contents and maintainer scripts, and has lintian judge it.
 # Usage: tst_package.sh CMAKE BUILD_DIR UNIT_DIR (UNIT_DIR relative to the install prefix)
 set -euo pipefail
 cmake=$1
@@ -10,7 +10,7 @@ unit_dir=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-for tool in desktop-file-validate appstreamcli man dpkg-deb dpkg-shlibdeps python3; do
+for tool in desktop-file-validate appstreamcli man dpkg-deb dpkg-shlibdeps python3 file lintian; do
     command -v "$tool" >/dev/null || fail "$tool not found: run tools/install-deps.sh"
 done
 
@@ -67,4 +67,20 @@ for f in usr/bin/ZARVIK_Mail usr/bin/zarvik-maild usr/share/applications/zarvik-
 done
 dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/$unit_dir/zarvik-maild.service" |
     grep -q '^ExecStart=/usr/bin/zarvik-maild ' || fail "the packaged unit names another executable"
+for f in copyright changelog.gz; do
+    grep -q " \./usr/share/doc/zarvik-mail/$f\$" <<<"$contents" || fail "not in the package: $f"
+done
+# The service is looked after on install, upgrade, remove and purge (tst_debinstall runs them).
+dpkg-deb -e "$deb" "$tmp/control"
+for script in postinst prerm postrm; do
+    [ -x "$tmp/control/$script" ] || fail "no executable $script"
+    sh -n "$tmp/control/$script" || fail "$script: not valid sh"
+done
+
+# Debian's own judge: any error fails, and so does a binary built without the hardening Debian
+# builds its packages with; warnings are printed for a reader.
+lintian_log=$tmp/lintian.log
+lintian --display-info --allow-root "$deb" >"$lintian_log" 2>&1 || true
+cat "$lintian_log"
+if grep -E '^E: |hardening-' "$lintian_log"; then fail "lintian"; fi
 echo "package checked: $(basename "$deb")"

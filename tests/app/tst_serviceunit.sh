@@ -33,4 +33,8 @@ if grep -q 'zarvik-maild' <<<"$out"; then fail "systemd-analyze verify warned ab
 DESTDIR=$tmp/stage "$cmake" --install "$build" --component service --prefix /usr >/dev/null
 staged=$tmp/stage/usr/$unit_dir/zarvik-maild.service
 grep -q '^ExecStart=/usr/bin/zarvik-maild ' "$staged" || fail "staged unit: $(grep ExecStart= "$staged")"
+# Its man page for `systemctl status`; a missing settings file (status 1) is not retried in vain.
+for key in 'Documentation=man:zarvik-maild(8)' 'RestartPreventExitStatus=1'; do
+    grep -qxF "$key" "$unit" || fail "the unit lacks $key"
+done
 echo "unit verified: $unit"

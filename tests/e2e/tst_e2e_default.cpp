@@ -78,6 +78,8 @@ private slots:
     void overTemperatureMailsOnce();
     void sigtermSavesEveryKey_data();
     void sigtermSavesEveryKey();
+    void answersWithoutADisplay_data();
+    void answersWithoutADisplay();
 
 private:
     bool launch();
@@ -155,6 +157,37 @@ bool TestE2eDefault::terminate(int* exitCode)
         return false;
     *exitCode = m_process->exitCode();
     return true;
+}
+
+void TestE2eDefault::answersWithoutADisplay_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("help") << "--help"
+                          << "--print-settings-path";
+    QTest::newRow("version") << "--version"
+                             << "ZARVIK_Mail 1.";
+    QTest::newRow("settings path") << "--print-settings-path"
+                                   << "ZARVIK_Mail.ini";
+}
+
+// As on a server over ssh: no X, no Wayland, no platform chosen.
+void TestE2eDefault::answersWithoutADisplay()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, said);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    process.setProcessEnvironment(environment);
+    process.start(m_program, {option});
+    QVERIFY(process.waitForFinished(10000));
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             process.readAllStandardError().constData());
+    QVERIFY2(out.contains(said), qPrintable(out));
+    QVERIFY(!QFile::exists(iniPath()));
 }
 
 void TestE2eDefault::firstRequestAtLaunchThenEveryTick()

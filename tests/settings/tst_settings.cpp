@@ -1,9 +1,11 @@
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
+#include "settings/SettingsLocation.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -102,6 +104,8 @@ private slots:
     void saveFailureIsReported();
     void pathFor_data();
     void pathFor();
+    void besideTheExecutable_data();
+    void besideTheExecutable();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -512,6 +516,33 @@ void TstSettings::pathFor()
     QFETCH(QString, executable);
     QFETCH(QString, ini);
     QCOMPARE(Settings::pathFor(executable), ini);
+}
+
+void TstSettings::besideTheExecutable_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("beside");
+    // A folder made for the program (/opt/zarvik, ~/zarvik) keeps the classic rule.
+    QTest::newRow("own folder") << QStringLiteral("$TMP") << true;
+    QTest::newRow("own folder under /var/tmp") << QStringLiteral("/var/tmp") << true;
+    // The system's folders never, even for root, who may write them.
+    for (const char* folder : {"/usr/bin", "/usr/local/bin", "/bin", "/sbin", "/etc", "/"})
+        QTest::newRow(folder) << QString::fromLatin1(folder) << false;
+    QTest::newRow("link to /usr/bin") << QStringLiteral("$TMP/bin") << false;
+}
+
+void TstSettings::besideTheExecutable()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, beside);
+    folder.replace(QStringLiteral("$TMP"), m_dir->path());
+    QVERIFY(QFile::link("/usr/bin", m_dir->filePath("bin")));
+    if (!QFileInfo(folder).isWritable())
+        QSKIP("the folder is not writable here: the rule is not put to the test");
+    const QString program = folder + (folder.endsWith('/') ? "" : "/") + "ZARVIK_Mail";
+    const SettingsLocation where = SettingsLocation::forExecutable(program);
+    QCOMPARE(where.settingsPath == Settings::pathFor(program), beside);
+    QCOMPARE(where.seedPath.isEmpty() && where.statePath == where.settingsPath, beside);
 }
 
 QTEST_GUILESS_MAIN(TstSettings)
