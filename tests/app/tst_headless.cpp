@@ -11,7 +11,9 @@
 #include "mail/OutboxSender.h"
 #include "settings/Settings.h"
 #include "support/EventWait.h"
+#include "support/FreePort.h"
 #include "support/PromText.h"
+#include "support/SettingsFile.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/TestClock.h"
@@ -28,12 +30,6 @@
 
 namespace {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 QByteArray scrape(QNetworkAccessManager& http, quint16 port)
 {
     std::unique_ptr<QNetworkReply> reply(
@@ -45,13 +41,10 @@ QByteArray scrape(QNetworkAccessManager& http, quint16 port)
 QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString& mailAt,
                       const QString& extra)
 {
-    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    QString text = QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n%3[Mail]\nAddress=%2\n"
-                                  "From=z@example.com\nTo=ops@example.com\n")
-                       .arg(boardPort)
-                       .arg(mailAt, extra);
-    TestFiles::write(path, text.replace(u'\n', QStringLiteral("\r\n")).toUtf8());
-    return path;
+    return writeSettingsFile(dir.path(), boardPort,
+                             extra + QStringLiteral("[Mail]\nAddress=%1\nFrom=z@example.com\n"
+                                                    "To=ops@example.com\n")
+                                         .arg(mailAt));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "support/BoxWatcher.h"
 #include "support/ChildProcess.h"
 #include "support/EventWait.h"
+#include "support/FreePort.h"
 #include "support/PromText.h"
 #include "support/RealProgram.h"
 #include "support/SimBoard.h"
@@ -43,13 +44,6 @@ struct Response {
     QByteArray contentType;
     QByteArray body;
 };
-
-// A port that was free a moment ago on 127.0.0.1.
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
 
 QString metricsAt(quint16 port)
 {

@@ -5,6 +5,7 @@
 #include "support/HttpSink.h"
 #include "support/NotifySocket.h"
 #include "support/RealProgram.h"
+#include "support/SettingsFile.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/TestCertificate.h"
@@ -116,11 +117,7 @@ void TestE2eService::linksNoWidgets()
 
 QString TestE2eService::writeSettings(const QString& extra)
 {
-    const QString path = m_dir->filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    QString text =
-        QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n").arg(m_sim->port()) + extra;
-    TestFiles::write(path, text.replace(u'\n', QStringLiteral("\r\n")).toUtf8());
-    return path;
+    return writeSettingsFile(m_dir->path(), m_sim->port(), extra);
 }
 
 bool TestE2eService::start(Daemon& daemon, const QStringList& arguments)

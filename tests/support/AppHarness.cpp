@@ -1,6 +1,6 @@
 #include "support/AppHarness.h"
 
-#include "support/TestFiles.h"
+#include "support/SettingsFile.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -12,11 +12,7 @@ namespace AppHarness {
 
 QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString& extra)
 {
-    const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
-    QString text = QStringLiteral("[ZARVIK]\nAddress=127.0.0.1\nPort=%1\n").arg(boardPort) + extra;
-    text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    TestFiles::write(path, text.toUtf8());
-    return path;
+    return writeSettingsFile(dir.path(), boardPort, extra);
 }
 
 void whenModalOpens(std::function<void(QWidget*)> inspect, int timeoutMs)

@@ -1,13 +1,13 @@
 #include "support/SmtpServer.h"
 
 #include "support/ChildProcess.h"
+#include "support/FreePort.h"
 #include "support/TestCertificate.h"
 #include "support/TestPaths.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTest>
 
@@ -99,17 +99,7 @@ QString SmtpServer::hostPort() const
 
 QString SmtpServer::refusingHostPort()
 {
-    // Below the range the kernel hands out for listen(0) and outgoing connections (32768 and
-    // up), so that no other test's socket takes it before a test starts a server there.
-    for (int tries = 0; tries < 100; ++tries) {
-        QTcpServer probe;
-        const auto port = quint16(QRandomGenerator::global()->bounded(20000, 32000));
-        if (probe.listen(QHostAddress::LocalHost, port))
-            return QStringLiteral("127.0.0.1:%1").arg(port); // closed again with `probe`
-    }
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+    return QStringLiteral("127.0.0.1:%1").arg(freePort());
 }
 
 SmtpServer::Options SmtpServer::listeningAt(const QString& hostPort)
