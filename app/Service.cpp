@@ -1,6 +1,6 @@
 #include "app/Service.h"
 
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "app/ServiceLog.h"
 #include "app/ServiceSettingsFile.h"
 #include "app/SystemdNotify.h"

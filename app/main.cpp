@@ -1,5 +1,6 @@
 #include "app/InstanceLock.h"
 #include "app/OpenFileLimit.h"
+#include "app/UnixSignals.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/OwnMessageBox.h"
 #include "gui/Shell.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -82,6 +84,10 @@ int main(int argc, char* argv[])
     app.setQuitOnLastWindowClosed(false);
     Shell shell(where);
     QObject::connect(&shell, &Shell::finished, &app, &QCoreApplication::exit);
+    // A logout or a kill closes the window the normal way, so the settings are saved.
+    const UnixSignals unixSignals({SIGTERM, SIGINT, SIGHUP});
+    QObject::connect(&unixSignals, &UnixSignals::received, shell.FormZARVIK_Mail(),
+                     &TFormZARVIK_Mail::closeBySignal);
     shell.show();
     const QString note = lock.reportNote();
     if (!note.isEmpty())

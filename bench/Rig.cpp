@@ -1,6 +1,6 @@
 #include "Rig.h"
 
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "device/BoardSource.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"

@@ -9,7 +9,7 @@
 //   NAME: closed-empty, closed-day, open-hour, open-day-hourview, open-day-dayview
 #include "Rig.h"
 #include "Stats.h"
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "core/IdlePass.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"

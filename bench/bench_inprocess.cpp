@@ -9,7 +9,7 @@
 #include "ReplyFlood.h"
 #include "Rig.h"
 #include "Stats.h"
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "core/IdlePass.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"

@@ -1,6 +1,6 @@
 #include "gui/FormZARVIK_Mail.h"
 
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "gui/OwnMessageBox.h"

@@ -1,7 +1,6 @@
 #include "gui/Shell.h"
 
-#include "app/Monitor.h"
-#include "app/UnixSignals.h"
+#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "core/IntegerText.h"
 #include "gui/FormChart.h"
@@ -15,7 +14,6 @@
 
 #include <QAction>
 #include <QTimer>
-#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -60,10 +58,6 @@ void Shell::FormCreate()
     m_form->attachSettingsDialog(m_dialog);
     QObject::connect(m_form->ViewChart, &QAction::triggered, this, &Shell::openChart);
     QObject::connect(m_form.get(), &TFormZARVIK_Mail::closing, this, &Shell::saveAtClose);
-    // A logout or a kill closes the window the normal way, so the settings are saved.
-    m_signals = std::make_unique<UnixSignals>(QList<int>{SIGTERM, SIGINT, SIGHUP});
-    connect(m_signals.get(), &UnixSignals::received, m_form.get(),
-            &TFormZARVIK_Mail::closeBySignal);
 }
 
 void Shell::openChart()

@@ -11,7 +11,6 @@ class Monitor;
 class Settings;
 class TFormZARVIK_Mail;
 class TToolSettingDlg;
-class UnixSignals;
 
 // The program with its windows: reads the settings, starts the monitor (so the first request goes
 // out before any widget is built), then makes the main window and the settings dialog, hidden.
@@ -53,7 +52,6 @@ private:
     std::unique_ptr<TFormZARVIK_Mail> m_form;
     TToolSettingDlg* m_dialog = nullptr; // owned by the main window
     FormChart* m_chart = nullptr;        // owned by the main window, made when first opened
-    std::unique_ptr<UnixSignals> m_signals;
     QString m_readProblem;
     int m_exitStatus = 0;
     bool m_finished = false;

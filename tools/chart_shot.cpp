@@ -3,7 +3,7 @@
 // 127.0.0.1 past the upper limit, whose alert goes to the test mail server on 127.0.0.1.
 //
 //   chart-shot OUTPUT.png    (run under a display, e.g. xvfb-run -a)
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "device/BoardSource.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"

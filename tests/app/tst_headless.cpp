@@ -1,7 +1,7 @@
 // The watching without any window: the simulated board over UDP, the rules, a mail to the real
 // SMTP server (kept while the server is away, delivered when it is back), the CSV log and the
 // metrics, under QCoreApplication. This executable links no widgets.
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "device/BoardSource.h"
 #include "history/HistoryRecorder.h"

@@ -1,7 +1,7 @@
 // Push channels beside the alert mail, against real HTTP servers on loopback: what ntfy and a
 // webhook receive, what is kept and sent again, what is told once, and that a server that
 // hangs or never stops talking holds back neither the mail nor the poll.
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "device/BoardSource.h"
 #include "mail/MailService.h"

@@ -2,7 +2,7 @@
 // client, all on loopback; against hostile clients, the real program in a process of its own.
 // This test has no session bus, as a machine without a desktop.
 
-#include "app/WatchOutputs.h"
+#include "monitor/WatchOutputs.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Memo.h"
 #include "gui/Shell.h"

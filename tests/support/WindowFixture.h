@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/Monitor.h"
+#include "app/UnixSignals.h"
 #include "device/BoardSource.h"
+#include "monitor/Monitor.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
 #include "support/AppHarness.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <csignal>
 #include <memory>
 
 class TToolSettingDlg;
@@ -31,6 +33,7 @@ protected:
     // False when a window outlived the program's own (a leaked box or dialog).
     bool tearDownWindows()
     {
+        m_signals.reset();
         m_shell.reset();
         m_form = nullptr;
         m_monitor = nullptr;
@@ -53,6 +56,10 @@ protected:
         m_shell = std::make_unique<Shell>(settingsPath);
         m_monitor = m_shell->monitor();
         m_form = m_shell->FormZARVIK_Mail();
+        // As the program's entry point wires them.
+        m_signals = std::make_unique<UnixSignals>(QList<int>{SIGTERM, SIGINT, SIGHUP});
+        QObject::connect(m_signals.get(), &UnixSignals::received, m_form,
+                         &TFormZARVIK_Mail::closeBySignal);
         m_dialog = m_shell->ToolSettingDlg();
         if (pollMs > 0)
             m_monitor->source().Timer1->setInterval(pollMs);
@@ -77,6 +84,7 @@ protected:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimBoard> m_sim;
     std::unique_ptr<Shell> m_shell;
+    std::unique_ptr<UnixSignals> m_signals;
     Monitor* m_monitor = nullptr;
     TFormZARVIK_Mail* m_form = nullptr;
     TToolSettingDlg* m_dialog = nullptr;

@@ -1,6 +1,6 @@
-#include "app/WatchOutputs.h"
+#include "monitor/WatchOutputs.h"
 
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "settings/Settings.h"
 #include "watch/DesktopNotifier.h"

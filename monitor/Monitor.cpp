@@ -1,6 +1,6 @@
-#include "app/Monitor.h"
+#include "monitor/Monitor.h"
 
-#include "app/WatchOutputs.h"
+#include "monitor/WatchOutputs.h"
 #include "core/Clock.h"
 #include "core/IdlePass.h"
 #include "device/BoardProtocol.h"
