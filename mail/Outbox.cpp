@@ -1,13 +1,12 @@
 #include "mail/Outbox.h"
 
 #include "core/AtomicFile.h"
+#include "core/KeptFolder.h"
 #include "mail/MailAddress.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
@@ -21,22 +20,6 @@ const QString Suffix = QStringLiteral(".mail");
 const QString Leftover = QStringLiteral(".mail.saving-");
 // A kept mail is a few kB; anything far larger is not one of ours.
 constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
-const QString StampFormat = QStringLiteral("yyyyMMdd-HHmmss-zzz");
-
-// The time in a kept file's name ("20261209-142800-123-000.mail"); invalid for other names.
-QDateTime stampOf(const QString& name, const QString& suffix)
-{
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{8}-\\d{6}-\\d{3})-\\d{3}$"));
-    if (!name.endsWith(suffix))
-        return {};
-    const QRegularExpressionMatch match = pattern.match(name.chopped(suffix.size()));
-    if (!match.hasMatch())
-        return {};
-    QDateTime stamp = QDateTime::fromString(match.captured(1), StampFormat);
-    stamp.setTimeSpec(Qt::UTC);
-    return stamp;
-}
-
 // An envelope address as this program writes it: what the To and From fields accept, in the
 // form they give it, with nothing that could end the command or add a parameter to it.
 bool isEnvelopeAddress(const QByteArray& address)
@@ -74,10 +57,7 @@ Outbox::Outbox(const QString& folder, int capacity)
 
 QString Outbox::folderFor(const QString& settingsPath)
 {
-    QString stem = settingsPath;
-    if (stem.endsWith(QStringLiteral(".ini"), Qt::CaseInsensitive))
-        stem.chop(4);
-    return stem + QStringLiteral(".outbox");
+    return KeptFolder::beside(settingsPath, QStringLiteral(".outbox"));
 }
 
 QByteArray Outbox::encode(const ComposedMail& mail)
@@ -119,27 +99,7 @@ bool Outbox::decode(const QByteArray& bytes, ComposedMail* mail)
 
 QString Outbox::freshPath() const
 {
-    return freshPathIn(m_folder, Suffix);
-}
-
-QString Outbox::freshPathIn(const QString& folder, const QString& suffix)
-{
-    // Names sort in the order files were kept, even after the clock went back: a new name comes
-    // after every name there, whatever the clock says.
-    QDateTime stamp = QDateTime::currentDateTimeUtc();
-    for (const QString& path : keptIn(folder, suffix)) {
-        const QDateTime kept = stampOf(QFileInfo(path).fileName(), suffix);
-        if (kept.isValid() && kept >= stamp)
-            stamp = kept.addMSecs(1);
-    }
-    const QString text = stamp.toString(StampFormat);
-    const QDir dir(folder);
-    QString path;
-    // A counter parts files of the same millisecond.
-    for (int n = 0; path.isEmpty() || QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n)
-        path = dir.filePath(
-            QStringLiteral("%1-%2%3").arg(text).arg(n, 3, 10, QLatin1Char('0')).arg(suffix));
-    return path;
+    return KeptFolder::freshPath(m_folder, Suffix);
 }
 
 bool Outbox::keep(const ComposedMail& mail, QString* error, int* dropped, QString* keptPath)
@@ -170,18 +130,7 @@ bool Outbox::keep(const ComposedMail& mail, QString* error, int* dropped, QStrin
 
 QStringList Outbox::pending() const
 {
-    return keptIn(m_folder, Suffix);
-}
-
-QStringList Outbox::keptIn(const QString& folder, const QString& suffix)
-{
-    const QDir dir(folder);
-    QStringList paths;
-    for (const QString& name : dir.entryList(
-             {QLatin1Char('*') + suffix},
-             QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
-        paths.append(dir.filePath(name));
-    return paths;
+    return KeptFolder::list(m_folder, Suffix);
 }
 
 int Outbox::takeInLeftovers()
@@ -202,7 +151,7 @@ int Outbox::takeInLeftovers()
         }
         QString target = dir.filePath(name.left(name.indexOf(Leftover) + Suffix.size()));
         if (QFileInfo(target).exists() || QFileInfo(target).isSymLink() ||
-            !stampOf(QFileInfo(target).fileName(), Suffix).isValid())
+            !KeptFolder::isKeptName(QFileInfo(target).fileName(), Suffix))
             target = freshPath();
         taken += QFile::rename(path, target);
     }
@@ -233,19 +182,4 @@ bool Outbox::read(const QString& path, ComposedMail* mail, QString* error)
 bool Outbox::remove(const QString& path)
 {
     return QFile::remove(path);
-}
-
-QString Outbox::setAside(const QString& path, const QString& suffix)
-{
-    QString target = path + suffix;
-    for (int n = 2; QFileInfo::exists(target); ++n)
-        target = path + QStringLiteral(".%1").arg(n) + suffix;
-    return QFile::rename(path, target) ? target : QString();
-}
-
-int retryDelayMs(int attempt, double scale)
-{
-    static const int steps[] = {15'000, 30'000, 60'000, 120'000, 300'000};
-    const int last = int(std::size(steps)) - 1;
-    return int(steps[std::clamp(attempt, 0, last)] * scale);
 }

@@ -38,14 +38,6 @@ public:
 
     // A mail delivered (or refused for good) leaves the outbox.
     static bool remove(const QString& path);
-    // Moves a file aside under `path + suffix`, never deleting it; returns the new name, or an
-    // empty string when it could not be moved.
-    static QString setAside(const QString& path, const QString& suffix);
-    // The files of `folder` whose names end in `suffix`, oldest kept first; links and the like
-    // too, so that a reader can refuse them and say so.
-    static QStringList keptIn(const QString& folder, const QString& suffix);
-    // A new name in `folder` that sorts after every kept one, even after the clock went back.
-    static QString freshPathIn(const QString& folder, const QString& suffix);
 
     // Bytes of a kept file, and back.
     static QByteArray encode(const ComposedMail& mail);
@@ -57,7 +49,3 @@ private:
     QString m_folder;
     int m_capacity;
 };
-
-// When the n-th retry after a failure is due (0 for the first): 15 s, 30 s, 60 s, 2 min, then
-// every 5 min, times `scale` (tests shorten it).
-int retryDelayMs(int attempt, double scale = 1.0);

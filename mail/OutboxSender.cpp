@@ -1,6 +1,7 @@
 #include "mail/OutboxSender.h"
 
 #include "core/AtomicFile.h"
+#include "core/KeptFolder.h"
 
 #include <algorithm>
 #include <limits>
@@ -34,7 +35,7 @@ void OutboxSender::setEnabled(bool enabled)
 void OutboxSender::mailKept(const QString& path)
 {
     Due& due = m_due[path];
-    due.atMs = m_clock.elapsed() + retryDelayMs(due.attempt++, m_scale);
+    due.atMs = m_clock.elapsed() + KeptFolder::retryDelayMs(due.attempt++, m_scale);
     if (m_enabled && !isSending())
         m_timer.start(0);
 }
@@ -49,13 +50,13 @@ void OutboxSender::tryAfter(int delayMs)
 void OutboxSender::failed(const QString& path)
 {
     Due& due = m_due[path];
-    due.atMs = m_clock.elapsed() + retryDelayMs(due.attempt++, m_scale);
+    due.atMs = m_clock.elapsed() + KeptFolder::retryDelayMs(due.attempt++, m_scale);
 }
 
 void OutboxSender::setAsideBad(const QString& path, const QString& error)
 {
     m_due.remove(path);
-    const QString aside = Outbox::setAside(path, QStringLiteral(".bad"));
+    const QString aside = KeptFolder::setAside(path, QStringLiteral(".bad"));
     emit note(QStringLiteral("保存していたメールを読めません (%1): %2")
                   .arg(aside.isEmpty() ? path : aside, error));
     if (!aside.isEmpty())
@@ -105,7 +106,7 @@ void OutboxSender::tryNext()
         m_timer.start(0);
         return;
     }
-    m_abort = std::make_unique<SmtpAbort>();
+    m_abort = std::make_unique<TransferAbort>();
     m_worker = std::make_unique<std::thread>([this, job, mail, path, abort = m_abort.get()] {
         QString why;
         bool mayPass = false;
@@ -120,7 +121,7 @@ void OutboxSender::tryNext()
 void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool sent, bool mayPass,
                             const QString& error, const QList<RefusedRecipient>& refused)
 {
-    const bool cancelled = m_abort->reason() == SmtpAbort::Reason::Cancelled;
+    const bool cancelled = m_abort->reason() == TransferAbort::Reason::Cancelled;
     m_worker->join();
     m_worker.reset();
     m_abort.reset();
@@ -145,7 +146,7 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
         m_timer.start(0); // the others need not wait for this one
     } else {
         m_due.remove(path);
-        const QString aside = Outbox::setAside(path, QStringLiteral(".refused"));
+        const QString aside = KeptFolder::setAside(path, QStringLiteral(".refused"));
         emit note(QStringLiteral("保存していたメールは送信を拒否されました: %1").arg(error));
         if (!aside.isEmpty())
             m_timer.start(0);
@@ -156,5 +157,5 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
 void OutboxSender::abort()
 {
     if (m_abort)
-        m_abort->request(SmtpAbort::Reason::Cancelled);
+        m_abort->request(TransferAbort::Reason::Cancelled);
 }

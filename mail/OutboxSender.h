@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-class SmtpAbort;
+class TransferAbort;
 
 // Sends the kept mails again, oldest first, one session at a time on a worker thread: the window
 // never waits for it. Each mail has its own waits after a failure that may pass (15 s, 30 s,
@@ -80,6 +80,6 @@ private:
     QHash<QString, Due> m_due; // mails not listed are due now
     QElapsedTimer m_clock;
     int m_sentInARow = 0;
-    std::unique_ptr<SmtpAbort> m_abort;
+    std::unique_ptr<TransferAbort> m_abort;
     std::unique_ptr<std::thread> m_worker;
 };

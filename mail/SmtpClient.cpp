@@ -61,14 +61,14 @@ SmtpClient::SmtpClient(QObject* parent)
 SmtpClient::~SmtpClient()
 {
     if (m_abort)
-        m_abort->request(SmtpAbort::Reason::Cancelled);
+        m_abort->request(TransferAbort::Reason::Cancelled);
     if (m_worker)
         m_worker->join();
 }
 
 void SmtpClient::prepare()
 {
-    initSmtpTransfers();
+    Transfer::init();
     warmUpSmtpTransfer();
     ehloName(QString(), true);
     MailAddress::Mailbox box;
@@ -122,7 +122,7 @@ void SmtpClient::abort()
     if (!m_sending)
         return;
     if (m_abort)
-        m_abort->request(SmtpAbort::Reason::Cancelled);
+        m_abort->request(TransferAbort::Reason::Cancelled);
     finish(m_session);
 }
 
@@ -253,8 +253,8 @@ bool SmtpClient::sendMail(QString* error)
     m_outcome = Outcome();
     m_sending = true;
     const quint64 session = ++m_session;
-    initSmtpTransfers();
-    m_abort = std::make_unique<SmtpAbort>();
+    Transfer::init();
+    m_abort = std::make_unique<TransferAbort>();
     m_worker = std::make_unique<std::thread>(
         [this, job, utf8Entry, session, abort = m_abort.get(), outcome = &m_outcome] {
             const auto run = [&] {
@@ -291,7 +291,7 @@ void SmtpClient::finish(quint64 session)
         m_worker.reset();
         const Outcome& outcome = m_outcome;
         result.withoutLogin = outcome.withoutLogin;
-        if (!outcome.sent && m_abort->reason() == SmtpAbort::Reason::Cancelled) {
+        if (!outcome.sent && m_abort->reason() == TransferAbort::Reason::Cancelled) {
             result.cancelled = true;
         } else if (outcome.sent && outcome.refused.isEmpty()) {
             result.sent = true;

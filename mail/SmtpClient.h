@@ -144,7 +144,7 @@ private:
     MailHeaders m_finalHeaders;
 
     quint64 m_session = 0; // a finish posted for an earlier session is ignored
-    std::unique_ptr<SmtpAbort> m_abort;
+    std::unique_ptr<TransferAbort> m_abort;
     std::unique_ptr<std::thread> m_worker;
     Outcome m_outcome;
     SmtpResult m_result;

@@ -17,78 +17,12 @@
 #include <thread>
 #include <unistd.h>
 
-void SmtpAbort::request(Reason reason)
-{
-    Reason none = Reason::None;
-    m_reason.compare_exchange_strong(none, reason);
-    const std::lock_guard lock(m_mutex);
-    if (m_socket >= 0)
-        ::shutdown(m_socket, SHUT_RDWR);
-}
-
-void SmtpAbort::closeConnection()
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_socket >= 0)
-        ::shutdown(m_socket, SHUT_RDWR);
-}
-
-void SmtpAbort::attach(int socket)
-{
-    const std::lock_guard lock(m_mutex);
-    m_socket = socket;
-    if (requested())
-        ::shutdown(socket, SHUT_RDWR);
-}
-
-void SmtpAbort::detach(int socket)
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_socket == socket)
-        m_socket = -1;
-}
-
-namespace {
-
-int checkAbort(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    return static_cast<SmtpAbort*>(abort)->requested() ? 1 : 0;
-}
-
-curl_socket_t openSocket(void* abort, curlsocktype, curl_sockaddr* address)
-{
-    const curl_socket_t s = ::socket(address->family, address->socktype, address->protocol);
-    if (s != CURL_SOCKET_BAD)
-        static_cast<SmtpAbort*>(abort)->attach(s);
-    return s;
-}
-
-int closeSocket(void* abort, curl_socket_t s)
-{
-    static_cast<SmtpAbort*>(abort)->detach(s);
-    return ::close(s);
-}
-
-} // namespace
-
-void SmtpAbort::watch(void* handle)
-{
-    CURL* h = handle;
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkAbort);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocket);
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
-    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, this);
-}
-
 namespace {
 
 struct Context {
     const QByteArray* message = nullptr;
     qsizetype sent = 0;
-    SmtpAbort* abort = nullptr;
+    TransferAbort* abort = nullptr;
     QByteArray lastErrorReply;
     QList<QByteArray> capabilities;
     bool inEhloReply = false;
@@ -205,11 +139,11 @@ bool mayPassCode(CURLcode code)
 // Ends the session when its time is up, whatever libcurl is waiting for at that moment.
 class Deadline {
 public:
-    Deadline(SmtpAbort& abort, long ms)
+    Deadline(TransferAbort& abort, long ms)
         : m_thread([this, &abort, ms] {
             std::unique_lock lock(m_mutex);
             if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_over; }))
-                abort.request(SmtpAbort::Reason::TimedOut);
+                abort.request(TransferAbort::Reason::TimedOut);
         })
     {
     }
@@ -282,8 +216,8 @@ void setCommon(CURL* h, const SmtpJob& job, const QByteArray& address, Context& 
 
 // Runs one session with the options `setUp` adds to the common ones.
 template <typename SetUp>
-bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* error, bool* mayPass,
-             SetUp setUp)
+bool perform(const SmtpJob& job, TransferAbort& abort, Context& context, QString* error,
+             bool* mayPass, SetUp setUp)
 {
     const auto fail = [error, mayPass](const QString& why, bool passing = false) {
         if (error)
@@ -302,7 +236,7 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
             if (!problem.isEmpty())
                 return fail(QStringLiteral("CA file \"%1\": %2").arg(path, problem));
         }
-        initSmtpTransfers();
+        Transfer::init();
         const CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
         if (!curl)
             return fail(QStringLiteral("libcurl could not start a transfer"));
@@ -321,11 +255,11 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
         // A server that let the session time out would keep cleaning up waiting for QUIT's reply.
         if (code == CURLE_OPERATION_TIMEDOUT)
             abort.closeConnection();
-        if (abort.reason() == SmtpAbort::Reason::TimedOut)
+        if (abort.reason() == TransferAbort::Reason::TimedOut)
             return fail(QStringLiteral("Timeout: the mail server did not finish within %1 s")
                             .arg(job.totalTimeoutMs / 1000.0),
                         true);
-        if (abort.reason() == SmtpAbort::Reason::Cancelled)
+        if (abort.reason() == TransferAbort::Reason::Cancelled)
             return fail(QStringLiteral("Cancelled"));
         if (code == CURLE_OK)
             return true;
@@ -345,12 +279,6 @@ bool perform(const SmtpJob& job, SmtpAbort& abort, Context& context, QString* er
 }
 
 } // namespace
-
-void initSmtpTransfers()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 void warmUpSmtpTransfer()
 {
@@ -389,7 +317,7 @@ void warmUpSmtpTransfer()
     // It runs on the window's thread: short bounds, whatever loopback does.
     job.connectTimeoutMs = 250;
     job.totalTimeoutMs = 500;
-    SmtpAbort abort;
+    TransferAbort abort;
     runSmtpTransfer(job, abort, nullptr);
     greeter.join();
     ::close(listener);
@@ -417,7 +345,7 @@ QList<QByteArray> deferredRecipients(const QList<RefusedRecipient>& refused)
     return deferred;
 }
 
-bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass,
+bool runSmtpTransfer(const SmtpJob& job, TransferAbort& abort, QString* error, bool* mayPass,
                      QList<RefusedRecipient>* refused, bool* withoutLogin)
 {
     Context context;
@@ -460,8 +388,8 @@ bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool*
     return sent;
 }
 
-bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,
-                           QString* error, bool* mayPass)
+bool probeSmtpCapabilities(const SmtpJob& job, TransferAbort& abort,
+                           QList<QByteArray>* capabilities, QString* error, bool* mayPass)
 {
     Context context;
     const bool ok = perform(job, abort, context, error, mayPass, [](CURL* h) {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "net/Transfer.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <atomic>
-#include <mutex>
 
 // One whole SMTP session with libcurl, free of Qt's event machinery so it can run on a worker
 // thread.
@@ -49,34 +49,6 @@ struct RefusedRecipient {
     bool mayPass() const { return reply.startsWith('4'); }
 };
 
-// Ends a running transfer from any thread: its socket is shut down, so even a wait on a silent
-// server returns at once.
-class SmtpAbort {
-public:
-    enum class Reason { None, Cancelled, TimedOut };
-
-    void request(Reason reason = Reason::Cancelled);
-    Reason reason() const { return m_reason.load(); }
-    bool requested() const { return reason() != Reason::None; }
-
-    // Shuts the connection down without giving a reason, so that cleaning up never waits.
-    void closeConnection();
-
-    // For the transfer: the socket it is using, or -1.
-    void attach(int socket);
-    void detach(int socket);
-    // Lets this object end the libcurl transfer `handle` (a CURL*) at once, from any thread.
-    void watch(void* handle);
-
-private:
-    std::atomic<Reason> m_reason = Reason::None;
-    std::mutex m_mutex;
-    int m_socket = -1;
-};
-
-// Initialises libcurl once per process. The first mail does it if nobody did before; the
-// program does it once its window is up, so no alert pays for it.
-void initSmtpTransfers();
 // Sets up and drops one transfer handle, so the first real one finds libcurl's lazy parts ready.
 void warmUpSmtpTransfer();
 
@@ -90,8 +62,9 @@ void warmUpSmtpTransfer();
 // is refused the mail fails, and may pass when one of the refusals was a 4xx.
 // `withoutLogin` is set when a password was given but the server offered no AUTH, so the mail
 // went without logging in.
-bool runSmtpTransfer(const SmtpJob& job, SmtpAbort& abort, QString* error, bool* mayPass = nullptr,
-                     QList<RefusedRecipient>* refused = nullptr, bool* withoutLogin = nullptr);
+bool runSmtpTransfer(const SmtpJob& job, TransferAbort& abort, QString* error,
+                     bool* mayPass = nullptr, QList<RefusedRecipient>* refused = nullptr,
+                     bool* withoutLogin = nullptr);
 
 // One line per refused recipient, "RCPT failed: <reply>", naming the address where the reply
 // does not.
@@ -101,5 +74,6 @@ QList<QByteArray> deferredRecipients(const QList<RefusedRecipient>& refused);
 
 // The capabilities the server lists in its EHLO reply (e.g. "SMTPUTF8", "AUTH PLAIN LOGIN"),
 // after STARTTLS where the job asks for it; said and left again with QUIT.
-bool probeSmtpCapabilities(const SmtpJob& job, SmtpAbort& abort, QList<QByteArray>* capabilities,
-                           QString* error, bool* mayPass = nullptr);
+bool probeSmtpCapabilities(const SmtpJob& job, TransferAbort& abort,
+                           QList<QByteArray>* capabilities, QString* error,
+                           bool* mayPass = nullptr);

@@ -2,8 +2,8 @@
 
 #include "alert/AlertRules.h"
 #include "core/AtomicFile.h"
-#include "mail/Outbox.h"
-#include "mail/SmtpTransfer.h"
+#include "core/KeptFolder.h"
+#include "net/Transfer.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -150,9 +150,7 @@ PushChannels::~PushChannels()
 
 QString PushChannels::folderFor(const QString& settingsPath)
 {
-    QString folder = Outbox::folderFor(settingsPath);
-    folder.chop(QStringLiteral(".outbox").size());
-    return folder + QStringLiteral(".pushbox");
+    return KeptFolder::beside(settingsPath, QStringLiteral(".pushbox"));
 }
 
 void PushChannels::setUrl(Channel channel, const QString& url)
@@ -266,7 +264,7 @@ void PushChannels::start(Channel channel, Kind kind, PushRequest request, const 
     job->kind = kind;
     job->request = request;
     job->path = path;
-    job->abort = std::make_unique<SmtpAbort>();
+    job->abort = std::make_unique<TransferAbort>();
     Job* j = job.get();
     m_jobs.emplace(id, std::move(job));
     const qint64 asked = m_lanes[channel].askedUntilMs - m_clock.elapsed();
@@ -314,12 +312,13 @@ void PushChannels::done(quint64 id)
             // Gone from the folder meanwhile (the oldest make room): nothing to try again.
             if (kept != m_kept.end()) {
                 Kept& k = kept->second;
-                schedule(job->path, k, m_clock.elapsed() + retryDelayMs(k.attempt++, m_scale));
+                schedule(job->path, k,
+                         m_clock.elapsed() + KeptFolder::retryDelayMs(k.attempt++, m_scale));
                 hold(job->channel, k.atMs, outcome.retryAfterS);
             }
         } else {
             forget(job->path);
-            Outbox::setAside(job->path, QStringLiteral(".refused"));
+            KeptFolder::setAside(job->path, QStringLiteral(".refused"));
             emit note(QStringLiteral("保存していた %1 への通知は拒否されました: %2")
                           .arg(name, outcome.error));
         }
@@ -341,7 +340,7 @@ void PushChannels::done(quint64 id)
         result.kept = keep(job->channel, job->request, &path, &why);
         if (result.kept) {
             Kept& k = m_kept.at(path);
-            schedule(path, k, m_clock.elapsed() + retryDelayMs(k.attempt++, m_scale));
+            schedule(path, k, m_clock.elapsed() + KeptFolder::retryDelayMs(k.attempt++, m_scale));
             hold(job->channel, k.atMs, outcome.retryAfterS);
             if (!m_closed)
                 m_timer.start(0);
@@ -365,7 +364,7 @@ bool PushChannels::keep(Channel channel, const PushRequest& request, QString* pa
     }
     if (!m_listed)
         listKept();
-    *path = Outbox::freshPathIn(m_folder, Suffix);
+    *path = KeptFolder::freshPath(m_folder, Suffix);
     if (!AtomicFile::replace(*path, encode(channel, request), error))
         return false;
     m_kept.emplace(*path, Kept{channel});
@@ -385,7 +384,7 @@ void PushChannels::listKept()
         lane.queue.clear();
         lane.heldUntilMs = lane.askedUntilMs;
     }
-    for (const QString& path : Outbox::keptIn(m_folder, Suffix)) {
+    for (const QString& path : KeptFolder::list(m_folder, Suffix)) {
         Channel channel;
         PushRequest request;
         if (!readOrSetAside(path, &channel, &request))
@@ -404,7 +403,7 @@ bool PushChannels::readOrSetAside(const QString& path, Channel* channel, PushReq
     if (readKept(path, channel, request, &error))
         return true;
     forget(path);
-    const QString aside = Outbox::setAside(path, QStringLiteral(".bad"));
+    const QString aside = KeptFolder::setAside(path, QStringLiteral(".bad"));
     emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
                   .arg(aside.isEmpty() ? path : aside, error));
     return false;
@@ -450,7 +449,7 @@ void PushChannels::hold(Channel channel, qint64 untilMs, int retryAfterS)
 
 QStringList PushChannels::kept() const
 {
-    return Outbox::keptIn(m_folder, Suffix);
+    return KeptFolder::list(m_folder, Suffix);
 }
 
 void PushChannels::tryNext()
@@ -502,5 +501,5 @@ void PushChannels::abort()
     m_closed = true;
     m_timer.stop();
     for (auto& [id, job] : m_jobs)
-        job->abort->request(SmtpAbort::Reason::Cancelled);
+        job->abort->request(TransferAbort::Reason::Cancelled);
 }

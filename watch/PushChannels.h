@@ -99,7 +99,7 @@ private:
         Kind kind;
         PushRequest request;
         QString path; // a kept push's file
-        std::unique_ptr<SmtpAbort> abort;
+        std::unique_ptr<TransferAbort> abort;
         std::thread worker;
         PushOutcome outcome;
     };

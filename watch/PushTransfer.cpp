@@ -1,6 +1,6 @@
 #include "watch/PushTransfer.h"
 
-#include "mail/SmtpTransfer.h"
+#include "net/Transfer.h"
 
 #include <QDateTime>
 #include <algorithm>
@@ -98,11 +98,11 @@ int retryAfterSeconds(const QByteArray& value, const QDateTime& now)
     return int(std::clamp<qint64>(now.secsTo(at), 0, std::numeric_limits<int>::max()));
 }
 
-PushOutcome runPush(const PushRequest& request, SmtpAbort& abort)
+PushOutcome runPush(const PushRequest& request, TransferAbort& abort)
 {
     PushOutcome outcome;
     try {
-        initSmtpTransfers();
+        Transfer::init();
         const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(),
                                                                        curl_easy_cleanup);
         std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,

@@ -5,7 +5,7 @@
 #include <QString>
 
 class QDateTime;
-class SmtpAbort;
+class TransferAbort;
 
 // One HTTP POST with libcurl, free of Qt's event machinery so it can run on a worker thread.
 struct PushRequest {
@@ -38,4 +38,4 @@ int retryAfterSeconds(const QByteArray& value, const QDateTime& now);
 // Posts `request` over HTTP or HTTPS (certificates verified against the system's store), no
 // redirect followed, no proxy. Ends within totalTimeoutMs, or at once when `abort` asks.
 // Never throws.
-PushOutcome runPush(const PushRequest& request, SmtpAbort& abort);
+PushOutcome runPush(const PushRequest& request, TransferAbort& abort);

@@ -1,6 +1,7 @@
 // Kept mails: the files, the waits between tries, which failures may pass, and the sender
 // against a real SMTP server that is down, refuses, or comes back.
 
+#include "core/KeptFolder.h"
 #include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
 #include "mail/SmtpEndpoint.h"
@@ -175,8 +176,8 @@ void TestOutbox::retryWaits()
 {
     const QList<int> expected{15'000, 30'000, 60'000, 120'000, 300'000, 300'000};
     for (int i = 0; i < expected.size(); ++i)
-        QCOMPARE(retryDelayMs(i), expected[i]);
-    QCOMPARE(retryDelayMs(0, 0.01), 150);
+        QCOMPARE(KeptFolder::retryDelayMs(i), expected[i]);
+    QCOMPARE(KeptFolder::retryDelayMs(0, 0.01), 150);
 }
 
 void TestOutbox::whichFailuresMayPass_data()
@@ -204,7 +205,7 @@ void TestOutbox::whichFailuresMayPass()
     }
     SmtpJob job = jobTo(hostPort, mail("x"));
     job.totalTimeoutMs = 1000;
-    SmtpAbort abort;
+    TransferAbort abort;
     QString error;
     bool passing = !mayPass;
     QVERIFY(!runSmtpTransfer(job, abort, &error, &passing));
