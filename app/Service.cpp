@@ -11,7 +11,7 @@
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
 #include "settings/Settings.h"
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include <QDir>
 #include <QFile>

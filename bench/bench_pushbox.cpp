@@ -3,7 +3,7 @@
 // process's CPU time over a fixed window with the real waits. Printed as "name value" lines.
 //
 //   bench_pushbox --sink tools/http_sink.py [--kept N] [--seconds S]
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

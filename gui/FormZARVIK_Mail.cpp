@@ -9,7 +9,7 @@
 #include "gui/UiFont.h"
 #include "mail/MailService.h"
 #include "settings/Settings.h"
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -10,7 +10,7 @@
 #include "mail/Outbox.h"
 #include "settings/PasswordStore.h"
 #include "settings/Settings.h"
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include <algorithm>
 #include <utility>

@@ -3,9 +3,9 @@
 #include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "settings/Settings.h"
-#include "watch/DesktopNotifier.h"
-#include "watch/MetricsServer.h"
-#include "watch/PushChannels.h"
+#include "monitor/DesktopNotifier.h"
+#include "metrics/MetricsServer.h"
+#include "push/PushChannels.h"
 
 WatchOutputs::WatchOutputs(Monitor& monitor, QObject* parent)
     : QObject(parent)

@@ -11,7 +11,7 @@
 #include "support/SimBoard.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
-#include "watch/DesktopNotifier.h"
+#include "monitor/DesktopNotifier.h"
 
 #include <QCheckBox>
 #include <QDBusConnection>

@@ -12,7 +12,7 @@
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/TestFiles.h"
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

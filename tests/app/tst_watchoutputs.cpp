@@ -17,7 +17,7 @@
 #include "support/SmtpServer.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
-#include "watch/MetricsServer.h"
+#include "metrics/MetricsServer.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
-#include "watch/MetricsExposition.h"
+#include "metrics/MetricsExposition.h"
 
 #include "alert/AlertRules.h"
 #include "device/BoardProtocol.h"
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "watch/PushChannels.h"
+#include "push/PushChannels.h"
 
 #include "alert/AlertRules.h"
 #include "core/AtomicFile.h"

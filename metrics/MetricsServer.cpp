@@ -1,4 +1,4 @@
-#include "watch/MetricsServer.h"
+#include "metrics/MetricsServer.h"
 
 #include "core/Clock.h"
 #include "device/UdpEndpoint.h"

@@ -1,7 +1,7 @@
 #include "alert/AlertRules.h"
 #include "device/BoardProtocol.h"
 #include "support/PromText.h"
-#include "watch/MetricsExposition.h"
+#include "metrics/MetricsExposition.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "watch/MetricsExposition.h"
+#include "metrics/MetricsExposition.h"
 
 #include <QObject>
 #include <QString>

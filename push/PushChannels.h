@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/Reading.h"
-#include "watch/PushTransfer.h"
+#include "push/PushTransfer.h"
 
 #include <QElapsedTimer>
 #include <QMetaType>

@@ -1,4 +1,4 @@
-#include "watch/PushTransfer.h"
+#include "push/PushTransfer.h"
 
 #include "net/Transfer.h"
 

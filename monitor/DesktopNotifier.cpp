@@ -1,4 +1,4 @@
-#include "watch/DesktopNotifier.h"
+#include "monitor/DesktopNotifier.h"
 
 #include <QByteArray>
 #include <condition_variable>
