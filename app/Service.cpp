@@ -1,6 +1,5 @@
 #include "app/Service.h"
 
-#include "monitor/Monitor.h"
 #include "app/ServiceLog.h"
 #include "app/ServiceSettingsFile.h"
 #include "app/SystemdNotify.h"
@@ -10,8 +9,9 @@
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
-#include "settings/Settings.h"
+#include "monitor/Monitor.h"
 #include "push/PushChannels.h"
+#include "settings/Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,8 +24,6 @@ using ServiceLog::Priority;
 
 namespace {
 
-// As long as the window waits before it says "応答なし".
-constexpr qint64 SilentAfterMs = 10000;
 // Datagrams of the wrong size are counted and told at most once a minute.
 constexpr qint64 WrongSizeEveryMs = 60000;
 // A password is a line; anything far longer is not one, and is refused rather than cut.
@@ -186,7 +184,7 @@ void Service::logReply(const Reading& reading)
 void Service::checkSilence()
 {
     const qint64 silentMs = m_monitor->source().msSinceLastReply();
-    if (silentMs < SilentAfterMs)
+    if (silentMs < BoardSource::SilentAfterMs)
         return;
     const QString text = QStringLiteral("no reply for %1 s").arg(silentMs / 1000);
     m_notify->status(text);

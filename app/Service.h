@@ -54,7 +54,7 @@ private:
     SettledFile* m_settled;
     QList<Settings::Key> m_keysInForce; // those the file in force holds
     bool m_stopping = false;
-    bool m_silent = false;        // no reply for SilentAfterMs, said once
+    bool m_silent = false;        // no reply for BoardSource::SilentAfterMs, said once
     int m_wrongSizeUntold = 0;    // datagrams of the wrong size not yet in the log
     qint64 m_wrongSizeToldMs = 0; // on the monitor's steady clock
     bool m_wrongSizeTimer = false;

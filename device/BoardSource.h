@@ -32,6 +32,9 @@ public:
 
     // Since the last correct reply, or since start() before the first; on the steady clock.
     qint64 msSinceLastReply() const;
+    // How long without a correct reply before the board counts as silent: the window's
+    // "応答なし", the service's log line.
+    static constexpr qint64 SilentAfterMs = 10000;
     quint16 localPort() const;
     // Why the address or port cannot be used, or empty.
     QString currentLinkProblem() const { return m_linkProblem; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/BoardSource.h"
+
 #include <QMainWindow>
 #include <QMap>
 #include <QMessageBox>
@@ -62,7 +64,7 @@ public:
     QLabel* StatusPanel0 = nullptr;
     // "応答なし NN 秒" once no correct reply has come for StaleAfterMs.
     QLabel* StatusPanel1 = nullptr;
-    int StaleAfterMs = 10000;
+    int StaleAfterMs = int(BoardSource::SilentAfterMs);
 
 signals:
     // The window is closing: the shell saves the settings.
