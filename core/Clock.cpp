@@ -1,7 +1,10 @@
 #include "core/Clock.h"
 
+#include "core/ClockTimer.h"
+
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <algorithm>
 
 namespace {
 
@@ -20,4 +23,14 @@ const Clock& Clock::system()
 {
     static const SystemClock clock;
     return clock;
+}
+
+void Clock::moved() const
+{
+    // A copy: a timer's owner may start or end waits meanwhile.
+    const std::vector<ClockTimer*> timers = m_timers;
+    for (ClockTimer* timer : timers) {
+        if (std::find(m_timers.begin(), m_timers.end(), timer) != m_timers.end())
+            timer->clockMoved();
+    }
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QtGlobal>
+#include <vector>
+
+class ClockTimer;
 
 // Where the program reads the time: the wall clock for what it records, a steady one for what it
-// measures. Tests hand in a clock of their own to make minutes pass at once.
+// measures and waits on. Tests hand in a clock of their own to make minutes pass at once.
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -14,4 +17,15 @@ public:
 
     // The machine's own clocks.
     static const Clock& system();
+
+protected:
+    // A clock moved by hand says so here, so that the waits it made due end at once.
+    void moved() const;
+    // Only such a clock keeps a list of the waits on it.
+    void setMovedByHand() { m_byHand = true; }
+
+private:
+    friend class ClockTimer;
+    bool m_byHand = false;
+    mutable std::vector<ClockTimer*> m_timers; // the thread's that owns the waits
 };

@@ -37,8 +37,9 @@ MailResult told(const SmtpResult& sent)
 
 } // namespace
 
-MailService::MailService(const QString& outboxFolder, QObject* parent)
+MailService::MailService(const QString& outboxFolder, const Clock& clock, QObject* parent)
     : QObject(parent)
+    , m_clock(clock)
     , NMSMTP1(new SmtpClient(this))
     , m_testSmtp(new SmtpClient(this))
 {
@@ -55,7 +56,7 @@ MailService::MailService(const QString& outboxFolder, QObject* parent)
         configure(client);
         return client.jobFor(mail, job, error);
     };
-    m_outbox = new OutboxSender(Outbox(outboxFolder), session, this);
+    m_outbox = new OutboxSender(outboxFolder, session, clock, Outbox::DefaultCapacity, this);
     m_outbox->setObjectName(QStringLiteral("MailOutbox"));
     // A kept file goes only to addresses "To :" names now: a file edited, planted or left
     // from an older To is set aside rather than sent.
@@ -74,10 +75,8 @@ MailService::~MailService() = default;
 void MailService::setSettings(const MailSettings& settings)
 {
     m_settings = settings;
+    // Turned on, every kept mail is tried at once.
     m_outbox->setEnabled(settings.retry);
-    if (settings.retry && !m_retrying)
-        m_outbox->tryAfter(0);
-    m_retrying = settings.retry;
 }
 
 void MailService::setTimeouts(int connectMs, int totalMs)
@@ -155,6 +154,7 @@ void MailService::pump()
         configure(*NMSMTP1);
         NMSMTP1->connectToServer();
     }
+    m_outbox->poke();
 }
 
 void MailService::NMSMTP1Connect()
@@ -179,9 +179,9 @@ void MailService::fillAlert()
 
 void MailService::fillTest()
 {
-    m_testSmtp->setBody(
-        QStringLiteral("ZARVIK Mail からのテストメールです。\r\n送信日時: %1\r\n")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"))));
+    m_testSmtp->setBody(QStringLiteral("ZARVIK Mail からのテストメールです。\r\n送信日時: %1\r\n")
+                            .arg(QDateTime::fromMSecsSinceEpoch(m_clock.nowMs())
+                                     .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"))));
     m_testSmtp->addRecipient(m_settings.to);
     m_testSmtp->setSender(m_settings.from);
     m_testSmtp->setSubject(QStringLiteral("ZARVIK Mail test"));
@@ -208,7 +208,7 @@ bool MailService::keep(const ComposedMail& mail, QString* error)
     QString why;
     int dropped = 0;
     QString path;
-    if (!m_outbox->outbox().keep(mail, &why, &dropped, &path)) {
+    if (!m_outbox->keep(mail, &why, &dropped, &path)) {
         if (error)
             *error = QStringLiteral("送信できなかったメールを保存できませんでした: %1").arg(why);
         return false;
@@ -218,7 +218,6 @@ bool MailService::keep(const ComposedMail& mail, QString* error)
             QStringLiteral("保存できるメールは %1 通までです。古いメール %2 通を削除しました。")
                 .arg(Outbox::DefaultCapacity)
                 .arg(dropped));
-    m_outbox->mailKept(path);
     return true;
 }
 
@@ -255,7 +254,6 @@ void MailService::abort()
     m_testSmtp->abort();
     m_outbox->abort();
     m_outbox->setEnabled(false);
-    m_retrying = false;
     for (const Alert& alert : queued) {
         m_alert = alert;
         fillAlert();

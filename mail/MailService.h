@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Clock.h"
 #include "mail/SmtpClient.h"
 
 #include <QList>
@@ -37,8 +38,10 @@ Q_DECLARE_METATYPE(MailResult)
 class MailService : public QObject {
     Q_OBJECT
 public:
-    // Kept mails live in `outboxFolder` (Outbox::folderFor(settingsPath)).
-    explicit MailService(const QString& outboxFolder, QObject* parent = nullptr);
+    // Kept mails live in `outboxFolder` (Outbox::folderFor(settingsPath)); their waits and the
+    // test mail's time are read from `clock`.
+    explicit MailService(const QString& outboxFolder, const Clock& clock = Clock::system(),
+                         QObject* parent = nullptr);
     ~MailService() override;
 
     // In force for every mail started from now on, and for kept mails' envelope check and
@@ -75,11 +78,11 @@ private:
         QString body;
     };
 
+    const Clock& m_clock;
     MailSettings m_settings;
     int m_connectTimeoutMs = SmtpJob::DefaultConnectTimeoutMs;
     int m_totalTimeoutMs = SmtpJob::DefaultTotalTimeoutMs;
     bool m_heldForPassword = false;
-    bool m_retrying = false; // kept mails are being tried
     bool m_wasSending = false;
     SmtpClient* NMSMTP1;
     SmtpClient* m_testSmtp;

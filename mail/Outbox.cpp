@@ -15,9 +15,6 @@ namespace {
 
 // First line of every kept file, so that a stray file in the folder is never sent.
 const QByteArray Magic = "ZARVIK-Outbox 1";
-const QString Suffix = QStringLiteral(".mail");
-// What AtomicFile leaves when it is killed between naming its file and renaming it.
-const QString Leftover = QStringLiteral(".mail.saving-");
 // A kept mail is a few kB; anything far larger is not one of ours.
 constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
 // An envelope address as this program writes it: what the To and From fields accept, in the
@@ -49,9 +46,8 @@ QList<QByteArray> headLines(const QByteArray& head)
 
 } // namespace
 
-Outbox::Outbox(const QString& folder, int capacity)
+Outbox::Outbox(const QString& folder)
     : m_folder(folder)
-    , m_capacity(capacity)
 {
 }
 
@@ -97,65 +93,9 @@ bool Outbox::decode(const QByteArray& bytes, ComposedMail* mail)
     return true;
 }
 
-QString Outbox::freshPath() const
-{
-    return KeptFolder::freshPath(m_folder, Suffix);
-}
-
-bool Outbox::keep(const ComposedMail& mail, QString* error, int* dropped, QString* keptPath)
-{
-    // The folder lies beside the settings file, whose folder exists.
-    if (::mkdir(QFile::encodeName(m_folder).constData(), 0777) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("%1: %2").arg(m_folder, qt_error_string(errno));
-        return false;
-    }
-    const QString path = freshPath();
-    QString why;
-    if (!AtomicFile::replace(path, encode(mail), &why)) {
-        *error = QStringLiteral("%1: %2").arg(m_folder, why);
-        return false;
-    }
-    // The oldest go, never the mail just kept.
-    int removed = 0;
-    QStringList kept = pending();
-    kept.removeOne(path);
-    while (kept.size() >= m_capacity && remove(kept.takeFirst()))
-        ++removed;
-    if (dropped)
-        *dropped = removed;
-    if (keptPath)
-        *keptPath = path;
-    return true;
-}
-
 QStringList Outbox::pending() const
 {
     return KeptFolder::list(m_folder, Suffix);
-}
-
-int Outbox::takeInLeftovers()
-{
-    const QDir dir(m_folder);
-    int taken = 0;
-    for (const QString& name :
-         dir.entryList({QLatin1Char('*') + Leftover + QLatin1Char('*')},
-                       QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
-        const QString path = dir.filePath(name);
-        ComposedMail mail;
-        QString error;
-        // Composed mails end with a line break: one that stops short was cut off.
-        if (!read(path, &mail, &error) || !mail.message.endsWith("\r\n")) {
-            if (!QFileInfo(path).isDir())
-                remove(path);
-            continue;
-        }
-        QString target = dir.filePath(name.left(name.indexOf(Leftover) + Suffix.size()));
-        if (QFileInfo(target).exists() || QFileInfo(target).isSymLink() ||
-            !KeptFolder::isKeptName(QFileInfo(target).fileName(), Suffix))
-            target = freshPath();
-        taken += QFile::rename(path, target);
-    }
-    return taken;
 }
 
 bool Outbox::read(const QString& path, ComposedMail* mail, QString* error)

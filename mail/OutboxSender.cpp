@@ -1,21 +1,31 @@
 #include "mail/OutboxSender.h"
 
 #include "core/AtomicFile.h"
-#include "core/KeptFolder.h"
+#include "core/KeptQueue.h"
+#include "net/Transfer.h"
 
-#include <algorithm>
-#include <limits>
+#include <QFileInfo>
 
-OutboxSender::OutboxSender(const Outbox& outbox, Session session, QObject* parent)
+OutboxSender::OutboxSender(const QString& folder, Session session, const Clock& clock, int capacity,
+                           QObject* parent)
     : QObject(parent)
-    , m_outbox(outbox)
+    , m_outbox(folder)
     , m_session(std::move(session))
+    , m_queue(new KeptQueue(
+          clock, {folder, Outbox::Suffix, capacity, 0777}, 1, [](const QString&) { return 0; },
+          this))
 {
-    m_clock.start();
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &OutboxSender::tryNext);
-    // A keep() cut short by a kill left its file under a temporary name.
-    m_outbox.takeInLeftovers();
+    connect(m_queue, &KeptQueue::due, this, &OutboxSender::send);
+    connect(m_queue, &KeptQueue::drained, this, [this](int sent) {
+        emit note(QStringLiteral("保存していたメール %1 通を送信しました。").arg(sent));
+    });
+    // A keep() cut short by a kill left its file under a temporary name; composed mails end
+    // with a line break, so one that stops short was cut off.
+    m_queue->takeInLeftovers([](const QString& path) {
+        ComposedMail mail;
+        QString error;
+        return Outbox::read(path, &mail, &error) && mail.message.endsWith("\r\n");
+    });
 }
 
 OutboxSender::~OutboxSender()
@@ -25,85 +35,62 @@ OutboxSender::~OutboxSender()
         m_worker->join();
 }
 
+bool OutboxSender::keep(const ComposedMail& mail, QString* error, int* dropped, QString* keptPath)
+{
+    QString path;
+    if (!m_queue->keep(0, Outbox::encode(mail), &path, error, dropped))
+        return false;
+    if (keptPath)
+        *keptPath = path;
+    return true;
+}
+
 void OutboxSender::setEnabled(bool enabled)
 {
-    m_enabled = enabled;
-    if (!enabled)
-        m_timer.stop();
+    m_queue->setRunning(enabled);
 }
 
-void OutboxSender::mailKept(const QString& path)
+void OutboxSender::setHeld(std::function<bool()> held)
 {
-    Due& due = m_due[path];
-    due.atMs = m_clock.elapsed() + KeptFolder::retryDelayMs(due.attempt++, m_scale);
-    if (m_enabled && !isSending())
-        m_timer.start(0);
+    m_queue->setHeld(std::move(held));
 }
 
-void OutboxSender::tryAfter(int delayMs)
+void OutboxSender::poke()
 {
-    m_due.clear(); // every mail is due
-    if (m_enabled && !isSending())
-        m_timer.start(delayMs);
+    m_queue->poke();
 }
 
-void OutboxSender::failed(const QString& path)
+void OutboxSender::tryAll()
 {
-    Due& due = m_due[path];
-    due.atMs = m_clock.elapsed() + KeptFolder::retryDelayMs(due.attempt++, m_scale);
+    m_queue->restart();
+}
+
+void OutboxSender::setDelayScale(double scale)
+{
+    m_queue->setDelayScale(scale);
 }
 
 void OutboxSender::setAsideBad(const QString& path, const QString& error)
 {
-    m_due.remove(path);
-    const QString aside = KeptFolder::setAside(path, QStringLiteral(".bad"));
+    const QString aside = m_queue->setAside(path, QStringLiteral(".bad"));
     emit note(QStringLiteral("保存していたメールを読めません (%1): %2")
                   .arg(aside.isEmpty() ? path : aside, error));
-    if (!aside.isEmpty())
-        m_timer.start(0);
 }
 
-void OutboxSender::tryNext()
+void OutboxSender::send(const QString& path)
 {
-    if (!m_enabled || isSending())
-        return;
-    if (m_held && m_held()) {
-        m_timer.start(int(1000 * m_scale));
-        return;
-    }
-    const QStringList pending = m_outbox.pending();
-    for (auto it = m_due.begin(); it != m_due.end();)
-        it = pending.contains(it.key()) ? std::next(it) : m_due.erase(it);
-    // The oldest mail whose time has come; the others wait for theirs.
-    const qint64 now = m_clock.elapsed();
-    QString path;
-    qint64 next = std::numeric_limits<qint64>::max();
-    for (const QString& candidate : pending) {
-        const qint64 at = m_due.value(candidate).atMs;
-        if (at <= now) {
-            path = candidate;
-            break;
-        }
-        next = std::min(next, at);
-    }
-    if (path.isEmpty()) {
-        if (m_sentInARow > 0)
-            emit note(QStringLiteral("保存していたメール %1 通を送信しました。").arg(m_sentInARow));
-        m_sentInARow = 0;
-        if (!pending.isEmpty())
-            m_timer.start(int(std::min<qint64>(next - now, std::numeric_limits<int>::max())));
-        return;
-    }
     ComposedMail mail;
     QString error;
     if (!Outbox::read(path, &mail, &error) || (m_check && !m_check(mail, &error))) {
-        setAsideBad(path, error);
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            m_queue->forget(path); // taken away meanwhile: nothing to say
+        else
+            setAsideBad(path, error);
         return;
     }
     SmtpJob job;
     if (!m_session(mail, &job, &error)) {
-        failed(path); // the settings cannot send now; they may be fixed meanwhile
-        m_timer.start(0);
+        m_queue->failed(path); // the settings cannot send now; they may be fixed meanwhile
         return;
     }
     m_abort = std::make_unique<TransferAbort>();
@@ -126,30 +113,24 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
     m_worker.reset();
     m_abort.reset();
     if (sent) {
-        ++m_sentInARow;
         // Those who got it are done; a deferred recipient stays kept, alone.
         ComposedMail rest = mail;
         rest.rcptTo = deferredRecipients(refused);
         QString why;
         if (!rest.rcptTo.isEmpty() && AtomicFile::replace(path, Outbox::encode(rest), &why))
-            failed(path);
+            m_queue->failed(path);
         else
-            Outbox::remove(path);
+            m_queue->delivered(path);
         if (!refused.isEmpty())
             emit note(QStringLiteral("保存していたメールは一部の宛先に届きませんでした: %1")
                           .arg(describeRefused(refused).replace(u'\n', QStringLiteral("; "))));
-        m_timer.start(0);
     } else if (cancelled) {
-        // Given up on purpose (closing): the mail stays kept for the next start.
+        m_queue->stopped(path); // given up on purpose (closing): kept for the next start
     } else if (mayPass) {
-        failed(path);
-        m_timer.start(0); // the others need not wait for this one
+        m_queue->failed(path); // the others need not wait for this one
     } else {
-        m_due.remove(path);
-        const QString aside = KeptFolder::setAside(path, QStringLiteral(".refused"));
+        m_queue->setAside(path, QStringLiteral(".refused"));
         emit note(QStringLiteral("保存していたメールは送信を拒否されました: %1").arg(error));
-        if (!aside.isEmpty())
-            m_timer.start(0);
     }
     emit idle();
 }

@@ -83,10 +83,10 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     , m_settings(settings)
     , m_clock(clock)
     , m_source(new BoardSource(clock, this))
-    , m_mail(new MailService(Outbox::folderFor(statePath), this))
+    , m_mail(new MailService(Outbox::folderFor(statePath), clock, this))
     , m_passwords(new PasswordStore(this))
     , m_history(new HistoryRecorder(statePath, this))
-    , m_push(new PushChannels(PushChannels::folderFor(statePath), this))
+    , m_push(new PushChannels(PushChannels::folderFor(statePath), clock, this))
 {
     m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
     connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);

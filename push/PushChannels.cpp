@@ -3,6 +3,7 @@
 #include "alert/AlertRules.h"
 #include "core/AtomicFile.h"
 #include "core/KeptFolder.h"
+#include "core/KeptQueue.h"
 #include "net/Transfer.h"
 
 #include <QDateTime>
@@ -124,14 +125,33 @@ bool readKept(const QString& path, PushChannels::Channel* channel, PushRequest* 
 
 } // namespace
 
-PushChannels::PushChannels(const QString& folder, QObject* parent)
+PushChannels::PushChannels(const QString& folder, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_folder(folder)
+    , m_clock(clock)
+    , m_queue(new KeptQueue(
+          clock, {folder, Suffix, Capacity, 0700}, ChannelCount,
+          [this](const QString& path) {
+              Channel channel;
+              PushRequest request;
+              return readOrSetAside(path, &channel, &request) ? int(channel) : -1;
+          },
+          this))
 {
     qRegisterMetaType<PushResult>();
-    m_clock.start();
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &PushChannels::tryNext);
+    for (int c = 0; c < ChannelCount; ++c)
+        m_queue->setLaneOpen(c, false);
+    connect(m_queue, &KeptQueue::due, this, &PushChannels::sendKept);
+    connect(m_queue, &KeptQueue::drained, this, [this](int sent) {
+        emit note(QStringLiteral("保存していた通知 %1 件を送信しました。").arg(sent));
+    });
+    // A keep cut short by a kill left its file under a temporary name.
+    m_queue->takeInLeftovers([](const QString& path) {
+        Channel channel;
+        PushRequest request;
+        QString error;
+        return readKept(path, &channel, &request, &error);
+    });
 }
 
 PushChannels::~PushChannels()
@@ -157,8 +177,7 @@ void PushChannels::setUrl(Channel channel, const QString& url)
 {
     m_urls[channel] = url.trimmed();
     // A kept push waits for its channel to come back.
-    if (m_retry && !m_urls[channel].isEmpty())
-        m_timer.start(0);
+    m_queue->setLaneOpen(channel, !m_urls[channel].isEmpty());
 }
 
 bool PushChannels::isConfigured() const
@@ -169,14 +188,20 @@ bool PushChannels::isConfigured() const
 
 void PushChannels::setRetry(bool on)
 {
-    if (on && !m_retry) {
-        // The folder may have changed meanwhile; every kept push is due.
-        m_listed = false;
-        m_timer.start(0);
-    }
+    const bool starting = on && !m_retry;
     m_retry = on;
-    if (!on)
-        m_timer.stop();
+    // Turned on, every kept push is due at once, but a server that asked for time still has it.
+    m_queue->setRunning(on && !m_closed);
+    if (starting) {
+        for (int c = 0; c < ChannelCount; ++c)
+            m_queue->holdLane(c, m_askedUntilMs[c]);
+    }
+}
+
+void PushChannels::setDelayScale(double scale)
+{
+    m_scale = scale;
+    m_queue->setDelayScale(scale);
 }
 
 void PushChannels::setTimeouts(int connectMs, int totalMs)
@@ -223,8 +248,7 @@ PushRequest PushChannels::webhookRequest(const PushNotice& notice)
          haveReading ? QJsonValue(notice.reading.rb1 ? 1 : 0) : QJsonValue()},
         {QStringLiteral("rb0"),
          haveReading ? QJsonValue(notice.reading.rb0 ? 1 : 0) : QJsonValue()},
-        {QStringLiteral("time"),
-         isoTime(notice.timeMs ? notice.timeMs : QDateTime::currentMSecsSinceEpoch())},
+        {QStringLiteral("time"), isoTime(notice.timeMs ? notice.timeMs : Clock::system().nowMs())},
         {QStringLiteral("board"), notice.board},
     };
     PushRequest request;
@@ -267,7 +291,7 @@ void PushChannels::start(Channel channel, Kind kind, PushRequest request, const 
     job->abort = std::make_unique<TransferAbort>();
     Job* j = job.get();
     m_jobs.emplace(id, std::move(job));
-    const qint64 asked = m_lanes[channel].askedUntilMs - m_clock.elapsed();
+    const qint64 asked = m_askedUntilMs[channel] - m_clock.steadyMs();
     if (kind == Kind::Alert && m_retry && asked > 0) {
         // Its server asked for time: it is kept at once and waits with the others.
         j->outcome.mayPass = true;
@@ -298,32 +322,19 @@ void PushChannels::done(quint64 id)
     const bool cancelled = job->abort->requested();
 
     if (job->kind == Kind::Kept) {
-        m_lanes[job->channel].sending.clear();
-        const auto kept = m_kept.find(job->path);
         if (outcome.delivered) {
-            ++m_sentInARow;
-            QFile::remove(job->path);
-            forget(job->path);
-            // The server is back: the channel's other kept pushes need not wait.
-            m_lanes[job->channel].heldUntilMs = 0;
+            m_queue->delivered(job->path);
         } else if (cancelled) {
-            // Closing: it stays kept for the next start.
+            m_queue->stopped(job->path); // closing: it stays kept for the next start
         } else if (outcome.mayPass) {
-            // Gone from the folder meanwhile (the oldest make room): nothing to try again.
-            if (kept != m_kept.end()) {
-                Kept& k = kept->second;
-                schedule(job->path, k,
-                         m_clock.elapsed() + KeptFolder::retryDelayMs(k.attempt++, m_scale));
-                hold(job->channel, k.atMs, outcome.retryAfterS);
-            }
+            const qint64 dueMs = m_queue->failed(job->path);
+            if (dueMs >= 0)
+                hold(job->channel, dueMs, outcome.retryAfterS);
         } else {
-            forget(job->path);
-            KeptFolder::setAside(job->path, QStringLiteral(".refused"));
+            m_queue->setAside(job->path, QStringLiteral(".refused"));
             emit note(QStringLiteral("保存していた %1 への通知は拒否されました: %2")
                           .arg(name, outcome.error));
         }
-        if (!m_closed)
-            m_timer.start(0);
         return;
     }
 
@@ -338,13 +349,9 @@ void PushChannels::done(quint64 id)
         QString path;
         QString why;
         result.kept = keep(job->channel, job->request, &path, &why);
-        if (result.kept) {
-            Kept& k = m_kept.at(path);
-            schedule(path, k, m_clock.elapsed() + KeptFolder::retryDelayMs(k.attempt++, m_scale));
-            hold(job->channel, k.atMs, outcome.retryAfterS);
-            if (!m_closed)
-                m_timer.start(0);
-        } else
+        if (result.kept)
+            hold(job->channel, m_queue->dueMs(path), outcome.retryAfterS);
+        else
             result.error += QStringLiteral("\n送信できなかった通知を保存できませんでした: ") + why;
     }
     if (cancelled && !result.kept)
@@ -357,44 +364,7 @@ void PushChannels::done(quint64 id)
 
 bool PushChannels::keep(Channel channel, const PushRequest& request, QString* path, QString* error)
 {
-    // The folder lies beside the settings file, whose folder exists.
-    if (::mkdir(QFile::encodeName(m_folder).constData(), 0700) != 0 && errno != EEXIST) {
-        *error = QStringLiteral("%1: %2").arg(m_folder, qt_error_string(errno));
-        return false;
-    }
-    if (!m_listed)
-        listKept();
-    *path = KeptFolder::freshPath(m_folder, Suffix);
-    if (!AtomicFile::replace(*path, encode(channel, request), error))
-        return false;
-    m_kept.emplace(*path, Kept{channel});
-    // The oldest go, never the push just kept (its name sorts last).
-    while (m_kept.size() > size_t(Capacity)) {
-        const QString oldest = m_kept.begin()->first;
-        QFile::remove(oldest);
-        forget(oldest);
-    }
-    return true;
-}
-
-void PushChannels::listKept()
-{
-    m_kept.clear();
-    for (Lane& lane : m_lanes) {
-        lane.queue.clear();
-        lane.heldUntilMs = lane.askedUntilMs;
-    }
-    for (const QString& path : KeptFolder::list(m_folder, Suffix)) {
-        Channel channel;
-        PushRequest request;
-        if (!readOrSetAside(path, &channel, &request))
-            continue;
-        m_kept.emplace(path, Kept{channel});
-        // The one on its way is queued again once it is over, if it failed.
-        if (m_lanes[channel].sending != path)
-            m_lanes[channel].queue.emplace(0, path);
-    }
-    m_listed = true;
+    return m_queue->keep(channel, encode(channel, request), path, error);
 }
 
 bool PushChannels::readOrSetAside(const QString& path, Channel* channel, PushRequest* request)
@@ -402,38 +372,19 @@ bool PushChannels::readOrSetAside(const QString& path, Channel* channel, PushReq
     QString error;
     if (readKept(path, channel, request, &error))
         return true;
-    forget(path);
-    const QString aside = KeptFolder::setAside(path, QStringLiteral(".bad"));
+    const QString aside = m_queue->setAside(path, QStringLiteral(".bad"));
     emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
                   .arg(aside.isEmpty() ? path : aside, error));
     return false;
 }
 
-void PushChannels::schedule(const QString& path, Kept& kept, qint64 atMs)
-{
-    std::set<std::pair<qint64, QString>>& queue = m_lanes[kept.channel].queue;
-    queue.erase({kept.atMs, path});
-    kept.atMs = atMs;
-    queue.emplace(atMs, path);
-}
-
-void PushChannels::forget(const QString& path)
-{
-    const auto kept = m_kept.find(path);
-    if (kept == m_kept.end())
-        return;
-    m_lanes[kept->second.channel].queue.erase({kept->second.atMs, path});
-    m_kept.erase(kept);
-}
-
 void PushChannels::hold(Channel channel, qint64 untilMs, int retryAfterS)
 {
-    Lane& lane = m_lanes[channel];
     if (retryAfterS >= 0) {
         const int seconds = std::min(retryAfterS, MaxRetryAfterS);
-        lane.askedUntilMs =
-            std::max(lane.askedUntilMs, m_clock.elapsed() + qint64(seconds * 1000.0 * m_scale));
-        untilMs = std::max(untilMs, lane.askedUntilMs);
+        qint64& asked = m_askedUntilMs[channel];
+        asked = std::max(asked, m_clock.steadyMs() + qint64(seconds * 1000.0 * m_scale));
+        untilMs = std::max(untilMs, asked);
         const QString name = QString::fromLatin1(ChannelNames[channel]);
         emit note(seconds < retryAfterS
                       ? QStringLiteral("%1 のサーバーは %2 秒待つよう求めました。%1 へは 1 "
@@ -444,62 +395,30 @@ void PushChannels::hold(Channel channel, qint64 untilMs, int retryAfterS)
                             .arg(name)
                             .arg(seconds));
     }
-    lane.heldUntilMs = std::max(lane.heldUntilMs, untilMs);
+    m_queue->holdLane(channel, untilMs);
 }
 
 QStringList PushChannels::kept() const
 {
-    return KeptFolder::list(m_folder, Suffix);
+    return m_queue->files();
 }
 
-void PushChannels::tryNext()
+void PushChannels::sendKept(const QString& path, int lane)
 {
-    if (!m_retry || m_closed)
+    Channel channel;
+    PushRequest request;
+    if (!readOrSetAside(path, &channel, &request))
         return;
-    if (!m_listed)
-        listKept();
-    const qint64 now = m_clock.elapsed();
-    qint64 next = std::numeric_limits<qint64>::max();
-    bool sending = false;
-    for (int c = 0; c < ChannelCount; ++c) {
-        Lane& lane = m_lanes[c];
-        // Its channel is off now: its kept pushes wait until it is set again.
-        while (lane.sending.isEmpty() && !m_urls[c].isEmpty() && !lane.queue.empty()) {
-            const auto [dueMs, path] = *lane.queue.begin();
-            const qint64 at = std::max(dueMs, lane.heldUntilMs);
-            if (at > now) {
-                next = std::min(next, at);
-                break;
-            }
-            Channel channel;
-            PushRequest request;
-            if (!readOrSetAside(path, &channel, &request))
-                continue;
-            if (channel != c) { // rewritten since it was listed
-                Kept& kept = m_kept.at(path);
-                lane.queue.erase(lane.queue.begin());
-                kept.channel = channel;
-                m_lanes[channel].queue.emplace(kept.atMs, path);
-                continue;
-            }
-            lane.queue.erase(lane.queue.begin());
-            lane.sending = path;
-            start(channel, Kind::Kept, request, path);
-        }
-        sending = sending || !lane.sending.isEmpty();
-    }
-    if (!sending && m_sentInARow > 0) {
-        emit note(QStringLiteral("保存していた通知 %1 件を送信しました。").arg(m_sentInARow));
-        m_sentInARow = 0;
-    }
-    if (next != std::numeric_limits<qint64>::max())
-        m_timer.start(int(std::min<qint64>(next - now, std::numeric_limits<int>::max())));
+    if (channel != lane) // rewritten since it was listed
+        m_queue->moveToLane(path, channel);
+    else
+        start(channel, Kind::Kept, request, path);
 }
 
 void PushChannels::abort()
 {
     m_closed = true;
-    m_timer.stop();
+    m_queue->setRunning(false);
     for (auto& [id, job] : m_jobs)
         job->abort->request(TransferAbort::Reason::Cancelled);
 }

@@ -1,6 +1,7 @@
 // Kept mails: the files, the waits between tries, which failures may pass, and the sender
 // against a real SMTP server that is down, refuses, or comes back.
 
+#include "core/Clock.h"
 #include "core/KeptFolder.h"
 #include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
@@ -57,7 +58,8 @@ OutboxSender::Session sessionTo(const QString& hostPort)
 // A sender of the kept mails in `folder` to `server`, on, with its waits cut a hundredfold.
 std::unique_ptr<OutboxSender> quickSender(const QString& folder, const SmtpServer& server)
 {
-    auto sender = std::make_unique<OutboxSender>(Outbox(folder), sessionTo(server.hostPort()));
+    auto sender =
+        std::make_unique<OutboxSender>(folder, sessionTo(server.hostPort()), Clock::system());
     sender->setDelayScale(0.01);
     sender->setEnabled(true);
     return sender;
@@ -141,13 +143,13 @@ void TestOutbox::strayFilesAreNotMails()
 void TestOutbox::oldestFirstAndBounded()
 {
     QTemporaryDir dir;
-    Outbox outbox(dir.filePath(QStringLiteral("ZARVIK_Mail.outbox")), 3);
+    OutboxSender outbox(dir.filePath(QStringLiteral("ZARVIK_Mail.outbox")), {}, Clock::system(), 3);
     QString error;
     int dropped = -1;
     for (int i = 0; i < 5; ++i)
         QVERIFY2(outbox.keep(mail(QByteArray::number(i)), &error, &dropped), qPrintable(error));
     QCOMPARE(dropped, 1);
-    const QStringList pending = outbox.pending();
+    const QStringList pending = outbox.outbox().pending();
     QCOMPARE(pending.size(), 3);
     for (int i = 0; i < 3; ++i) {
         ComposedMail kept;
@@ -155,7 +157,7 @@ void TestOutbox::oldestFirstAndBounded()
         QCOMPARE(kept.message, mail(QByteArray::number(i + 2)).message);
     }
     // Nothing but the kept files: no temporary file left behind.
-    QCOMPARE(QDir(outbox.folder()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    QCOMPARE(QDir(outbox.outbox().folder()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 void TestOutbox::folderThatCannotBeMadeSaysWhy()
@@ -163,7 +165,7 @@ void TestOutbox::folderThatCannotBeMadeSaysWhy()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("ZARVIK_Mail.outbox"));
     QVERIFY(TestFiles::write(path, "a file where the folder would be"));
-    Outbox outbox(path);
+    OutboxSender outbox(path, {}, Clock::system());
     QString error;
     QVERIFY(!outbox.keep(mail("x"), &error));
     QVERIFY2(error.startsWith(path + QStringLiteral(": ")) && error.size() > path.size() + 2,
@@ -216,14 +218,12 @@ void TestOutbox::sendsOnceTheServerIsBack()
 {
     QTemporaryDir dir;
     const QString hostPort = SmtpServer::refusingHostPort();
-    OutboxSender sender(Outbox(dir.filePath(QStringLiteral("o"))), sessionTo(hostPort));
+    OutboxSender sender(dir.filePath(QStringLiteral("o")), sessionTo(hostPort), Clock::system());
     sender.setDelayScale(0.01);
     sender.setEnabled(true);
     QString error;
     for (const QByteArray subject : {"first", "second"})
-        QVERIFY(sender.outbox().keep(mail(subject), &error));
-    for (const QString& path : sender.outbox().pending())
-        sender.mailKept(path);
+        QVERIFY(sender.keep(mail(subject), &error));
     QSignalSpy idle(&sender, &OutboxSender::idle);
     QVERIFY(EventWait::until([&] { return idle.size() >= 2; })); // two failed tries, both kept
     QCOMPARE(sender.outbox().pending().size(), 2);
@@ -247,7 +247,7 @@ void TestOutbox::refusedAndUnreadableAreSetAside()
     const auto quick = quickSender(dir.filePath(QStringLiteral("o")), server);
     OutboxSender& sender = *quick;
     QString error;
-    QVERIFY(sender.outbox().keep(mail("refused"), &error));
+    QVERIFY(sender.keep(mail("refused"), &error));
     QVERIFY(TestFiles::write(dir.filePath(QStringLiteral("o/00000000-garbage.mail")), "junk"));
     // A link to a good mail elsewhere, and a FIFO that would block a reader.
     const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
@@ -255,7 +255,7 @@ void TestOutbox::refusedAndUnreadableAreSetAside()
     QVERIFY(QFile::link(elsewhere, dir.filePath(QStringLiteral("o/00000001-link.mail"))));
     QCOMPARE(::mkfifo(qPrintable(dir.filePath(QStringLiteral("o/00000002-fifo.mail"))), 0600), 0);
     QSignalSpy notes(&sender, &OutboxSender::note);
-    sender.tryAfter(0);
+    sender.tryAll();
     QVERIFY(EventWait::until([&] { return notes.size() >= 4; }));
     QVERIFY(sender.outbox().pending().isEmpty());
     const QStringList aside = TestFiles::entries(sender.outbox().folder());
@@ -279,8 +279,8 @@ void TestOutbox::oneStuckMailHoldsNoOtherBack()
     ComposedMail stuck = mail("stuck");
     stuck.rcptTo = {"stuck@example.com"};
     for (const ComposedMail& m : {stuck, mail("second"), mail("third")})
-        QVERIFY(sender.outbox().keep(m, &error));
-    sender.tryAfter(0);
+        QVERIFY(sender.keep(m, &error));
+    sender.tryAll();
     // The first keeps failing with its own waits; the others go out meanwhile.
     QVERIFY(server.waitForMails(2));
     QVERIFY(server.mails()[0].raw.contains("Subject: second"));
@@ -299,10 +299,10 @@ void TestOutbox::deferredRecipientStaysKeptAlone()
     const auto quick = quickSender(dir.filePath(QStringLiteral("o")), server);
     OutboxSender& sender = *quick;
     QString error;
-    QVERIFY(sender.outbox().keep(mail("x"), &error));
+    QVERIFY(sender.keep(mail("x"), &error));
     QSignalSpy notes(&sender, &OutboxSender::note);
     QSignalSpy idle(&sender, &OutboxSender::idle);
-    sender.tryAfter(0);
+    sender.tryAll();
     // a@ gets it once; b@ is tried again alone, and said once.
     QVERIFY(EventWait::until([&] { return idle.size() >= 3; }));
     QCOMPARE(server.mailCount(), 1);
@@ -323,21 +323,22 @@ void TestOutbox::theMailJustKeptIsNeverDropped()
 {
     // A clock that was once far ahead left a full outbox of names from the future.
     QTemporaryDir dir;
-    Outbox outbox(dir.filePath(QStringLiteral("o")));
-    QVERIFY(QDir().mkpath(outbox.folder()));
+    const QString folder = dir.filePath(QStringLiteral("o"));
+    QVERIFY(QDir().mkpath(folder));
     for (int i = 0; i < Outbox::DefaultCapacity; ++i)
         QVERIFY(TestFiles::write(QStringLiteral("%1/20991231-235959-999-%2.mail")
-                                     .arg(outbox.folder())
+                                     .arg(folder)
                                      .arg(i, 3, 10, QLatin1Char('0')),
                                  Outbox::encode(mail("future"))));
     QString error;
     QString path;
     int dropped = 0;
+    OutboxSender outbox(folder, {}, Clock::system());
     QVERIFY2(outbox.keep(mail("new"), &error, &dropped, &path), qPrintable(error));
     QCOMPARE(dropped, 1);
-    const QStringList pending = outbox.pending();
+    const QStringList pending = outbox.outbox().pending();
     QCOMPARE(pending.size(), Outbox::DefaultCapacity);
-    QVERIFY(!pending.contains(outbox.folder() + QStringLiteral("/20991231-235959-999-000.mail")));
+    QVERIFY(!pending.contains(folder + QStringLiteral("/20991231-235959-999-000.mail")));
     QCOMPARE(pending.last(), path);
     ComposedMail kept;
     QVERIFY(Outbox::read(path, &kept, &error));
@@ -357,10 +358,9 @@ void TestOutbox::leftoversOfAKilledKeepAreSortedOut()
     QVERIFY(
         TestFiles::write(folder + QStringLiteral("/20261209-010000-000-001.mail.saving-4e5f6a7b"),
                          whole.chopped(5)));
-    OutboxSender sender(Outbox(folder), sessionTo(server.hostPort()));
+    OutboxSender sender(folder, sessionTo(server.hostPort()), Clock::system());
     QCOMPARE(TestFiles::entries(folder), QStringList{"20261209-010000-000-000.mail"});
     sender.setEnabled(true);
-    sender.tryAfter(0);
     QVERIFY(server.waitForMails(1));
     QVERIFY(server.mails()[0].raw.contains("Subject: whole"));
     QVERIFY(EventWait::until([&] { return TestFiles::entries(folder).isEmpty(); }));
