@@ -9,9 +9,12 @@
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
+#include "monitor/MailPassword.h"
 #include "monitor/Monitor.h"
+#include "monitor/Outlet.h"
 #include "push/PushChannels.h"
 #include "settings/Settings.h"
+#include "settings/SettingsLocation.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,8 +29,6 @@ namespace {
 
 // Datagrams of the wrong size are counted and told at most once a minute.
 constexpr qint64 WrongSizeEveryMs = 60000;
-// A password is a line; anything far longer is not one, and is refused rather than cut.
-constexpr qint64 MaxCredentialSize = 4096;
 
 void log(Priority priority, const QString& text)
 {
@@ -61,13 +62,39 @@ bool sessionBusLikely()
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
+// Alerts, recoveries and reminders, each a line in the log.
+class LogOutlet : public Outlet {
+public:
+    void take(const AlertEvent& event) override
+    {
+        switch (event.kind) {
+        case AlertEvent::Kind::Alert:
+            if (event.rules)
+                log(Priority::Warning,
+                    QStringLiteral("Alert: %1 (rules %2; subject \"%3\")")
+                        .arg(event.message, ruleNames(event.rules), event.subject.trimmed()));
+            break;
+        case AlertEvent::Kind::Recovered:
+        case AlertEvent::Kind::Reminder: {
+            const bool recovered = event.kind == AlertEvent::Kind::Recovered;
+            log(recovered ? Priority::Notice : Priority::Warning,
+                QStringLiteral("%1: %2 (rules %3; subject \"%4\")")
+                    .arg(recovered ? QStringLiteral("Recovered") : QStringLiteral("Reminder"),
+                         event.message, ruleNames(event.rules), event.subject));
+            break;
+        }
+        }
+    }
+};
+
 } // namespace
 
-Service::Service(const QString& settingsPath, const QString& stateFolder, QObject* parent)
+Service::Service(const SettingsLocation& where, QObject* parent)
     : QObject(parent)
-    , m_settingsPath(settingsPath)
-    , m_statePath(QDir(stateFolder).filePath(QFileInfo(settingsPath).fileName()))
+    , m_settingsPath(where.settingsPath)
+    , m_statePath(where.statePath)
     , m_settings(std::make_unique<Settings>())
+    , m_log(std::make_unique<LogOutlet>())
     , m_notify(new SystemdNotify(this))
     , m_settled(new SettledFile(this))
 {
@@ -83,9 +110,12 @@ bool Service::start(QString* error)
     connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
     if (!ServiceSettingsFile::read(m_settingsPath, {}, m_settings.get(), &m_keysInForce, error))
         return false;
-    bool credential = false;
-    useCredentialPassword(&credential);
     m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system());
+    QString warning;
+    const bool credential = m_monitor->password().takeCredential(
+        qEnvironmentVariable("CREDENTIALS_DIRECTORY"), &warning);
+    if (!warning.isEmpty())
+        log(Priority::Warning, warning);
     follow();
     m_monitor->start(!credential && sessionBusLikely() ? Monitor::Keyring::Ask
                                                        : Monitor::Keyring::DoNotAsk);
@@ -98,43 +128,12 @@ bool Service::start(QString* error)
     return true;
 }
 
-void Service::useCredentialPassword(bool* found)
-{
-    const QString folder = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
-    if (folder.isEmpty())
-        return;
-    const QString path = QDir(folder).filePath(QStringLiteral("smtp-password"));
-    // Never a FIFO or a device: reading one could wait for ever.
-    const AtomicFile::Read file = AtomicFile::read(path, MaxCredentialSize);
-    if (file.missing)
-        return;
-    // A lone line end is what the unit sets when no password file was there.
-    if (file.error.isEmpty() && file.bytes == "\n")
-        return;
-    *found = true;
-    QString why = file.error;
-    if (why.isEmpty() && file.bytes.size() > MaxCredentialSize)
-        why = QStringLiteral("larger than %1 bytes, so not a password").arg(MaxCredentialSize);
-    // A password is a line: a final line break from an editor is not part of it.
-    QString password = why.isEmpty() ? QString::fromUtf8(file.bytes) : QString();
-    while (password.endsWith(u'\n') || password.endsWith(u'\r'))
-        password.chop(1);
-    if (!why.isEmpty())
-        log(Priority::Warning, QStringLiteral("The credential smtp-password cannot be used (%1); "
-                                              "mail goes without a password")
-                                   .arg(why));
-    else if (password.isEmpty())
-        log(Priority::Warning,
-            QStringLiteral("The credential smtp-password is empty; mail goes without a password"));
-    m_settings->setValue(Settings::MailPassword, password);
-}
-
 void Service::follow()
 {
     Monitor& monitor = *m_monitor;
     connect(&monitor, &Monitor::replyReceived, this, &Service::logReply);
-    connect(&monitor.source(), &BoardSource::polled, this, &Service::checkSilence);
-    connect(&monitor.source(), &BoardSource::linkProblem, this, [](const QString& why) {
+    connect(&monitor, &Monitor::polled, this, &Service::checkSilence);
+    connect(&monitor, &Monitor::linkProblem, this, [](const QString& why) {
         if (!why.isEmpty())
             log(Priority::Error, why);
     });
@@ -142,19 +141,7 @@ void Service::follow()
         ++m_wrongSizeUntold;
         logWrongSize();
     });
-    connect(&monitor, &Monitor::rulesFired, this,
-            [](quint8 rules, const QString& message, const QString& subject) {
-                log(Priority::Warning, QStringLiteral("Alert: %1 (rules %2; subject \"%3\")")
-                                           .arg(message, ruleNames(rules), subject.trimmed()));
-            });
-    connect(&monitor, &Monitor::noticeSent, this,
-            [](NoticeKind kind, quint8 rules, const QString& subject, const QString& message) {
-                const bool recovered = kind == NoticeKind::Recovered;
-                log(recovered ? Priority::Notice : Priority::Warning,
-                    QStringLiteral("%1: %2 (rules %3; subject \"%4\")")
-                        .arg(recovered ? QStringLiteral("Recovered") : QStringLiteral("Reminder"),
-                             message, ruleNames(rules), subject));
-            });
+    monitor.addOutlet(m_log.get());
     connect(&monitor, &Monitor::problem, this,
             [](const QString& text) { log(Priority::Error, text); });
     connect(&monitor, &Monitor::note, this,
@@ -165,7 +152,7 @@ void Service::follow()
         else
             log(Priority::Warning, text);
     });
-    connect(&monitor.mail(), &MailService::alertFinished, this, &Service::logAlertMail);
+    connect(&monitor, &Monitor::alertMailFinished, this, &Service::logAlertMail);
     // A failed or kept push is told as the monitor's problem or note.
     connect(&monitor, &Monitor::pushFinished, this, [](const PushResult& result) {
         if (result.sent)
@@ -183,7 +170,7 @@ void Service::logReply(const Reading& reading)
 
 void Service::checkSilence()
 {
-    const qint64 silentMs = m_monitor->source().msSinceLastReply();
+    const qint64 silentMs = m_monitor->msSinceLastReply();
     if (silentMs < BoardSource::SilentAfterMs)
         return;
     const QString text = QStringLiteral("no reply for %1 s").arg(silentMs / 1000);

@@ -8,6 +8,8 @@
 #include <memory>
 
 class Monitor;
+class Outlet;
+struct SettingsLocation;
 class SettledFile;
 class SystemdNotify;
 class UnixSignals;
@@ -20,8 +22,8 @@ struct Reading;
 class Service : public QObject {
     Q_OBJECT
 public:
-    // The CSV log and the outbox go into `stateFolder`.
-    Service(const QString& settingsPath, const QString& stateFolder, QObject* parent = nullptr);
+    // The CSV log and the outbox lie beside `where.statePath`.
+    explicit Service(const SettingsLocation& where, QObject* parent = nullptr);
     ~Service() override;
 
     // Reads the settings and starts watching. False with the reason when the settings file
@@ -39,7 +41,6 @@ private:
     void reload();
     void rereadSettings();
     void stop();
-    void useCredentialPassword(bool* found);
     void logReply(const Reading& reading);
     void checkSilence();
     void logWrongSize();
@@ -48,6 +49,7 @@ private:
     QString m_settingsPath;
     QString m_statePath;
     std::unique_ptr<Settings> m_settings;
+    std::unique_ptr<Outlet> m_log; // outlives the monitor that tells it
     std::unique_ptr<Monitor> m_monitor;
     SystemdNotify* m_notify;
     UnixSignals* m_signals = nullptr;

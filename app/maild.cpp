@@ -1,12 +1,11 @@
-#include "app/InstanceLock.h"
-#include "app/OpenFileLimit.h"
+#include "app/ProcessStart.h"
 #include "app/Service.h"
 #include "app/ServiceLog.h"
+#include "settings/SettingsLocation.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 int main(int argc, char* argv[])
 {
@@ -29,23 +28,21 @@ int main(int argc, char* argv[])
     parser.addOptions({settingsOption, stateOption});
     parser.process(app);
 
-    QString why;
-    if (!raiseOpenFileLimit(&why))
+    const SettingsLocation where = SettingsLocation::forService(
+        parser.isSet(settingsOption) ? parser.value(settingsOption)
+                                     : QDir(QCoreApplication::applicationDirPath())
+                                           .filePath(QStringLiteral("ZARVIK_Mail.ini")),
+        parser.value(stateOption));
+    const ProcessStart start(where, [](const QString& why) {
         ServiceLog::write(ServiceLog::Priority::Warning, why); // runs on with what it has
-    const QString settingsPath =
-        QFileInfo(parser.isSet(settingsOption) ? parser.value(settingsOption)
-                                               : QDir(QCoreApplication::applicationDirPath())
-                                                     .filePath(QStringLiteral("ZARVIK_Mail.ini")))
-            .absoluteFilePath();
-    const QString stateFolder =
-        parser.isSet(stateOption) ? parser.value(stateOption) : QFileInfo(settingsPath).path();
-    const InstanceLock lock(settingsPath);
-    if (!lock.acquired()) {
-        lock.reportRefusal();
+    });
+    if (!start.mayRun()) {
+        start.lock().reportRefusal();
         return 1;
     }
-    lock.reportNote();
-    Service service(settingsPath, stateFolder);
+    start.lock().reportNote();
+    Service service(where);
+    QString why;
     if (!service.start(&why)) {
         ServiceLog::write(ServiceLog::Priority::Error, why);
         return 1;

@@ -1,5 +1,4 @@
-#include "app/InstanceLock.h"
-#include "app/OpenFileLimit.h"
+#include "app/ProcessStart.h"
 #include "app/UnixSignals.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/OwnMessageBox.h"
@@ -63,18 +62,15 @@ int main(int argc, char* argv[])
         return 0;
     }
 
-    QString why;
-    if (!raiseOpenFileLimit(&why))
-        std::fprintf(stderr, "%s\n", qPrintable(why)); // the program runs on with what it has
     ZarvikApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     parser.process(app);
     const SettingsLocation where = locate(parser);
-    // Without its folder the lock falls back elsewhere and saving says why at close.
-    if (!where.makeFolders(&why))
+    const ProcessStart start(where, [](const QString& why) {
         std::fprintf(stderr, "%s\n", qPrintable(why));
-    const InstanceLock lock(where.settingsPath);
-    if (!lock.acquired()) {
+    });
+    const InstanceLock& lock = start.lock();
+    if (!start.mayRun()) {
         const QString refusal = lock.reportRefusal();
         OwnMessageBox::show(lock.heldElsewhere() ? QMessageBox::Information : QMessageBox::Critical,
                             QStringLiteral("ZARVIK Mail"), refusal);

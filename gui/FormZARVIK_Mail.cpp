@@ -97,8 +97,8 @@ void TFormZARVIK_Mail::follow()
     Monitor& monitor = m_monitor;
     connect(&monitor, &Monitor::replyReceived, this, &TFormZARVIK_Mail::showReply);
     connect(&monitor, &Monitor::wrongSizeReceived, this, &TFormZARVIK_Mail::showWrongSize);
-    connect(&monitor.source(), &BoardSource::polled, this, &TFormZARVIK_Mail::updateStaleness);
-    connect(&monitor.source(), &BoardSource::linkProblem, StatusPanel0, &QLabel::setText);
+    connect(&monitor, &Monitor::polled, this, &TFormZARVIK_Mail::updateStaleness);
+    connect(&monitor, &Monitor::linkProblem, StatusPanel0, &QLabel::setText);
     connect(&monitor, &Monitor::messageShown, EdtMessage, &QLineEdit::setText);
     connect(&monitor, &Monitor::note, this, &TFormZARVIK_Mail::showStatusNote);
     for (auto note = monitor.lastingNotes().cbegin(); note != monitor.lastingNotes().cend(); ++note)
@@ -112,8 +112,7 @@ void TFormZARVIK_Mail::follow()
     // Shown once the mail is over, so that the held input goes to the box, not before it.
     connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult);
     connect(&monitor, &Monitor::testPushFinished, this, &TFormZARVIK_Mail::showTestPushResult);
-    connect(&monitor.mail(), &MailService::sendingChanged, this,
-            &TFormZARVIK_Mail::holdInputWhileSending);
+    connect(&monitor, &Monitor::mailSending, this, &TFormZARVIK_Mail::holdInputWhileSending);
 }
 
 void TFormZARVIK_Mail::buildComponents()
@@ -164,7 +163,7 @@ void TFormZARVIK_Mail::buildComponents()
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setMinimumWidth(50);
-    StatusPanel0->setText(m_monitor.source().currentLinkProblem()); // met by the first request
+    StatusPanel0->setText(m_monitor.currentLinkProblem()); // met by the first request
     StatusBar1->addWidget(StatusPanel0, 1);
     StatusPanel1 = new QLabel(StatusBar1);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
@@ -272,7 +271,7 @@ void TFormZARVIK_Mail::closeBySignal()
 
 void TFormZARVIK_Mail::updateStaleness()
 {
-    const qint64 silentMs = m_monitor.source().msSinceLastReply();
+    const qint64 silentMs = m_monitor.msSinceLastReply();
     const bool stale = silentMs >= StaleAfterMs;
     if (stale)
         StatusPanel1->setText(QStringLiteral("応答なし %1 秒").arg(silentMs / 1000));

@@ -9,7 +9,7 @@
 #include "gui/ToolSettingDlg.h"
 #include "history/HistoryRecorder.h"
 #include "mail/SmtpClient.h"
-#include "settings/PasswordStore.h"
+#include "monitor/MailPassword.h"
 #include "settings/Settings.h"
 
 #include <QAction>
@@ -54,7 +54,7 @@ void Shell::FormCreate()
     // The first request, the rules armed and the passes installed, before any widget is built.
     m_monitor->start();
     m_form = std::make_unique<TFormZARVIK_Mail>(*m_monitor);
-    m_dialog = new TToolSettingDlg(*m_settings, m_monitor->passwords(), m_form.get());
+    m_dialog = new TToolSettingDlg(*m_settings, m_monitor->password(), m_form.get());
     m_form->attachSettingsDialog(m_dialog);
     QObject::connect(m_form->ViewChart, &QAction::triggered, this, &Shell::openChart);
     QObject::connect(m_form.get(), &TFormZARVIK_Mail::closing, this, &Shell::saveAtClose);
@@ -88,19 +88,17 @@ void Shell::saveAtClose()
     QString error;
     m_settings->save(m_where.settingsPath, &error);
     // Without a keyring the password was for this run only, as the dialog said.
-    PasswordStore& passwords = m_monitor->passwords();
+    MailPassword& password = m_monitor->password();
     connect(
-        &passwords, &PasswordStore::stored, this,
-        [this, error, &passwords](bool kept, const QString& why) {
+        &password, &MailPassword::stored, this,
+        [this, error, &password](bool kept, const QString& why) {
             QString all = error;
-            if (!kept && passwords.isAvailable())
+            if (!kept && password.keyringAvailable())
                 all += (all.isEmpty() ? QString() : QStringLiteral("\n")) + why;
             finish(all);
         },
         Qt::SingleShotConnection);
-    passwords.store(PasswordStore::keyFor(m_settings->text(Settings::MailServer),
-                                          m_settings->text(Settings::MailUser)),
-                    m_settings->text(Settings::MailPassword), ClosingKeyringWaitMs);
+    password.keep(ClosingKeyringWaitMs);
 }
 
 void Shell::finish(const QString& error)

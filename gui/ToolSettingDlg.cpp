@@ -115,10 +115,10 @@ const QStringList& sensorItems()
 
 } // namespace
 
-TToolSettingDlg::TToolSettingDlg(Settings& settings, PasswordStore& passwords, QWidget* parent)
+TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password, QWidget* parent)
     : QDialog(parent)
     , m_settings(settings)
-    , m_passwords(passwords)
+    , m_password(password)
 {
     setObjectName(QStringLiteral("ToolSettingDlg"));
     setWindowTitle(QStringLiteral("設定"));
@@ -225,16 +225,13 @@ void TToolSettingDlg::buildMailTab()
     LabelKeyring->setWordWrap(true);
     LabelKeyring->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
 
-    connect(&m_passwords, &PasswordStore::loaded, this, [this](const QString& password) {
-        if (m_settings.text(Settings::MailPassword).isEmpty())
-            m_settings.setValue(Settings::MailPassword, password);
-    });
-    connect(&m_passwords, &PasswordStore::unavailable, this, &TToolSettingDlg::showKeyringMissing);
-    if (!m_passwords.isAvailable())
-        showKeyringMissing(m_passwords.unavailableWhy());
+    // What the keyring answers reaches the password box through the settings.
+    connect(&m_password, &MailPassword::unavailable, this, &TToolSettingDlg::showKeyringMissing);
+    if (!m_password.keyringAvailable())
+        showKeyringMissing(m_password.keyringProblem());
     // Whether a keyring answers is worth knowing while the password is being typed.
     connect(EdtMailPass, &QLineEdit::textEdited, this, [this] {
-        if (m_passwords.isAvailable() && !m_keyringAsked)
+        if (m_password.keyringAvailable() && !m_keyringAsked)
             loadPassword();
     });
 }
@@ -394,15 +391,12 @@ void TToolSettingDlg::settleTexts()
 void TToolSettingDlg::loadPassword()
 {
     m_keyringAsked = true;
-    m_passwords.load(PasswordStore::keyFor(m_settings.text(Settings::MailServer),
-                                           m_settings.text(Settings::MailUser)));
+    m_password.ask(MailPassword::Ask::EvenWithoutLogin);
 }
 
 void TToolSettingDlg::storePassword(int waitMs)
 {
-    m_passwords.store(PasswordStore::keyFor(m_settings.text(Settings::MailServer),
-                                            m_settings.text(Settings::MailUser)),
-                      m_settings.text(Settings::MailPassword), waitMs);
+    m_password.keep(waitMs);
 }
 
 void TToolSettingDlg::showKeyringMissing(const QString& why)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/PasswordStore.h"
+#include "monitor/MailPassword.h"
 #include "settings/Settings.h"
 
 #include <QDialog>
@@ -25,7 +25,7 @@ class TToolSettingDlg : public QDialog {
     Q_OBJECT
 
 public:
-    TToolSettingDlg(Settings& settings, PasswordStore& passwords, QWidget* parent = nullptr);
+    TToolSettingDlg(Settings& settings, MailPassword& password, QWidget* parent = nullptr);
 
     QFrame* Panel1;
     QTabWidget* PageCtrl1;
@@ -135,7 +135,7 @@ private:
     void showKeyringMissing(const QString& why);
 
     Settings& m_settings;
-    PasswordStore& m_passwords;
+    MailPassword& m_password;
     // The rule texts (limits, no-reply seconds, metrics address) as they stand once their typing
     // pauses: what goes into the settings.
     SettledText* SettledUTemp;

@@ -1,6 +1,5 @@
 #include "monitor/Monitor.h"
 
-#include "monitor/WatchOutputs.h"
 #include "core/Clock.h"
 #include "core/IdlePass.h"
 #include "device/BoardProtocol.h"
@@ -8,9 +7,12 @@
 #include "history/HistoryRecorder.h"
 #include "mail/MailService.h"
 #include "mail/Outbox.h"
-#include "settings/PasswordStore.h"
+#include "monitor/DesktopOutlet.h"
+#include "monitor/MailOutlet.h"
+#include "monitor/MailPassword.h"
+#include "monitor/MetricsOutlet.h"
+#include "monitor/PushOutlet.h"
 #include "settings/Settings.h"
-#include "push/PushChannels.h"
 
 #include <algorithm>
 #include <utility>
@@ -43,39 +45,6 @@ AlertConfig alertConfig(const Settings& s)
     return c;
 }
 
-MailSettings mailSettings(const Settings& s)
-{
-    MailSettings m;
-    m.server = s.text(Settings::MailServer);
-    m.user = s.text(Settings::MailUser);
-    m.password = s.text(Settings::MailPassword);
-    m.security = s.number(Settings::MailSecurity);
-    m.caFile = s.text(Settings::MailCaFile);
-    m.from = s.text(Settings::MailFrom);
-    m.to = s.text(Settings::MailTo);
-    m.priority = s.number(Settings::Priority);
-    m.retry = s.flag(Settings::Retry);
-    return m;
-}
-
-bool isMailKey(int key)
-{
-    switch (key) {
-    case Settings::MailServer:
-    case Settings::MailUser:
-    case Settings::MailPassword:
-    case Settings::MailSecurity:
-    case Settings::MailCaFile:
-    case Settings::MailFrom:
-    case Settings::MailTo:
-    case Settings::Priority:
-    case Settings::Retry:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, QObject* parent)
@@ -83,39 +52,30 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     , m_settings(settings)
     , m_clock(clock)
     , m_source(new BoardSource(clock, this))
-    , m_mail(new MailService(Outbox::folderFor(statePath), clock, this))
-    , m_passwords(new PasswordStore(this))
+    , m_password(new MailPassword(settings, this))
     , m_history(new HistoryRecorder(statePath, this))
-    , m_push(new PushChannels(PushChannels::folderFor(statePath), clock, this))
+    , m_mail(new MailOutlet(settings, *m_password, Outbox::folderFor(statePath), clock, this))
+    , m_push(new PushOutlet(settings, PushChannels::folderFor(statePath), clock, this))
 {
     m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
     connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);
     connect(m_source, &BoardSource::wrongSizeReceived, this, &Monitor::wrongSizeReceived);
+    connect(m_source, &BoardSource::polled, this, &Monitor::polled);
+    connect(m_source, &BoardSource::linkProblem, this, &Monitor::linkProblem);
 
-    m_mail->setObjectName(QStringLiteral("MailOutbox"));
-    m_mail->setSettings(mailSettings(settings));
-    connect(m_mail, &MailService::alertFinished, this, &Monitor::alertMailFinished);
-    connect(m_mail, &MailService::testFinished, this, [this](const MailResult& result) {
+    connect(m_mail, &MailOutlet::finished, this, &Monitor::mailEnded);
+    connect(m_mail, &MailOutlet::testFinished, this, [this](const MailResult& result) {
         if (!m_closed)
             emit testMailFinished(result);
     });
-    connect(m_mail, &MailService::note, this, &Monitor::note);
-    m_push->setObjectName(QStringLiteral("PushChannels"));
-    m_push->setUrl(PushChannels::Ntfy, settings.text(Settings::PushNtfy));
-    m_push->setUrl(PushChannels::Webhook, settings.text(Settings::PushWebhook));
-    m_push->setRetry(settings.flag(Settings::Retry));
-    connect(m_push, &PushChannels::finished, this, &Monitor::pushEnded);
-    connect(m_push, &PushChannels::testFinished, this, [this](const PushResult& result) {
+    connect(m_mail, &MailOutlet::note, this, &Monitor::note);
+    connect(&m_mail->service(), &MailService::sendingChanged, this, &Monitor::mailSending);
+    connect(m_push, &PushOutlet::finished, this, &Monitor::pushEnded);
+    connect(m_push, &PushOutlet::testFinished, this, [this](const PushResult& result) {
         if (!m_closed)
             emit testPushFinished(result);
     });
-    connect(m_push, &PushChannels::note, this, &Monitor::note);
-    connect(m_passwords, &PasswordStore::loaded, this, [this](const QString& password) {
-        // What was typed meanwhile wins.
-        if (m_settings.text(Settings::MailPassword).isEmpty())
-            m_settings.setValue(Settings::MailPassword, password);
-    });
-    connect(m_passwords, &PasswordStore::answered, this, &Monitor::passwordAnswered);
+    connect(m_push, &PushOutlet::note, this, &Monitor::note);
 
     if (settings.flag(Settings::Log))
         m_history->loadLog(clock.nowMs());
@@ -143,6 +103,31 @@ QString Monitor::withoutLoginNote()
     return WithoutLogin;
 }
 
+MailService& Monitor::mail() const
+{
+    return m_mail->service();
+}
+
+PushChannels& Monitor::push() const
+{
+    return m_push->channels();
+}
+
+const MetricsServer& Monitor::metricsServer() const
+{
+    return m_metrics->server();
+}
+
+qint64 Monitor::msSinceLastReply() const
+{
+    return m_source->msSinceLastReply();
+}
+
+QString Monitor::currentLinkProblem() const
+{
+    return m_source->currentLinkProblem();
+}
+
 void Monitor::setLastingNote(const QString& cause, const QString& text)
 {
     // Only what was said can be over.
@@ -160,10 +145,20 @@ void Monitor::start(Keyring keyring)
     // The first request before anything slower, so that the board is asked at once.
     m_source->start();
     SendFlagClr();
-    m_watch = new WatchOutputs(*this, this);
+    m_metrics = new MetricsOutlet(*this, this);
+    // Every alert pass, recovered notice and reminder goes out through each of these.
+    m_ownOutlets.push_back(std::make_unique<DesktopOutlet>(m_settings));
+    m_outlets.insert(m_outlets.begin(), {m_mail, m_push, m_ownOutlets.back().get(), m_metrics});
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
-    if (keyring == Keyring::Ask)
-        askForPassword();
+    if (keyring == Keyring::Ask) {
+        m_password->ask();
+        m_mail->holdWhilePasswordAsked();
+    }
+}
+
+void Monitor::addOutlet(Outlet* outlet)
+{
+    m_outlets.push_back(outlet);
 }
 
 void Monitor::close()
@@ -172,8 +167,8 @@ void Monitor::close()
         return;
     m_source->stop();
     // Closing never waits on a mail server, nor on a push.
-    m_mail->abort();
-    m_push->abort();
+    m_mail->close();
+    m_push->close();
 }
 
 void Monitor::followSettings(int key)
@@ -183,41 +178,6 @@ void Monitor::followSettings(int key)
                            m_settings.text(Settings::BoardPort));
     else if (key == Settings::Log)
         m_history->setLogEnabled(m_settings.flag(Settings::Log));
-    else if (key == Settings::PushNtfy)
-        m_push->setUrl(PushChannels::Ntfy, m_settings.text(Settings::PushNtfy));
-    else if (key == Settings::PushWebhook)
-        m_push->setUrl(PushChannels::Webhook, m_settings.text(Settings::PushWebhook));
-    if (key == Settings::Retry)
-        m_push->setRetry(m_settings.flag(Settings::Retry));
-    if (isMailKey(key))
-        m_mail->setSettings(mailSettings(m_settings));
-}
-
-void Monitor::askForPassword()
-{
-    // Only a server to log in to has a password worth asking the keyring for.
-    const QString server = m_settings.text(Settings::MailServer).trimmed();
-    const QString user = m_settings.text(Settings::MailUser).trimmed();
-    if (server.isEmpty() || user.isEmpty())
-        return;
-    m_passwords->load(PasswordStore::keyFor(server, user));
-    holdMailForPassword();
-}
-
-void Monitor::holdMailForPassword()
-{
-    if (m_passwords->isLoading())
-        m_mail->setHeldForPassword(true);
-}
-
-void Monitor::passwordAnswered()
-{
-    m_mail->setSettings(mailSettings(m_settings));
-    if (std::exchange(m_mailWaitsForPassword, false) && !m_passwords->isAvailable())
-        emit note(QStringLiteral("キーリングからパスワードを読めませんでした。パスワードなしで"
-                                 "送信します: %1")
-                      .arg(m_passwords->unavailableWhy()));
-    m_mail->setHeldForPassword(false);
 }
 
 void Monitor::takeReply(const Reading& reading)
@@ -236,7 +196,7 @@ void Monitor::SendFlagClr()
 void Monitor::MainRoutine()
 {
     // The pass that mailed waits for its mail to be over, as one alert at a time goes out.
-    if (m_closed || m_alertMailsUnderWay > 0)
+    if (m_closed || m_mail->isBusy())
         return;
     const quint8 armedBefore = armedRules(m_alert);
     const AlertConfig config = alertConfig(m_settings);
@@ -245,15 +205,24 @@ void Monitor::MainRoutine()
     const bool mailDue = runAlertPass(m_alert, m_readings, config, silentMs, &error);
     const QList<AlertNotice> notices =
         runFollowUpPass(m_alert, m_readings, config, silentMs, m_clock.steadyMs(), &error);
-    if (!m_alert.Shown.isEmpty())
-        emit messageShown(m_alert.Shown.last());
+    const QString shown = m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last();
+    if (!shown.isEmpty())
+        emit messageShown(shown);
     const quint8 fired = announceFired(armedBefore);
-    if (mailDue)
-        SendMail();
-    pushFired(fired);
-    for (const AlertNotice& notice : notices)
-        announce(notice.kind, notice.rule, notice.subject, notice.message);
-    if (m_alertMailsUnderWay > 0) {
+    if (mailDue || fired) {
+        AlertEvent alert = event(AlertEvent::Kind::Alert, fired, m_alert.MailSubject, shown);
+        alert.mailBody = m_alert.MailBody;
+        alert.mailDue = mailDue;
+        tell(alert);
+    }
+    for (const AlertNotice& notice : notices) {
+        const bool recovered = notice.kind == NoticeKind::Recovered;
+        emit messageShown(notice.message);
+        emit noticeSent(notice.kind, notice.rule, notice.subject, notice.message);
+        tell(event(recovered ? AlertEvent::Kind::Recovered : AlertEvent::Kind::Reminder,
+                   notice.rule, notice.subject, notice.message));
+    }
+    if (m_mail->isBusy()) {
         // A bad text is told after the results of the mails under way.
         m_afterMail = error;
         return;
@@ -271,27 +240,24 @@ quint8 Monitor::announceFired(quint8 armedBefore)
     return fired;
 }
 
-PushNotice Monitor::notice(const QString& event, quint8 rules, const QString& subject,
-                           const QString& message) const
+AlertEvent Monitor::event(AlertEvent::Kind kind, quint8 rules, const QString& subject,
+                          const QString& message) const
 {
-    PushNotice n;
-    n.event = event;
-    n.rules = rules;
-    n.subject = subject.trimmed(); // the classic subject ends in a space
-    n.message = message;
-    n.priority = m_settings.number(Settings::Priority);
-    n.reading = m_lastReading;
-    n.board = m_settings.text(Settings::BoardAddress).trimmed() + u':' +
-              m_settings.text(Settings::BoardPort).trimmed();
-    n.timeMs = m_clock.nowMs();
-    return n;
+    AlertEvent e;
+    e.kind = kind;
+    e.rules = rules;
+    e.subject = subject;
+    e.message = message;
+    e.mailBody = message;
+    e.reading = m_lastReading;
+    e.timeMs = m_clock.nowMs();
+    return e;
 }
 
-void Monitor::pushFired(quint8 rules)
+void Monitor::tell(const AlertEvent& event)
 {
-    if (rules && m_push->isConfigured())
-        m_push->send(notice(QStringLiteral("alert"), rules, m_alert.MailSubject,
-                            m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last()));
+    for (Outlet* outlet : m_outlets)
+        outlet->take(event);
 }
 
 void Monitor::pushEnded(const PushResult& result)
@@ -307,34 +273,9 @@ void Monitor::pushEnded(const PushResult& result)
                          .arg(result.channel, result.error));
 }
 
-void Monitor::announce(NoticeKind kind, quint8 rules, const QString& subject,
-                       const QString& message)
+void Monitor::mailEnded(const MailResult& result)
 {
-    emit messageShown(message);
-    emit noticeSent(kind, rules, subject, message);
-    sendAlertMail(subject, message);
-    if (m_push->isConfigured())
-        m_push->send(notice(kind == NoticeKind::Recovered ? QStringLiteral("recovered")
-                                                          : QStringLiteral("reminder"),
-                            rules, subject, message));
-}
-
-void Monitor::SendMail()
-{
-    sendAlertMail(m_alert.MailSubject, m_alert.MailBody);
-}
-
-void Monitor::sendAlertMail(const QString& subject, const QString& body)
-{
-    ++m_alertMailsUnderWay;
-    holdMailForPassword();
-    m_mailWaitsForPassword = m_mailWaitsForPassword || m_passwords->isLoading();
-    m_mail->sendAlert(subject, body);
-}
-
-void Monitor::alertMailFinished(const MailResult& result)
-{
-    m_alertMailsUnderWay = std::max(0, m_alertMailsUnderWay - 1);
+    emit alertMailFinished(result);
     if (m_closed || result.cancelled)
         return;
     if (result.sent && result.withoutLogin && !std::exchange(m_toldWithoutLogin, true))
@@ -343,15 +284,12 @@ void Monitor::alertMailFinished(const MailResult& result)
         emit mailFailed(result.error);
         emit problem(result.error);
     }
-    if (!m_afterMail.isEmpty() && m_alertMailsUnderWay == 0)
+    if (!m_afterMail.isEmpty() && !m_mail->isBusy())
         emit problem(std::exchange(m_afterMail, QString()));
 }
 
 void Monitor::sendTestMail()
 {
-    holdMailForPassword();
-    m_mailWaitsForPassword = m_mailWaitsForPassword || m_passwords->isLoading();
     m_mail->sendTest();
-    m_push->sendTest(notice(QStringLiteral("test"), 0, QStringLiteral("ZARVIK Mail test"),
-                            QStringLiteral("ZARVIK Mail からのテスト通知です。")));
+    m_push->sendTest(m_lastReading, m_clock.nowMs());
 }

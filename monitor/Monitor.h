@@ -3,28 +3,36 @@
 #include "alert/AlertRules.h"
 #include "device/DeviceReadings.h"
 #include "device/Reading.h"
+#include "monitor/Outlet.h"
 
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <memory>
+#include <vector>
 
 class BoardSource;
 class Clock;
 class HistoryRecorder;
 class IdlePass;
+class MailOutlet;
+class MailPassword;
 class MailService;
-class PasswordStore;
+class MetricsOutlet;
+class MetricsServer;
+class Outlet;
 class PushChannels;
+class PushOutlet;
 class Settings;
-class WatchOutputs;
+struct AlertEvent;
 struct MailResult;
-struct PushNotice;
 struct PushResult;
 
 // The watching itself, the same with a window or without: polls the board, runs the alert rules
-// after each burst of events, mails what they collected, and feeds the history, the CSV log, the
-// metrics and the desktop notification. A window only shows what it says and asks it for what
-// the user does. Failures a user must hear of come out of problem(), never as exceptions.
+// after each burst of events and hands what they found to every outlet (mail, push, desktop,
+// metrics, and what the entry point adds), and feeds the history and the CSV log. A window or
+// the service only shows what it says and asks it for what the user does. Failures a user must
+// hear of come out of problem(), never as exceptions.
 class Monitor : public QObject {
     Q_OBJECT
 public:
@@ -44,28 +52,36 @@ public:
 
     // One alert pass: after each burst of events.
     void MainRoutine();
-    // Mails what the pass collected.
-    void SendMail();
     // Re-arms every rule ("Reset").
     void SendFlagClr();
     // One mail with the settings as they stand, answered by testMailFinished(), and one push
     // to each configured channel, each answered by testPushFinished().
     void sendTestMail();
 
+    // An outlet of the entry point's own (the service log): it takes every event after the
+    // monitor's outlets. Not owned.
+    void addOutlet(Outlet* outlet);
+
     // Said when a server took mail without the login a password was set for.
     static QString withoutLoginNote();
 
     Settings& settings() const { return m_settings; }
-    BoardSource& source() const { return *m_source; }
-    MailService& mail() const { return *m_mail; }
-    PasswordStore& passwords() const { return *m_passwords; }
-    PushChannels& push() const { return *m_push; }
+    // The mail password's one owner: keyring, credential, typed.
+    MailPassword& password() const { return *m_password; }
     HistoryRecorder& history() const { return *m_history; }
-    const WatchOutputs& watchOutputs() const { return *m_watch; }
+    const MetricsServer& metricsServer() const;
+    // Since the last correct reply, on the monitor's clock.
+    qint64 msSinceLastReply() const;
+    // Why the board cannot be asked now; empty when it can.
+    QString currentLinkProblem() const;
     const IdlePass* idlePass() const { return m_idlePass; }
     const DeviceReadings& readings() const { return m_readings; }
     const AlertState& alertState() const { return m_alert; }
     const Clock& clock() const { return m_clock; }
+    // The parts, for tests and benchmarks; the window and the service use the signals.
+    BoardSource& source() const { return *m_source; }
+    MailService& mail() const;
+    PushChannels& push() const;
     // Says `text` for as long as `cause` holds, through lastingNote(); an empty text ends it
     // (and says nothing when nothing was said).
     void setLastingNote(const QString& cause, const QString& text);
@@ -73,6 +89,10 @@ public:
     const QMap<QString, QString>& lastingNotes() const { return m_lastingNotes; }
 
 signals:
+    // A request went to the board.
+    void polled();
+    // Why the board cannot be asked; empty once it can again.
+    void linkProblem(const QString& why);
     // A correct reply, after the rules' readings took it in.
     void replyReceived(const Reading& reading);
     void wrongSizeReceived(const QByteArray& data);
@@ -84,6 +104,10 @@ signals:
     // A fired rule re-armed by itself, or still holds at its reminder's time: `message` is shown
     // and mailed under `subject`. Every channel a notice goes out on hangs here.
     void noticeSent(NoticeKind kind, quint8 rules, const QString& subject, const QString& message);
+    // An alert or test mail is queued or on the wire, or none is any more.
+    void mailSending(bool sending);
+    // An alert mail has ended (sent, kept, failed or given up).
+    void alertMailFinished(const MailResult& result);
     // An alert mail could not be sent; `why` is what the user is told.
     void mailFailed(const QString& why);
     void testMailFinished(const MailResult& result);
@@ -100,33 +124,29 @@ signals:
 private:
     void takeReply(const Reading& reading);
     void followSettings(int key);
-    void askForPassword();
-    void passwordAnswered();
-    void holdMailForPassword();
-    void alertMailFinished(const MailResult& result);
+    void mailEnded(const MailResult& result);
     quint8 announceFired(quint8 armedBefore);
-    void sendAlertMail(const QString& subject, const QString& body);
-    void announce(NoticeKind kind, quint8 rules, const QString& subject, const QString& message);
-    PushNotice notice(const QString& event, quint8 rules, const QString& subject,
-                      const QString& message) const;
-    void pushFired(quint8 rules);
+    AlertEvent event(AlertEvent::Kind kind, quint8 rules, const QString& subject,
+                     const QString& message) const;
+    // Hands `event` to every outlet.
+    void tell(const AlertEvent& event);
     void pushEnded(const PushResult& result);
 
     Settings& m_settings;
     const Clock& m_clock;
     BoardSource* m_source;
-    MailService* m_mail;
-    PasswordStore* m_passwords;
+    MailPassword* m_password;
     HistoryRecorder* m_history;
-    PushChannels* m_push;
-    WatchOutputs* m_watch = nullptr;
+    MailOutlet* m_mail;
+    PushOutlet* m_push;
+    MetricsOutlet* m_metrics = nullptr;
+    std::vector<Outlet*> m_outlets;
+    std::vector<std::unique_ptr<Outlet>> m_ownOutlets;
     IdlePass* m_idlePass = nullptr;
     DeviceReadings m_readings;
     Reading m_lastReading; // timeMs 0 before the first
     AlertState m_alert;
-    int m_alertMailsUnderWay = 0; // the pass's mail and its notices
 
-    bool m_mailWaitsForPassword = false;
     QMap<QString, QString> m_lastingNotes;
     QString m_afterMail; // a bad seconds text, told once the pass's mail is over
     bool m_toldWithoutLogin = false;

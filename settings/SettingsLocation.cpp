@@ -108,6 +108,13 @@ SettingsLocation SettingsLocation::forFile(const QString& path)
     return {absolute, QString(), absolute};
 }
 
+SettingsLocation SettingsLocation::forService(const QString& path, const QString& stateFolder)
+{
+    const QFileInfo file(QFileInfo(path).absoluteFilePath());
+    const QDir state(stateFolder.isEmpty() ? file.path() : stateFolder);
+    return {file.filePath(), QString(), state.filePath(file.fileName())};
+}
+
 QString SettingsLocation::readPath() const
 {
     return seedPath.isEmpty() || QFileInfo::exists(settingsPath) ? settingsPath : seedPath;

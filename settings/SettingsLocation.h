@@ -17,6 +17,9 @@ struct SettingsLocation {
     static SettingsLocation forExecutable(const QString& executablePath);
     // A file the user named: everything beside it.
     static SettingsLocation forFile(const QString& path);
+    // The service's: `path`, and the state in `stateFolder` (beside the file when empty) under
+    // the file's name.
+    static SettingsLocation forService(const QString& path, const QString& stateFolder);
 
     // The file to read at start-up.
     QString readPath() const;

@@ -2,7 +2,7 @@
 #include "gui/RadioGroup.h"
 #include "gui/SettledText.h"
 #include "gui/ToolSettingDlg.h"
-#include "settings/PasswordStore.h"
+#include "monitor/MailPassword.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -57,14 +57,14 @@ private slots:
 
 private:
     std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<PasswordStore> m_passwords;
+    std::unique_ptr<MailPassword> m_passwords;
     std::unique_ptr<TToolSettingDlg> m_dlg;
 };
 
 void TstToolSettingDlg::init()
 {
     m_settings = std::make_unique<Settings>();
-    m_passwords = std::make_unique<PasswordStore>();
+    m_passwords = std::make_unique<MailPassword>(*m_settings);
     m_dlg = std::make_unique<TToolSettingDlg>(*m_settings, *m_passwords);
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
@@ -188,7 +188,7 @@ void TstToolSettingDlg::withoutAKeyringThePasswordIsForThisRun()
     QCOMPARE(m_dlg->EdtMailPass->text(), QStringLiteral("pw"));
     QCOMPARE(m_settings->text(K::MailPassword), QStringLiteral("pw"));
     // Closing the dialog tries to keep it, and says why it could not.
-    QSignalSpy stored(m_passwords.get(), &PasswordStore::stored);
+    QSignalSpy stored(m_passwords.get(), &MailPassword::stored);
     QTest::keyClick(m_dlg->EdtMailPass, Qt::Key_Escape);
     QVERIFY(stored.wait());
     QCOMPARE(stored.at(0).at(0).toBool(), false);

@@ -2,7 +2,7 @@
 // client, all on loopback; against hostile clients, the real program in a process of its own.
 // This test has no session bus, as a machine without a desktop.
 
-#include "monitor/WatchOutputs.h"
+#include "metrics/MetricsServer.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Memo.h"
 #include "gui/Shell.h"
@@ -96,7 +96,7 @@ private:
     void startShell(const QString& extraSettings);
     Response get(quint16 port, const QString& path = QStringLiteral("/metrics"),
                  const QByteArray& verb = "GET");
-    quint16 servedPort() const { return m_monitor->watchOutputs().metricsServer().serverPort(); }
+    quint16 servedPort() const { return m_monitor->metricsServer().serverPort(); }
 
     QNetworkAccessManager m_http;
     std::unique_ptr<BoxWatcher> m_boxes;

@@ -1,0 +1,74 @@
+#include "monitor/MetricsOutlet.h"
+
+#include "core/Clock.h"
+#include "metrics/MetricsServer.h"
+#include "monitor/Monitor.h"
+#include "push/PushChannels.h"
+#include "settings/Settings.h"
+
+MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
+    : QObject(parent)
+    , m_monitor(monitor)
+    , m_server(new MetricsServer(this))
+    , m_lastReplyMs(monitor.clock().steadyMs())
+{
+    connect(&monitor, &Monitor::replyReceived, this, [this](const Reading& reading) {
+        m_lastReplyMs = m_monitor.clock().steadyMs();
+        m_metrics.noteReply(reading);
+        publish();
+    });
+    connect(&monitor, &Monitor::wrongSizeReceived, this, [this] {
+        m_metrics.noteWrongSize();
+        publish();
+    });
+    connect(&monitor, &Monitor::mailFailed, this, [this] {
+        m_metrics.noteMailFailure();
+        publish();
+    });
+    connect(&monitor, &Monitor::pushFinished, this, [this](const PushResult& result) {
+        if (result.sent)
+            return;
+        m_metrics.notePushFailure(
+            result.channel == QLatin1String(PushChannels::ChannelNames[PushChannels::Ntfy])
+                ? PushChannels::Ntfy
+                : PushChannels::Webhook);
+        publish();
+    });
+    connect(m_server, &MetricsServer::problem, this, [this](const QString& why) {
+        m_monitor.setLastingNote(QStringLiteral("metrics"), why);
+    });
+    publish();
+    connect(&monitor.settings(), &Settings::changed, this, [this](int key) {
+        if (key == Settings::Metrics)
+            followAddress();
+    });
+    followAddress();
+}
+
+MetricsOutlet::~MetricsOutlet() = default;
+
+void MetricsOutlet::take(const AlertEvent& event)
+{
+    if (event.kind == AlertEvent::Kind::Alert && event.rules)
+        m_metrics.noteRulesFired(event.rules);
+    else if (event.kind == AlertEvent::Kind::Recovered)
+        m_metrics.noteRecovered(event.rules);
+    else
+        return;
+    publish();
+}
+
+void MetricsOutlet::publish()
+{
+    m_server->publish(m_metrics, m_monitor.clock(), m_lastReplyMs);
+}
+
+void MetricsOutlet::followAddress()
+{
+    // A new address ends what was said of the old one; the same one again keeps it.
+    const QString text = m_monitor.settings().text(Settings::Metrics).trimmed();
+    if (text != m_addressText)
+        m_monitor.setLastingNote(QStringLiteral("metrics"), {});
+    m_addressText = text;
+    m_server->listenOn(text);
+}

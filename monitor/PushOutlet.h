@@ -1,0 +1,35 @@
+#pragma once
+
+#include "monitor/Outlet.h"
+#include "push/PushChannels.h"
+
+#include <QObject>
+
+class Clock;
+class Settings;
+
+// Pushes to ntfy and a webhook: each alert pass that fired, each recovered notice and reminder,
+// to the channels the settings name.
+class PushOutlet : public QObject, public Outlet {
+    Q_OBJECT
+public:
+    PushOutlet(Settings& settings, const QString& folder, const Clock& clock,
+               QObject* parent = nullptr);
+
+    void take(const AlertEvent& event) override;
+    // One push to each configured channel, each answered by testFinished().
+    void sendTest(const Reading& reading, qint64 timeMs);
+    void close();
+    PushChannels& channels() { return *m_channels; }
+
+signals:
+    void finished(const PushResult& result);
+    void testFinished(const PushResult& result);
+    void note(const QString& text);
+
+private:
+    PushNotice notice(const QString& event, const AlertEvent& what) const;
+
+    Settings& m_settings;
+    PushChannels* m_channels;
+};
