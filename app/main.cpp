@@ -66,9 +66,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     parser.process(app);
     const SettingsLocation where = locate(parser);
-    const ProcessStart start(where, [](const QString& why) {
-        std::fprintf(stderr, "%s\n", qPrintable(why));
-    });
+    const ProcessStart start(
+        where, [](const QString& why) { std::fprintf(stderr, "%s\n", qPrintable(why)); });
     const InstanceLock& lock = start.lock();
     if (!start.mayRun()) {
         const QString refusal = lock.reportRefusal();

@@ -1,5 +1,6 @@
 #include "gui/FormChart.h"
 
+#include "core/Clock.h"
 #include "gui/UiFont.h"
 
 #include <QBoxLayout>
@@ -102,9 +103,10 @@ int pointsBefore(const QLineSeries* series, qint64 oldestMs)
 
 } // namespace
 
-FormChart::FormChart(const ReadingHistory& history, QWidget* parent)
+FormChart::FormChart(const ReadingHistory& history, const Clock& clock, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_history(history)
+    , m_now(clock)
 {
     setObjectName(QStringLiteral("FormChart"));
     setWindowTitle(QStringLiteral("ZARVIK Mail - グラフ"));
@@ -194,10 +196,10 @@ FormChart::FormChart(const ReadingHistory& history, QWidget* parent)
 
     // Moves the view on before the room on the right runs out, so that a reply's handling
     // seldom pays for it, and while the board is silent, so that the silence shows.
-    m_clock = new QTimer(this);
-    m_clock->setInterval(2000);
-    connect(m_clock, &QTimer::timeout, this,
-            [this] { moveTo(QDateTime::currentMSecsSinceEpoch(), spanMs() / LeadDivisor / 2); });
+    m_tick = new QTimer(this);
+    m_tick->setInterval(2000);
+    connect(m_tick, &QTimer::timeout, this,
+            [this] { moveTo(m_now.nowMs(), spanMs() / LeadDivisor / 2); });
     connect(CmbChartSpan, &QComboBox::currentIndexChanged, this, [this] {
         if (isVisible())
             rebuild();
@@ -214,7 +216,7 @@ void FormChart::showEvent(QShowEvent* event)
     // A window restored from the task bar kept its lines up to date meanwhile.
     if (!event->spontaneous()) {
         rebuild();
-        m_clock->start();
+        m_tick->start();
     }
     QWidget::showEvent(event);
 }
@@ -224,7 +226,7 @@ void FormChart::hideEvent(QHideEvent* event)
     // Nothing is kept or updated while the window is closed; showing it builds anew. A
     // minimised window is still visible to Qt and goes on following the replies.
     if (!event->spontaneous()) {
-        m_clock->stop();
+        m_tick->stop();
         clearSeries();
     }
     QWidget::hideEvent(event);
@@ -279,8 +281,7 @@ void FormChart::rebuild()
     AxisTime->setTickCount(Spans[span].ticks);
     m_sampler = TrendSampler(Spans[span].bucketMs);
     const auto& points = m_history.points();
-    const qint64 now = std::max(QDateTime::currentMSecsSinceEpoch(),
-                                points.empty() ? qint64(0) : points.back().ms);
+    const qint64 now = std::max(m_now.nowMs(), points.empty() ? qint64(0) : points.back().ms);
     const qint64 oldest = now - spanMs();
     auto first = std::partition_point(points.begin(), points.end(),
                                       [oldest](const HistoryPoint& p) { return p.ms < oldest; });

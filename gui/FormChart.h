@@ -17,6 +17,8 @@ class QScatterSeries;
 class QTimer;
 class QValueAxis;
 
+class Clock;
+
 // The trend window: temperature over time, the limits in force, RB1 and RB0 as steps on a
 // small axis of their own, a marker at each pass that fired a rule, a break in the line where
 // the board was silent. Built from the history when shown; then each reply is appended and what
@@ -26,7 +28,8 @@ class FormChart : public QWidget {
 public:
     enum Span { TenMinutes, OneHour, OneDay };
 
-    explicit FormChart(const ReadingHistory& history, QWidget* parent = nullptr);
+    // "Now" is `clock`'s.
+    FormChart(const ReadingHistory& history, const Clock& clock, QWidget* parent = nullptr);
 
     void addPoint(const HistoryPoint& point);
     void addMark(const HistoryMark& mark);
@@ -77,6 +80,7 @@ private:
     void showMarkTip(const QPointF& point, bool entered);
 
     const ReadingHistory& m_history;
+    const Clock& m_now;
     TrendSampler m_sampler;
     std::deque<Segment> m_segments;
     std::deque<QString> m_markTexts; // RuleMarkers' tooltips, point by point
@@ -86,5 +90,5 @@ private:
     double m_tempHigh = 0.0;
     bool m_tempRange = false;
     qint64 m_rightMs = 0; // the time axis' right end
-    QTimer* m_clock;
+    QTimer* m_tick;
 };

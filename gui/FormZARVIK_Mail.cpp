@@ -1,6 +1,5 @@
 #include "gui/FormZARVIK_Mail.h"
 
-#include "monitor/Monitor.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "gui/OwnMessageBox.h"
@@ -8,8 +7,9 @@
 #include "gui/ToolSettingDlg.h"
 #include "gui/UiFont.h"
 #include "mail/MailService.h"
-#include "settings/Settings.h"
+#include "monitor/Monitor.h"
 #include "push/PushChannels.h"
+#include "settings/Settings.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,6 +1,5 @@
 #include "gui/Shell.h"
 
-#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "core/IntegerText.h"
 #include "gui/FormChart.h"
@@ -10,6 +9,7 @@
 #include "history/HistoryRecorder.h"
 #include "mail/SmtpClient.h"
 #include "monitor/MailPassword.h"
+#include "monitor/Monitor.h"
 #include "settings/Settings.h"
 
 #include <QAction>
@@ -64,7 +64,7 @@ void Shell::openChart()
 {
     if (!m_chart) {
         HistoryRecorder& history = m_monitor->history();
-        m_chart = new FormChart(history.history(), m_form.get());
+        m_chart = new FormChart(history.history(), m_monitor->clock(), m_form.get());
         connect(&history, &HistoryRecorder::pointAdded, m_chart, &FormChart::addPoint);
         connect(&history, &HistoryRecorder::markAdded, m_chart, &FormChart::addMark);
         auto limits = [chart = m_chart, &settings = *m_settings] {

@@ -21,7 +21,7 @@ MailHeaders MailMessage::standardHeaders(const QDateTime& now) const
     if (!m_to.isEmpty())
         headers.set(QStringLiteral("To"), m_to.join(QStringLiteral(", ")));
     headers.set(QStringLiteral("Subject"), m_subject);
-    headers.set(QStringLiteral("Message-ID"), messageId());
+    headers.set(QStringLiteral("Message-ID"), messageId(now));
     headers.set(QStringLiteral("MIME-Version"), QStringLiteral("1.0"));
     headers.set(QStringLiteral("Content-Type"), QString::fromLatin1(kContentType));
     headers.set(QStringLiteral("Content-Transfer-Encoding"), QStringLiteral("7bit"));
@@ -68,7 +68,7 @@ QString MailMessage::rfc5322Date(const QDateTime& time)
                .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-QString MailMessage::messageId() const
+QString MailMessage::messageId(const QDateTime& now) const
 {
     // The domain of the sender when it is a plain host name, so the id is unique and ours.
     const QString address = HeaderEncoding::addressPart(m_from);
@@ -76,7 +76,7 @@ QString MailMessage::messageId() const
     QString domain = MailAddress::asciiDomain(at < 0 ? QString() : address.mid(at + 1));
     if (domain.startsWith(u'[') || !MailAddress::isHostName(domain))
         domain = QStringLiteral("localhost");
-    const QString unique = QString::number(QDateTime::currentMSecsSinceEpoch(), 36) + u'.' +
+    const QString unique = QString::number(now.toMSecsSinceEpoch(), 36) + u'.' +
                            QUuid::createUuid().toString(QUuid::Id128);
     return u'<' + unique + u'@' + domain + u'>';
 }

@@ -42,7 +42,7 @@ public:
     static QString rfc5322Date(const QDateTime& time);
 
 private:
-    QString messageId() const;
+    QString messageId(const QDateTime& now) const;
 
     QString m_from;
     QStringList m_to;

@@ -2,11 +2,11 @@
 // client, all on loopback; against hostile clients, the real program in a process of its own.
 // This test has no session bus, as a machine without a desktop.
 
-#include "metrics/MetricsServer.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Memo.h"
 #include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
+#include "metrics/MetricsServer.h"
 #include "support/BoxWatcher.h"
 #include "support/ChildProcess.h"
 #include "support/EventWait.h"
@@ -17,7 +17,6 @@
 #include "support/SmtpServer.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
-#include "metrics/MetricsServer.h"
 
 #include <QLabel>
 #include <QLineEdit>
