@@ -1,7 +1,6 @@
 // The watching without any window: the simulated board over UDP, the rules, a mail to the real
 // SMTP server (kept while the server is away, delivered when it is back), the CSV log and the
 // metrics, under QCoreApplication. This executable links no widgets.
-#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "device/BoardSource.h"
 #include "history/HistoryRecorder.h"
@@ -9,6 +8,7 @@
 #include "mail/MailService.h"
 #include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
+#include "monitor/Monitor.h"
 #include "settings/Settings.h"
 #include "support/EventWait.h"
 #include "support/FreePort.h"
@@ -46,6 +46,12 @@ QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString
                                                     "To=ops@example.com\n")
                                          .arg(mailAt));
 }
+
+// An outlet of the test's own: what every outlet is handed.
+struct RecordingOutlet : Outlet {
+    QList<AlertEvent> events;
+    void take(const AlertEvent& event) override { events.append(event); }
+};
 
 } // namespace
 
@@ -179,6 +185,8 @@ void TestHeadless::reArmsPastTheHysteresisWithOneNotice()
     monitor.source().Timer1->setInterval(50);
     QSignalSpy notices(&monitor, &Monitor::noticeSent);
     QSignalSpy replies(&monitor, &Monitor::replyReceived);
+    RecordingOutlet outlet;
+    monitor.addOutlet(&outlet);
     monitor.start();
     // Waits in the program's own kind of loop, so that its passes run meanwhile.
     const auto mailed = [&](int count) {
@@ -217,6 +225,18 @@ void TestHeadless::reArmsPastTheHysteresisWithOneNotice()
     QCOMPARE(notices.at(0).at(3).toString(),
              QStringLiteral("温度が 30℃を下回り、正常に戻りました。"));
     QVERIFY(monitor.alertState().SendFlagUTemp);
+    // The alert and its recovery, as every outlet took them.
+    QCOMPARE(outlet.events.size(), 2);
+    const AlertEvent& alert = outlet.events[0];
+    QVERIFY(alert.kind == AlertEvent::Kind::Alert && alert.mailDue);
+    QCOMPARE(alert.rules, quint8(RuleUpper));
+    QCOMPARE(alert.subject, QStringLiteral("Over 30C "));
+    QVERIFY(alert.reading.timeMs != 0 && alert.reading.temperature > 30);
+    const AlertEvent& recovered = outlet.events[1];
+    QVERIFY(recovered.kind == AlertEvent::Kind::Recovered);
+    QCOMPARE(recovered.rules, quint8(RuleUpper));
+    QCOMPARE(recovered.message, notices.at(0).at(3).toString());
+    QCOMPARE(recovered.timeMs, clock.nowMs());
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
