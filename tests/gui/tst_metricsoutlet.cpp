@@ -78,7 +78,7 @@ bool setOpenFileLimit(rlim_t soft)
 
 } // namespace
 
-class TestWatchOutputs : public QObject, private WindowFixture {
+class TestMetricsOutlet : public QObject, private WindowFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -101,25 +101,25 @@ private:
     std::unique_ptr<BoxWatcher> m_boxes;
 };
 
-void TestWatchOutputs::init()
+void TestMetricsOutlet::init()
 {
     QVERIFY(setUpWindows());
     m_boxes = std::make_unique<BoxWatcher>(0);
 }
 
-void TestWatchOutputs::cleanup()
+void TestMetricsOutlet::cleanup()
 {
     m_shell.reset();
     m_boxes.reset();
     QVERIFY2(tearDownWindows(), "a window was left open");
 }
 
-void TestWatchOutputs::startShell(const QString& extraSettings)
+void TestMetricsOutlet::startShell(const QString& extraSettings)
 {
     openShell(settingsFile(extraSettings), PollMs);
 }
 
-Response TestWatchOutputs::get(quint16 port, const QString& path, const QByteArray& verb)
+Response TestMetricsOutlet::get(quint16 port, const QString& path, const QByteArray& verb)
 {
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path)));
     std::unique_ptr<QNetworkReply> reply(m_http.sendCustomRequest(request, verb));
@@ -129,7 +129,7 @@ Response TestWatchOutputs::get(quint16 port, const QString& path, const QByteArr
             reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(), reply->readAll()};
 }
 
-void TestWatchOutputs::servesReadingsAndCounts()
+void TestMetricsOutlet::servesReadingsAndCounts()
 {
     const quint16 port = freePort();
     QVERIFY(m_sim->setRaw(64)); // 31.25 ℃
@@ -172,7 +172,7 @@ void TestWatchOutputs::servesReadingsAndCounts()
     QCOMPARE(PromText::promtoolProblems(response.body), QString());
 }
 
-void TestWatchOutputs::absentBeforeTheFirstReplyAndOnlyGetMetrics()
+void TestMetricsOutlet::absentBeforeTheFirstReplyAndOnlyGetMetrics()
 {
     const quint16 port = freePort();
     QVERIFY(m_sim->setSilent(true));
@@ -197,7 +197,7 @@ void TestWatchOutputs::absentBeforeTheFirstReplyAndOnlyGetMetrics()
     QCOMPARE(get(port, QStringLiteral("/metrics"), "DELETE").status, 404);
 }
 
-void TestWatchOutputs::followsTheEditOnceTypingSettles()
+void TestMetricsOutlet::followsTheEditOnceTypingSettles()
 {
     const quint16 first = freePort();
     startShell({});
@@ -229,7 +229,7 @@ void TestWatchOutputs::followsTheEditOnceTypingSettles()
     QCOMPARE(m_boxes->texts(), QStringList());
 }
 
-void TestWatchOutputs::unusableAddressIsToldOnceAndPollingGoesOn_data()
+void TestMetricsOutlet::unusableAddressIsToldOnceAndPollingGoesOn_data()
 {
     QTest::addColumn<bool>("portInUse");
     QTest::addColumn<QString>("text");
@@ -239,7 +239,7 @@ void TestWatchOutputs::unusableAddressIsToldOnceAndPollingGoesOn_data()
                              << "not host:port";
 }
 
-void TestWatchOutputs::unusableAddressIsToldOnceAndPollingGoesOn()
+void TestMetricsOutlet::unusableAddressIsToldOnceAndPollingGoesOn()
 {
     QFETCH(bool, portInUse);
     QFETCH(QString, text);
@@ -279,7 +279,7 @@ void TestWatchOutputs::unusableAddressIsToldOnceAndPollingGoesOn()
     QVERIFY(!lasting->isVisible());
 }
 
-void TestWatchOutputs::hostileClientsNeitherStopTheWatchingNorTheServing()
+void TestMetricsOutlet::hostileClientsNeitherStopTheWatchingNorTheServing()
 {
     constexpr int IdleClients = 1100;
     constexpr qint64 HugeHeader = 40 << 20;
@@ -350,5 +350,5 @@ void TestWatchOutputs::hostileClientsNeitherStopTheWatchingNorTheServing()
     QVERIFY2(at >= 0 && openFiles.value(3) == openFiles.value(4), text.constData());
 }
 
-ZARVIK_APP_TEST_MAIN(TestWatchOutputs)
-#include "tst_watchoutputs.moc"
+ZARVIK_APP_TEST_MAIN(TestMetricsOutlet)
+#include "tst_metricsoutlet.moc"
