@@ -85,7 +85,9 @@ bool Service::start(QString* error)
         return false;
     bool credential = false;
     useCredentialPassword(&credential);
-    m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system());
+    // No chart here: the CSV log keeps the day.
+    m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system(),
+                                          Monitor::Trend::LatestOnly);
     follow();
     m_monitor->start(!credential && sessionBusLikely() ? Monitor::Keyring::Ask
                                                        : Monitor::Keyring::DoNotAsk);

@@ -78,7 +78,8 @@ bool isMailKey(int key)
 
 } // namespace
 
-Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, QObject* parent)
+Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, Trend trend,
+                 QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_clock(clock)
@@ -117,6 +118,8 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     });
     connect(m_passwords, &PasswordStore::answered, this, &Monitor::passwordAnswered);
 
+    if (trend == Trend::LatestOnly)
+        m_history->keepLatestOnly();
     if (settings.flag(Settings::Log))
         m_history->loadLog(clock.nowMs());
     m_history->setLogEnabled(settings.flag(Settings::Log));
