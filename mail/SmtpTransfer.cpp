@@ -305,7 +305,7 @@ void warmUpSmtpTransfer()
     job.ehloName = "localhost";
     job.mailFrom = "warm-up@localhost";
     job.rcptTo = {"warm-up@localhost"};
-    // It runs on the window's thread: short bounds, whatever loopback does.
+    // Short bounds, whatever loopback does: a mail may be waiting for this thread.
     job.connectTimeoutMs = 250;
     job.totalTimeoutMs = 500;
     TransferAbort abort;
