@@ -110,7 +110,9 @@ bool Service::start(QString* error)
     connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
     if (!ServiceSettingsFile::read(m_settingsPath, {}, m_settings.get(), &m_keysInForce, error))
         return false;
-    m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system());
+    // No chart here: the CSV log keeps the day.
+    m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system(),
+                                          Monitor::Trend::LatestOnly);
     QString warning;
     const bool credential = m_monitor->password().takeCredential(
         qEnvironmentVariable("CREDENTIALS_DIRECTORY"), &warning);

@@ -2,6 +2,7 @@
 
 #include <QHostInfo>
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 #include <utility>
 
@@ -9,6 +10,9 @@ UdpEndpoint::UdpEndpoint(QObject* parent)
     : QObject(parent)
     , m_socket(new QUdpSocket(this))
 {
+    // The board is on the local network, never behind a proxy (mail goes without one too); not
+    // asking the system's proxy settings also spares a thread and the proxy library's set-up.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     if (!m_socket->bind(QHostAddress::Any, 0))
         report(tr("Cannot open a UDP port: %1").arg(m_socket->errorString()));
     connect(m_socket, &QUdpSocket::readyRead, this, &UdpEndpoint::readPending);

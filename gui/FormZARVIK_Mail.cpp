@@ -115,6 +115,25 @@ void TFormZARVIK_Mail::follow()
     connect(&monitor, &Monitor::mailSending, this, &TFormZARVIK_Mail::holdInputWhileSending);
 }
 
+void TFormZARVIK_Mail::prepareMessageText() const
+{
+    // Each drawn as the box shows it, scrolled to its end.
+    const QString samples[] = {
+        QStringLiteral("温度が 31.5℃を超えました。"),
+        QStringLiteral("温度が 28.0℃より下がりました。"),
+        QStringLiteral("応答がありません (60秒)"),
+        QStringLiteral("RB1が\"H\"になりました"),
+        QStringLiteral("RB0が\"L\"になりました"),
+    };
+    QLineEdit scratch;
+    scratch.setFont(EdtMessage->font());
+    scratch.resize(EdtMessage->size());
+    for (const QString& text : samples) {
+        scratch.setText(text);
+        scratch.grab();
+    }
+}
+
 void TFormZARVIK_Mail::buildComponents()
 {
     setWindowTitle(QStringLiteral("ZARVIK Mail"));

@@ -43,6 +43,9 @@ public:
     void showStatusNote(const QString& text);
     // Shows `text` beside the readings for as long as `cause` holds; an empty text ends it.
     void setLastingNote(const QString& cause, const QString& text);
+    // Lays out the rules' kind of message once in the message box's font, off screen: the
+    // first alert's pass, which its mail waits for, would otherwise load those glyphs.
+    void prepareMessageText() const;
 
     // Components.
     QMenuBar* ActionMainMenuBar1;

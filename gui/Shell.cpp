@@ -120,7 +120,10 @@ void Shell::show()
 {
     m_form->show();
     // Once the window is up, so neither start-up nor the first alert waits for it.
-    QTimer::singleShot(0, m_form.get(), [] { SmtpClient::prepare(); });
+    QTimer::singleShot(0, m_form.get(), [form = m_form.get()] {
+        SmtpClient::prepare();
+        form->prepareMessageText();
+    });
     if (m_readProblem.isEmpty())
         return;
     // Told once the window is up; the file is kept as a backup before it is next replaced.

@@ -9,8 +9,16 @@ HistoryRecorder::HistoryRecorder(const QString& settingsPath, QObject* parent)
 {
 }
 
+void HistoryRecorder::keepLatestOnly()
+{
+    m_latestOnly = true;
+    m_history = ReadingHistory(ReadingHistory::DefaultSpanMs, 1, 1);
+}
+
 void HistoryRecorder::loadLog(qint64 nowMs)
 {
+    if (m_latestOnly)
+        return;
     const QList<HistoryPoint> points =
         ReadingLog::loadRecent(m_settingsPath, nowMs, m_history.spanMs());
     for (const HistoryPoint& point : points)

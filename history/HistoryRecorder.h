@@ -15,6 +15,9 @@ public:
 
     // Whether replies go into the CSV log from now on.
     void setLogEnabled(bool enabled) { m_logEnabled = enabled; }
+    // Where no chart will ever show the day: only the latest point and mark are kept, and
+    // loadLog() reads nothing. The CSV log and the signals go on as before.
+    void keepLatestOnly();
 
     // Fills the history with the last day of the CSV files (before the first reply).
     void loadLog(qint64 nowMs);
@@ -35,5 +38,6 @@ private:
     ReadingHistory m_history;
     ReadingLogWriter m_log;
     bool m_logEnabled = false;
+    bool m_latestOnly = false;
     bool m_logTroubled = false;
 };

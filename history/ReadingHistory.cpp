@@ -1,8 +1,9 @@
 #include "history/ReadingHistory.h"
 
-ReadingHistory::ReadingHistory(qint64 spanMs, qsizetype maxPoints)
+ReadingHistory::ReadingHistory(qint64 spanMs, qsizetype maxPoints, qsizetype maxMarks)
     : m_spanMs(spanMs)
     , m_maxPoints(maxPoints)
+    , m_maxMarks(maxMarks)
 {
 }
 
@@ -20,7 +21,7 @@ const HistoryPoint& ReadingHistory::append(qint64 ms, double celsius, bool rb1, 
 void ReadingHistory::addMark(qint64 ms, double celsius, const QString& message)
 {
     m_marks.push_back({ms, celsius, message});
-    while (qsizetype(m_marks.size()) > MaxMarks)
+    while (qsizetype(m_marks.size()) > m_maxMarks)
         m_marks.pop_front();
     trim(ms);
 }

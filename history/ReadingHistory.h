@@ -32,7 +32,8 @@ public:
     // Three poll periods without a correct reply.
     static constexpr qint64 GapMs = 6000;
 
-    explicit ReadingHistory(qint64 spanMs = DefaultSpanMs, qsizetype maxPoints = DefaultMaxPoints);
+    explicit ReadingHistory(qint64 spanMs = DefaultSpanMs, qsizetype maxPoints = DefaultMaxPoints,
+                            qsizetype maxMarks = MaxMarks);
 
     // Adds a reply and drops what fell out of the span or over the count. Returns the point as
     // kept (with its gap flag).
@@ -49,6 +50,7 @@ public:
 private:
     qint64 m_spanMs;
     qsizetype m_maxPoints;
+    qsizetype m_maxMarks;
     std::deque<HistoryPoint> m_points;
     std::deque<HistoryMark> m_marks;
 };

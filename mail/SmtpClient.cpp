@@ -3,6 +3,7 @@
 #include "mail/MailAddress.h"
 #include "mail/MailMessage.h"
 #include "mail/SmtpTransfer.h"
+#include "net/TransferThreads.h"
 
 #include <QSysInfo>
 
@@ -62,14 +63,15 @@ SmtpClient::~SmtpClient()
 {
     if (m_abort)
         m_abort->request(TransferAbort::Reason::Cancelled);
-    if (m_worker)
-        m_worker->join();
+    if (m_worker.valid())
+        m_worker.wait();
 }
 
 void SmtpClient::prepare()
 {
     Transfer::init();
-    warmUpSmtpTransfer();
+    // On a kept transfer thread, which the first alert's session then finds waiting.
+    TransferThreads::run(warmUpSmtpTransfer);
     ehloName(QString(), true);
     MailAddress::Mailbox box;
     MailAddress::parse(QStringLiteral("監視 <warm-up@例え.jp>"), &box);
@@ -255,7 +257,7 @@ bool SmtpClient::sendMail(QString* error)
     const quint64 session = ++m_session;
     Transfer::init();
     m_abort = std::make_unique<TransferAbort>();
-    m_worker = std::make_unique<std::thread>(
+    m_worker = TransferThreads::run(
         [this, job, utf8Entry, session, abort = m_abort.get(), outcome = &m_outcome] {
             const auto run = [&] {
                 if (!utf8Entry.isEmpty()) {
@@ -286,9 +288,9 @@ void SmtpClient::finish(quint64 session)
     if (session != m_session || !m_sending)
         return;
     SmtpResult result = m_result;
-    if (m_worker) {
-        m_worker->join();
-        m_worker.reset();
+    if (m_worker.valid()) {
+        m_worker.wait();
+        m_worker = {};
         const Outcome& outcome = m_outcome;
         result.withoutLogin = outcome.withoutLogin;
         if (!outcome.sent && m_abort->reason() == TransferAbort::Reason::Cancelled) {

@@ -9,8 +9,8 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <future>
 #include <memory>
-#include <thread>
 
 // How one mail ended.
 struct SmtpResult {
@@ -44,7 +44,8 @@ public:
     ~SmtpClient() override;
 
     // Does once what the first mail of a run would otherwise pay for (libcurl's and the text
-    // converters' set-up, the host name). Call it on the main thread when nothing waits on it.
+    // converters' set-up, the host name, a transfer thread with libcurl's paths warm). Call it
+    // on the main thread when nothing waits on it.
     static void prepare();
 
     // "host", "host:port" or "[IPv6]:port"; port 25 when none is given. Blanks are trimmed.
@@ -145,7 +146,7 @@ private:
 
     quint64 m_session = 0; // a finish posted for an earlier session is ignored
     std::unique_ptr<TransferAbort> m_abort;
-    std::unique_ptr<std::thread> m_worker;
+    std::future<void> m_worker; // the session on its transfer thread
     Outcome m_outcome;
     SmtpResult m_result;
 

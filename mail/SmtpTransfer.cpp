@@ -1,6 +1,6 @@
 #include "mail/SmtpTransfer.h"
 
-#include "core/AtomicFile.h"
+#include "net/TlsSetup.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -198,11 +198,7 @@ void setCommon(CURL* h, const SmtpJob& job, const QByteArray& address, Context& 
         curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
         break;
     }
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, job.verifyPeer ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, job.verifyPeer ? 2L : 0L);
-    // Set beside the system's directory of certificates, which libcurl keeps consulting.
-    if (!job.caFile.isEmpty())
-        curl_easy_setopt(h, CURLOPT_CAINFO, job.caFile.constData());
+    TlsSetup::apply(h, job.verifyPeer, job.caFile);
     if (!job.password.isEmpty()) {
         curl_easy_setopt(h, CURLOPT_USERNAME, job.user.constData());
         curl_easy_setopt(h, CURLOPT_PASSWORD, job.password.constData());
@@ -227,14 +223,9 @@ bool perform(const SmtpJob& job, TransferAbort& abort, Context& context, QString
         return false;
     };
     try {
-        // libcurl would open a FIFO there and wait for a writer for ever, out of reach of our
-        // deadline, or read a device without end. A bundle of every public CA is about 200 KB.
-        constexpr qint64 MaxCaFileSize = 4 * 1024 * 1024;
-        if (job.tls != SmtpJob::Tls::Off && !job.caFile.isEmpty()) {
-            const QString path = QString::fromLocal8Bit(job.caFile);
-            const QString problem = AtomicFile::notRegularFile(path, MaxCaFileSize);
-            if (!problem.isEmpty())
-                return fail(QStringLiteral("CA file \"%1\": %2").arg(path, problem));
+        if (job.tls != SmtpJob::Tls::Off) {
+            if (const QString problem = TlsSetup::caFileProblem(job.caFile); !problem.isEmpty())
+                return fail(problem);
         }
         Transfer::init();
         const CurlHandle curl(curl_easy_init(), curl_easy_cleanup);
@@ -314,7 +305,7 @@ void warmUpSmtpTransfer()
     job.ehloName = "localhost";
     job.mailFrom = "warm-up@localhost";
     job.rcptTo = {"warm-up@localhost"};
-    // It runs on the window's thread: short bounds, whatever loopback does.
+    // Short bounds, whatever loopback does: a mail may be waiting for this thread.
     job.connectTimeoutMs = 250;
     job.totalTimeoutMs = 500;
     TransferAbort abort;

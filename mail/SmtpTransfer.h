@@ -49,7 +49,8 @@ struct RefusedRecipient {
     bool mayPass() const { return reply.startsWith('4'); }
 };
 
-// Sets up and drops one transfer handle, so the first real one finds libcurl's lazy parts ready.
+// Sets up and drops one transfer handle, so the first real one finds libcurl's lazy parts ready
+// (on the thread it runs on, too).
 void warmUpSmtpTransfer();
 
 // Connects, says EHLO, STARTTLS and AUTH where asked for, MAIL, RCPT, DATA and QUIT. On failure

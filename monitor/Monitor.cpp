@@ -47,7 +47,8 @@ AlertConfig alertConfig(const Settings& s)
 
 } // namespace
 
-Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, QObject* parent)
+Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, Trend trend,
+                 QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_clock(clock)
@@ -77,6 +78,8 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     });
     connect(m_push, &PushOutlet::note, this, &Monitor::note);
 
+    if (trend == Trend::LatestOnly)
+        m_history->keepLatestOnly();
     if (settings.flag(Settings::Log))
         m_history->loadLog(clock.nowMs());
     m_history->setLogEnabled(settings.flag(Settings::Log));

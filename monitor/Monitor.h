@@ -37,9 +37,11 @@ class Monitor : public QObject {
     Q_OBJECT
 public:
     // The CSV log and the outbox lie beside `statePath`, named after it: the settings file's
-    // path for the window, the same name in the state folder for the service.
+    // path for the window, the same name in the state folder for the service. Without a chart
+    // to show it, the day's trend need not be held in memory (LatestOnly).
+    enum class Trend { Day, LatestOnly };
     Monitor(Settings& settings, const QString& statePath, const Clock& clock,
-            QObject* parent = nullptr);
+            Trend trend = Trend::Day, QObject* parent = nullptr);
     ~Monitor() override;
 
     // FormCreate's part: sends the first request (GetTemp), arms the rules (SendFlagClr) and

@@ -1,5 +1,6 @@
 #include "push/PushTransfer.h"
 
+#include "net/TlsSetup.h"
 #include "net/Transfer.h"
 
 #include <QDateTime>
@@ -133,8 +134,7 @@ PushOutcome runPush(const PushRequest& request, TransferAbort& abort)
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
         curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+        TlsSetup::apply(h, true);
         curl_easy_setopt(h, CURLOPT_USERAGENT, "ZARVIK-Mail");
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
         curl_easy_setopt(h, CURLOPT_POST, 1L);

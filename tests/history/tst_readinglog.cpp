@@ -1,3 +1,4 @@
+#include "history/HistoryRecorder.h"
 #include "history/ReadingHistory.h"
 #include "history/ReadingLog.h"
 #include "support/TestFiles.h"
@@ -29,6 +30,7 @@ private slots:
     void init() { setTimeZone("Asia/Tokyo"); }
 
     void historyKeepsTheSpanAndTheCount();
+    void latestOnlyStillLogsEveryReply();
     void silenceBreaksTheLine_data();
     void silenceBreaksTheLine();
     void lineFormat_data();
@@ -61,6 +63,39 @@ void TestReadingLog::historyKeepsTheSpanAndTheCount()
     QCOMPARE(byCount.points().size(), size_t(3));
     QCOMPARE(byCount.points().front().ms, 4000);
     QCOMPARE(byCount.points().back().ms, 8000);
+}
+
+// Without a chart (the service): one point and one mark are held, the log is not read back, and
+// every reply still gets its line.
+void TestReadingLog::latestOnlyStillLogsEveryReply()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
+    const QString csv = dir.filePath(QStringLiteral("ZARVIK_Mail-2026-12-08.csv"));
+    QVERIFY(TestFiles::write(csv, "time,temperature_celsius,rb1,rb0\n"
+                                  "2026-12-08T11:59:00+09:00,10.0000,0,0\n"));
+    const qint64 start = msAt(QStringLiteral("2026-12-08T12:00:00+09:00"));
+    HistoryRecorder recorder(ini);
+    recorder.keepLatestOnly();
+    recorder.setLogEnabled(true);
+    recorder.loadLog(start);
+    QVERIFY(recorder.history().points().empty());
+    for (int i = 0; i < 3; ++i)
+        recorder.recordReply(start + i * 2000, 20.0 + i, false, true);
+    recorder.recordMark(start + 4500, QStringLiteral("a"));
+    recorder.recordMark(start + 4600, QStringLiteral("b"));
+
+    const ReadingHistory& history = recorder.history();
+    QCOMPARE(history.points().size(), size_t(1));
+    QCOMPARE(history.points().back().celsius, 22.0);
+    QCOMPARE(history.marks().size(), size_t(1));
+    QCOMPARE(history.marks().back().message, QStringLiteral("b"));
+    QCOMPARE(history.marks().back().celsius, 22.0);
+    QCOMPARE(TestFiles::read(csv), QByteArray("time,temperature_celsius,rb1,rb0\n"
+                                              "2026-12-08T11:59:00+09:00,10.0000,0,0\n"
+                                              "2026-12-08T12:00:00+09:00,20.0000,0,1\n"
+                                              "2026-12-08T12:00:02+09:00,21.0000,0,1\n"
+                                              "2026-12-08T12:00:04+09:00,22.0000,0,1\n"));
 }
 
 void TestReadingLog::silenceBreaksTheLine_data()
