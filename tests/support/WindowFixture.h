@@ -6,6 +6,7 @@
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
 #include "support/AppHarness.h"
+#include "support/EngineParts.h"
 #include "support/SimBoard.h"
 
 #include <QApplication>
@@ -61,8 +62,8 @@ protected:
         QObject::connect(m_signals.get(), &UnixSignals::received, m_form,
                          &TFormZARVIK_Mail::closeBySignal);
         m_dialog = m_shell->ToolSettingDlg();
-        if (pollMs > 0)
-            m_monitor->source().Timer1->setInterval(pollMs);
+        if (pollMs > 0 && !EngineParts::setPollPeriod(*m_monitor, pollMs))
+            qFatal("the engine has no polling timer to speed up");
         m_shell->show();
     }
 
