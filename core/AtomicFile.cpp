@@ -140,7 +140,9 @@ Read read(const QString& path, qint64 maxSize, Links links)
     } else {
         char buffer[65536];
         while (result.bytes.size() <= maxSize) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            // One byte past the limit tells the file is too large; more is never read.
+            const qint64 left = maxSize + 1 - result.bytes.size();
+            const ssize_t n = ::read(fd, buffer, size_t(std::min<qint64>(left, sizeof buffer)));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
