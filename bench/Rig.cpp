@@ -1,9 +1,9 @@
 #include "Rig.h"
 
-#include "monitor/Monitor.h"
 #include "device/BoardSource.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
+#include "monitor/Monitor.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -9,7 +9,6 @@
 //   NAME: closed-empty, closed-day, open-hour, open-day-hourview, open-day-dayview
 #include "Rig.h"
 #include "Stats.h"
-#include "monitor/Monitor.h"
 #include "core/IdlePass.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"
@@ -17,6 +16,7 @@
 #include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
+#include "monitor/Monitor.h"
 
 #include <QAction>
 #include <QChartView>

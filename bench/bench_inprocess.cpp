@@ -9,7 +9,6 @@
 #include "ReplyFlood.h"
 #include "Rig.h"
 #include "Stats.h"
-#include "monitor/Monitor.h"
 #include "core/IdlePass.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
@@ -17,6 +16,7 @@
 #include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
 #include "mail/MailService.h"
+#include "monitor/Monitor.h"
 
 #include <QCheckBox>
 #include <QLabel>

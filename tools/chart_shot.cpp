@@ -3,7 +3,6 @@
 // 127.0.0.1 past the upper limit, whose alert goes to the test mail server on 127.0.0.1.
 //
 //   chart-shot OUTPUT.png    (run under a display, e.g. xvfb-run -a)
-#include "monitor/Monitor.h"
 #include "device/BoardSource.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"
@@ -11,6 +10,7 @@
 #include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
+#include "monitor/Monitor.h"
 
 #include <QAction>
 #include <QDateTime>

@@ -69,7 +69,8 @@ void TestAtomicFile::readsWhatIsARegularFileOnly_data()
     QTest::addColumn<QString>("readError");
     QTest::addColumn<QString>("checkError"); // notRegularFile()'s
     const QString isFolder = qt_error_string(EISDIR);
-    QTest::newRow("file") << "file" << false << false << QByteArray("abc") << QString() << QString();
+    QTest::newRow("file") << "file" << false << false << QByteArray("abc") << QString()
+                          << QString();
     QTest::newRow("empty file") << "empty" << false << false << QByteArray() << QString()
                                 << QString();
     QTest::newRow("missing") << "missing" << false << true << QByteArray() << QString()
@@ -78,8 +79,8 @@ void TestAtomicFile::readsWhatIsARegularFileOnly_data()
     QTest::newRow("FIFO") << "fifo" << false << false << QByteArray() << NotRegular << NotRegular;
     QTest::newRow("device") << "device" << false << false << QByteArray() << NotRegular
                             << NotRegular;
-    QTest::newRow("link followed") << "link" << false << false << QByteArray("abc") << QString()
-                                   << QString();
+    QTest::newRow("link followed")
+        << "link" << false << false << QByteArray("abc") << QString() << QString();
     QTest::newRow("link refused") << "link" << true << false << QByteArray() << Link << Link;
     QTest::newRow("dangling link, followed")
         << "dangling" << false << true << QByteArray() << QString() << QString();
@@ -130,7 +131,8 @@ void TestAtomicFile::largeFileIsToldWithoutReadingItAll()
     const AtomicFile::Read read = AtomicFile::read(file, Limit);
     QCOMPARE(read.error, QString());
     QCOMPARE(read.bytes.size(), Limit + 1);
-    QCOMPARE(AtomicFile::notRegularFile(file, Limit), QStringLiteral("it is larger than 1000 bytes"));
+    QCOMPARE(AtomicFile::notRegularFile(file, Limit),
+             QStringLiteral("it is larger than 1000 bytes"));
     QCOMPARE(AtomicFile::notRegularFile(file, Size), QString());
     QCOMPARE(AtomicFile::read(file, Size).bytes.size(), Size);
 }

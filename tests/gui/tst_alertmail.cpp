@@ -124,8 +124,8 @@ void TestAlertMail::resetButtonRearmsTheRule()
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 1; }));
     QVERIFY(waitForPolls(1));
     // The dialog's memo is what is mailed; the window shows the rule's message.
-    CHECK_ONLY_MAIL(QStringLiteral("Over 30C "), m_dialog->MemoUTemp->text() + QStringLiteral("\r\n"),
-                    UpperMessage);
+    CHECK_ONLY_MAIL(QStringLiteral("Over 30C "),
+                    m_dialog->MemoUTemp->text() + QStringLiteral("\r\n"), UpperMessage);
 
     QTest::mouseClick(m_form->BtnReset, Qt::LeftButton);
     QVERIFY(EventWait::until([&] { return m_smtp->mailCount() >= 2; }));

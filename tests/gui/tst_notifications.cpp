@@ -6,12 +6,12 @@
 #include "gui/Memo.h"
 #include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
+#include "monitor/DesktopNotifier.h"
 #include "support/BoxWatcher.h"
 #include "support/EventWait.h"
 #include "support/SimBoard.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
-#include "monitor/DesktopNotifier.h"
 
 #include <QCheckBox>
 #include <QDBusConnection>

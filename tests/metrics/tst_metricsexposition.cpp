@@ -1,7 +1,7 @@
 #include "alert/AlertRules.h"
 #include "device/BoardProtocol.h"
-#include "support/PromText.h"
 #include "metrics/MetricsExposition.h"
+#include "support/PromText.h"
 
 #include <QtTest>
 

@@ -36,9 +36,8 @@ void walk(TestClock& clock, const Channel& channel)
         QCOMPARE(channel.tries(), i);
         QVERIFY(!channel.queue->isSending());
         clock.advance(1);
-        QVERIFY2(EventWait::until([&] {
-                     return channel.tries() == i + 1 && !channel.queue->isSending();
-                 }),
+        QVERIFY2(EventWait::until(
+                     [&] { return channel.tries() == i + 1 && !channel.queue->isSending(); }),
                  qPrintable(QStringLiteral("try %1").arg(i + 1)));
     }
 }

@@ -1,10 +1,11 @@
 // Push channels beside the alert mail, against real HTTP servers on loopback: what ntfy and a
 // webhook receive, what is kept and sent again, what is told once, and that a server that
 // hangs or never stops talking holds back neither the mail nor the poll.
-#include "monitor/Monitor.h"
 #include "core/Clock.h"
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
+#include "monitor/Monitor.h"
+#include "push/PushChannels.h"
 #include "settings/Settings.h"
 #include "support/EventWait.h"
 #include "support/HttpSink.h"
@@ -12,7 +13,6 @@
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
 #include "support/TestFiles.h"
-#include "push/PushChannels.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -73,7 +73,10 @@ private:
     // The shared server's mails since this case began.
     int mailCount() const { return m_smtp->mailCount() - m_mailsBefore; }
     QList<SmtpServer::Mail> mails() const { return m_smtp->mails().mid(m_mailsBefore); }
-    bool mailed(int count) { return EventWait::until([&] { return mailCount() >= count; }); }
+    bool mailed(int count)
+    {
+        return EventWait::until([&] { return mailCount() >= count; });
+    }
     std::optional<ParsedMail> onlyMail() const;
     // The one mail so far has this subject and body, and the engine shows this message.
     void checkOnlyMail(const QString& subject, const QString& body, const QString& message);

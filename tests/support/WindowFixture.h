@@ -2,9 +2,9 @@
 
 #include "app/UnixSignals.h"
 #include "device/BoardSource.h"
-#include "monitor/Monitor.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
+#include "monitor/Monitor.h"
 #include "support/AppHarness.h"
 #include "support/EngineParts.h"
 #include "support/SimBoard.h"
