@@ -201,6 +201,12 @@ qint64 KeptQueue::failed(const QString& path)
     return item.atMs;
 }
 
+void KeptQueue::partlyDelivered(const QString& path)
+{
+    ++m_sentInARow;
+    failed(path);
+}
+
 void KeptQueue::stopped(const QString& path)
 {
     endSending(path);

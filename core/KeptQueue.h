@@ -77,6 +77,8 @@ public:
     // It may pass: the item waits its next step; returns when it is due (steady ms), -1 when
     // it is no longer kept (the oldest made room).
     qint64 failed(const QString& path);
+    // Part of it went out (it counts as sent); the rest waits its next step.
+    void partlyDelivered(const QString& path);
     // Given up on closing: it stays kept, for the next start.
     void stopped(const QString& path);
     // Moved aside under `path + suffix`, never deleted; returns the new name, empty when it

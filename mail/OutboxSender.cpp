@@ -118,7 +118,7 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
         rest.rcptTo = deferredRecipients(refused);
         QString why;
         if (!rest.rcptTo.isEmpty() && AtomicFile::replace(path, Outbox::encode(rest), &why))
-            m_queue->failed(path);
+            m_queue->partlyDelivered(path);
         else
             m_queue->delivered(path);
         if (!refused.isEmpty())
