@@ -149,7 +149,8 @@ void Monitor::start(Keyring keyring)
     m_source->start();
     SendFlagClr();
     m_metrics = new MetricsOutlet(*this, this);
-    // Every alert pass, recovered notice and reminder goes out through each of these.
+    // Every alert pass, recovered notice and reminder goes out through each of these, in this
+    // order: the mail first, so that its session starts before anything else is done.
     m_ownOutlets.push_back(std::make_unique<DesktopOutlet>(m_settings));
     m_outlets.insert(m_outlets.begin(), {m_mail, m_push, m_ownOutlets.back().get(), m_metrics});
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
@@ -209,15 +210,18 @@ void Monitor::MainRoutine()
     const QList<AlertNotice> notices =
         runFollowUpPass(m_alert, m_readings, config, silentMs, m_clock.steadyMs(), &error);
     const QString shown = m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last();
-    if (!shown.isEmpty())
-        emit messageShown(shown);
-    const quint8 fired = announceFired(armedBefore);
+    const quint8 fired = armedBefore & ~armedRules(m_alert);
+    // The outlets first, the mail first among them: it waits for nothing the screen does.
     if (mailDue || fired) {
         AlertEvent alert = event(AlertEvent::Kind::Alert, fired, m_alert.MailSubject, shown);
         alert.mailBody = m_alert.MailBody;
         alert.mailDue = mailDue;
         tell(alert);
     }
+    if (!shown.isEmpty())
+        emit messageShown(shown);
+    if (fired)
+        emit rulesFired(fired, shown, m_alert.MailSubject);
     for (const AlertNotice& notice : notices) {
         const bool recovered = notice.kind == NoticeKind::Recovered;
         emit messageShown(notice.message);
@@ -232,15 +236,6 @@ void Monitor::MainRoutine()
     }
     if (!error.isEmpty())
         emit problem(error);
-}
-
-quint8 Monitor::announceFired(quint8 armedBefore)
-{
-    const quint8 fired = armedBefore & ~armedRules(m_alert);
-    if (fired)
-        emit rulesFired(fired, m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last(),
-                        m_alert.MailSubject);
-    return fired;
 }
 
 AlertEvent Monitor::event(AlertEvent::Kind kind, quint8 rules, const QString& subject,

@@ -127,7 +127,6 @@ private:
     void takeReply(const Reading& reading);
     void followSettings(int key);
     void mailEnded(const MailResult& result);
-    quint8 announceFired(quint8 armedBefore);
     AlertEvent event(AlertEvent::Kind kind, quint8 rules, const QString& subject,
                      const QString& message) const;
     // Hands `event` to every outlet.
