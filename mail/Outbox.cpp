@@ -4,12 +4,7 @@
 #include "core/KeptFolder.h"
 #include "mail/MailAddress.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace {
 
@@ -117,9 +112,4 @@ bool Outbox::read(const QString& path, ComposedMail* mail, QString* error)
         return false;
     }
     return true;
-}
-
-bool Outbox::remove(const QString& path)
-{
-    return QFile::remove(path);
 }

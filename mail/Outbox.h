@@ -27,9 +27,6 @@ public:
     // Reads one kept file; false with the reason when it is unreadable or not a kept mail.
     static bool read(const QString& path, ComposedMail* mail, QString* error);
 
-    // A mail delivered (or refused for good) leaves the outbox.
-    static bool remove(const QString& path);
-
     // Bytes of a kept file, and back.
     static QByteArray encode(const ComposedMail& mail);
     static bool decode(const QByteArray& bytes, ComposedMail* mail);

@@ -7,17 +7,12 @@
 #include "net/Transfer.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <algorithm>
-#include <cerrno>
 #include <limits>
-#include <sys/stat.h>
 
 namespace {
 
@@ -127,7 +122,6 @@ bool readKept(const QString& path, PushChannels::Channel* channel, PushRequest* 
 
 PushChannels::PushChannels(const QString& folder, const Clock& clock, QObject* parent)
     : QObject(parent)
-    , m_folder(folder)
     , m_clock(clock)
     , m_queue(new KeptQueue(
           clock, {folder, Suffix, Capacity, 0700}, ChannelCount,

@@ -113,7 +113,6 @@ private:
     // A failure that may pass: the channel waits, at least as long as its server asked.
     void hold(Channel channel, qint64 untilMs, int retryAfterS);
 
-    QString m_folder;
     QString m_urls[ChannelCount];
     bool m_retry = false;
     bool m_closed = false;
