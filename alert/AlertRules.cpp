@@ -3,6 +3,7 @@
 #include "core/IntegerText.h"
 #include "device/BoardProtocol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -16,6 +17,8 @@ void SendFlagClr(AlertState& state)
     state.SendFlagRB0H = true;
     state.SendFlagNoReply = true;
     state.FiredRules = {};
+    state.AcknowledgedRules = 0;
+    state.HoldDone = 0;
 }
 
 std::uint8_t armedRules(const AlertState& state)
@@ -67,6 +70,27 @@ std::optional<int> limitOrStop(const QString& text, std::optional<QString>& repo
     return std::nullopt;
 }
 
+// A whole number, 0 or more, times `unitMs`; reported once when bad.
+std::optional<qint64> durationMs(const QString& text, qint64 unitMs, const char* unit,
+                                 std::optional<QString>& reported, QString* error)
+{
+    const auto value = parseLimit(text);
+    if (value && *value >= 0) {
+        reported.reset();
+        return qint64(*value) * unitMs;
+    }
+    if (firstTimeBad(text, reported) && error)
+        *error = QStringLiteral("'%1' is not a valid number of %2 (a whole number, 0 or more)")
+                     .arg(text, QLatin1String(unit));
+    return std::nullopt;
+}
+
+void addError(QString* error, const QString& more)
+{
+    if (error && !more.isEmpty())
+        *error += (error->isEmpty() ? QString() : QStringLiteral("\n")) + more;
+}
+
 struct InputRule {
     bool AlertState::*flag;
     int AlertConfig::*choice;
@@ -98,6 +122,52 @@ bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising)
     return rising ? (now && !before) : (!now && before);
 }
 
+bool atLevel(const DeviceReadings& readings, const InputRule& rule)
+{
+    return bool(readings.PortBits & rule.mask) == rule.rising;
+}
+
+// What a rule adds when it fires, in AlertRule bit order.
+struct RuleText {
+    QString subject; // ends in a blank
+    QString message;
+    QString memo;
+};
+
+RuleText ruleText(int rule, const AlertConfig& config)
+{
+    switch (rule) {
+    case 0:
+        return {QStringLiteral("Over ") + config.upperLimitText + QStringLiteral("C "),
+                QStringLiteral("温度が ") + config.upperLimitText +
+                    QStringLiteral("℃を超えました。"),
+                config.upperMemo};
+    case 1:
+        return {QStringLiteral("Under ") + config.lowerLimitText + QStringLiteral("C "),
+                QStringLiteral("温度が ") + config.lowerLimitText +
+                    QStringLiteral("℃より下がりました。"),
+                config.lowerMemo};
+    case 6:
+        return {QStringLiteral("No reply ") + config.noReplySecondsText + QStringLiteral("s "),
+                QStringLiteral("応答がありません (") + config.noReplySecondsText +
+                    QStringLiteral("秒)"),
+                config.noReplyMemo};
+    default: {
+        const InputRule& input = inputRules[rule - 2];
+        return {QString::fromUtf16(input.subject), QString::fromUtf16(input.message),
+                config.*input.memo};
+    }
+    }
+}
+
+void fire(AlertState& state, int rule, const AlertConfig& config)
+{
+    const RuleText text = ruleText(rule, config);
+    state.MailBody += text.memo;
+    state.MailSubject += text.subject;
+    state.Shown << text.message;
+}
+
 // The no-reply rule: evaluated after the input rules. A bad seconds text stops it alone.
 void noReplyRule(AlertState& state, const AlertConfig& config, qint64 msSinceLastReply,
                  QString* error)
@@ -115,9 +185,7 @@ void noReplyRule(AlertState& state, const AlertConfig& config, qint64 msSinceLas
     if (msSinceLastReply < qint64(*seconds) * 1000)
         return;
     state.SendFlagNoReply = false;
-    state.MailBody += config.noReplyMemo;
-    state.MailSubject += QStringLiteral("No reply ") + text + QStringLiteral("s ");
-    state.Shown << QStringLiteral("応答がありません (") + text + QStringLiteral("秒)");
+    fire(state, 6, config);
 }
 
 } // namespace
@@ -139,42 +207,46 @@ bool runAlertPass(AlertState& state, const DeviceReadings& readings, const Alert
     state.MailBody.clear();
     state.MailSubject.clear();
     state.Shown.clear();
+    // A bad hold fires at once, as without one: an alert is never held back by a typo.
+    QString badHold;
+    const bool holding =
+        durationMs(config.holdSecondsText, 1000, "seconds", state.reportedBadHoldSec, &badHold)
+            .value_or(0) > 0;
+    addError(error, badHold);
+    const std::uint8_t held = std::exchange(state.HoldDone, 0);
 
     // Before the first reply there is no temperature, only the start value.
     if (readings.HaveReply && state.SendFlagUTemp && config.upperChecked) {
-        const QString& text = config.upperLimitText;
-        const auto limit = limitOrStop(text, state.reportedBadUpper, error);
+        const auto limit = limitOrStop(config.upperLimitText, state.reportedBadUpper, error);
         if (!limit)
             return false;
-        if (readings.NowTempValue > *limit) {
+        if (holding ? bool(held & RuleUpper) : readings.NowTempValue > *limit) {
             state.SendFlagUTemp = false;
-            state.MailBody = config.upperMemo;
-            state.MailSubject = QStringLiteral("Over ") + text + QStringLiteral("C ");
-            state.Shown << QStringLiteral("温度が ") + text + QStringLiteral("℃を超えました。");
+            fire(state, 0, config);
         }
     }
 
     if (readings.HaveReply && state.SendFlagLTemp && config.lowerChecked) {
-        const QString& text = config.lowerLimitText;
-        const auto limit = limitOrStop(text, state.reportedBadLower, error);
+        const auto limit = limitOrStop(config.lowerLimitText, state.reportedBadLower, error);
         if (!limit)
             return false;
-        if (readings.NowTempValue < *limit) {
+        if (holding ? bool(held & RuleLower) : readings.NowTempValue < *limit) {
             state.SendFlagLTemp = false;
-            state.MailBody += config.lowerMemo;
-            state.MailSubject += QStringLiteral("Under ") + text + QStringLiteral("C ");
-            state.Shown << QStringLiteral("温度が ") + text + QStringLiteral("℃より下がりました。");
+            fire(state, 1, config);
         }
     }
 
-    for (const InputRule& rule : inputRules) {
-        if (!(state.*rule.flag) || config.*rule.choice != rule.firesOn ||
-            (!hasEdge(readings, rule.mask, rule.rising) && !(state.PendingEdges & rule.pending)))
+    for (int i = 0; i < int(std::size(inputRules)); ++i) {
+        const InputRule& rule = inputRules[i];
+        if (!(state.*rule.flag) || config.*rule.choice != rule.firesOn)
+            continue;
+        const bool fires = holding ? bool(held & (RuleRb1Low << i))
+                                   : hasEdge(readings, rule.mask, rule.rising) ||
+                                         (state.PendingEdges & rule.pending);
+        if (!fires)
             continue;
         state.*rule.flag = false;
-        state.MailBody += config.*rule.memo;
-        state.MailSubject += QString::fromUtf16(rule.subject);
-        state.Shown << QString::fromUtf16(rule.message);
+        fire(state, i + 2, config);
     }
     state.PendingEdges = 0;
     state.EdgesSeen = true;
@@ -182,6 +254,91 @@ bool runAlertPass(AlertState& state, const DeviceReadings& readings, const Alert
     noReplyRule(state, config, msSinceLastReply, error);
 
     return !state.MailBody.isEmpty();
+}
+
+void trackHold(AlertState& state, const DeviceReadings& readings, const AlertConfig& config,
+               qint64 replyMs)
+{
+    const qint64 holdMs =
+        qint64(std::max(0, parseLimit(config.holdSecondsText).value_or(0))) * 1000;
+    const auto upper = parseLimit(config.upperLimitText);
+    const auto lower = parseLimit(config.lowerLimitText);
+    for (int i = 0; i < int(state.HoldSinceMs.size()); ++i) {
+        std::optional<qint64>& since = state.HoldSinceMs[i];
+        bool meets = false;
+        if (i == 0) {
+            meets = config.upperChecked && upper && readings.NowTempValue > *upper;
+        } else if (i == 1) {
+            meets = config.lowerChecked && lower && readings.NowTempValue < *lower;
+        } else {
+            // An input's run starts at its edge, as the rule without a hold fires on the edge.
+            const InputRule& rule = inputRules[i - 2];
+            meets = config.*rule.choice == rule.firesOn && atLevel(readings, rule) &&
+                    (since || hasEdge(readings, rule.mask, rule.rising));
+        }
+        if (!meets) {
+            since.reset();
+            continue;
+        }
+        if (!since)
+            since = replyMs;
+        if (replyMs - *since >= holdMs) {
+            state.HoldDone |= std::uint8_t(1 << i);
+            // An input fires again only after a new edge.
+            if (i >= 2)
+                since.reset();
+        }
+    }
+}
+
+std::uint8_t holdingRules(const DeviceReadings& readings, const AlertConfig& config,
+                          qint64 msSinceLastReply)
+{
+    std::uint8_t rules = 0;
+    const auto upper = parseLimit(config.upperLimitText);
+    const auto lower = parseLimit(config.lowerLimitText);
+    if (readings.HaveReply && config.upperChecked && upper && readings.NowTempValue > *upper)
+        rules |= RuleUpper;
+    if (readings.HaveReply && config.lowerChecked && lower && readings.NowTempValue < *lower)
+        rules |= RuleLower;
+    for (int i = 0; i < int(std::size(inputRules)); ++i) {
+        const InputRule& rule = inputRules[i];
+        if (readings.HaveReply && config.*rule.choice == rule.firesOn && atLevel(readings, rule))
+            rules |= std::uint8_t(RuleRb1Low << i);
+    }
+    const auto seconds = parseLimit(config.noReplySecondsText);
+    if (config.noReplyChecked && seconds && *seconds > 0 &&
+        msSinceLastReply >= qint64(*seconds) * 1000)
+        rules |= RuleNoReply;
+    return rules;
+}
+
+FiredTexts firedTexts(std::uint8_t rules, const AlertConfig& config)
+{
+    AlertState state;
+    for (int i = 0; i < 7; ++i) {
+        if (rules & (1 << i))
+            fire(state, i, config);
+    }
+    return {state.MailSubject, state.MailBody, state.Shown};
+}
+
+QString rulePieces(std::uint8_t rules, const AlertConfig& config)
+{
+    QStringList pieces;
+    for (int i = 0; i < 7; ++i) {
+        if (rules & (1 << i))
+            pieces << ruleText(i, config).subject.trimmed();
+    }
+    return pieces.join(QStringLiteral(", "));
+}
+
+std::uint8_t acknowledge(AlertState& state)
+{
+    const std::uint8_t fired = std::uint8_t(~armedRules(state) & 0x7F);
+    const std::uint8_t fresh = fired & ~state.AcknowledgedRules;
+    state.AcknowledgedRules |= fresh;
+    return fresh;
 }
 
 namespace {
@@ -253,21 +410,6 @@ FollowUp noReplyFollowUp(const AlertConfig& config, qint64 msSinceLastReply)
     return f;
 }
 
-// A whole number, 0 or more, times `unitMs`; reported once when bad.
-std::optional<qint64> durationMs(const QString& text, qint64 unitMs, const char* unit,
-                                 std::optional<QString>& reported, QString* error)
-{
-    const auto value = parseLimit(text);
-    if (value && *value >= 0) {
-        reported.reset();
-        return qint64(*value) * unitMs;
-    }
-    if (firstTimeBad(text, reported) && error)
-        *error = QStringLiteral("'%1' is not a valid number of %2 (a whole number, 0 or more)")
-                     .arg(text, QLatin1String(unit));
-    return std::nullopt;
-}
-
 std::optional<double> hysteresisOf(const QString& text, std::optional<QString>& reported,
                                    QString* error)
 {
@@ -280,12 +422,6 @@ std::optional<double> hysteresisOf(const QString& text, std::optional<QString>& 
     if (firstTimeBad(text, reported) && error)
         *error = QStringLiteral("'%1' is not a valid hysteresis (degrees, 0 or more)").arg(text);
     return std::nullopt;
-}
-
-void addError(QString* error, const QString& more)
-{
-    if (error && !more.isEmpty())
-        *error += (error->isEmpty() ? QString() : QStringLiteral("\n")) + more;
 }
 
 bool AlertState::*const RuleFlags[] = {
@@ -323,6 +459,7 @@ QList<AlertNotice> runFollowUpPass(AlertState& state, const DeviceReadings& read
         AlertState::Fired& fired = state.FiredRules[i];
         if (armed & (1 << i)) {
             fired = {};
+            state.AcknowledgedRules &= std::uint8_t(~(1 << i));
             continue;
         }
         if (!fired.tracked) {
@@ -352,12 +489,14 @@ QList<AlertNotice> runFollowUpPass(AlertState& state, const DeviceReadings& read
         const std::uint8_t rule = std::uint8_t(1 << i);
         if (recovered) {
             state.*RuleFlags[i] = true;
+            state.AcknowledgedRules &= std::uint8_t(~rule);
             fired = {};
             notices.append(
                 {NoticeKind::Recovered, rule,
                  QStringLiteral("Recovered: ") + (i == 6 ? QStringLiteral("No reply") : f.piece),
                  f.recovered});
-        } else if (remindMs > 0 && f.holds && nowMs - fired.toldMs >= remindMs) {
+        } else if (remindMs > 0 && f.holds && nowMs - fired.toldMs >= remindMs &&
+                   !(state.AcknowledgedRules & rule)) {
             fired.toldMs = nowMs;
             notices.append(
                 {NoticeKind::Reminder, rule, QStringLiteral("Reminder: ") + f.piece, f.reminder});

@@ -38,6 +38,14 @@ struct AlertState {
     std::optional<QString> reportedBadReArmSec;
     std::optional<QString> reportedBadHysteresis;
     std::optional<QString> reportedBadRemindMin;
+    std::optional<QString> reportedBadHoldSec;
+    // Waiting before firing, for the temperature and input rules in AlertRule bit order: the
+    // first reply of the run that met the condition (steady ms), and the rules whose run has
+    // lasted the hold on a reply since the last pass.
+    std::array<std::optional<qint64>, 6> HoldSinceMs{};
+    std::uint8_t HoldDone = 0;
+    // Fired rules a person has seen: no reminders for them until they re-arm.
+    std::uint8_t AcknowledgedRules = 0;
     // What the follow-up pass knows of each fired rule, in AlertRule bit order (steady ms).
     struct Fired {
         bool tracked = false;
@@ -96,10 +104,17 @@ struct AlertConfig {
     QString reArmSecondsText = QStringLiteral("60");
     QString hysteresisText = QStringLiteral("1");    // degrees, decimals allowed
     QString remindMinutesText = QStringLiteral("0"); // 0: no reminders
+    // A temperature or input rule fires once its condition has held this long on every reply.
+    QString holdSecondsText = QStringLiteral("0");
 };
 
 // A plain decimal integer in the 32-bit range, optional sign, optional blanks around it.
 std::optional<int> parseLimit(const QString& text);
+
+// A correct reply came at `replyMs` (steady) and `readings` hold it: counts how long each
+// temperature and input rule's condition has held, for the hold before firing.
+void trackHold(AlertState& state, const DeviceReadings& readings, const AlertConfig& config,
+               qint64 replyMs);
 
 // One evaluation pass. Rebuilds MailBody, MailSubject and Shown; returns true when a mail is due.
 // The temperature rules wait for the first correct reply of the run. `msSinceLastReply` runs from
@@ -119,11 +134,29 @@ struct AlertNotice {
     QString message; // on-screen, and the mail's body
 };
 
+// The rules whose condition holds on these readings (checked ones, valid texts only).
+std::uint8_t holdingRules(const DeviceReadings& readings, const AlertConfig& config,
+                          qint64 msSinceLastReply);
+
+// What `rules` say when they fire, in the pass's order: the subject, the mail body of their
+// memos, and each one's on-screen message.
+struct FiredTexts {
+    QString subject;
+    QString mailBody;
+    QStringList shown;
+};
+FiredTexts firedTexts(std::uint8_t rules, const AlertConfig& config);
+// The rules' subject pieces, joined by ", ": "Over 30C, RB1 is \"H\"."
+QString rulePieces(std::uint8_t rules, const AlertConfig& config);
+
+// A person has seen the fired rules: returns those not acknowledged before.
+std::uint8_t acknowledge(AlertState& state);
+
 // Runs after runAlertPass on the same readings: re-arms fired rules whose condition has been
 // clear (temperatures beyond the hysteresis) through ReArmSec seconds of correct replies, the
 // no-reply rule at the first reply after it fired, and reminds of those still holding every
-// RemindMin minutes. `nowMs` is the steady clock msSinceLastReply runs on. A bad text turns its
-// feature off and fills `error` once, as runAlertPass does.
+// RemindMin minutes, unless acknowledged. `nowMs` is the steady clock msSinceLastReply runs on. A
+// bad text turns its feature off and fills `error` once, as runAlertPass does.
 QList<AlertNotice> runFollowUpPass(AlertState& state, const DeviceReadings& readings,
                                    const AlertConfig& config, qint64 msSinceLastReply, qint64 nowMs,
                                    QString* error = nullptr);

@@ -63,27 +63,40 @@ sockaddr_un abstractAddress(const QByteArray& name, socklen_t* length)
     return address;
 }
 
-// "PID 1234 (zarvik-maild)" for the process that listens on `address`, or empty.
-QString claimHolder(const sockaddr_un& address, socklen_t length)
+sockaddr_un claimAddress(const QString& file, socklen_t* length)
 {
+    return abstractAddress("zarvik-mail/" + pathHash(realPath(file), 32), length);
+}
+
+// The process that listens on `address`, or none.
+InstanceLock::Holder claimHolder(const sockaddr_un& address, socklen_t length)
+{
+    InstanceLock::Holder holder;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return {};
-    QString holder;
+        return holder;
     ucred credentials{};
     socklen_t size = sizeof credentials;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 &&
         ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
         credentials.pid > 0) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(credentials.pid));
-        const QString name = comm.open(QIODevice::ReadOnly)
-                                 ? QString::fromLocal8Bit(comm.read(64)).trimmed()
-                                 : QString();
-        holder = name.isEmpty() ? QStringLiteral("PID %1").arg(credentials.pid)
-                                : QStringLiteral("PID %1 (%2)").arg(credentials.pid).arg(name);
+        holder.pid = credentials.pid;
+        holder.name = comm.open(QIODevice::ReadOnly)
+                          ? QString::fromLocal8Bit(comm.read(64)).trimmed()
+                          : QString();
     }
     ::close(fd);
     return holder;
+}
+
+// "PID 1234 (zarvik-maild)", or empty.
+QString holderText(const InstanceLock::Holder& holder)
+{
+    if (holder.pid <= 0)
+        return {};
+    return holder.name.isEmpty() ? QStringLiteral("PID %1").arg(holder.pid)
+                                 : QStringLiteral("PID %1 (%2)").arg(holder.pid).arg(holder.name);
 }
 
 void tell(const QString& text)
@@ -137,8 +150,7 @@ InstanceLock::~InstanceLock()
 InstanceLock::State InstanceLock::claim(const QString& file)
 {
     socklen_t length = 0;
-    const sockaddr_un address =
-        abstractAddress("zarvik-mail/" + pathHash(realPath(file), 32), &length);
+    const sockaddr_un address = claimAddress(file, &length);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return State::Failed;
@@ -151,8 +163,15 @@ InstanceLock::State InstanceLock::claim(const QString& file)
     ::close(fd);
     if (!taken)
         return State::Failed;
-    m_holder = claimHolder(address, length);
+    m_holder = holderText(claimHolder(address, length));
     return State::HeldElsewhere;
+}
+
+InstanceLock::Holder InstanceLock::runningCopy(const QString& settingsPath)
+{
+    socklen_t length = 0;
+    const sockaddr_un address = claimAddress(AtomicFile::resolveLinks(settingsPath), &length);
+    return claimHolder(address, length);
 }
 
 InstanceLock::State InstanceLock::take(const QString& path, QString* why)

@@ -31,6 +31,14 @@ public:
     // name was left alone, and returns the same text; otherwise an empty one.
     QString reportNote() const;
 
+    // The running copy that holds the lock of `settingsPath`: its process id (0: none runs) and
+    // its name ("zarvik-maild").
+    struct Holder {
+        qint64 pid = 0;
+        QString name;
+    };
+    static Holder runningCopy(const QString& settingsPath);
+
     // Where the lock lies when not beside `settingsFile` (the end of its links).
     static QString fallbackPath(const QString& settingsFile);
 

@@ -16,6 +16,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsLocation.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,25 +63,40 @@ bool sessionBusLikely()
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
-// Alerts, recoveries and reminders, each a line in the log.
+QString timeText(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// Alerts, recoveries, reminders and acknowledgements, each a line in the log.
 class LogOutlet : public Outlet {
 public:
+    bool notifies() const override { return false; }
     void take(const AlertEvent& event) override
     {
+        const QString muted = event.muted ? QStringLiteral(" - muted, no one notified") : QString();
         switch (event.kind) {
         case AlertEvent::Kind::Alert:
             if (event.rules)
                 log(Priority::Warning,
-                    QStringLiteral("Alert: %1 (rules %2; subject \"%3\")")
-                        .arg(event.message, ruleNames(event.rules), event.subject.trimmed()));
+                    QStringLiteral("%1: %2 (rules %3; subject \"%4\")%5")
+                        .arg(event.late ? QStringLiteral("Alert after maintenance")
+                                        : QStringLiteral("Alert"),
+                             event.message, ruleNames(event.rules), event.subject.trimmed(),
+                             muted));
+            break;
+        case AlertEvent::Kind::Acknowledged:
+            log(Priority::Notice,
+                QStringLiteral("%1 at %2 (rules %3)%4")
+                    .arg(event.subject, timeText(event.timeMs), ruleNames(event.rules), muted));
             break;
         case AlertEvent::Kind::Recovered:
         case AlertEvent::Kind::Reminder: {
             const bool recovered = event.kind == AlertEvent::Kind::Recovered;
             log(recovered ? Priority::Notice : Priority::Warning,
-                QStringLiteral("%1: %2 (rules %3; subject \"%4\")")
+                QStringLiteral("%1: %2 (rules %3; subject \"%4\")%5")
                     .arg(recovered ? QStringLiteral("Recovered") : QStringLiteral("Reminder"),
-                         event.message, ruleNames(event.rules), event.subject));
+                         event.message, ruleNames(event.rules), event.subject, muted));
             break;
         }
         }
@@ -106,7 +122,7 @@ bool Service::start(QString* error)
 {
     // First, so that a signal sent while starting is taken up once the loop runs, never by the
     // default action.
-    m_signals = new UnixSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, this);
+    m_signals = new UnixSignals({SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2}, this);
     connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
     if (!ServiceSettingsFile::read(m_settingsPath, {}, m_settings.get(), &m_keysInForce, error))
         return false;
@@ -155,6 +171,13 @@ void Service::follow()
             log(Priority::Warning, text);
     });
     connect(&monitor, &Monitor::alertMailFinished, this, &Service::logAlertMail);
+    connect(&monitor, &Monitor::muteChanged, this, [](qint64 untilMs) {
+        if (untilMs)
+            log(Priority::Notice, QStringLiteral("Muted until %1: alerts reach no one meanwhile")
+                                      .arg(timeText(untilMs)));
+        else
+            log(Priority::Notice, QStringLiteral("Maintenance over: alerts go out again"));
+    });
     // A failed or kept push is told as the monitor's problem or note.
     connect(&monitor, &Monitor::pushFinished, this, [](const PushResult& result) {
         if (result.sent)
@@ -228,6 +251,11 @@ void Service::onSignal(int signalNumber)
         m_monitor->SendFlagClr();
         log(Priority::Notice, QStringLiteral("Reset (SIGUSR1): every rule is armed again"));
         return;
+    case SIGUSR2:
+        // The acknowledgement itself is logged as an event.
+        if (m_monitor && !m_monitor->acknowledge())
+            log(Priority::Notice, QStringLiteral("Nothing to acknowledge (SIGUSR2)"));
+        return;
     default:
         log(Priority::Notice, QStringLiteral("Stopping (%1)")
                                   .arg(signalNumber == SIGINT ? QStringLiteral("SIGINT")
@@ -240,6 +268,8 @@ void Service::reload()
 {
     if (!m_monitor)
         return;
+    // A shell may have set or ended a mute: taken at once, whatever the settings file holds.
+    m_monitor->readMute();
     if (!m_settled->isWaiting())
         m_notify->reloading();
     // An editor may be writing the file at this moment: it is read once it has stopped changing.

@@ -18,7 +18,8 @@ struct Reading;
 
 // The watching without a window, as a daemon: the settings file is read (never written), every
 // event goes to the log, systemd hears how it stands, and Unix signals stop it (SIGTERM,
-// SIGINT), re-read the settings (SIGHUP) or re-arm the rules (SIGUSR1).
+// SIGINT), re-read the settings and the mute (SIGHUP), re-arm the rules (SIGUSR1) or acknowledge
+// the fired ones (SIGUSR2).
 class Service : public QObject {
     Q_OBJECT
 public:

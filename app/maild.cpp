@@ -1,3 +1,4 @@
+#include "app/MuteCommand.h"
 #include "app/ProcessStart.h"
 #include "app/Service.h"
 #include "app/ServiceLog.h"
@@ -25,7 +26,13 @@ int main(int argc, char* argv[])
         QStringLiteral(
             "Where the outbox and the CSV log go (default: the settings file's folder)."),
         QStringLiteral("DIR"));
-    parser.addOptions({settingsOption, stateOption});
+    const QCommandLineOption muteOption(
+        QStringLiteral("mute"),
+        QStringLiteral("Tells the running service to send no alert for a while: 30m, 1h, 4h, "
+                       "2d, \"until 14:30\", or off to end it. Rules still run and are logged; "
+                       "what still holds at the end is sent then."),
+        QStringLiteral("WHEN"));
+    parser.addOptions({settingsOption, stateOption, muteOption});
     parser.process(app);
 
     const SettingsLocation where = SettingsLocation::forService(
@@ -33,6 +40,12 @@ int main(int argc, char* argv[])
                                      : QDir(QCoreApplication::applicationDirPath())
                                            .filePath(QStringLiteral("ZARVIK_Mail.ini")),
         parser.value(stateOption));
+    if (parser.isSet(muteOption)) {
+        // "--mute until 14:30" comes as two words.
+        const QStringList words =
+            QStringList{parser.value(muteOption)} + parser.positionalArguments();
+        return MuteCommand::run(where.settingsPath, parser.value(stateOption), words.join(u' '));
+    }
     const ProcessStart start(where, [](const QString& why) {
         ServiceLog::write(ServiceLog::Priority::Warning, why); // runs on with what it has
     });

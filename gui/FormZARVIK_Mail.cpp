@@ -1,13 +1,16 @@
 #include "gui/FormZARVIK_Mail.h"
 
+#include "core/Clock.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
+#include "gui/MuteMenu.h"
 #include "gui/OwnMessageBox.h"
 #include "gui/SendInputGate.h"
 #include "gui/ToolSettingDlg.h"
 #include "gui/UiFont.h"
 #include "mail/MailService.h"
 #include "monitor/Monitor.h"
+#include "monitor/Mute.h"
 #include "push/PushChannels.h"
 #include "settings/Settings.h"
 
@@ -16,6 +19,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
@@ -113,6 +117,29 @@ void TFormZARVIK_Mail::follow()
     connect(&monitor, &Monitor::testMailFinished, this, &TFormZARVIK_Mail::showTestMailResult);
     connect(&monitor, &Monitor::testPushFinished, this, &TFormZARVIK_Mail::showTestPushResult);
     connect(&monitor, &Monitor::mailSending, this, &TFormZARVIK_Mail::holdInputWhileSending);
+    BtnAck->setEnabled(monitor.unacknowledged() != 0);
+    connect(&monitor, &Monitor::unacknowledgedChanged, BtnAck,
+            [this](quint8 rules) { BtnAck->setEnabled(rules != 0); });
+    connect(&monitor, &Monitor::acknowledged, this,
+            [this](quint8, const QString& subject, qint64 timeMs) {
+                showStatusNote(
+                    QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("HH:mm:ss ")) +
+                    subject);
+            });
+    showMute(monitor.mutedUntilMs());
+    connect(&monitor, &Monitor::muteChanged, this, &TFormZARVIK_Mail::showMute);
+    connect(MenuMute, &MuteMenu::refused, this, [this](const QString& why) {
+        queueBox(QMessageBox::Warning, QCoreApplication::applicationName(), why);
+    });
+}
+
+void TFormZARVIK_Mail::showMute(qint64 untilMs)
+{
+    LabelMute->setVisible(untilMs != 0);
+    if (untilMs)
+        LabelMute->setText(QStringLiteral("通知停止中: %1 まで")
+                               .arg(Mute::untilText(untilMs, QDateTime::fromMSecsSinceEpoch(
+                                                                 m_monitor.clock().nowMs()))));
 }
 
 void TFormZARVIK_Mail::prepareMessageText() const
@@ -167,6 +194,13 @@ void TFormZARVIK_Mail::buildComponents()
     BtnReset = place<QPushButton>(client, "BtnReset", 216, 144, 75, 25);
     BtnReset->setText(QStringLiteral("Reset"));
     connect(BtnReset, &QPushButton::clicked, this, &TFormZARVIK_Mail::BtnResetClick);
+    BtnAck = place<QPushButton>(client, "BtnAck", 294, 144, 44, 25);
+    BtnAck->setText(QStringLiteral("確認"));
+    BtnAck->setToolTip(QStringLiteral("アラートを確認済みにする (Ctrl+K): 催促を止めます"));
+    connect(BtnAck, &QPushButton::clicked, this, [this] { m_monitor.acknowledge(); });
+    LabelMute = place<QLabel>(client, "LabelMute", 168, 116, 169, 20);
+    LabelMute->setStyleSheet(QStringLiteral("QLabel { color: #0050a0; }"));
+    LabelMute->hide();
     // What stays wrong (metrics off, CSV not written), in the free corner under Reset rather
     // than over the reply dump, for as long as it holds.
     LabelNotes = place<QLabel>(client, "LabelNotes", 160, 172, 178, 32);
@@ -226,13 +260,24 @@ void TFormZARVIK_Mail::buildMenu()
     QMenu* viewMenu = ActionMainMenuBar1->addMenu(QStringLiteral("表示(&V)"));
     viewMenu->setObjectName(QStringLiteral("MenuView"));
     viewMenu->addAction(ViewChart);
+
+    WatchAcknowledge = new QAction(QStringLiteral("アラートを確認(&A)"), ActionManager1);
+    WatchAcknowledge->setObjectName(QStringLiteral("WatchAcknowledge"));
+    WatchAcknowledge->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    connect(WatchAcknowledge, &QAction::triggered, this, [this] { m_monitor.acknowledge(); });
+    QMenu* watchMenu = ActionMainMenuBar1->addMenu(QStringLiteral("監視(&W)"));
+    watchMenu->setObjectName(QStringLiteral("MenuWatch"));
+    watchMenu->addAction(WatchAcknowledge);
+    MenuMute = new MuteMenu(m_monitor, watchMenu);
+    watchMenu->addMenu(MenuMute);
     setMenuBar(ActionMainMenuBar1);
     // Shortcuts work whether or not the menu is open.
     addAction(ToolSetting);
     addAction(FileExit1);
     addAction(ViewChart);
+    addAction(WatchAcknowledge);
     EdtMessage->installEventFilter(
-        new MenuShortcutsFirst({ToolSetting, FileExit1, ViewChart}, EdtMessage));
+        new MenuShortcutsFirst({ToolSetting, FileExit1, ViewChart, WatchAcknowledge}, EdtMessage));
 }
 
 void TFormZARVIK_Mail::attachSettingsDialog(TToolSettingDlg* dialog)

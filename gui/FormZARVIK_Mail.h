@@ -18,6 +18,7 @@ class QMenuBar;
 class QPushButton;
 class QStatusBar;
 class Monitor;
+class MuteMenu;
 class SendInputGate;
 class TToolSettingDlg;
 struct MailResult;
@@ -52,7 +53,9 @@ public:
     QActionGroup* ActionManager1;
     QAction* ToolSetting;
     QAction* FileExit1;
-    QAction* ViewChart; // opens the trend window; the shell connects it
+    QAction* ViewChart;        // opens the trend window; the shell connects it
+    QAction* WatchAcknowledge; // as BtnAck
+    MuteMenu* MenuMute;
     QFrame* Bevel1;
     QLabel* Label1;
     QLabel* NowTemp;
@@ -62,6 +65,9 @@ public:
     QCheckBox* ChkBoxPB0;
     QLineEdit* EdtMessage;
     QPushButton* BtnReset;
+    // Acknowledges every fired rule: their reminders stop. Enabled while one is unacknowledged.
+    QPushButton* BtnAck;
+    QLabel* LabelMute;  // "通知停止中: 14:30 まで" while muted
     QLabel* LabelNotes; // lasting problems, see setLastingNote()
     QStatusBar* StatusBar1;
     QLabel* StatusPanel0 = nullptr;
@@ -95,6 +101,7 @@ private:
     void showNextBox();
     void holdInputWhileSending(bool sending);
     void updateStaleness();
+    void showMute(qint64 untilMs);
 
     Monitor& m_monitor;
     TToolSettingDlg* m_dialog = nullptr;

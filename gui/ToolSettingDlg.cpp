@@ -270,6 +270,13 @@ void TToolSettingDlg::buildWatchTab()
     EditRemindMin = edit(TabWatch, "EditRemindMin",
                          QString::fromUtf8(SettingsDefaults::RemindMinutes), {340, 166, 40, 20});
     Label19 = label(TabWatch, "Label19", QStringLiteral("min"), 386, 168);
+    // A rule fires once its condition has held this long: a door open for a moment is no alert.
+    LabelHold = labelEndingAt(TabWatch, "LabelHold", QStringLiteral("Hold :"), 334, 196);
+    EditHoldSec = edit(TabWatch, "EditHoldSec", QString::fromUtf8(SettingsDefaults::HoldSeconds),
+                       {340, 194, 40, 20});
+    EditHoldSec->setToolTip(
+        QStringLiteral("条件がこの秒数続いたときだけ通知します (0: すぐに通知)"));
+    LabelHoldSec = label(TabWatch, "LabelHoldSec", QStringLiteral("sec"), 386, 196);
 }
 
 void TToolSettingDlg::buildPushTab()
@@ -314,6 +321,7 @@ void TToolSettingDlg::bindToSettings()
         {&SettledReArmSec, "SettledReArmSec", EditReArmSec, K::ReArmSec},
         {&SettledHysteresis, "SettledHysteresis", EditHysteresis, K::Hysteresis},
         {&SettledRemindMin, "SettledRemindMin", EditRemindMin, K::RemindMin},
+        {&SettledHoldSec, "SettledHoldSec", EditHoldSec, K::HoldSec},
         // A half-typed URL must not receive a kept push.
         {&SettledNtfy, "SettledNtfy", EdtNtfy, K::PushNtfy},
         {&SettledWebhook, "SettledWebhook", EdtWebhook, K::PushWebhook},
@@ -366,7 +374,7 @@ void TToolSettingDlg::bindToSettings()
     connect(this, &QDialog::finished, this, [this] {
         for (SettledText* settled :
              {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics, SettledReArmSec,
-              SettledHysteresis, SettledRemindMin, SettledNtfy, SettledWebhook})
+              SettledHysteresis, SettledRemindMin, SettledHoldSec, SettledNtfy, SettledWebhook})
             settled->settle();
         storePassword();
     });
@@ -378,8 +386,8 @@ void TToolSettingDlg::settleTexts()
         {SettledUTemp, Settings::UpperLimit},      {SettledLTemp, Settings::LowerLimit},
         {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
         {SettledReArmSec, Settings::ReArmSec},     {SettledHysteresis, Settings::Hysteresis},
-        {SettledRemindMin, Settings::RemindMin},   {SettledNtfy, Settings::PushNtfy},
-        {SettledWebhook, Settings::PushWebhook},
+        {SettledRemindMin, Settings::RemindMin},   {SettledHoldSec, Settings::HoldSec},
+        {SettledNtfy, Settings::PushNtfy},         {SettledWebhook, Settings::PushWebhook},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -437,7 +445,8 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtMailTo, Label6->text()},       {EditNoReplySec, ChkBoxNoReply->text()},
         {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
         {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
-        {EdtNtfy, Label20->text()},        {EdtWebhook, Label21->text()},
+        {EditHoldSec, LabelHold->text()},  {EdtNtfy, Label20->text()},
+        {EdtWebhook, Label21->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

@@ -93,6 +93,9 @@ public:
     QLabel* Label18;
     QLineEdit* EditRemindMin;
     QLabel* Label19;
+    QLabel* LabelHold;
+    QLineEdit* EditHoldSec; // whole seconds a condition holds before its rule fires
+    QLabel* LabelHoldSec;
     QWidget* TabPush;
     QLabel* Label20;
     QLineEdit* EdtNtfy; // an ntfy topic URL; empty for none
@@ -145,6 +148,7 @@ private:
     SettledText* SettledReArmSec;
     SettledText* SettledHysteresis;
     SettledText* SettledRemindMin;
+    SettledText* SettledHoldSec;
     SettledText* SettledNtfy;
     SettledText* SettledWebhook;
     bool m_keyringAsked = false;

@@ -114,6 +114,9 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
     family(out, "zarvik_recoveries_total", "counter",
            "Times each alert rule re-armed by itself once its condition cleared.");
     perRule(out, "zarvik_recoveries_total", m_recoveries);
+    family(out, "zarvik_muted_until_seconds", "gauge",
+           "End of the maintenance that keeps alerts from everyone, as a Unix time; 0 when none.");
+    sample(out, "zarvik_muted_until_seconds", QByteArray::number(m_mutedUntilMs / 1000));
     family(out, "zarvik_mail_failures_total", "counter", "Alert mails that could not be sent.");
     sample(out, "zarvik_mail_failures_total", QByteArray::number(m_mailFailures));
     family(out, "zarvik_push_failures_total", "counter",

@@ -24,6 +24,8 @@ public:
     void noteRecovered(std::uint8_t rules);
     // A push to a channel (PushChannels::Channel) that failed, kept or not.
     void notePushFailure(int channel);
+    // Maintenance until then (wall clock ms); 0 when alerts go out.
+    void noteMutedUntil(qint64 untilMs) { m_mutedUntilMs = untilMs; }
 
     // `msSinceLastReply`: since the last correct reply, or since start-up before the first.
     QByteArray text(qint64 msSinceLastReply) const;
@@ -33,6 +35,7 @@ private:
     quint64 m_replies = 0;
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;
+    qint64 m_mutedUntilMs = 0;
     std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
     std::array<quint64, 7> m_recoveries{};
     std::array<quint64, 2> m_pushFailures{}; // ntfy, webhook

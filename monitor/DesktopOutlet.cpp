@@ -10,7 +10,8 @@ void DesktopOutlet::take(const AlertEvent& event)
     if (event.kind == AlertEvent::Kind::Alert && event.rules == 0)
         return;
     DesktopNotifier::notify(event.message, event.subject,
-                            event.kind == AlertEvent::Kind::Recovered
+                            event.kind == AlertEvent::Kind::Recovered ||
+                                    event.kind == AlertEvent::Kind::Acknowledged
                                 ? DesktopNotifier::Urgency::Normal
                                 : DesktopNotifier::Urgency::Critical);
 }

@@ -67,7 +67,11 @@ MailOutlet::MailOutlet(Settings& settings, MailPassword& password, const QString
 
 void MailOutlet::take(const AlertEvent& event)
 {
-    if (event.kind != AlertEvent::Kind::Alert)
+    if (event.kind == AlertEvent::Kind::Acknowledged) {
+        // Said where the alert was said: only after an alert mail.
+        if (event.mailDue)
+            SendMail(event.subject, event.message);
+    } else if (event.kind != AlertEvent::Kind::Alert)
         SendMail(event.subject, event.message);
     else if (event.mailDue)
         SendMail(event.subject, event.mailBody);

@@ -34,6 +34,11 @@ MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
                 : PushChannels::Webhook);
         publish();
     });
+    m_metrics.noteMutedUntil(monitor.mutedUntilMs());
+    connect(&monitor, &Monitor::muteChanged, this, [this](qint64 untilMs) {
+        m_metrics.noteMutedUntil(untilMs);
+        publish();
+    });
     connect(m_server, &MetricsServer::problem, this, [this](const QString& why) {
         m_monitor.setLastingNote(QStringLiteral("metrics"), why);
     });
@@ -49,6 +54,9 @@ MetricsOutlet::~MetricsOutlet() = default;
 
 void MetricsOutlet::take(const AlertEvent& event)
 {
+    // Counted when it fired.
+    if (event.late)
+        return;
     if (event.kind == AlertEvent::Kind::Alert && event.rules)
         m_metrics.noteRulesFired(event.rules);
     else if (event.kind == AlertEvent::Kind::Recovered)

@@ -17,6 +17,7 @@ public:
     ~MetricsOutlet() override;
 
     void take(const AlertEvent& event) override;
+    bool notifies() const override { return false; }
     const MetricsServer& server() const { return *m_server; }
 
 private:

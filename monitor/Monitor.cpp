@@ -11,6 +11,7 @@
 #include "monitor/MailOutlet.h"
 #include "monitor/MailPassword.h"
 #include "monitor/MetricsOutlet.h"
+#include "monitor/Mute.h"
 #include "monitor/PushOutlet.h"
 #include "settings/Settings.h"
 
@@ -42,6 +43,7 @@ AlertConfig alertConfig(const Settings& s)
     c.reArmSecondsText = s.text(Settings::ReArmSec);
     c.hysteresisText = s.text(Settings::Hysteresis);
     c.remindMinutesText = s.text(Settings::RemindMin);
+    c.holdSecondsText = s.text(Settings::HoldSec);
     return c;
 }
 
@@ -57,6 +59,7 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     , m_history(new HistoryRecorder(statePath, this))
     , m_mail(new MailOutlet(settings, *m_password, Outbox::folderFor(statePath), clock, this))
     , m_push(new PushOutlet(settings, PushChannels::folderFor(statePath), clock, this))
+    , m_mutePath(Mute::pathFor(statePath))
 {
     m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
     connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);
@@ -153,6 +156,7 @@ void Monitor::start(Keyring keyring)
     // order: the mail first, so that its session starts before anything else is done.
     m_ownOutlets.push_back(std::make_unique<DesktopOutlet>(m_settings));
     m_outlets.insert(m_outlets.begin(), {m_mail, m_push, m_ownOutlets.back().get(), m_metrics});
+    readMute();
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
     if (keyring == Keyring::Ask) {
         m_password->ask();
@@ -188,6 +192,7 @@ void Monitor::takeReply(const Reading& reading)
 {
     noteNewReply(m_alert, m_readings);
     BoardProtocol::applyReading(m_readings, reading);
+    trackHold(m_alert, m_readings, alertConfig(m_settings), m_clock.steadyMs());
     m_lastReading = reading;
     emit replyReceived(reading);
 }
@@ -195,6 +200,82 @@ void Monitor::takeReply(const Reading& reading)
 void Monitor::SendFlagClr()
 {
     ::SendFlagClr(m_alert);
+    followFiredRules();
+}
+
+void Monitor::followFiredRules()
+{
+    const quint8 fired = ~armedRules(m_alert) & 0x7F;
+    m_untold &= fired;
+    m_mailed &= fired;
+    const quint8 open = fired & ~m_alert.AcknowledgedRules;
+    if (std::exchange(m_unacknowledged, open) != open)
+        emit unacknowledgedChanged(open);
+}
+
+quint8 Monitor::acknowledge()
+{
+    const quint8 seen = ::acknowledge(m_alert);
+    if (!seen)
+        return 0;
+    const QString pieces = rulePieces(seen, alertConfig(m_settings));
+    AlertEvent said =
+        event(AlertEvent::Kind::Acknowledged, seen, QStringLiteral("Acknowledged: ") + pieces,
+              QStringLiteral("確認済み: ") + pieces);
+    // Said where the alert was said: not for rules no person heard of.
+    const quint8 told = seen & ~m_untold;
+    said.muted = told == 0;
+    said.mailDue = told & m_mailed;
+    tell(said);
+    emit acknowledged(seen, said.subject, said.timeMs);
+    followFiredRules();
+    return seen;
+}
+
+void Monitor::readMute()
+{
+    const Mute::Read kept = Mute::read(m_mutePath);
+    if (!kept.problem.isEmpty())
+        emit note(QStringLiteral("通知停止の記録を読めません。通知します: %1").arg(kept.problem));
+    setMute(kept.untilMs > m_clock.nowMs() ? kept.untilMs : 0);
+}
+
+void Monitor::muteUntil(qint64 untilMs)
+{
+    if (untilMs <= m_clock.nowMs())
+        untilMs = 0;
+    QString error;
+    if (!Mute::write(m_mutePath, untilMs, &error))
+        emit problem(
+            QStringLiteral("通知停止を記録できません (この実行の間だけ有効です): %1").arg(error));
+    setMute(untilMs);
+}
+
+void Monitor::setMute(qint64 untilMs)
+{
+    const qint64 before = std::exchange(m_mutedUntilMs, untilMs);
+    if (before == untilMs)
+        return;
+    emit muteChanged(untilMs);
+    if (before != 0 && untilMs == 0)
+        tellAfterMute();
+}
+
+void Monitor::tellAfterMute()
+{
+    const AlertConfig config = alertConfig(m_settings);
+    const quint8 rules = std::exchange(m_untold, 0) & ~armedRules(m_alert) &
+                         holdingRules(m_readings, config, m_source->msSinceLastReply());
+    if (!rules)
+        return;
+    const FiredTexts texts = firedTexts(rules, config);
+    AlertEvent alert = event(AlertEvent::Kind::Alert, rules, texts.subject, texts.shown.last());
+    alert.mailBody = texts.mailBody;
+    alert.mailDue = !texts.mailBody.isEmpty();
+    alert.late = true;
+    if (alert.mailDue)
+        m_mailed |= rules;
+    tell(alert);
 }
 
 void Monitor::MainRoutine()
@@ -202,6 +283,14 @@ void Monitor::MainRoutine()
     // The pass that mailed waits for its mail to be over, as one alert at a time goes out.
     if (m_closed || m_mail->isBusy())
         return;
+    if (m_mutedUntilMs != 0 && m_clock.nowMs() >= m_mutedUntilMs) {
+        // Over. A file left behind would say so by its time too.
+        QString ignored;
+        Mute::write(m_mutePath, 0, &ignored);
+        setMute(0);
+        if (m_mail->isBusy())
+            return;
+    }
     const quint8 armedBefore = armedRules(m_alert);
     const AlertConfig config = alertConfig(m_settings);
     const qint64 silentMs = m_source->msSinceLastReply();
@@ -216,6 +305,10 @@ void Monitor::MainRoutine()
         AlertEvent alert = event(AlertEvent::Kind::Alert, fired, m_alert.MailSubject, shown);
         alert.mailBody = m_alert.MailBody;
         alert.mailDue = mailDue;
+        if (m_mutedUntilMs != 0)
+            m_untold |= fired;
+        else if (mailDue)
+            m_mailed |= fired;
         tell(alert);
     }
     if (!shown.isEmpty())
@@ -229,6 +322,7 @@ void Monitor::MainRoutine()
         tell(event(recovered ? AlertEvent::Kind::Recovered : AlertEvent::Kind::Reminder,
                    notice.rule, notice.subject, notice.message));
     }
+    followFiredRules();
     if (m_mail->isBusy()) {
         // A bad text is told after the results of the mails under way.
         m_afterMail = error;
@@ -252,10 +346,13 @@ AlertEvent Monitor::event(AlertEvent::Kind kind, quint8 rules, const QString& su
     return e;
 }
 
-void Monitor::tell(const AlertEvent& event)
+void Monitor::tell(AlertEvent event)
 {
-    for (Outlet* outlet : m_outlets)
-        outlet->take(event);
+    event.muted = event.muted || m_mutedUntilMs != 0;
+    for (Outlet* outlet : m_outlets) {
+        if (!event.muted || !outlet->notifies())
+            outlet->take(event);
+    }
 }
 
 void Monitor::pushEnded(const PushResult& result)

@@ -56,6 +56,20 @@ public:
     void MainRoutine();
     // Re-arms every rule ("Reset").
     void SendFlagClr();
+    // A person has seen every fired rule: their reminders stop until they re-arm, and the
+    // outlets that said them say so once. Returns the rules acknowledged (0: none had fired).
+    quint8 acknowledge();
+    // Fired rules nobody has acknowledged yet.
+    quint8 unacknowledged() const { return m_unacknowledged; }
+    // Maintenance until `untilMs` on the wall clock, kept in the state folder; 0 or a time past
+    // ends it, and each rule that fired meanwhile and still holds is told then. A mute that
+    // cannot be kept holds for this run, and problem() says so.
+    void muteUntil(qint64 untilMs);
+    // 0 when not muted.
+    qint64 mutedUntilMs() const { return m_mutedUntilMs; }
+    // Takes the mute kept in the state folder: at start, and when a shell has changed it.
+    void readMute();
+
     // One mail with the settings as they stand, answered by testMailFinished(), and one push
     // to each configured channel, each answered by testPushFinished().
     void sendTestMail();
@@ -122,6 +136,11 @@ signals:
     void note(const QString& text);
     // A problem that holds until said otherwise, by cause; an empty text ends it.
     void lastingNote(const QString& cause, const QString& text);
+    // A person acknowledged `rules`; `subject` says which ("Acknowledged: Over 30C").
+    void acknowledged(quint8 rules, const QString& subject, qint64 timeMs);
+    void unacknowledgedChanged(quint8 rules);
+    // Maintenance began, moved or (0) ended.
+    void muteChanged(qint64 untilMs);
 
 private:
     void takeReply(const Reading& reading);
@@ -129,8 +148,12 @@ private:
     void mailEnded(const MailResult& result);
     AlertEvent event(AlertEvent::Kind kind, quint8 rules, const QString& subject,
                      const QString& message) const;
-    // Hands `event` to every outlet.
-    void tell(const AlertEvent& event);
+    // Hands `event` to every outlet; during maintenance only to those that reach no person.
+    void tell(AlertEvent event);
+    void setMute(qint64 untilMs);
+    // Each rule that fired during maintenance and still holds, told as one alert.
+    void tellAfterMute();
+    void followFiredRules();
     void pushEnded(const PushResult& result);
 
     Settings& m_settings;
@@ -147,6 +170,12 @@ private:
     DeviceReadings m_readings;
     Reading m_lastReading; // timeMs 0 before the first
     AlertState m_alert;
+
+    QString m_mutePath;
+    qint64 m_mutedUntilMs = 0;
+    quint8 m_untold = 0; // fired during maintenance, not told yet
+    quint8 m_mailed = 0; // fired, and their alert was mailed
+    quint8 m_unacknowledged = 0;
 
     QMap<QString, QString> m_lastingNotes;
     QString m_afterMail; // a bad seconds text, told once the pass's mail is over

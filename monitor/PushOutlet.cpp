@@ -55,6 +55,9 @@ void PushOutlet::take(const AlertEvent& event)
     case AlertEvent::Kind::Reminder:
         m_channels->send(notice(QStringLiteral("reminder"), event));
         break;
+    case AlertEvent::Kind::Acknowledged:
+        m_channels->send(notice(QStringLiteral("acknowledged"), event));
+        break;
     }
 }
 

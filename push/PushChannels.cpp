@@ -212,8 +212,9 @@ PushRequest PushChannels::ntfyRequest(const PushNotice& notice)
     request.headers = {
         "Title: " + headerText(notice.subject),
         QByteArray("Priority: ") + (known ? priorities[notice.priority] : "3"),
-        QByteArray("Tags: ") +
-            (notice.event == QLatin1String("recovered") ? "white_check_mark" : "warning"),
+        QByteArray("Tags: ") + (notice.event == QLatin1String("recovered")      ? "white_check_mark"
+                                : notice.event == QLatin1String("acknowledged") ? "eyes"
+                                                                                : "warning"),
         "Content-Type: text/plain; charset=utf-8",
     };
     request.body = (notice.message.isEmpty() ? notice.subject : notice.message).toUtf8();

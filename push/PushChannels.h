@@ -14,7 +14,7 @@
 
 // What a push says: an alert, or any later kind of notice, the same way through every channel.
 struct PushNotice {
-    QString event;     // "alert" | "recovered" | "reminder" | "test"
+    QString event;     // "alert" | "recovered" | "reminder" | "acknowledged" | "test"
     quint8 rules = 0;  // AlertRule bits
     QString subject;   // the mail's
     QString message;   // the one shown on screen

@@ -58,6 +58,7 @@ constexpr Entry Table[] = {
     {S::ReArm, "Watch", "ReArm", Type::Flag, nullptr, 0, true},
     {S::ReArmSec, "Watch", "ReArmSec", Type::Text, D::ReArmSeconds, 0, true},
     {S::RemindMin, "Watch", "RemindMin", Type::Text, D::RemindMinutes, 0, true},
+    {S::HoldSec, "Watch", "HoldSec", Type::Text, D::HoldSeconds, 0, true},
     // After the classic keys of [Temp], wherever that section lies.
     {S::Hysteresis, "Temp", "Hysteresis", Type::Text, D::Hysteresis, 0, true},
     {S::PushNtfy, "Push", "Ntfy", Type::Text, "", 0, true},

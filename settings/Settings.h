@@ -44,6 +44,7 @@ public:
         ReArm,
         ReArmSec,
         RemindMin,
+        HoldSec, // whole seconds a rule's condition must hold before it fires
         Hysteresis,
         PushNtfy,    // an ntfy topic URL
         PushWebhook, // a URL taking a JSON POST

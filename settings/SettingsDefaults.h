@@ -15,6 +15,7 @@ inline constexpr int ChoiceCount = 3;
 inline constexpr const char* NoReplySeconds = "60";
 inline constexpr const char* ReArmSeconds = "60";
 inline constexpr const char* RemindMinutes = "0"; // no reminders
+inline constexpr const char* HoldSeconds = "0";   // fire at once
 inline constexpr const char* Hysteresis = "1";    // degrees
 // The mail bodies of the rules; never stored, so every run starts with these.
 inline constexpr const char* MemoUpper = "Message <Upper Temp>";

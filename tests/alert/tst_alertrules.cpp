@@ -403,9 +403,10 @@ void TestAlertRules::followUps_data()
     QTest::addColumn<QString>("reArmSec");
     QTest::addColumn<QString>("hysteresis");
     QTest::addColumn<QString>("remindMin");
-    // "second temperature [inputs] [reset]; …", "-" for no reply at that second
+    // "second temperature [inputs] [reset] [ack] [hold=N]; …", "-" for no reply at that second
     QTest::addColumn<QString>("script");
-    // "second A:alert subject|second R:recovered subject|second M:reminder subject"
+    // "second A:alert subject|second R:recovered subject|second M:reminder subject|
+    // second K:acknowledged rules"
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("error");
     const QString none;
@@ -495,6 +496,45 @@ void TestAlertRules::followUps_data()
         << "0 31; 60 31; 120 31"
         << "0 A:Over 30C"
         << "'-1' is not a valid number of minutes (a whole number, 0 or more)";
+    QTest::newRow("hold: a spike of one reading is no alert")
+        << false << "60"
+        << "1"
+        << "0"
+        << "0 20 0 hold=10; 2 31; 4 29; 6 31; 14 31; 16 31"
+        << "16 A:Over 30C" << none;
+    QTest::newRow("hold: a missing reply neither breaks nor completes the run")
+        << false << "60"
+        << "1"
+        << "0"
+        << "0 20 0 hold=10; 2 31; 6 -; 11 -; 12 31"
+        << "12 A:Over 30C" << none;
+    QTest::newRow("hold: a door opened for a moment")
+        << false << "60"
+        << "1"
+        << "0"
+        << "0 20 2 hold=4; 2 20 0; 4 20 2; 6 20 0; 8 20 0; 10 20 0; 12 20 0"
+        << "10 A:RB1 is \"L\"." << none;
+    QTest::newRow("hold: a bad text fires at once")
+        << false << "60"
+        << "1"
+        << "0"
+        << "0 31 0 hold=x"
+        << "0 A:Over 30C"
+        << "'x' is not a valid number of seconds (a whole number, 0 or more)";
+    QTest::newRow("acknowledged: no reminders, a new firing is not")
+        << true << "30"
+        << "1"
+        << "1"
+        << "0 31; 60 31; 61 31 0 ack; 62 31 0 ack; 120 31; 130 28; 170 28; 175 31; 235 31"
+        << "0 A:Over 30C|60 M:Reminder: Over 30C|61 K:Over 30C|170 R:Recovered: Over 30C|"
+           "175 A:Over 30C|235 M:Reminder: Over 30C"
+        << none;
+    QTest::newRow("acknowledged: reset forgets it")
+        << false << "60"
+        << "1"
+        << "1"
+        << "0 31 0 ack; 10 31 0 reset; 69 31 0 ack; 130 31"
+        << "0 A:Over 30C|0 K:Over 30C|10 A:Over 30C|69 K:Over 30C" << none;
 }
 
 // Passes at the script's seconds on the steady clock; every bad text is told once in all.
@@ -525,9 +565,14 @@ void TestAlertRules::followUps()
     for (const QString& step : script.split(u';')) {
         const QStringList words = step.split(u' ', Qt::SkipEmptyParts);
         const qint64 nowMs = words.at(0).toLongLong() * 1000;
+        for (const QString& word : words) {
+            if (word.startsWith(QStringLiteral("hold=")))
+                config.holdSecondsText = word.mid(5);
+        }
         if (words.at(1) != u'-') {
             readings = reading(words.at(1).toDouble(), words.value(2).toInt(), readings.PortBits);
             lastReplyMs = nowMs;
+            trackHold(state, readings, config, nowMs);
         }
         if (words.contains(QStringLiteral("reset")))
             SendFlagClr(state);
@@ -541,6 +586,10 @@ void TestAlertRules::followUps()
                                                               : QStringLiteral(" M:")) +
                         notice.subject;
             QVERIFY(!notice.message.isEmpty());
+        }
+        if (words.contains(QStringLiteral("ack"))) {
+            if (const std::uint8_t seen = acknowledge(state))
+                told << words.at(0) + QStringLiteral(" K:") + rulePieces(seen, config);
         }
         errors += bad;
     }

@@ -155,9 +155,9 @@ FormChart* TestHistory::openChartWithCtrlG()
 void TestHistory::chartOpensFromTheMenuAndFollowsReplies()
 {
     openShell(settingsFile(), PollMs);
-    // After "ファイル(&F)", holding the one item.
+    // After "ファイル(&F)", holding the one item; "監視(&W)" follows.
     const QList<QAction*> menus = m_form->ActionMainMenuBar1->actions();
-    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.size(), 3);
     QCOMPARE(menus[1]->text(), QStringLiteral("表示(&V)"));
     QCOMPARE(menus[1]->menu()->actions(), QList<QAction*>{m_form->ViewChart});
     QCOMPARE(m_form->ViewChart->text(), QStringLiteral("グラフ(&G)"));

@@ -29,7 +29,8 @@ void TestMetricsExposition::beforeTheFirstReply()
             QCOMPARE(values.value(QByteArray(family) + "{rule=\"" + rule + "\"}"), "0");
     QCOMPARE(values.value("zarvik_replies_total"), "0");
     QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
-    QCOMPARE(values.size(), 20); // age, 3 counters, 7 alert rules, 7 recovered, 2 push
+    QCOMPARE(values.value("zarvik_muted_until_seconds"), "0");
+    QCOMPARE(values.size(), 21); // age, 3 counters, 7 alert rules, 7 recovered, 2 push, muted
 }
 
 void TestMetricsExposition::lastReplyAndCounts()

@@ -9,6 +9,7 @@
 #include "mail/Outbox.h"
 #include "mail/OutboxSender.h"
 #include "monitor/Monitor.h"
+#include "monitor/Mute.h"
 #include "settings/Settings.h"
 #include "support/EventWait.h"
 #include "support/FreePort.h"
@@ -47,10 +48,24 @@ QString writeSettings(const QTemporaryDir& dir, quint16 boardPort, const QString
                                          .arg(mailAt));
 }
 
-// An outlet of the test's own: what every outlet is handed.
+// An outlet of the test's own: what every outlet is handed; a record (like a log) when it
+// reaches no person.
 struct RecordingOutlet : Outlet {
+    explicit RecordingOutlet(bool person = true)
+        : person(person)
+    {
+    }
+    bool person;
     QList<AlertEvent> events;
     void take(const AlertEvent& event) override { events.append(event); }
+    bool notifies() const override { return person; }
+    QList<AlertEvent::Kind> kinds() const
+    {
+        QList<AlertEvent::Kind> k;
+        for (const AlertEvent& e : events)
+            k << e.kind;
+        return k;
+    }
 };
 
 } // namespace
@@ -62,6 +77,7 @@ private slots:
     void boardToMailOutboxCsvAndMetrics();
     void silenceAndReplyTimesFollowTheClock();
     void reArmsPastTheHysteresisWithOneNotice();
+    void mutedFromTheStartThenAcknowledged();
 };
 
 // What a service on a machine without a display needs: no Qt Widgets or Gui at all.
@@ -237,6 +253,82 @@ void TestHeadless::reArmsPastTheHysteresisWithOneNotice()
     QCOMPARE(recovered.rules, quint8(RuleUpper));
     QCOMPARE(recovered.message, notices.at(0).at(3).toString());
     QCOMPARE(recovered.timeMs, clock.nowMs());
+}
+
+// A mute kept from an earlier run holds at start: the alert reaches records only, the input
+// that fired and recovered meanwhile is never told, the temperature that still holds is mailed
+// once when the mute ends, and acknowledging it is mailed once.
+void TestHeadless::mutedFromTheStartThenAcknowledged()
+{
+    QTemporaryDir dir;
+    SimBoard sim;
+    QVERIFY(dir.isValid() && sim.start());
+    QVERIFY(sim.setTemperature(31.5) && sim.setBits(2));
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    const quint16 metricsPort = freePort();
+    const QString path = writeSettings(
+        dir, sim.port(), server.hostPort(),
+        QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Sensor]\nRB1=0\n[Watch]\nReArm=1\n"
+                       "ReArmSec=60\nMetrics=127.0.0.1:%1\n")
+            .arg(metricsPort));
+    TestClock clock;
+    const qint64 untilMs = clock.nowMs() + 3600000;
+    QString error;
+    QVERIFY(Mute::write(Mute::pathFor(path), untilMs, &error));
+    Settings settings;
+    QVERIFY(settings.load(path));
+    Monitor monitor(settings, path, clock);
+    monitor.source().Timer1->setInterval(50);
+    RecordingOutlet person;
+    RecordingOutlet record(false);
+    monitor.addOutlet(&person);
+    monitor.addOutlet(&record);
+    QSignalSpy notes(&monitor, &Monitor::note);
+    monitor.start();
+    QCOMPARE(monitor.mutedUntilMs(), untilMs);
+    QVERIFY(EventWait::until([&] { return !record.events.isEmpty(); }));
+    QVERIFY(record.events[0].muted && record.events[0].rules == (RuleUpper | RuleRb1High));
+    QSignalSpy replies(&monitor, &Monitor::replyReceived);
+    QVERIFY(sim.setBits(0));
+    QVERIFY(EventWait::until(
+        [&] { return !replies.isEmpty() && !replies.last().at(0).value<Reading>().rb1; }));
+    clock.advance(70000);
+    QVERIFY(EventWait::until([&] { return record.events.size() == 2; })); // RB1 recovered
+    QNetworkAccessManager http;
+    QCOMPARE(PromText::samples(scrape(http, metricsPort)).value("zarvik_muted_until_seconds"),
+             QByteArray::number(untilMs / 1000));
+
+    // Waits in the program's own kind of loop, so that its passes run meanwhile.
+    const auto mailed = [&](int count) {
+        return EventWait::until([&] { return server.mailCount() >= count; });
+    };
+    clock.advance(3600000);
+    QVERIFY(mailed(1));
+    QVERIFY(server.mails().at(0).raw.contains("Subject: Over 30C \r\n"));
+    QCOMPARE(person.kinds(), QList{AlertEvent::Kind::Alert});
+    QVERIFY(person.events[0].late && person.events[0].rules == RuleUpper);
+    QCOMPARE(monitor.mutedUntilMs(), 0);
+    QVERIFY(!QFile::exists(Mute::pathFor(path)));
+    QCOMPARE(PromText::samples(scrape(http, metricsPort)).value("zarvik_muted_until_seconds"),
+             QByteArray("0"));
+
+    QCOMPARE(monitor.acknowledge(), quint8(RuleUpper));
+    QCOMPARE(monitor.acknowledge(), quint8(0));
+    QVERIFY(mailed(2));
+    QVERIFY(server.mails().at(1).raw.contains("Subject: Acknowledged: Over 30C\r\n"));
+    QCOMPARE(person.kinds(), (QList{AlertEvent::Kind::Alert, AlertEvent::Kind::Acknowledged}));
+    QVERIFY(sim.waitForRequests(5, 5000));
+    QCOMPARE(server.mailCount(), 2);
+
+    // A kept mute that is no time means no mute, said once.
+    QFile garbage(Mute::pathFor(path));
+    QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write("soon\n") == 5);
+    garbage.close();
+    notes.clear();
+    monitor.readMute();
+    QCOMPARE(monitor.mutedUntilMs(), 0);
+    QCOMPARE(notes.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

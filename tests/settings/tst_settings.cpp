@@ -164,6 +164,7 @@ void TstSettings::everyKey_data()
     row(K::ReArm, "Watch", "ReArm", false, none, true, "1");
     row(K::ReArmSec, "Watch", "ReArmSec", "60", none, "300", "300");
     row(K::RemindMin, "Watch", "RemindMin", "0", none, "30", "30");
+    row(K::HoldSec, "Watch", "HoldSec", "0", none, "10", "10");
     row(K::Hysteresis, "Temp", "Hysteresis", "1", none, "0.5", "0.5");
     row(K::PushNtfy, "Push", "Ntfy", "", none, "https://ntfy.sh/boiler", "https://ntfy.sh/boiler");
     row(K::PushWebhook, "Push", "Webhook", "", none, "http://127.0.0.1:8080/hook",
@@ -174,7 +175,7 @@ void TstSettings::everyKey_data()
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 36, "a row for every key");
+    static_assert(Settings::KeyCount == 37, "a row for every key");
 }
 
 void TstSettings::everyKey()
