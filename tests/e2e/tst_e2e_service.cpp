@@ -60,6 +60,7 @@ private slots:
     void linksNoWidgets();
     void notifiesMailsReArmsReloadsAndStops();
     void recoveredNoticeMailedAndLogged();
+    void mutedFromAShellThenAcknowledged();
     void keptMailSurvivesSigkill();
     void credentialPasswordLogsIn();
     void windowAndServiceOnOneFile_data();
@@ -190,6 +191,51 @@ void TestE2eService::notifiesMailsReArmsReloadsAndStops()
     QVERIFY(daemon.log.contains(QStringLiteral("Stopping (SIGTERM)")));
     QVERIFY2(!daemon.log.contains(QStringLiteral("problem is over")), "an end of nothing said");
     QCOMPARE(TestFiles::read(path), written); // read, never written
+}
+
+// An administrator mutes the running service from a shell, the alert is only logged, ending the
+// mute mails it, and SIGUSR2 acknowledges it once.
+void TestE2eService::mutedFromAShellThenAcknowledged()
+{
+    SmtpServer server;
+    QVERIFY(server.isListening() && m_sim->setTemperature(20));
+    const QString path = writeSettings(QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") +
+                                       Mail.arg(server.hostPort()));
+    const QString state = m_dir->filePath(QStringLiteral("state"));
+    QVERIFY(QDir().mkpath(state));
+    Daemon daemon;
+    QVERIFY(start(daemon, {QStringLiteral("--state"), state}));
+    QVERIFY(daemon.saw(QStringLiteral("Watching the board")));
+    // As an administrator types it, without naming the state folder.
+    const auto mute = [&](const QStringList& when) {
+        QProcess shell;
+        shell.start(qEnvironmentVariable("ZARVIK_MAILD"),
+                    QStringList{QStringLiteral("--settings"), path, QStringLiteral("--mute")} +
+                        when);
+        return shell.waitForFinished(10000) && shell.exitCode() == 0 &&
+               shell.readAllStandardOutput().contains("was told");
+    };
+    QVERIFY(mute({QStringLiteral("until"), QStringLiteral("23:59")}));
+    QVERIFY(daemon.saw(QStringLiteral("Muted until")));
+    QVERIFY(QFile::exists(state + QStringLiteral("/ZARVIK_Mail.mute")));
+    QVERIFY(m_sim->setTemperature(31.5));
+    QVERIFY(
+        daemon.saw(QStringLiteral("(rules upper; subject \"Over 30C\") - muted, no one notified")));
+    QVERIFY(m_sim->waitForRequests(m_sim->requests().size() + 3, 10000));
+    QCOMPARE(server.mailCount(), 0);
+
+    QVERIFY(mute({QStringLiteral("off")}));
+    QVERIFY(daemon.saw(QStringLiteral("Alert after maintenance: 温度が 30℃を超えました。")));
+    QVERIFY(server.waitForMails(1));
+    QVERIFY(server.mails().at(0).raw.contains("Subject: Over 30C"));
+    daemon.signal(SIGUSR2);
+    QVERIFY(daemon.saw(QStringLiteral("Acknowledged: Over 30C at ")));
+    QVERIFY(server.waitForMails(2));
+    QVERIFY(server.mails().at(1).raw.contains("Subject: Acknowledged: Over 30C\r\n"));
+    daemon.signal(SIGUSR2);
+    QVERIFY(daemon.saw(QStringLiteral("Nothing to acknowledge (SIGUSR2)")));
+    QCOMPARE(daemon.endBy(SIGTERM), 0);
+    QCOMPARE(server.mailCount(), 2);
 }
 
 // Re-arming by itself: the notice goes out as a mail and a line of the log.
