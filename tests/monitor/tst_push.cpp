@@ -470,6 +470,14 @@ void TestPush::secretsStayHidden()
         QVERIFY2(!told.join(u'\n').contains(secret), qPrintable(told.join(u'\n')));
         QVERIFY2(!kept.contains(secret.toUtf8()), kept.constData());
     }
+
+    // The kept one goes to the bot and chat in force now, not to those it was first meant for.
+    HttpSink later;
+    push.setTelegram(Token, QStringLiteral("@boiler_room"), later.url(QString()));
+    QVERIFY(later.waitForRequests(1));
+    const QJsonObject resent = QJsonDocument::fromJson(later.requests().at(0).body).object();
+    QCOMPARE(resent.value("chat_id").toString(), QStringLiteral("@boiler_room"));
+    QCOMPARE(resent.value("text").toString(), QStringLiteral("ZARVIK Mail"));
 }
 
 QTEST_GUILESS_MAIN(TestPush)
