@@ -263,13 +263,15 @@ bool keepBackup(const QString& path, QString* movedTo, QString* error)
     return true;
 }
 
-bool replace(const QString& path, const QByteArray& bytes, QString* error)
+bool replace(const QString& path, const QByteArray& bytes, QString* error, Access access)
 {
     const QFileInfo info(path);
     const QByteArray file = encoded(path);
     struct stat old;
     const bool existed = ::stat(file.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    const mode_t mode = existed ? 0600 : 0666;
+    const bool ownerOnly = access == Access::OwnerOnly;
+    // Made unreadable to others from the start: a secret is never in a file they may open.
+    const mode_t mode = existed || ownerOnly ? 0600 : 0666;
 
     // An unnamed file vanishes by itself if we are killed while writing it; it gets its name
     // only just before the rename. Naming it needs /proc, and some file systems lack it.
@@ -300,8 +302,11 @@ bool replace(const QString& path, const QByteArray& bytes, QString* error)
             // Its result is no error either; glibc's fortified headers insist that it be taken.
             [[maybe_unused]] const int groupKept = ::fchown(fd, uid_t(-1), old.st_gid);
         }
-        if (::fchmod(fd, (old.st_mode & 07777) | S_IRUSR) != 0)
+        if (::fchmod(fd, (old.st_mode & (ownerOnly ? 0700 : 07777)) | S_IRUSR |
+                             (ownerOnly ? S_IWUSR : 0)) != 0)
             failure = errno;
+    } else if (ownerOnly && ::fchmod(fd, 0600) != 0) {
+        failure = errno; // whatever the umask left
     }
     if (failure == 0 && (!writeAll(fd, bytes) || ::fsync(fd) != 0))
         failure = errno;

@@ -48,8 +48,16 @@ bool mayReplace(const QString& path, QString* error);
 // cannot be written.
 bool keepBackup(const QString& path, QString* movedTo, QString* error);
 
+// Who may read the file replace() writes.
+enum class Access {
+    AsBefore,  // an existing file's mode; a new file's as the umask has it
+    OwnerOnly, // the same, without any right for the group and others (0600): it holds a secret
+};
+
 // Writes `bytes` to a temporary file beside `path`, flushes it and renames it over `path`. An
-// existing file's owner and mode are kept. On failure nothing is left behind.
-bool replace(const QString& path, const QByteArray& bytes, QString* error);
+// existing file's owner and mode are kept, but for what `access` takes away. On failure nothing
+// is left behind.
+bool replace(const QString& path, const QByteArray& bytes, QString* error,
+             Access access = Access::AsBefore);
 
 } // namespace AtomicFile

@@ -5,6 +5,7 @@
 #include "gui/SettledText.h"
 #include "gui/StoredTextValidator.h"
 #include "gui/UiFont.h"
+#include "push/PushChannels.h"
 #include "settings/SettingsDefaults.h"
 
 #include <QCheckBox>
@@ -289,6 +290,17 @@ void TToolSettingDlg::buildPushTab()
     Label21 = label(TabPush, "Label21", QStringLiteral("Webhook :"), 24, 82);
     EdtWebhook = edit(TabPush, "EdtWebhook", QString(), {114, 80, 280, 20});
     EdtWebhook->setPlaceholderText(QStringLiteral("https://hooks.slack.com/services/..."));
+    Label22 = label(TabPush, "Label22", QStringLiteral("Telegram :"), 24, 114);
+    EdtTelegramToken = edit(TabPush, "EdtTelegramToken", QString(), {114, 112, 280, 20});
+    EdtTelegramToken->setPlaceholderText(QStringLiteral("Bot token"));
+    // A secret: shown neither here nor anywhere else.
+    EdtTelegramToken->setEchoMode(QLineEdit::Password);
+    Label23 = label(TabPush, "Label23", QStringLiteral("Chat ID :"), 24, 146);
+    EdtTelegramChat = edit(TabPush, "EdtTelegramChat", QString(), {114, 144, 146, 20});
+    EdtTelegramChat->setPlaceholderText(QStringLiteral("-1001234567890"));
+    Label24 = label(TabPush, "Label24", QStringLiteral("Bot API :"), 24, 178);
+    EdtTelegramApi = edit(TabPush, "EdtTelegramApi", QString(), {114, 176, 280, 20});
+    EdtTelegramApi->setPlaceholderText(QString::fromLatin1(PushChannels::DefaultTelegramApi));
 }
 
 void TToolSettingDlg::bindToSettings()
@@ -325,6 +337,9 @@ void TToolSettingDlg::bindToSettings()
         // A half-typed URL must not receive a kept push.
         {&SettledNtfy, "SettledNtfy", EdtNtfy, K::PushNtfy},
         {&SettledWebhook, "SettledWebhook", EdtWebhook, K::PushWebhook},
+        {&SettledTelegramToken, "SettledTelegramToken", EdtTelegramToken, K::PushTelegramToken},
+        {&SettledTelegramChat, "SettledTelegramChat", EdtTelegramChat, K::PushTelegramChat},
+        {&SettledTelegramApi, "SettledTelegramApi", EdtTelegramApi, K::PushTelegramApi},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -374,7 +389,8 @@ void TToolSettingDlg::bindToSettings()
     connect(this, &QDialog::finished, this, [this] {
         for (SettledText* settled :
              {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics, SettledReArmSec,
-              SettledHysteresis, SettledRemindMin, SettledHoldSec, SettledNtfy, SettledWebhook})
+              SettledHysteresis, SettledRemindMin, SettledHoldSec, SettledNtfy, SettledWebhook,
+              SettledTelegramToken, SettledTelegramChat, SettledTelegramApi})
             settled->settle();
         storePassword();
     });
@@ -383,11 +399,19 @@ void TToolSettingDlg::bindToSettings()
 void TToolSettingDlg::settleTexts()
 {
     const std::pair<SettledText*, Settings::Key> texts[] = {
-        {SettledUTemp, Settings::UpperLimit},      {SettledLTemp, Settings::LowerLimit},
-        {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
-        {SettledReArmSec, Settings::ReArmSec},     {SettledHysteresis, Settings::Hysteresis},
-        {SettledRemindMin, Settings::RemindMin},   {SettledHoldSec, Settings::HoldSec},
-        {SettledNtfy, Settings::PushNtfy},         {SettledWebhook, Settings::PushWebhook},
+        {SettledUTemp, Settings::UpperLimit},
+        {SettledLTemp, Settings::LowerLimit},
+        {SettledNoReplySec, Settings::NoReplySec},
+        {SettledMetrics, Settings::Metrics},
+        {SettledReArmSec, Settings::ReArmSec},
+        {SettledHysteresis, Settings::Hysteresis},
+        {SettledRemindMin, Settings::RemindMin},
+        {SettledHoldSec, Settings::HoldSec},
+        {SettledNtfy, Settings::PushNtfy},
+        {SettledWebhook, Settings::PushWebhook},
+        {SettledTelegramToken, Settings::PushTelegramToken},
+        {SettledTelegramChat, Settings::PushTelegramChat},
+        {SettledTelegramApi, Settings::PushTelegramApi},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -438,15 +462,17 @@ void TToolSettingDlg::buildButtons()
 void TToolSettingDlg::guardStoredTexts()
 {
     const std::pair<QLineEdit*, QString> stored[] = {
-        {EdtPicAddr, Label1->text()},      {EdtPicPort, Label2->text()},
-        {EdtRdCycle, Label9->text()},      {EditUTemp, ChkBoxUTemp->text()},
-        {EditLTemp, ChkBoxLTemp->text()},  {EdtMailSrv, Label3->text()},
-        {EdtMailId, Label4->text()},       {EdtMailFrom, Label5->text()},
-        {EdtMailTo, Label6->text()},       {EditNoReplySec, ChkBoxNoReply->text()},
-        {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
-        {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
-        {EditHoldSec, LabelHold->text()},  {EdtNtfy, Label20->text()},
-        {EdtWebhook, Label21->text()},
+        {EdtPicAddr, Label1->text()},        {EdtPicPort, Label2->text()},
+        {EdtRdCycle, Label9->text()},        {EditUTemp, ChkBoxUTemp->text()},
+        {EditLTemp, ChkBoxLTemp->text()},    {EdtMailSrv, Label3->text()},
+        {EdtMailId, Label4->text()},         {EdtMailFrom, Label5->text()},
+        {EdtMailTo, Label6->text()},         {EditNoReplySec, ChkBoxNoReply->text()},
+        {EdtMetrics, Label14->text()},       {EditReArmSec, ChkBoxReArm->text()},
+        {EditHysteresis, Label16->text()},   {EditRemindMin, Label18->text()},
+        {EditHoldSec, LabelHold->text()},
+        {EdtNtfy, Label20->text()},          {EdtWebhook, Label21->text()},
+        {EdtTelegramToken, Label22->text()}, {EdtTelegramChat, Label23->text()},
+        {EdtTelegramApi, Label24->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

@@ -101,6 +101,12 @@ public:
     QLineEdit* EdtNtfy; // an ntfy topic URL; empty for none
     QLabel* Label21;
     QLineEdit* EdtWebhook; // a URL taking a JSON POST; empty for none
+    QLabel* Label22;
+    QLineEdit* EdtTelegramToken; // a bot's token, never shown; empty for none
+    QLabel* Label23;
+    QLineEdit* EdtTelegramChat; // a chat id or "@channel"
+    QLabel* Label24;
+    QLineEdit* EdtTelegramApi; // the Bot API's address; empty for Telegram's own
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -151,5 +157,8 @@ private:
     SettledText* SettledHoldSec;
     SettledText* SettledNtfy;
     SettledText* SettledWebhook;
+    SettledText* SettledTelegramToken;
+    SettledText* SettledTelegramChat;
+    SettledText* SettledTelegramApi;
     bool m_keyringAsked = false;
 };

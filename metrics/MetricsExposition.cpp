@@ -121,7 +121,8 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
     sample(out, "zarvik_mail_failures_total", QByteArray::number(m_mailFailures));
     family(out, "zarvik_push_failures_total", "counter",
            "Alert pushes that could not be sent at once, by channel.");
-    static_assert(std::size(PushChannels::ChannelNames) == 2);
+    static_assert(std::size(PushChannels::ChannelNames) ==
+                  std::tuple_size_v<decltype(m_pushFailures)>);
     for (std::size_t i = 0; i < m_pushFailures.size(); ++i) {
         const QByteArray labels = QByteArray("channel=\"") + PushChannels::ChannelNames[i] + '"';
         sample(out, "zarvik_push_failures_total", QByteArray::number(m_pushFailures[i]),

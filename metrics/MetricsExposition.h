@@ -38,5 +38,5 @@ private:
     qint64 m_mutedUntilMs = 0;
     std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
     std::array<quint64, 7> m_recoveries{};
-    std::array<quint64, 2> m_pushFailures{}; // ntfy, webhook
+    std::array<quint64, 3> m_pushFailures{}; // ntfy, webhook, telegram
 };

@@ -6,6 +6,8 @@
 #include "push/PushChannels.h"
 #include "settings/Settings.h"
 
+#include <algorithm>
+
 MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
     : QObject(parent)
     , m_monitor(monitor)
@@ -28,10 +30,12 @@ MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
     connect(&monitor, &Monitor::pushFinished, this, [this](const PushResult& result) {
         if (result.sent)
             return;
-        m_metrics.notePushFailure(
-            result.channel == QLatin1String(PushChannels::ChannelNames[PushChannels::Ntfy])
-                ? PushChannels::Ntfy
-                : PushChannels::Webhook);
+        const auto* names = std::begin(PushChannels::ChannelNames);
+        const auto* found =
+            std::find_if(names, std::end(PushChannels::ChannelNames),
+                         [&](const char* name) { return result.channel == QLatin1String(name); });
+        if (found != std::end(PushChannels::ChannelNames))
+            m_metrics.notePushFailure(int(found - names));
         publish();
     });
     m_metrics.noteMutedUntil(monitor.mutedUntilMs());

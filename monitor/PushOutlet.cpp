@@ -11,6 +11,7 @@ PushOutlet::PushOutlet(Settings& settings, const QString& folder, const Clock& c
     m_channels->setObjectName(QStringLiteral("PushChannels"));
     m_channels->setUrl(PushChannels::Ntfy, settings.text(Settings::PushNtfy));
     m_channels->setUrl(PushChannels::Webhook, settings.text(Settings::PushWebhook));
+    followTelegram();
     m_channels->setRetry(settings.flag(Settings::Retry));
     connect(m_channels, &PushChannels::finished, this, &PushOutlet::finished);
     connect(m_channels, &PushChannels::testFinished, this, &PushOutlet::testFinished);
@@ -20,9 +21,19 @@ PushOutlet::PushOutlet(Settings& settings, const QString& folder, const Clock& c
             m_channels->setUrl(PushChannels::Ntfy, m_settings.text(Settings::PushNtfy));
         else if (key == Settings::PushWebhook)
             m_channels->setUrl(PushChannels::Webhook, m_settings.text(Settings::PushWebhook));
+        else if (key == Settings::PushTelegramToken || key == Settings::PushTelegramChat ||
+                 key == Settings::PushTelegramApi)
+            followTelegram();
         else if (key == Settings::Retry)
             m_channels->setRetry(m_settings.flag(Settings::Retry));
     });
+}
+
+void PushOutlet::followTelegram()
+{
+    m_channels->setTelegram(m_settings.text(Settings::PushTelegramToken),
+                            m_settings.text(Settings::PushTelegramChat),
+                            m_settings.text(Settings::PushTelegramApi));
 }
 
 PushNotice PushOutlet::notice(const QString& event, const AlertEvent& what) const

@@ -8,8 +8,8 @@
 class Clock;
 class Settings;
 
-// Pushes to ntfy and a webhook: each alert pass that fired, each recovered notice and reminder,
-// to the channels the settings name.
+// Pushes to ntfy, a webhook and a Telegram chat: each alert pass that fired, each recovered notice
+// and reminder, to the channels the settings name.
 class PushOutlet : public QObject, public Outlet {
     Q_OBJECT
 public:
@@ -29,6 +29,7 @@ signals:
 
 private:
     PushNotice notice(const QString& event, const AlertEvent& what) const;
+    void followTelegram();
 
     Settings& m_settings;
     PushChannels* m_channels;

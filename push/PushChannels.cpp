@@ -5,14 +5,17 @@
 #include "core/KeptFolder.h"
 #include "core/KeptQueue.h"
 #include "net/Transfer.h"
+#include "push/PushAddress.h"
 
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QUrl>
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -61,6 +64,32 @@ QByteArray headerText(const QString& text)
     return out;
 }
 
+// The Bot API takes at most 4096 characters of text.
+constexpr qsizetype TelegramTextLimit = 4096;
+
+// The text of a Telegram push as kept: it goes to the chat in force when it is sent.
+std::optional<QString> telegramText(const QByteArray& body)
+{
+    const QJsonValue text = QJsonDocument::fromJson(body).object().value(QLatin1String("text"));
+    return text.isString() ? std::optional(text.toString()) : std::nullopt;
+}
+
+// An id as a number (the Bot API's "Integer or String", ids within 52 bits), "@channel" as text.
+QJsonValue chatId(const QString& chat)
+{
+    bool number = false;
+    const qlonglong id = chat.toLongLong(&number);
+    constexpr qlonglong Exact = 1LL << 53;
+    return number && id > -Exact && id < Exact ? QJsonValue(id) : QJsonValue(chat);
+}
+
+QByteArray telegramBody(const QString& chat, const QString& text)
+{
+    return QJsonDocument(QJsonObject{{QStringLiteral("chat_id"), chatId(chat)},
+                                     {QStringLiteral("text"), text}})
+        .toJson(QJsonDocument::Compact);
+}
+
 QString isoTime(qint64 ms)
 {
     const int offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
@@ -97,6 +126,8 @@ bool decode(const QByteArray& bytes, PushChannels::Channel* channel, PushRequest
         result.headers.append(field);
     }
     result.body = bytes.mid(end + 4);
+    if (found - names == PushChannels::Telegram && !telegramText(result.body))
+        return false;
     *channel = PushChannels::Channel(found - names);
     *request = result;
     return true;
@@ -172,6 +203,26 @@ void PushChannels::setUrl(Channel channel, const QString& url)
     m_urls[channel] = url.trimmed();
     // A kept push waits for its channel to come back.
     m_queue->setLaneOpen(channel, !m_urls[channel].isEmpty());
+}
+
+void PushChannels::setTelegram(const QString& token, const QString& chat, const QString& api)
+{
+    m_telegramChat = chat.trimmed();
+    const bool on = !token.trimmed().isEmpty() && !m_telegramChat.isEmpty();
+    const QString base = api.trimmed().isEmpty() ? QString::fromLatin1(DefaultTelegramApi) : api;
+    m_urls[Telegram] = on ? telegramUrl(base, token) : QString();
+    m_queue->setLaneOpen(Telegram, on);
+}
+
+QString PushChannels::telegramUrl(const QString& api, const QString& token)
+{
+    QString base = api.trimmed();
+    while (base.endsWith(u'/'))
+        base.chop(1);
+    // A token is digits, ':' and URL-safe letters; anything else must not reach the path.
+    return base + QStringLiteral("/bot") +
+           QString::fromLatin1(QUrl::toPercentEncoding(token.trimmed(), ":")) +
+           QStringLiteral("/sendMessage");
 }
 
 bool PushChannels::isConfigured() const
@@ -252,6 +303,25 @@ PushRequest PushChannels::webhookRequest(const PushNotice& notice)
     return request;
 }
 
+PushRequest PushChannels::telegramRequest(const PushNotice& notice, const QString& chat)
+{
+    QString text = notice.subject;
+    if (!notice.message.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + notice.message;
+    if (text.isEmpty())
+        text = QStringLiteral("ZARVIK Mail"); // the Bot API refuses an empty text
+    if (text.size() > TelegramTextLimit) {
+        qsizetype cut = TelegramTextLimit - 1;
+        if (text[cut - 1].isHighSurrogate())
+            --cut;
+        text = text.left(cut) + QChar(0x2026);
+    }
+    PushRequest request;
+    request.headers = {"Content-Type: application/json"};
+    request.body = telegramBody(chat, text);
+    return request;
+}
+
 void PushChannels::send(const PushNotice& notice)
 {
     if (m_closed)
@@ -260,6 +330,8 @@ void PushChannels::send(const PushNotice& notice)
         start(Ntfy, Kind::Alert, ntfyRequest(notice));
     if (!m_urls[Webhook].isEmpty())
         start(Webhook, Kind::Alert, webhookRequest(notice));
+    if (!m_urls[Telegram].isEmpty())
+        start(Telegram, Kind::Alert, telegramRequest(notice, m_telegramChat));
 }
 
 void PushChannels::sendTest(const PushNotice& notice)
@@ -270,11 +342,16 @@ void PushChannels::sendTest(const PushNotice& notice)
         start(Ntfy, Kind::Test, ntfyRequest(notice));
     if (!m_urls[Webhook].isEmpty())
         start(Webhook, Kind::Test, webhookRequest(notice));
+    if (!m_urls[Telegram].isEmpty())
+        start(Telegram, Kind::Test, telegramRequest(notice, m_telegramChat));
 }
 
 void PushChannels::start(Channel channel, Kind kind, PushRequest request, const QString& path)
 {
     request.url = m_urls[channel].toUtf8();
+    // A kept one's text goes to the chat in force, whatever chat it was first meant for.
+    if (channel == Telegram)
+        request.body = telegramBody(m_telegramChat, telegramText(request.body).value_or(QString()));
     request.connectTimeoutMs = m_connectTimeoutMs;
     request.totalTimeoutMs = m_totalTimeoutMs;
     const quint64 id = ++m_nextId;
@@ -315,6 +392,10 @@ void PushChannels::done(quint64 id)
     const PushOutcome& outcome = job->outcome;
     const QString name = QString::fromLatin1(ChannelNames[job->channel]);
     const bool cancelled = job->abort->requested();
+    // libcurl and the server may quote the URL: only its host is for the user.
+    const QString where = PushAddress::shown(job->request.url);
+    const QString error = PushAddress::withoutSecrets(outcome.error, job->request.url) +
+                          (where.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(where));
 
     if (job->kind == Kind::Kept) {
         if (outcome.delivered) {
@@ -327,17 +408,18 @@ void PushChannels::done(quint64 id)
                 hold(job->channel, dueMs, outcome.retryAfterS);
         } else {
             m_queue->setAside(job->path, QStringLiteral(".refused"));
-            emit note(QStringLiteral("保存していた %1 への通知は拒否されました: %2")
-                          .arg(name, outcome.error));
+            emit note(
+                QStringLiteral("保存していた %1 への通知は拒否されました: %2").arg(name, error));
         }
         return;
     }
 
     PushResult result;
     result.channel = name;
+    result.where = where;
     result.sent = outcome.delivered;
     result.mayPass = outcome.mayPass;
-    result.error = outcome.error;
+    result.error = outcome.delivered ? QString() : error;
     // An alert's push given up on closing is kept too: it goes out at the next start.
     if (job->kind == Kind::Alert && !outcome.delivered && (outcome.mayPass || cancelled) &&
         m_retry) {

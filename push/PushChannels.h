@@ -26,29 +26,31 @@ struct PushNotice {
 
 // How one push to one channel ended.
 struct PushResult {
-    QString channel; // "ntfy" | "webhook"
+    QString channel; // "ntfy" | "webhook" | "telegram"
+    QString where;   // its server as shown: scheme, host and port (PushAddress::shown)
     bool sent = false;
     bool kept = false;    // failed for now, kept to be sent again
     bool mayPass = false; // the failure may pass by itself
-    QString error;        // why not, for the user
+    QString error;        // why not, for the user, ending in `where`; never the URL's path
 };
 Q_DECLARE_METATYPE(PushResult)
 
 // Posts notices to the configured push channels, each on a worker thread of its own, so neither
 // the window, the poll, the mail nor another channel ever waits for one. A push that fails for a
 // reason that may pass is kept, when retrying is on, in the kept queue's folder beside the
-// outbox, and sent again with its waits; kept pushes go to the channel's URL in force then, so a
-// file never chooses where it goes. Each channel is a lane of the queue: one kept push at a
-// time, and after a failure its others wait until the next try, so a server that is down gets
-// one request a wave, and a 429 or 503 with Retry-After holds the channel that long (an hour at
-// most).
+// outbox, and sent again with its waits; kept pushes go to the channel's URL (and Telegram chat)
+// in force then, so a file never chooses where it goes, and no file holds a token. Each channel is
+// a lane of the queue: one kept push at a time, and after a failure its others wait until the next
+// try, so a server that is down gets one request a wave, and a 429 or 503 with Retry-After holds
+// the channel that long (an hour at most).
 class KeptQueue;
 
 class PushChannels : public QObject {
     Q_OBJECT
 public:
-    enum Channel { Ntfy, Webhook, ChannelCount };
-    static constexpr const char* ChannelNames[] = {"ntfy", "webhook"};
+    enum Channel { Ntfy, Webhook, Telegram, ChannelCount };
+    static constexpr const char* ChannelNames[] = {"ntfy", "webhook", "telegram"};
+    static constexpr const char* DefaultTelegramApi = "https://api.telegram.org";
     static constexpr int Capacity = 1000;
     // A server's Retry-After beyond this is taken as this: an alert must not wait for days.
     static constexpr int MaxRetryAfterS = 3600;
@@ -62,9 +64,12 @@ public:
     // "<dir>/ZARVIK_Mail.ini" keeps its pushes in "<dir>/ZARVIK_Mail.pushbox".
     static QString folderFor(const QString& settingsPath);
 
-    // Empty: that channel is off.
+    // Empty: that channel is off. Telegram's URL is made by setTelegram().
     void setUrl(Channel channel, const QString& url);
     QString url(Channel channel) const { return m_urls[channel]; }
+    // The bot posts to `chat` (an id, or "@channel"); off unless both are set. `api` empty:
+    // DefaultTelegramApi, otherwise e.g. a local Bot API server.
+    void setTelegram(const QString& token, const QString& chat, const QString& api = {});
     bool isConfigured() const;
     // Turning it on reads the folder again and tries every kept push at once.
     void setRetry(bool on);
@@ -86,6 +91,9 @@ public:
     // The requests as they go out (without the URL).
     static PushRequest ntfyRequest(const PushNotice& notice);
     static PushRequest webhookRequest(const PushNotice& notice);
+    static PushRequest telegramRequest(const PushNotice& notice, const QString& chat);
+    // "<api>/bot<token>/sendMessage"
+    static QString telegramUrl(const QString& api, const QString& token);
 
 signals:
     void finished(const PushResult& result);
@@ -114,6 +122,7 @@ private:
     void hold(Channel channel, qint64 untilMs, int retryAfterS);
 
     QString m_urls[ChannelCount];
+    QString m_telegramChat;
     bool m_retry = false;
     bool m_closed = false;
     double m_scale = 1.0;

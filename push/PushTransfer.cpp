@@ -4,6 +4,9 @@
 #include "net/Transfer.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <algorithm>
 #include <curl/curl.h>
 #include <limits>
@@ -73,11 +76,30 @@ bool mayPassCode(CURLcode code)
     }
 }
 
-// The start of what the server said, on one line: enough to tell why.
+// The start of what the server said, on one line: enough to tell why. The Bot API answers
+// {"ok":false,"error_code":..,"description":".."}: its description says it.
 QString replyText(const QByteArray& reply)
 {
-    QString text = QString::fromUtf8(reply.left(200)).simplified();
+    const QJsonValue description =
+        QJsonDocument::fromJson(reply).object().value(QLatin1String("description"));
+    QString text = description.isString() ? description.toString().left(200)
+                                          : QString::fromUtf8(reply.left(200));
+    text = text.simplified();
     return text.isEmpty() ? QString() : QStringLiteral(": ") + text;
+}
+
+// The Bot API's 429 says how long to wait in its body, {"parameters":{"retry_after":N}}, and not
+// always in a Retry-After field.
+int retryAfterInReply(const QByteArray& reply)
+{
+    const QJsonValue seconds = QJsonDocument::fromJson(reply)
+                                   .object()
+                                   .value(QLatin1String("parameters"))
+                                   .toObject()
+                                   .value(QLatin1String("retry_after"));
+    return seconds.isDouble() && seconds.toDouble() >= 0
+               ? int(std::min(seconds.toDouble(), double(std::numeric_limits<int>::max())))
+               : -1;
 }
 
 } // namespace
@@ -164,7 +186,9 @@ PushOutcome runPush(const PushRequest& request, TransferAbort& abort)
             outcome.mayPass = status == 429 || (status >= 500 && status < 600);
             if (status == 429 || status == 503)
                 outcome.retryAfterS =
-                    retryAfterSeconds(context.retryAfter, QDateTime::currentDateTimeUtc());
+                    context.retryAfter.isEmpty()
+                        ? retryAfterInReply(context.reply)
+                        : retryAfterSeconds(context.retryAfter, QDateTime::currentDateTimeUtc());
             outcome.error = QStringLiteral("HTTP %1%2").arg(status).arg(replyText(context.reply));
             return outcome;
         }

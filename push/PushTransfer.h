@@ -24,8 +24,10 @@ struct PushOutcome {
     bool delivered = false; // a 2xx status
     bool mayPass = false;   // no connection, a time-out, 429 or 5xx: worth sending again later
     int status = 0;         // the HTTP status, 0 when none came
-    int retryAfterS = -1;   // how long a 429 or 503 asked to wait; -1: it did not say
-    QString error;          // why not, for the user
+    // How long a 429 or 503 asked to wait, in Retry-After or else as the Bot API's retry_after;
+    // -1: it did not say.
+    int retryAfterS = -1;
+    QString error; // why not, for the user
 };
 
 // No more of a reply is read: a server that goes on talking costs neither memory nor time.

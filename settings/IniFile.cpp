@@ -219,7 +219,7 @@ bool IniFile::loadUtf8(const QByteArray& bytes)
     return true;
 }
 
-bool IniFile::save(QString* error)
+bool IniFile::save(QString* error, AtomicFile::Access access)
 {
     QByteArray bytes;
     for (const Line& line : std::as_const(m_lines))
@@ -239,7 +239,7 @@ bool IniFile::save(QString* error)
         !AtomicFile::keepBackup(target, &movedTo, &reason)) {
         return cannotSave(QStringLiteral("cannot keep a backup of the old file: %1").arg(reason));
     }
-    if (!AtomicFile::replace(target, bytes, &reason)) {
+    if (!AtomicFile::replace(target, bytes, &reason, access)) {
         if (!movedTo.isEmpty())
             QFile::rename(movedTo, target);
         return cannotSave(reason);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AtomicFile.h"
 #include "settings/IniText.h"
 
 #include <QByteArray>
@@ -35,11 +36,12 @@ public:
     void writeInteger(const QString& section, const QString& key, int value);
     void writeBool(const QString& section, const QString& key, bool value);
 
-    // Replaces the file atomically where its chain of links ends, keeping its owner and mode.
+    // Replaces the file atomically where its chain of links ends, keeping its owner and its mode
+    // (or, with Access::OwnerOnly, taking away every right of others).
     // When the file had a read problem, it is first kept as a backup (AtomicFile::keepBackup).
     // A file we may not write is left alone. On failure `error` gets a message naming the file
     // and the system's reason, and the old file is left as it was.
-    bool save(QString* error = nullptr);
+    bool save(QString* error = nullptr, AtomicFile::Access access = AtomicFile::Access::AsBefore);
 
 private:
     // One line of the file. Its bytes are what save() writes back, so a line nobody edits keeps

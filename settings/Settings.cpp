@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "core/AtomicFile.h"
 #include "settings/IniFile.h"
 #include "settings/SettingsDefaults.h"
 
@@ -63,6 +64,9 @@ constexpr Entry Table[] = {
     {S::Hysteresis, "Temp", "Hysteresis", Type::Text, D::Hysteresis, 0, true},
     {S::PushNtfy, "Push", "Ntfy", Type::Text, "", 0, true},
     {S::PushWebhook, "Push", "Webhook", Type::Text, "", 0, true},
+    {S::PushTelegramToken, "Push", "TelegramToken", Type::Text, "", 0, true},
+    {S::PushTelegramChat, "Push", "TelegramChat", Type::Text, "", 0, true},
+    {S::PushTelegramApi, "Push", "TelegramApi", Type::Text, "", 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},
@@ -257,7 +261,13 @@ bool Settings::save(const QString& iniPath, QString* error) const
         if (!e.added || text != fileText(e, defaultValue(e.key)) || ini.contains(section, name))
             ini.writeString(section, name, text);
     }
-    return ini.save(error);
+    return ini.save(error,
+                    holdsSecret() ? AtomicFile::Access::OwnerOnly : AtomicFile::Access::AsBefore);
+}
+
+bool Settings::holdsSecret() const
+{
+    return !text(PushTelegramToken).trimmed().isEmpty() || !text(PushWebhook).trimmed().isEmpty();
 }
 
 QString Settings::pathFor(const QString& executablePath)

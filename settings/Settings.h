@@ -46,8 +46,11 @@ public:
         RemindMin,
         HoldSec, // whole seconds a rule's condition must hold before it fires
         Hysteresis,
-        PushNtfy,    // an ntfy topic URL
-        PushWebhook, // a URL taking a JSON POST
+        PushNtfy,          // an ntfy topic URL
+        PushWebhook,       // a URL taking a JSON POST
+        PushTelegramToken, // a Telegram bot's token
+        PushTelegramChat,  // the chat it posts to: an id, or "@channel"
+        PushTelegramApi,   // the Bot API's address; empty: https://api.telegram.org
         // held for this run only, never stored
         MemoUpper,
         MemoLower,
@@ -84,12 +87,15 @@ public:
     static QString keyName(Key key);
     static QString sectionOf(Key key);
     // Writes every stored key into the file, keeping its other lines; keys that older files
-    // lack only once they differ from their defaults or are in the file already. On failure
-    // `error` says why and the file is left as it was.
+    // lack only once they differ from their defaults or are in the file already. A file that
+    // holds a secret (holdsSecret()) is readable by its owner only. On failure `error` says why
+    // and the file is left as it was.
     bool save(const QString& iniPath, QString* error = nullptr) const;
 
     // The executable's path with its extension replaced by ".ini" (appended when there is none).
     static QString pathFor(const QString& executablePath);
+    // Whether a stored value is a secret: a bot token, or a webhook URL (its path often is one).
+    bool holdsSecret() const;
 
 signals:
     void changed(Settings::Key key);

@@ -12,6 +12,8 @@ and DIR/request-<n>.body (its body), and is announced as "request <n> <method> <
   fail        500
   unavailable 503
   refuse      404
+  unauthorized  401 as the Telegram Bot API answers it, its description quoting the request's
+              path, as some servers do
   hang        read the request, keep it, and never answer
   endless     200, then a body that never ends
   short       200, then the start of the body its Content-Length promised, and the connection
@@ -20,7 +22,8 @@ and DIR/request-<n>.body (its body), and is announced as "request <n> <method> <
   trickle     200, then the body one byte a second
 
 --retry-after adds Retry-After to the 429 and 503 answers: seconds, or "date:<seconds>" for the
-HTTP date that many seconds ahead. Each request's arrival on the monotonic clock (nanoseconds,
+HTTP date that many seconds ahead; "json:<seconds>" says it as the Telegram Bot API does, in the
+body's parameters.retry_after and in no field. Each request's arrival on the monotonic clock (nanoseconds,
 the clock QElapsedTimer reads) is kept in DIR/request-<n>.at.
 
 Stops on SIGTERM or SIGINT.
@@ -29,14 +32,15 @@ Stops on SIGTERM or SIGINT.
 import argparse
 import email.utils
 import http.server
+import json
 import os
 import signal
 import sys
 import threading
 import time
 
-MODES = ("ok", "busy-once", "unavailable-once", "fail", "unavailable", "refuse", "hang",
-         "endless", "short", "stall", "trickle")
+MODES = ("ok", "busy-once", "unavailable-once", "fail", "unavailable", "refuse", "unauthorized",
+         "hang", "endless", "short", "stall", "trickle")
 # A request larger than this is not one of ours.
 MAX_BODY = 1024 * 1024
 
@@ -99,6 +103,10 @@ def main():
                 self.answer(500, b"server trouble")
             elif mode == "refuse":
                 self.answer(404, b"no such topic")
+            elif mode == "unauthorized":
+                self.answer(401, json.dumps({"ok": False, "error_code": 401,
+                                             "description": "Unauthorized: " + self.path})
+                            .encode())
             elif mode == "hang":
                 stop.wait()
             elif mode == "endless":
@@ -133,7 +141,11 @@ def main():
 
         def answer(self, status, body):
             self.send_response(status)
-            if status in (429, 503) and args.retry_after:
+            if status in (429, 503) and args.retry_after.startswith("json:"):
+                body = json.dumps({"ok": False, "error_code": status, "description": "wait",
+                                   "parameters": {"retry_after": int(args.retry_after[5:])}})
+                body = body.encode()
+            elif status in (429, 503) and args.retry_after:
                 self.send_header("Retry-After", retry_after(args.retry_after))
             self.send_header("Content-Type", "application/json")
             self.send_header("Content-Length", str(len(body)))

@@ -166,6 +166,15 @@ void TstToolSettingDlg::controlHasDesignState_data()
         {114, 48, 280, 20});
     row("Label21", "QLabel", {{"text", "Webhook :"}}, at(24, 82));
     row("EdtWebhook", "QLineEdit", {{"text", ""}}, {114, 80, 280, 20});
+    row("Label22", "QLabel", {{"text", "Telegram :"}}, at(24, 114));
+    row("EdtTelegramToken", "QLineEdit",
+        {{"text", ""}, {"echoMode", QVariant::fromValue(QLineEdit::Password)}},
+        {114, 112, 280, 20});
+    row("Label23", "QLabel", {{"text", "Chat ID :"}}, at(24, 146));
+    row("EdtTelegramChat", "QLineEdit", {{"text", ""}}, {114, 144, 146, 20});
+    row("Label24", "QLabel", {{"text", "Bot API :"}}, at(24, 178));
+    row("EdtTelegramApi", "QLineEdit",
+        {{"text", ""}, {"placeholderText", "https://api.telegram.org"}}, {114, 176, 280, 20});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -577,6 +586,7 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::Hysteresis, "EditHysteresis", "text", "0.5");
     row(K::ReArm, "ChkBoxReArm", "checked", true);
     row(K::PushWebhook, "EdtWebhook", "text", "https://discord.com/api/webhooks/1/a");
+    row(K::PushTelegramToken, "EdtTelegramToken", "text", "123456:ABC-DEF");
     row(K::CheckLower, "ChkBoxLTemp", "checked", true);
     row(K::Rb0, "RGrpRB0", "itemIndex", -1);
     row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);

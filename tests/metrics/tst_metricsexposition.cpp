@@ -29,8 +29,9 @@ void TestMetricsExposition::beforeTheFirstReply()
             QCOMPARE(values.value(QByteArray(family) + "{rule=\"" + rule + "\"}"), "0");
     QCOMPARE(values.value("zarvik_replies_total"), "0");
     QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="telegram"})"), "0");
     QCOMPARE(values.value("zarvik_muted_until_seconds"), "0");
-    QCOMPARE(values.size(), 21); // age, 3 counters, 7 alert rules, 7 recovered, 2 push, muted
+    QCOMPARE(values.size(), 22); // age, 3 counters, 7 alert rules, 7 recovered, 3 push, muted
 }
 
 void TestMetricsExposition::lastReplyAndCounts()
@@ -49,6 +50,7 @@ void TestMetricsExposition::lastReplyAndCounts()
     metrics.noteRecovered(RuleNoReply);
     metrics.notePushFailure(1);
     metrics.notePushFailure(1);
+    metrics.notePushFailure(2);
     const auto values = samples(metrics.text(7));
     QCOMPARE(values.value("zarvik_temperature_celsius"), "146.484375");
     QCOMPARE(values.value(R"(zarvik_input{input="RB1"})"), "0");
@@ -59,6 +61,7 @@ void TestMetricsExposition::lastReplyAndCounts()
     QCOMPARE(values.value("zarvik_mail_failures_total"), "1");
     QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
     QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="webhook"})"), "2");
+    QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="telegram"})"), "1");
     const QList<QPair<QByteArray, QByteArray>> alerts = {
         {"upper", "2"},   {"lower", "0"},    {"rb1_low", "1"},  {"rb1_high", "0"},
         {"rb0_low", "0"}, {"rb0_high", "1"}, {"no_reply", "1"},

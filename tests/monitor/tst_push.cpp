@@ -1,6 +1,6 @@
-// Push channels beside the alert mail, against real HTTP servers on loopback: what ntfy and a
-// webhook receive, what is kept and sent again, what is told once, and that a server that
-// hangs or never stops talking holds back neither the mail nor the poll.
+// Push channels beside the alert mail, against real HTTP servers on loopback: what ntfy, a
+// webhook and a Telegram Bot API receive, what is kept and sent again, what is told once, and that
+// a server that hangs or never stops talking holds back neither the mail nor the poll.
 #include "core/Clock.h"
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
@@ -28,6 +28,9 @@
 
 namespace {
 
+const QString Token = QStringLiteral("123456:ABC-DEF_ghi");
+const QString Chat = QStringLiteral("-1001234567890");
+
 // The simulated board over the limit from its first reply, the real mail server, and a
 // monitor whose channels are the given URLs.
 struct Rig {
@@ -36,6 +39,7 @@ struct Rig {
     SmtpServer smtp;
     quint16 metricsPort = 0;
     QString path;
+    QString telegramApi; // set: the bot posts there, with Token to Chat
     Settings settings;
     std::unique_ptr<Monitor> monitor;
 
@@ -54,12 +58,18 @@ struct Rig {
                                               "From=z@example.com\r\nTo=ops@example.com\r\n"
                                               "[Watch]\r\nRetry=%3\r\nMetrics=127.0.0.1:%4\r\n"
                                               "[Push]\r\nNtfy=%5\r\nWebhook=%6\r\n")
-                                   .arg(sim.port())
-                                   .arg(smtp.hostPort())
-                                   .arg(retry ? 1 : 0)
-                                   .arg(metricsPort)
-                                   .arg(ntfy, webhook)
-                                   .toUtf8());
+                                       .arg(sim.port())
+                                       .arg(smtp.hostPort())
+                                       .arg(retry ? 1 : 0)
+                                       .arg(metricsPort)
+                                       .arg(ntfy, webhook)
+                                       .toUtf8() +
+                                   (telegramApi.isEmpty()
+                                        ? QByteArray()
+                                        : QStringLiteral("TelegramToken=%1\r\nTelegramChat=%2\r\n"
+                                                         "TelegramApi=%3\r\n")
+                                              .arg(Token, Chat, telegramApi)
+                                              .toUtf8()));
         if (!settings.load(path))
             return false;
         monitor = std::make_unique<Monitor>(settings, path, Clock::system());
@@ -100,21 +110,24 @@ private slots:
     void oneKeptPushAWaveWhileTheServerIsDown();
     void testButtonReachesEveryChannel();
     void titleBeyondAscii();
+    void secretsStayHidden();
 };
 
 void TestPush::alertGoesToEveryChannelBesidesTheMail()
 {
     HttpSink ntfy;
     HttpSink hook;
-    QVERIFY(ntfy.isListening() && hook.isListening());
+    HttpSink bot;
+    QVERIFY(ntfy.isListening() && hook.isListening() && bot.isListening());
     Rig rig;
+    rig.telegramApi = bot.url(QStringLiteral("/"));
     QVERIFY(
         rig.start(ntfy.url(QStringLiteral("/boiler")), hook.url(QStringLiteral("/hook")), false));
     QSignalSpy problems(rig.monitor.get(), &Monitor::problem);
     QSignalSpy fired(rig.monitor.get(), &Monitor::rulesFired);
     rig.monitor->start(Monitor::Keyring::DoNotAsk);
     QVERIFY(rig.mailed());
-    QVERIFY(ntfy.waitForRequests(1) && hook.waitForRequests(1));
+    QVERIFY(ntfy.waitForRequests(1) && hook.waitForRequests(1) && bot.waitForRequests(1));
 
     const QString shown = fired.at(0).at(1).toString(); // Japanese: UTF-8 on the way
     const HttpSink::Request n = ntfy.requests().at(0);
@@ -142,6 +155,14 @@ void TestPush::alertGoesToEveryChannelBesidesTheMail()
             .hasMatch(),
         qPrintable(json.value("time").toString()));
     QCOMPARE(json.value("board").toString(), QStringLiteral("127.0.0.1:%1").arg(rig.sim.port()));
+
+    const HttpSink::Request t = bot.requests().at(0);
+    QCOMPARE(t.path, QStringLiteral("/bot%1/sendMessage").arg(Token));
+    QCOMPARE(t.headers.value("content-type"), QByteArray("application/json"));
+    const QJsonObject message = QJsonDocument::fromJson(t.body).object();
+    QCOMPARE(message.value("chat_id").toDouble(), Chat.toDouble()); // a number, as ids are
+    QCOMPARE(message.value("text").toString(), QStringLiteral("Over 30C\n") + shown);
+    QCOMPARE(message.size(), 2);
     QCOMPARE(problems.size(), 0);
     QCOMPARE(rig.smtp.mailCount(), 1);
 }
@@ -153,15 +174,25 @@ void TestPush::failures_data()
     QTest::addColumn<int>("requests"); // in all, once it is over
     QTest::addColumn<QString>("told"); // in the one problem; empty: none
     QTest::addColumn<bool>("sent");    // at the first try
-    QTest::newRow("429 kept, sent again") << "busy-once" << true << 2 << QString() << false;
+    QTest::addColumn<QString>("channel");
+    const QString ntfy = QStringLiteral("ntfy");
+    const QString telegram = QStringLiteral("telegram");
+    QTest::newRow("429 kept, sent again") << "busy-once" << true << 2 << QString() << false << ntfy;
     QTest::newRow("404 final, told once")
-        << "refuse" << true << 1 << "HTTP 404: no such topic" << false;
-    QTest::newRow("500 without retrying") << "fail" << false << 1 << "HTTP 500" << false;
-    QTest::newRow("no server yet, kept") << "none" << true << 1 << QString() << false;
+        << "refuse" << true << 1 << "HTTP 404: no such topic" << false << ntfy;
+    QTest::newRow("500 without retrying") << "fail" << false << 1 << "HTTP 500" << false << ntfy;
+    QTest::newRow("no server yet, kept") << "none" << true << 1 << QString() << false << ntfy;
     // The server took it: what becomes of the rest of its answer does not matter.
-    QTest::newRow("200 cut short, sent once") << "short" << true << 1 << QString() << true;
-    QTest::newRow("200 stalls, sent once") << "stall" << true << 1 << QString() << true;
-    QTest::newRow("200 trickles, sent once") << "trickle" << true << 1 << QString() << true;
+    QTest::newRow("200 cut short, sent once") << "short" << true << 1 << QString() << true << ntfy;
+    QTest::newRow("200 stalls, sent once") << "stall" << true << 1 << QString() << true << ntfy;
+    QTest::newRow("200 trickles, sent once") << "trickle" << true << 1 << QString() << true << ntfy;
+    // A wrong token or chat does not pass by itself; a Bot API that is down may.
+    QTest::newRow("telegram 401 final, told once")
+        << "unauthorized" << true << 1 << "HTTP 401: Unauthorized" << false << telegram;
+    QTest::newRow("telegram 503 kept, sent again")
+        << "unavailable-once" << true << 2 << QString() << false << telegram;
+    QTest::newRow("telegram, no server yet, kept")
+        << "none" << true << 1 << QString() << false << telegram;
 }
 
 // One channel's failure costs neither the other channel nor the mail.
@@ -172,7 +203,9 @@ void TestPush::failures()
     QFETCH(int, requests);
     QFETCH(QString, told);
     QFETCH(bool, sent);
-    std::unique_ptr<HttpSink> ntfy;
+    QFETCH(QString, channel);
+    const bool telegram = channel == QLatin1String("telegram");
+    std::unique_ptr<HttpSink> ntfy; // the server of the channel under test
     const QString refusing = SmtpServer::refusingHostPort();
     QString ntfyUrl = QStringLiteral("http://%1/alerts").arg(refusing);
     if (mode != QLatin1String("none")) {
@@ -182,17 +215,20 @@ void TestPush::failures()
     }
     HttpSink hook;
     Rig rig;
+    if (telegram)
+        rig.telegramApi = ntfyUrl;
     // Longer than the wait below: an answer's unread rest must not hold the push.
-    QVERIFY(rig.start(ntfyUrl, hook.url(), retry, 60000));
+    QVERIFY(rig.start(telegram ? QString() : ntfyUrl, hook.url(), retry, 60000));
     QSignalSpy problems(rig.monitor.get(), &Monitor::problem);
     QSignalSpy ended(rig.monitor.get(), &Monitor::pushFinished);
     rig.monitor->start(Monitor::Keyring::DoNotAsk);
     QVERIFY(rig.mailed());
     QVERIFY(hook.waitForRequests(1));
     QVERIFY(EventWait::until([&] { return ended.size() == 2; }));
-    const PushResult first = ended.at(0).at(0).value<PushResult>().channel == QLatin1String("ntfy")
+    const PushResult first = ended.at(0).at(0).value<PushResult>().channel == channel
                                  ? ended.at(0).at(0).value<PushResult>()
                                  : ended.at(1).at(0).value<PushResult>();
+    QCOMPARE(first.channel, channel);
     QCOMPARE(first.sent, sent);
     QCOMPARE(first.kept, !sent && told.isEmpty());
     if (!ntfy) // the server comes up
@@ -207,9 +243,9 @@ void TestPush::failures()
         QVERIFY2(problems.at(0).at(0).toString().contains(told),
                  qPrintable(problems.at(0).at(0).toString()));
     const auto samples = rig.metrics();
-    QCOMPARE(samples.value(R"(zarvik_push_failures_total{channel="ntfy"})"),
-             QByteArray(sent ? "0" : "1"));
-    QCOMPARE(samples.value(R"(zarvik_push_failures_total{channel="webhook"})"), QByteArray("0"));
+    for (const char* name : PushChannels::ChannelNames)
+        QCOMPARE(samples.value(QByteArray("zarvik_push_failures_total{channel=\"") + name + "\"}"),
+                 QByteArray(!sent && channel == QLatin1String(name) ? "1" : "0"));
     QCOMPARE(hook.requestCount(), 1);
     QCOMPARE(rig.smtp.mailCount(), 1);
 }
@@ -247,15 +283,19 @@ void TestPush::serversAskingForTimeGetIt_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("retryAfter");
-    QTest::addColumn<double>("scale"); // of every wait, Retry-After's too
-    QTest::addColumn<int>("asked");    // seconds, as the program takes them
-    QTest::addColumn<QString>("told"); // in the note
+    QTest::addColumn<double>("scale");  // of every wait, Retry-After's too
+    QTest::addColumn<int>("asked");     // seconds, as the program takes them
+    QTest::addColumn<QString>("told");  // in the note
+    QTest::addColumn<bool>("telegram"); // the channel: Telegram's rather than ntfy
     QTest::newRow("429, seconds") << "busy-once"
-                                  << "120" << 0.005 << 120 << "120 秒後まで";
+                                  << "120" << 0.005 << 120 << "120 秒後まで" << false;
     QTest::newRow("503, a date") << "unavailable-once"
-                                 << "date:120" << 0.005 << 119 << "秒後まで";
+                                 << "date:120" << 0.005 << 119 << "秒後まで" << false;
     QTest::newRow("a day, an hour at most") << "busy-once"
-                                            << "86400" << 0.0002 << 3600 << "1 時間";
+                                            << "86400" << 0.0002 << 3600 << "1 時間" << false;
+    QTest::newRow("Telegram's 429, its retry_after")
+        << "busy-once"
+        << "json:120" << 0.005 << 120 << "telegram のサーバーの求めにより" << true;
 }
 
 // Neither the kept push nor a new alert reaches the server before the time it asked for.
@@ -266,12 +306,16 @@ void TestPush::serversAskingForTimeGetIt()
     QFETCH(double, scale);
     QFETCH(int, asked);
     QFETCH(QString, told);
+    QFETCH(bool, telegram);
     HttpSink ntfy(mode, 0, retryAfter);
     QVERIFY(ntfy.isListening());
     QTemporaryDir dir;
     PushChannels push(dir.filePath(QStringLiteral("ZARVIK_Mail.pushbox")));
     push.setDelayScale(scale);
-    push.setUrl(PushChannels::Ntfy, ntfy.url());
+    if (telegram)
+        push.setTelegram(Token, Chat, ntfy.url(QString()));
+    else
+        push.setUrl(PushChannels::Ntfy, ntfy.url());
     push.setRetry(true);
     QSignalSpy ended(&push, &PushChannels::finished);
     QSignalSpy notes(&push, &PushChannels::note);
@@ -332,18 +376,26 @@ void TestPush::testButtonReachesEveryChannel()
 {
     HttpSink ntfy;
     HttpSink hook(QStringLiteral("refuse"));
+    HttpSink bot;
     Rig rig;
+    rig.telegramApi = bot.url(QString());
     QVERIFY(rig.start(ntfy.url(), hook.url(), true));
     QVERIFY(rig.sim.setRaw(0)); // nothing fires
     QSignalSpy results(rig.monitor.get(), &Monitor::testPushFinished);
     rig.monitor->start(Monitor::Keyring::DoNotAsk);
     rig.monitor->sendTestMail();
-    QVERIFY(EventWait::until([&] { return results.size() == 2; }));
+    QVERIFY(EventWait::until([&] { return results.size() == 3; }));
     QVERIFY(rig.mailed());
     QMap<QString, PushResult> byChannel;
     for (const auto& args : results)
         byChannel.insert(args.at(0).value<PushResult>().channel, args.at(0).value<PushResult>());
     QVERIFY(byChannel.value(QStringLiteral("ntfy")).sent);
+    QVERIFY(byChannel.value(QStringLiteral("telegram")).sent);
+    QVERIFY(QJsonDocument::fromJson(bot.requests().at(0).body)
+                .object()
+                .value("text")
+                .toString()
+                .startsWith(QStringLiteral("ZARVIK Mail test\n")));
     QVERIFY(byChannel.value(QStringLiteral("webhook")).error.contains(QStringLiteral("404")));
     QVERIFY(rig.monitor->push().kept().isEmpty()); // a test is never kept
     QCOMPARE(ntfy.requests().at(0).headers.value("title"), QByteArray("ZARVIK Mail test"));
@@ -370,6 +422,62 @@ void TestPush::titleBeyondAscii()
         title += QString::fromUtf8(QByteArray::fromBase64(word.mid(10, word.size() - 12)));
     }
     QCOMPARE(title, QString(notice.subject).replace(QStringLiteral("\r\n"), QStringLiteral("  ")));
+}
+
+// A bot's token and a webhook's path are secrets: no result, note or kept push holds them, even
+// where a server quotes the request's path or libcurl the URL; the host says where it went.
+void TestPush::secretsStayHidden()
+{
+    const QString hookPath = QStringLiteral("/services/T0001/B0002/s3cretHookToken");
+    HttpSink bot(QStringLiteral("unauthorized"));
+    HttpSink hook(QStringLiteral("unauthorized"));
+    QVERIFY(bot.isListening() && hook.isListening());
+    QTemporaryDir dir;
+    PushChannels push(dir.filePath(QStringLiteral("ZARVIK_Mail.pushbox")));
+    push.setDelayScale(0.001);
+    push.setRetry(true);
+    push.setTelegram(Token, Chat, bot.url(QString()));
+    push.setUrl(PushChannels::Webhook, hook.url(hookPath));
+    QSignalSpy ended(&push, &PushChannels::finished);
+    QSignalSpy notes(&push, &PushChannels::note);
+    push.send(PushNotice());
+    QVERIFY(EventWait::until([&] { return ended.size() == 2; }));
+    QVERIFY(bot.waitForRequests(1) && hook.waitForRequests(1));
+
+    // No server at all: libcurl's own words, and pushes kept.
+    const QString nobody = QStringLiteral("http://%1").arg(SmtpServer::refusingHostPort());
+    push.setTelegram(Token, Chat, nobody);
+    push.setUrl(PushChannels::Webhook, nobody + hookPath);
+    push.send(PushNotice());
+    QVERIFY(EventWait::until([&] { return ended.size() == 4; }));
+    QCOMPARE(push.kept().size(), 2);
+
+    QStringList told;
+    for (const auto& args : ended) {
+        const PushResult result = args.at(0).value<PushResult>();
+        QVERIFY(!result.sent && result.where.startsWith(QLatin1String("http://127.0.0.1:")));
+        QVERIFY2(result.error.endsWith(QStringLiteral(" (%1)").arg(result.where)),
+                 qPrintable(result.error));
+        told << result.error;
+    }
+    for (const auto& args : notes)
+        told << args.at(0).toString();
+    QByteArray kept;
+    for (const QString& file : push.kept())
+        kept += TestFiles::read(file);
+    QVERIFY(kept.contains("\"text\":"));
+    for (const QString& secret : {Token, QStringLiteral("s3cretHookToken"), hookPath}) {
+        QVERIFY2(!told.join(u'\n').contains(secret), qPrintable(told.join(u'\n')));
+        QVERIFY2(!kept.contains(secret.toUtf8()), kept.constData());
+    }
+
+    // The kept one goes to the bot and chat in force now, not to those it was first meant for.
+    HttpSink later;
+    push.setTelegram(Token, QStringLiteral("@boiler_room"), later.url(QString()));
+    QVERIFY(later.waitForRequests(1));
+    const QJsonObject resent = QJsonDocument::fromJson(later.requests().at(0).body).object();
+    QCOMPARE(resent.value("chat_id").toString(), QStringLiteral("@boiler_room"));
+    QCOMPARE(resent.value("text").toString(), QStringLiteral("ZARVIK Mail"));
 }
 
 QTEST_GUILESS_MAIN(TestPush)

@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using K = Settings::Key;
 
@@ -102,6 +103,8 @@ private slots:
     void watchKeysOnlyWhenSet();
     void unreadableFileIsReported();
     void saveFailureIsReported();
+    void secretsAreForTheOwnerOnly_data();
+    void secretsAreForTheOwnerOnly();
     void pathFor_data();
     void pathFor();
     void besideTheExecutable_data();
@@ -169,13 +172,18 @@ void TstSettings::everyKey_data()
     row(K::PushNtfy, "Push", "Ntfy", "", none, "https://ntfy.sh/boiler", "https://ntfy.sh/boiler");
     row(K::PushWebhook, "Push", "Webhook", "", none, "http://127.0.0.1:8080/hook",
         "http://127.0.0.1:8080/hook");
+    row(K::PushTelegramToken, "Push", "TelegramToken", "", none, "123456:ABC-DEF",
+        "123456:ABC-DEF");
+    row(K::PushTelegramChat, "Push", "TelegramChat", "", none, "-1001234567890", "-1001234567890");
+    row(K::PushTelegramApi, "Push", "TelegramApi", "", none, "http://127.0.0.1:8081",
+        "http://127.0.0.1:8081");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 37, "a row for every key");
+    static_assert(Settings::KeyCount == 40, "a row for every key");
 }
 
 void TstSettings::everyKey()
@@ -488,6 +496,38 @@ void TstSettings::saveFailureIsReported()
     QVERIFY(!settings.save(path, &error));
     QVERIFY2(error.contains("ZARVIK_Mail.ini"), qPrintable(error));
     QVERIFY(!QFile::exists(path));
+}
+
+void TstSettings::secretsAreForTheOwnerOnly_data()
+{
+    QTest::addColumn<int>("key");    // set to a value; -1: none
+    QTest::addColumn<int>("before"); // the file's mode; 0: no file yet
+    QTest::addColumn<int>("after");
+    QTest::newRow("classic file keeps its mode") << -1 << 0644 << 0644;
+    QTest::newRow("bot token: 0644 becomes 0600") << int(K::PushTelegramToken) << 0644 << 0600;
+    QTest::newRow("webhook URL: 0640 becomes 0600") << int(K::PushWebhook) << 0640 << 0600;
+    QTest::newRow("bot token, new file: 0600") << int(K::PushTelegramToken) << 0 << 0600;
+    QTest::newRow("ntfy topic is no secret") << int(K::PushNtfy) << 0644 << 0644;
+}
+
+void TstSettings::secretsAreForTheOwnerOnly()
+{
+    QFETCH(int, key);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    const QByteArray path = QFile::encodeName(m_ini);
+    if (before) {
+        QVERIFY(TestFiles::write(m_ini, DesignFile));
+        QVERIFY(::chmod(path.constData(), mode_t(before)) == 0);
+    }
+    Settings settings;
+    if (key >= 0)
+        settings.setValue(K(key), QStringLiteral("https://example.com/123456:ABC-DEF"));
+    QString error;
+    QVERIFY2(settings.save(m_ini, &error), qPrintable(error));
+    struct stat st;
+    QVERIFY(::stat(path.constData(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 07777), after);
 }
 
 void TstSettings::pathFor_data()
