@@ -1,20 +1,28 @@
 #include "core/IdlePass.h"
 #include "gui/FormZARVIK_Mail.h"
+#include "gui/MuteMenu.h"
 #include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
 #include "mail/MailService.h"
+#include "settings/Settings.h"
 #include "support/AppHarness.h"
+#include "support/BoxWatcher.h"
+#include "support/EventWait.h"
 #include "support/SimBoard.h"
+#include "support/SmtpServer.h"
 #include "support/TestFiles.h"
 #include "support/TestMain.h"
 #include "support/WindowFixture.h"
 
 #include <QCheckBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
@@ -58,6 +66,7 @@ private slots:
     void unusableBoardAddressSaysWhyOnce();
     void unusableStoredPortShownAtStart();
     void linkFollowsTheDialog();
+    void acknowledgeAndMuteWithRealKeys();
 
 private:
     void startShell(const QString& extraSettings = {});
@@ -360,6 +369,70 @@ void TestMainWindow::linkFollowsTheDialog()
     m_monitor->source().GetTemp();
     QVERIFY(second.waitForRequests(1, 5000));
     QCOMPARE(second.requests().first().bytes, QByteArray::fromHex("04a101"));
+}
+
+// The alarm is there from the start: Ctrl+K acknowledges it, and the watch menu mutes by its
+// mnemonics, for an hour, until a typed time (a wrong one is refused in a box), and ends it.
+void TestMainWindow::acknowledgeAndMuteWithRealKeys()
+{
+    QVERIFY(m_sim->setTemperature(31.5));
+    BoxWatcher boxes(0);
+    boxes.setAnswer(BoxWatcher::Answer::Enter);
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    startShell(
+        QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n[Mail]\nAddress=%1\nFrom=z@example.com\n"
+                       "To=ops@example.com\n")
+            .arg(server.hostPort()));
+    QVERIFY(EventWait::until([&] { return m_form->BtnAck->isEnabled(); }));
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QTest::keyClick(m_form, Qt::Key_K, Qt::ControlModifier);
+    QVERIFY(!m_form->BtnAck->isEnabled());
+    QVERIFY(
+        m_form->StatusBar1->currentMessage().endsWith(QStringLiteral("Acknowledged: Over 30C")));
+
+    // Alt+W, then each menu's own letter.
+    const auto choose = [&](Qt::Key entry) {
+        m_form->activateWindow();
+        if (!QTest::qWaitForWindowActive(m_form))
+            return false;
+        QTest::keyClick(m_form, Qt::Key_W, Qt::AltModifier);
+        for (const Qt::Key key : {Qt::Key_N, entry}) {
+            if (!QTest::qWaitFor([] { return QApplication::activePopupWidget(); }, 5000))
+                return false;
+            QTest::keyClick(QApplication::activePopupWidget(), key);
+        }
+        return true;
+    };
+    const auto typeTime = [&](const QString& text) {
+        if (!choose(Qt::Key_T))
+            return false;
+        auto* ask = m_form->findChild<QInputDialog*>(QStringLiteral("MuteUntilDialog"));
+        if (!ask || !QTest::qWaitFor([&] { return ask->isVisible(); }, 5000))
+            return false;
+        QTest::keyClicks(ask->focusWidget(), text);
+        QTest::keyClick(ask->focusWidget(), Qt::Key_Return);
+        return QTest::qWaitFor([&] { return !ask->isVisible(); }, 5000);
+    };
+    QVERIFY(!m_form->LabelMute->isVisible());
+    QVERIFY(choose(Qt::Key_1));
+    QVERIFY(m_form->LabelMute->isVisible());
+    // With the date only when the end is not today.
+    const QString hour =
+        QDateTime::fromMSecsSinceEpoch(m_monitor->mutedUntilMs()).toString(QStringLiteral("HH:mm"));
+    QVERIFY(m_form->LabelMute->text().startsWith(QStringLiteral("通知停止中: ")) &&
+            m_form->LabelMute->text().endsWith(hour + QStringLiteral(" まで")));
+    QVERIFY(typeTime(QStringLiteral("25:00")));
+    QVERIFY(EventWait::until([&] { return boxes.boxes().size() == 1 && boxes.openNow() == 0; }));
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("'25:00' は時刻ではありません (例 14:30)")});
+    QVERIFY(typeTime(QStringLiteral("23:59")));
+    QVERIFY2(m_form->LabelMute->text().endsWith(QStringLiteral("23:59 まで")),
+             qPrintable(m_form->LabelMute->text()));
+    QVERIFY(choose(Qt::Key_E));
+    QVERIFY(!m_form->LabelMute->isVisible());
+    QCOMPARE(m_monitor->mutedUntilMs(), 0);
+    QCOMPARE(boxes.forcedClosures(), 0);
 }
 
 ZARVIK_APP_TEST_MAIN(TestMainWindow)
