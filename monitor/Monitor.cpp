@@ -235,8 +235,14 @@ quint8 Monitor::acknowledge()
 void Monitor::readMute()
 {
     const Mute::Read kept = Mute::read(m_mutePath);
-    if (!kept.problem.isEmpty())
-        emit note(QStringLiteral("通知停止の記録を読めません。通知します: %1").arg(kept.problem));
+    // Lasting, so that a window made after the start still shows it; said once however often
+    // the file is read.
+    const QString why = kept.problem.isEmpty()
+                            ? QString()
+                            : QStringLiteral("通知停止の記録を読めません。通知します: %1")
+                                  .arg(kept.problem);
+    if (m_lastingNotes.value(QStringLiteral("mute")) != why)
+        setLastingNote(QStringLiteral("mute"), why);
     setMute(kept.untilMs > m_clock.nowMs() ? kept.untilMs : 0);
 }
 
@@ -245,7 +251,9 @@ void Monitor::muteUntil(qint64 untilMs)
     if (untilMs <= m_clock.nowMs())
         untilMs = 0;
     QString error;
-    if (!Mute::write(m_mutePath, untilMs, &error))
+    if (Mute::write(m_mutePath, untilMs, &error))
+        setLastingNote(QStringLiteral("mute"), {});
+    else
         emit problem(
             QStringLiteral("通知停止を記録できません (この実行の間だけ有効です): %1").arg(error));
     setMute(untilMs);
