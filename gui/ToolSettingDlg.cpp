@@ -138,6 +138,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password, QWi
     buildMailTab();
     buildWatchTab();
     buildPushTab();
+    buildWordsTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -171,6 +172,14 @@ void TToolSettingDlg::buildTempTab()
     ruleRow(TabTemp, 144, {&ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp"},
             {&EditLTemp, "EditLTemp", SettingsDefaults::LowerLimit}, {&Label8, "Label8", "℃"},
             {&MemoLTemp, "MemoLTemp", SettingsDefaults::MemoLower});
+    // The calibration, under the rules it comes before.
+    Label22 = label(TabTemp, "Label22", QStringLiteral("Offset :"), 24, 204);
+    EditOffset = edit(TabTemp, "EditOffset", QString::fromUtf8(SettingsDefaults::TempOffset),
+                      {114, 202, 40, 20});
+    EditOffset->setToolTip(
+        QStringLiteral("読み取った温度に足す値 (℃、-20〜20、小数可)。表示、判定、グラフ、CSV、"
+                       "メトリクス、通知のすべてに効きます。"));
+    Label23 = label(TabTemp, "Label23", QStringLiteral("℃"), 164, 204);
 }
 
 void TToolSettingDlg::buildSensorTab()
@@ -284,6 +293,25 @@ void TToolSettingDlg::buildPushTab()
     EdtWebhook->setPlaceholderText(QStringLiteral("https://hooks.slack.com/services/..."));
 }
 
+void TToolSettingDlg::buildWordsTab()
+{
+    TabWords = named(new QWidget, "TabWords");
+    PageCtrl1->addTab(TabWords, QStringLiteral("Words"));
+    Label24 = label(TabWords, "Label24", QStringLiteral("Subject :"), 24, 50);
+    EdtSubject = edit(TabWords, "EdtSubject", QString(), {114, 48, 280, 20});
+    Label25 = label(TabWords, "Label25", QStringLiteral("Body :"), 24, 82);
+    EdtBody = edit(TabWords, "EdtBody", QString(), {114, 80, 280, 20});
+    LabelWords = named(new QLabel(TabWords), "LabelWords");
+    LabelWords->setGeometry(24, 112, 370, 96);
+    LabelWords->setWordWrap(true);
+    LabelWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LabelWords->setText(
+        QStringLiteral("メールと通知の件名と本文。空欄なら従来の文面です。\n"
+                       "差し込み項目: {subject} {message} {temperature} {rb1} {rb0} {rules} "
+                       "{time} {board} {memo}\n"
+                       "本文の \\n は改行です。件名は 1 行で書きます。"));
+}
+
 void TToolSettingDlg::bindToSettings()
 {
     using K = Settings::Key;
@@ -317,6 +345,10 @@ void TToolSettingDlg::bindToSettings()
         // A half-typed URL must not receive a kept push.
         {&SettledNtfy, "SettledNtfy", EdtNtfy, K::PushNtfy},
         {&SettledWebhook, "SettledWebhook", EdtWebhook, K::PushWebhook},
+        // A half-typed number or placeholder must not be told as a mistake.
+        {&SettledOffset, "SettledOffset", EditOffset, K::TempOffset},
+        {&SettledSubject, "SettledSubject", EdtSubject, K::MailSubject},
+        {&SettledBody, "SettledBody", EdtBody, K::MailBody},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -366,7 +398,8 @@ void TToolSettingDlg::bindToSettings()
     connect(this, &QDialog::finished, this, [this] {
         for (SettledText* settled :
              {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics, SettledReArmSec,
-              SettledHysteresis, SettledRemindMin, SettledNtfy, SettledWebhook})
+              SettledHysteresis, SettledRemindMin, SettledNtfy, SettledWebhook, SettledOffset,
+              SettledSubject, SettledBody})
             settled->settle();
         storePassword();
     });
@@ -379,7 +412,8 @@ void TToolSettingDlg::settleTexts()
         {SettledNoReplySec, Settings::NoReplySec}, {SettledMetrics, Settings::Metrics},
         {SettledReArmSec, Settings::ReArmSec},     {SettledHysteresis, Settings::Hysteresis},
         {SettledRemindMin, Settings::RemindMin},   {SettledNtfy, Settings::PushNtfy},
-        {SettledWebhook, Settings::PushWebhook},
+        {SettledWebhook, Settings::PushWebhook},   {SettledOffset, Settings::TempOffset},
+        {SettledSubject, Settings::MailSubject},   {SettledBody, Settings::MailBody},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -438,6 +472,8 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
         {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
         {EdtNtfy, Label20->text()},        {EdtWebhook, Label21->text()},
+        {EditOffset, Label22->text()},     {EdtSubject, Label24->text()},
+        {EdtBody, Label25->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

@@ -48,6 +48,9 @@ public:
     QLineEdit* EditLTemp;
     QLabel* Label8;
     Memo* MemoLTemp;
+    QLabel* Label22;
+    QLineEdit* EditOffset; // degrees added to every reading, -20 to 20
+    QLabel* Label23;
 
     QWidget* TabSensor;
     RadioGroup* RGrpRB1;
@@ -98,6 +101,13 @@ public:
     QLineEdit* EdtNtfy; // an ntfy topic URL; empty for none
     QLabel* Label21;
     QLineEdit* EdtWebhook; // a URL taking a JSON POST; empty for none
+    // The user's own words for mail and push; empty for the classic texts.
+    QWidget* TabWords;
+    QLabel* Label24;
+    QLineEdit* EdtSubject;
+    QLabel* Label25;
+    QLineEdit* EdtBody; // "\n" for a line break
+    QLabel* LabelWords; // what the placeholders are
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -129,6 +139,7 @@ private:
     void buildMailTab();
     void buildWatchTab();
     void buildPushTab();
+    void buildWordsTab();
     void buildButtons();
     void guardStoredTexts();
     void bindToSettings();
@@ -136,8 +147,8 @@ private:
 
     Settings& m_settings;
     MailPassword& m_password;
-    // The rule texts (limits, no-reply seconds, metrics address) as they stand once their typing
-    // pauses: what goes into the settings.
+    // The rule texts (limits, no-reply seconds, metrics address, offset, own words) as they stand
+    // once their typing pauses: what goes into the settings.
     SettledText* SettledUTemp;
     SettledText* SettledLTemp;
     SettledText* SettledNoReplySec;
@@ -147,5 +158,8 @@ private:
     SettledText* SettledRemindMin;
     SettledText* SettledNtfy;
     SettledText* SettledWebhook;
+    SettledText* SettledOffset;
+    SettledText* SettledSubject;
+    SettledText* SettledBody;
     bool m_keyringAsked = false;
 };

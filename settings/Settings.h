@@ -47,6 +47,9 @@ public:
         Hysteresis,
         PushNtfy,    // an ntfy topic URL
         PushWebhook, // a URL taking a JSON POST
+        TempOffset,  // degrees added to every reading, -20 to 20
+        MailSubject, // the user's own words (AlertWords); empty: the classic subject
+        MailBody,    // the same for the body; "\n" is a line break
         // held for this run only, never stored
         MemoUpper,
         MemoLower,
