@@ -173,13 +173,13 @@ void TToolSettingDlg::buildTempTab()
             {&EditLTemp, "EditLTemp", SettingsDefaults::LowerLimit}, {&Label8, "Label8", "℃"},
             {&MemoLTemp, "MemoLTemp", SettingsDefaults::MemoLower});
     // The calibration, under the rules it comes before.
-    Label22 = label(TabTemp, "Label22", QStringLiteral("Offset :"), 24, 204);
+    Label25 = label(TabTemp, "Label25", QStringLiteral("Offset :"), 24, 204);
     EditOffset = edit(TabTemp, "EditOffset", QString::fromUtf8(SettingsDefaults::TempOffset),
                       {114, 202, 40, 20});
     EditOffset->setToolTip(
         QStringLiteral("読み取った温度に足す値 (℃、-20〜20、小数可)。表示、判定、グラフ、CSV、"
                        "メトリクス、通知のすべてに効きます。"));
-    Label23 = label(TabTemp, "Label23", QStringLiteral("℃"), 164, 204);
+    Label26 = label(TabTemp, "Label26", QStringLiteral("℃"), 164, 204);
 }
 
 void TToolSettingDlg::buildSensorTab()
@@ -297,9 +297,9 @@ void TToolSettingDlg::buildWordsTab()
 {
     TabWords = named(new QWidget, "TabWords");
     PageCtrl1->addTab(TabWords, QStringLiteral("Words"));
-    Label24 = label(TabWords, "Label24", QStringLiteral("Subject :"), 24, 50);
+    Label27 = label(TabWords, "Label27", QStringLiteral("Subject :"), 24, 50);
     EdtSubject = edit(TabWords, "EdtSubject", QString(), {114, 48, 280, 20});
-    Label25 = label(TabWords, "Label25", QStringLiteral("Body :"), 24, 82);
+    Label28 = label(TabWords, "Label28", QStringLiteral("Body :"), 24, 82);
     EdtBody = edit(TabWords, "EdtBody", QString(), {114, 80, 280, 20});
     LabelWords = named(new QLabel(TabWords), "LabelWords");
     LabelWords->setGeometry(24, 112, 370, 96);
@@ -472,8 +472,8 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtMetrics, Label14->text()},     {EditReArmSec, ChkBoxReArm->text()},
         {EditHysteresis, Label16->text()}, {EditRemindMin, Label18->text()},
         {EdtNtfy, Label20->text()},        {EdtWebhook, Label21->text()},
-        {EditOffset, Label22->text()},     {EdtSubject, Label24->text()},
-        {EdtBody, Label25->text()},
+        {EditOffset, Label25->text()},     {EdtSubject, Label27->text()},
+        {EdtBody, Label28->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

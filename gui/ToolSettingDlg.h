@@ -48,9 +48,9 @@ public:
     QLineEdit* EditLTemp;
     QLabel* Label8;
     Memo* MemoLTemp;
-    QLabel* Label22;
+    QLabel* Label25;
     QLineEdit* EditOffset; // degrees added to every reading, -20 to 20
-    QLabel* Label23;
+    QLabel* Label26;
 
     QWidget* TabSensor;
     RadioGroup* RGrpRB1;
@@ -103,9 +103,9 @@ public:
     QLineEdit* EdtWebhook; // a URL taking a JSON POST; empty for none
     // The user's own words for mail and push; empty for the classic texts.
     QWidget* TabWords;
-    QLabel* Label24;
+    QLabel* Label27;
     QLineEdit* EdtSubject;
-    QLabel* Label25;
+    QLabel* Label28;
     QLineEdit* EdtBody; // "\n" for a line break
     QLabel* LabelWords; // what the placeholders are
 

@@ -117,9 +117,9 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("EditLTemp", "QLineEdit", {{"text", "0"}}, {114, 142, 40, 20});
     row("Label8", "QLabel", {{"text", "℃"}}, at(164, 144));
     row("MemoLTemp", "Memo", {{"text", "Message <Lower Temp>"}}, {200, 136, 185, 65});
-    row("Label22", "QLabel", {{"text", "Offset :"}}, at(24, 204));
+    row("Label25", "QLabel", {{"text", "Offset :"}}, at(24, 204));
     row("EditOffset", "QLineEdit", {{"text", "0"}}, {114, 202, 40, 20});
-    row("Label23", "QLabel", {{"text", "℃"}}, at(164, 204));
+    row("Label26", "QLabel", {{"text", "℃"}}, at(164, 204));
 
     row("RGrpRB1", "RadioGroup", {{"title", "RB1"}, {"itemIndex", 2}}, {32, 24, 150, 80});
     row("MemoChgRB1", "Memo", {{"text", "Message <Change RB1>\r\n"}}, {192, 24, 185, 81});
@@ -171,9 +171,9 @@ void TstToolSettingDlg::controlHasDesignState_data()
         {114, 48, 280, 20});
     row("Label21", "QLabel", {{"text", "Webhook :"}}, at(24, 82));
     row("EdtWebhook", "QLineEdit", {{"text", ""}}, {114, 80, 280, 20});
-    row("Label24", "QLabel", {{"text", "Subject :"}}, at(24, 50));
+    row("Label27", "QLabel", {{"text", "Subject :"}}, at(24, 50));
     row("EdtSubject", "QLineEdit", {{"text", ""}}, {114, 48, 280, 20});
-    row("Label25", "QLabel", {{"text", "Body :"}}, at(24, 82));
+    row("Label28", "QLabel", {{"text", "Body :"}}, at(24, 82));
     row("EdtBody", "QLineEdit", {{"text", ""}}, {114, 80, 280, 20});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
