@@ -139,6 +139,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password, QWi
     buildMailTab();
     buildWatchTab();
     buildPushTab();
+    buildWordsTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -172,6 +173,14 @@ void TToolSettingDlg::buildTempTab()
     ruleRow(TabTemp, 144, {&ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp"},
             {&EditLTemp, "EditLTemp", SettingsDefaults::LowerLimit}, {&Label8, "Label8", "℃"},
             {&MemoLTemp, "MemoLTemp", SettingsDefaults::MemoLower});
+    // The calibration, under the rules it comes before.
+    Label25 = label(TabTemp, "Label25", QStringLiteral("Offset :"), 24, 204);
+    EditOffset = edit(TabTemp, "EditOffset", QString::fromUtf8(SettingsDefaults::TempOffset),
+                      {114, 202, 40, 20});
+    EditOffset->setToolTip(
+        QStringLiteral("読み取った温度に足す値 (℃、-20〜20、小数可)。表示、判定、グラフ、CSV、"
+                       "メトリクス、通知のすべてに効きます。"));
+    Label26 = label(TabTemp, "Label26", QStringLiteral("℃"), 164, 204);
 }
 
 void TToolSettingDlg::buildSensorTab()
@@ -303,6 +312,25 @@ void TToolSettingDlg::buildPushTab()
     EdtTelegramApi->setPlaceholderText(QString::fromLatin1(PushChannels::DefaultTelegramApi));
 }
 
+void TToolSettingDlg::buildWordsTab()
+{
+    TabWords = named(new QWidget, "TabWords");
+    PageCtrl1->addTab(TabWords, QStringLiteral("Words"));
+    Label27 = label(TabWords, "Label27", QStringLiteral("Subject :"), 24, 50);
+    EdtSubject = edit(TabWords, "EdtSubject", QString(), {114, 48, 280, 20});
+    Label28 = label(TabWords, "Label28", QStringLiteral("Body :"), 24, 82);
+    EdtBody = edit(TabWords, "EdtBody", QString(), {114, 80, 280, 20});
+    LabelWords = named(new QLabel(TabWords), "LabelWords");
+    LabelWords->setGeometry(24, 112, 370, 96);
+    LabelWords->setWordWrap(true);
+    LabelWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    LabelWords->setText(
+        QStringLiteral("メールと通知の件名と本文。空欄なら従来の文面です。\n"
+                       "差し込み項目: {subject} {message} {temperature} {rb1} {rb0} {rules} "
+                       "{time} {board} {memo}\n"
+                       "本文の \\n は改行です。件名は 1 行で書きます。"));
+}
+
 void TToolSettingDlg::bindToSettings()
 {
     using K = Settings::Key;
@@ -340,6 +368,10 @@ void TToolSettingDlg::bindToSettings()
         {&SettledTelegramToken, "SettledTelegramToken", EdtTelegramToken, K::PushTelegramToken},
         {&SettledTelegramChat, "SettledTelegramChat", EdtTelegramChat, K::PushTelegramChat},
         {&SettledTelegramApi, "SettledTelegramApi", EdtTelegramApi, K::PushTelegramApi},
+        // A half-typed number or placeholder must not be told as a mistake.
+        {&SettledOffset, "SettledOffset", EditOffset, K::TempOffset},
+        {&SettledSubject, "SettledSubject", EdtSubject, K::MailSubject},
+        {&SettledBody, "SettledBody", EdtBody, K::MailBody},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -390,7 +422,8 @@ void TToolSettingDlg::bindToSettings()
         for (SettledText* settled :
              {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics, SettledReArmSec,
               SettledHysteresis, SettledRemindMin, SettledHoldSec, SettledNtfy, SettledWebhook,
-              SettledTelegramToken, SettledTelegramChat, SettledTelegramApi})
+              SettledTelegramToken, SettledTelegramChat, SettledTelegramApi, SettledOffset,
+              SettledSubject, SettledBody})
             settled->settle();
         storePassword();
     });
@@ -412,6 +445,9 @@ void TToolSettingDlg::settleTexts()
         {SettledTelegramToken, Settings::PushTelegramToken},
         {SettledTelegramChat, Settings::PushTelegramChat},
         {SettledTelegramApi, Settings::PushTelegramApi},
+        {SettledOffset, Settings::TempOffset},
+        {SettledSubject, Settings::MailSubject},
+        {SettledBody, Settings::MailBody},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -462,17 +498,18 @@ void TToolSettingDlg::buildButtons()
 void TToolSettingDlg::guardStoredTexts()
 {
     const std::pair<QLineEdit*, QString> stored[] = {
-        {EdtPicAddr, Label1->text()},        {EdtPicPort, Label2->text()},
-        {EdtRdCycle, Label9->text()},        {EditUTemp, ChkBoxUTemp->text()},
-        {EditLTemp, ChkBoxLTemp->text()},    {EdtMailSrv, Label3->text()},
-        {EdtMailId, Label4->text()},         {EdtMailFrom, Label5->text()},
-        {EdtMailTo, Label6->text()},         {EditNoReplySec, ChkBoxNoReply->text()},
-        {EdtMetrics, Label14->text()},       {EditReArmSec, ChkBoxReArm->text()},
-        {EditHysteresis, Label16->text()},   {EditRemindMin, Label18->text()},
-        {EditHoldSec, LabelHold->text()},
-        {EdtNtfy, Label20->text()},          {EdtWebhook, Label21->text()},
-        {EdtTelegramToken, Label22->text()}, {EdtTelegramChat, Label23->text()},
-        {EdtTelegramApi, Label24->text()},
+        {EdtPicAddr, Label1->text()},       {EdtPicPort, Label2->text()},
+        {EdtRdCycle, Label9->text()},       {EditUTemp, ChkBoxUTemp->text()},
+        {EditLTemp, ChkBoxLTemp->text()},   {EdtMailSrv, Label3->text()},
+        {EdtMailId, Label4->text()},        {EdtMailFrom, Label5->text()},
+        {EdtMailTo, Label6->text()},        {EditNoReplySec, ChkBoxNoReply->text()},
+        {EdtMetrics, Label14->text()},      {EditReArmSec, ChkBoxReArm->text()},
+        {EditHysteresis, Label16->text()},  {EditRemindMin, Label18->text()},
+        {EditHoldSec, LabelHold->text()},   {EdtNtfy, Label20->text()},
+        {EdtWebhook, Label21->text()},      {EdtTelegramToken, Label22->text()},
+        {EdtTelegramChat, Label23->text()}, {EdtTelegramApi, Label24->text()},
+        {EditOffset, Label25->text()},      {EdtSubject, Label27->text()},
+        {EdtBody, Label28->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

@@ -48,6 +48,9 @@ public:
     QLineEdit* EditLTemp;
     QLabel* Label8;
     Memo* MemoLTemp;
+    QLabel* Label25;
+    QLineEdit* EditOffset; // degrees added to every reading, -20 to 20
+    QLabel* Label26;
 
     QWidget* TabSensor;
     RadioGroup* RGrpRB1;
@@ -107,6 +110,13 @@ public:
     QLineEdit* EdtTelegramChat; // a chat id or "@channel"
     QLabel* Label24;
     QLineEdit* EdtTelegramApi; // the Bot API's address; empty for Telegram's own
+    // The user's own words for mail and push; empty for the classic texts.
+    QWidget* TabWords;
+    QLabel* Label27;
+    QLineEdit* EdtSubject;
+    QLabel* Label28;
+    QLineEdit* EdtBody; // "\n" for a line break
+    QLabel* LabelWords; // what the placeholders are
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -138,6 +148,7 @@ private:
     void buildMailTab();
     void buildWatchTab();
     void buildPushTab();
+    void buildWordsTab();
     void buildButtons();
     void guardStoredTexts();
     void bindToSettings();
@@ -145,8 +156,8 @@ private:
 
     Settings& m_settings;
     MailPassword& m_password;
-    // The rule texts (limits, no-reply seconds, metrics address) as they stand once their typing
-    // pauses: what goes into the settings.
+    // The rule texts (limits, no-reply seconds, metrics address, offset, own words) as they stand
+    // once their typing pauses: what goes into the settings.
     SettledText* SettledUTemp;
     SettledText* SettledLTemp;
     SettledText* SettledNoReplySec;
@@ -160,5 +171,8 @@ private:
     SettledText* SettledTelegramToken;
     SettledText* SettledTelegramChat;
     SettledText* SettledTelegramApi;
+    SettledText* SettledOffset;
+    SettledText* SettledSubject;
+    SettledText* SettledBody;
     bool m_keyringAsked = false;
 };

@@ -98,16 +98,26 @@ void MailService::sendAlert(const QString& subject, const QString& body)
     updateSending();
 }
 
-void MailService::sendTest()
+void MailService::sendTest(const QString& subject, const std::optional<QString>& body)
 {
-    ++m_testsQueued;
+    m_tests.append({subject, body});
     pump();
     updateSending();
 }
 
+QString MailService::testSubject()
+{
+    return QStringLiteral("ZARVIK Mail test");
+}
+
+QString MailService::testMessage()
+{
+    return QStringLiteral("ZARVIK Mail からのテストメールです。");
+}
+
 bool MailService::isSending() const
 {
-    return !m_alerts.isEmpty() || NMSMTP1->isSending() || m_testsQueued > 0 ||
+    return !m_alerts.isEmpty() || NMSMTP1->isSending() || !m_tests.isEmpty() ||
            m_testSmtp->isSending();
 }
 
@@ -143,8 +153,8 @@ void MailService::pump()
 {
     if (m_heldForPassword)
         return;
-    if (m_testsQueued > 0 && !m_testSmtp->isSending()) {
-        --m_testsQueued;
+    if (!m_tests.isEmpty() && !m_testSmtp->isSending()) {
+        m_test = m_tests.takeFirst();
         configure(*m_testSmtp);
         m_testSmtp->connectToServer();
     }
@@ -179,12 +189,13 @@ void MailService::fillAlert()
 
 void MailService::fillTest()
 {
-    m_testSmtp->setBody(QStringLiteral("ZARVIK Mail からのテストメールです。\r\n送信日時: %1\r\n")
+    m_testSmtp->setBody(m_test.body.value_or(
+        testMessage() + QStringLiteral("\r\n送信日時: %1\r\n")
                             .arg(QDateTime::fromMSecsSinceEpoch(m_clock.nowMs())
-                                     .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"))));
+                                     .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")))));
     m_testSmtp->addRecipient(m_settings.to);
     m_testSmtp->setSender(m_settings.from);
-    m_testSmtp->setSubject(QStringLiteral("ZARVIK Mail test"));
+    m_testSmtp->setSubject(m_test.subject);
     m_testSmtp->sendMail();
     m_testSmtp->disconnectFromServer();
 }
@@ -249,7 +260,7 @@ void MailService::abort()
 {
     // No queued mail may start from the handlers of those given up here.
     const QList<Alert> queued = std::exchange(m_alerts, {});
-    const int tests = std::exchange(m_testsQueued, 0);
+    const qsizetype tests = std::exchange(m_tests, {}).size();
     NMSMTP1->abort();
     m_testSmtp->abort();
     m_outbox->abort();
@@ -264,7 +275,7 @@ void MailService::abort()
         result.kept = NMSMTP1->composeMail(&mail, &error) && keep(mail);
         emit alertFinished(result);
     }
-    for (int i = 0; i < tests; ++i) {
+    for (qsizetype i = 0; i < tests; ++i) {
         MailResult result;
         result.cancelled = true;
         emit testFinished(result);

@@ -7,6 +7,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class OutboxSender;
 
@@ -57,7 +58,11 @@ public:
     // alert mail at a time, the others queued.
     void sendAlert(const QString& subject, const QString& body);
     // The settings dialog's test mail: its own client, so an alert meanwhile still gets its own.
-    void sendTest();
+    // Without a body of the caller's, the classic one: testMessage() and the time it is sent.
+    void sendTest(const QString& subject = testSubject(),
+                  const std::optional<QString>& body = std::nullopt);
+    static QString testSubject();
+    static QString testMessage();
     // An alert or test mail queued or on the wire (kept mails' tries aside).
     bool isSending() const;
     // Closing: everything under way is given up at once. An alert mail under way or queued is
@@ -77,6 +82,10 @@ private:
         QString subject;
         QString body;
     };
+    struct Test {
+        QString subject;
+        std::optional<QString> body;
+    };
 
     const Clock& m_clock;
     MailSettings m_settings;
@@ -89,7 +98,8 @@ private:
     OutboxSender* m_outbox;
     QList<Alert> m_alerts; // waiting for their turn
     Alert m_alert;         // the one NMSMTP1Connect() fills in
-    int m_testsQueued = 0;
+    QList<Test> m_tests;   // waiting for their turn
+    Test m_test;           // the one fillTest() fills in
 
     void configure(SmtpClient& client) const;
     bool envelopeConfigured(const ComposedMail& mail, QString* error) const;

@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -43,11 +44,12 @@ bool isMailKey(int key)
 
 } // namespace
 
-MailOutlet::MailOutlet(Settings& settings, MailPassword& password, const QString& outboxFolder,
-                       const Clock& clock, QObject* parent)
+MailOutlet::MailOutlet(Settings& settings, MailPassword& password, const AlertWords& words,
+                       const QString& outboxFolder, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_password(password)
+    , m_words(words)
     , m_service(new MailService(outboxFolder, clock, this))
 {
     m_service->setObjectName(QStringLiteral("MailOutbox"));
@@ -65,16 +67,26 @@ MailOutlet::MailOutlet(Settings& settings, MailPassword& password, const QString
     });
 }
 
+AlertWords::Text MailOutlet::words(const AlertEvent& event, const AlertWords::Text& classic) const
+{
+    return m_words.apply(event,
+                         AlertWords::board(m_settings.text(Settings::BoardAddress),
+                                           m_settings.text(Settings::BoardPort)),
+                         classic);
+}
+
 void MailOutlet::take(const AlertEvent& event)
 {
-    if (event.kind == AlertEvent::Kind::Acknowledged) {
-        // Said where the alert was said: only after an alert mail.
-        if (event.mailDue)
-            SendMail(event.subject, event.message);
-    } else if (event.kind != AlertEvent::Kind::Alert)
-        SendMail(event.subject, event.message);
-    else if (event.mailDue)
-        SendMail(event.subject, event.mailBody);
+    // Whether a pass mails is the rules' choice (a memo to send), and an acknowledgement follows
+    // an alert mail only; the words only say it.
+    const bool said =
+        event.kind == AlertEvent::Kind::Alert || event.kind == AlertEvent::Kind::Acknowledged;
+    if (!said || event.mailDue) {
+        const AlertWords::Text text =
+            words(event, {event.subject,
+                          event.kind == AlertEvent::Kind::Alert ? event.mailBody : event.message});
+        SendMail(text.subject, text.body);
+    }
 }
 
 void MailOutlet::SendMail(const QString& subject, const QString& body)
@@ -84,10 +96,19 @@ void MailOutlet::SendMail(const QString& subject, const QString& body)
     m_service->sendAlert(subject, body);
 }
 
-void MailOutlet::sendTest()
+void MailOutlet::sendTest(const Reading& reading, qint64 timeMs)
 {
     holdForPassword();
-    m_service->sendTest();
+    // In the user's own words too, so that the test shows them.
+    AlertEvent test;
+    test.subject = MailService::testSubject();
+    test.message = MailService::testMessage();
+    test.reading = reading;
+    test.timeMs = timeMs;
+    const AlertWords::Text text = words(test, {test.subject, QString()});
+    m_service->sendTest(text.subject, m_words.isOwn(AlertWords::Body)
+                                          ? std::optional<QString>(text.body)
+                                          : std::nullopt);
 }
 
 void MailOutlet::close()

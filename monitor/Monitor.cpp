@@ -16,6 +16,9 @@
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -47,6 +50,32 @@ AlertConfig alertConfig(const Settings& s)
     return c;
 }
 
+// The memos of `rules` (AlertRule bits), as a pass collects them.
+QString memosOf(const Settings& s, quint8 rules)
+{
+    static const Settings::Key memos[] = {
+        Settings::MemoUpper, Settings::MemoLower, Settings::MemoRb1,     Settings::MemoRb1,
+        Settings::MemoRb0,   Settings::MemoRb0,   Settings::MemoNoReply,
+    };
+    QString text;
+    for (int i = 0; i < int(std::size(memos)); ++i) {
+        if (rules & (1 << i))
+            text += s.text(memos[i]);
+    }
+    return text;
+}
+
+constexpr double MaxOffset = 20;
+
+std::optional<double> offsetOf(const QString& text)
+{
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (ok && std::isfinite(value) && value >= -MaxOffset && value <= MaxOffset)
+        return value;
+    return std::nullopt;
+}
+
 } // namespace
 
 Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& clock, Trend trend,
@@ -57,10 +86,14 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     , m_source(new BoardSource(clock, this))
     , m_password(new MailPassword(settings, this))
     , m_history(new HistoryRecorder(statePath, this))
-    , m_mail(new MailOutlet(settings, *m_password, Outbox::folderFor(statePath), clock, this))
-    , m_push(new PushOutlet(settings, PushChannels::folderFor(statePath), clock, this))
+    , m_mail(
+          new MailOutlet(settings, *m_password, m_words, Outbox::folderFor(statePath), clock, this))
+    , m_push(new PushOutlet(settings, m_words, PushChannels::folderFor(statePath), clock, this))
     , m_mutePath(Mute::pathFor(statePath))
 {
+    takeOffset();
+    takeWords(AlertWords::Subject);
+    takeWords(AlertWords::Body);
     m_source->setBoard(settings.text(Settings::BoardAddress), settings.text(Settings::BoardPort));
     connect(m_source, &BoardSource::replyReceived, this, &Monitor::takeReply);
     connect(m_source, &BoardSource::wrongSizeReceived, this, &Monitor::wrongSizeReceived);
@@ -186,10 +219,38 @@ void Monitor::followSettings(int key)
                            m_settings.text(Settings::BoardPort));
     else if (key == Settings::Log)
         m_history->setLogEnabled(m_settings.flag(Settings::Log));
+    else if (key == Settings::TempOffset)
+        takeOffset();
+    else if (key == Settings::MailSubject)
+        takeWords(AlertWords::Subject);
+    else if (key == Settings::MailBody)
+        takeWords(AlertWords::Body);
 }
 
-void Monitor::takeReply(const Reading& reading)
+void Monitor::takeOffset()
 {
+    const QString text = m_settings.text(Settings::TempOffset);
+    const std::optional<double> offset = offsetOf(text);
+    m_offset = offset.value_or(0);
+    if (!offset)
+        m_toTell << QStringLiteral("'%1' is not a valid temperature offset (degrees, -20 to 20)")
+                        .arg(text);
+}
+
+void Monitor::takeWords(AlertWords::Part part)
+{
+    const QString why =
+        m_words.set(part, m_settings.text(part == AlertWords::Subject ? Settings::MailSubject
+                                                                      : Settings::MailBody));
+    if (!why.isEmpty())
+        m_toTell << why;
+}
+
+void Monitor::takeReply(const Reading& board)
+{
+    // Everyone hears of the calibrated temperature; the bytes stay the board's own.
+    Reading reading = board;
+    reading.temperature += m_offset;
     noteNewReply(m_alert, m_readings);
     BoardProtocol::applyReading(m_readings, reading);
     trackHold(m_alert, m_readings, alertConfig(m_settings), m_clock.steadyMs());
@@ -237,10 +298,10 @@ void Monitor::readMute()
     const Mute::Read kept = Mute::read(m_mutePath);
     // Lasting, so that a window made after the start still shows it; said once however often
     // the file is read.
-    const QString why = kept.problem.isEmpty()
-                            ? QString()
-                            : QStringLiteral("通知停止の記録を読めません。通知します: %1")
-                                  .arg(kept.problem);
+    const QString why =
+        kept.problem.isEmpty()
+            ? QString()
+            : QStringLiteral("通知停止の記録を読めません。通知します: %1").arg(kept.problem);
     if (m_lastingNotes.value(QStringLiteral("mute")) != why)
         setLastingNote(QStringLiteral("mute"), why);
     setMute(kept.untilMs > m_clock.nowMs() ? kept.untilMs : 0);
@@ -306,12 +367,20 @@ void Monitor::MainRoutine()
     const bool mailDue = runAlertPass(m_alert, m_readings, config, silentMs, &error);
     const QList<AlertNotice> notices =
         runFollowUpPass(m_alert, m_readings, config, silentMs, m_clock.steadyMs(), &error);
+    // What came into force refused since the last pass is told with the pass's own problems.
+    if (!m_toTell.isEmpty()) {
+        if (!error.isEmpty())
+            m_toTell << error;
+        error = m_toTell.join(u'\n');
+        m_toTell.clear();
+    }
     const QString shown = m_alert.Shown.isEmpty() ? QString() : m_alert.Shown.last();
     const quint8 fired = armedBefore & ~armedRules(m_alert);
     // The outlets first, the mail first among them: it waits for nothing the screen does.
     if (mailDue || fired) {
         AlertEvent alert = event(AlertEvent::Kind::Alert, fired, m_alert.MailSubject, shown);
         alert.mailBody = m_alert.MailBody;
+        alert.memo = m_alert.MailBody;
         alert.mailDue = mailDue;
         if (m_mutedUntilMs != 0)
             m_untold |= fired;
@@ -349,6 +418,7 @@ AlertEvent Monitor::event(AlertEvent::Kind kind, quint8 rules, const QString& su
     e.subject = subject;
     e.message = message;
     e.mailBody = message;
+    e.memo = memosOf(m_settings, rules);
     e.reading = m_lastReading;
     e.timeMs = m_clock.nowMs();
     return e;
@@ -393,6 +463,6 @@ void Monitor::mailEnded(const MailResult& result)
 
 void Monitor::sendTestMail()
 {
-    m_mail->sendTest();
+    m_mail->sendTest(m_lastReading, m_clock.nowMs());
     m_push->sendTest(m_lastReading, m_clock.nowMs());
 }

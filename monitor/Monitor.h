@@ -3,6 +3,7 @@
 #include "alert/AlertRules.h"
 #include "device/DeviceReadings.h"
 #include "device/Reading.h"
+#include "monitor/AlertWords.h"
 #include "monitor/Outlet.h"
 
 #include <QMap>
@@ -130,7 +131,8 @@ signals:
     // An alert's push to one channel has ended (sent, kept or failed).
     void pushFinished(const PushResult& result);
     void testPushFinished(const PushResult& result);
-    // Something the user must hear of at once: a bad limit text, a failed alert mail.
+    // Something the user must hear of at once: a bad limit text, offset or template (once it
+    // comes into force, at the first pass after it did), a failed alert mail.
     void problem(const QString& text);
     // One line worth a glance (status bar, log).
     void note(const QString& text);
@@ -145,6 +147,10 @@ signals:
 private:
     void takeReply(const Reading& reading);
     void followSettings(int key);
+    // Puts the offset or a template in force, or its classic value when the text is refused:
+    // why is told at the next pass, once.
+    void takeOffset();
+    void takeWords(AlertWords::Part part);
     void mailEnded(const MailResult& result);
     AlertEvent event(AlertEvent::Kind kind, quint8 rules, const QString& subject,
                      const QString& message) const;
@@ -158,6 +164,9 @@ private:
 
     Settings& m_settings;
     const Clock& m_clock;
+    AlertWords m_words;       // [Mail] Subject and Body in force
+    long double m_offset = 0; // [Temp] Offset in force, added to every reading
+    QStringList m_toTell;     // refused offsets and templates, told at the next pass
     BoardSource* m_source;
     MailPassword* m_password;
     HistoryRecorder* m_history;

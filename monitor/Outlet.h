@@ -13,6 +13,7 @@ struct AlertEvent {
     QString subject;      // the mail's
     QString message;      // the one shown on screen
     QString mailBody;     // the mail's body: the rules' memos, or a notice's message
+    QString memo;         // the memos of the event's rules, for the user's own words
     bool mailDue = false; // the pass collected a mail
     Reading reading;      // the last correct reply; timeMs 0 before the first
     qint64 timeMs = 0;    // when it happened, on the wall clock

@@ -2,10 +2,11 @@
 
 #include "settings/Settings.h"
 
-PushOutlet::PushOutlet(Settings& settings, const QString& folder, const Clock& clock,
-                       QObject* parent)
+PushOutlet::PushOutlet(Settings& settings, const AlertWords& words, const QString& folder,
+                       const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_words(words)
     , m_channels(new PushChannels(folder, clock, this))
 {
     m_channels->setObjectName(QStringLiteral("PushChannels"));
@@ -45,9 +46,14 @@ PushNotice PushOutlet::notice(const QString& event, const AlertEvent& what) cons
     n.message = what.message;
     n.priority = m_settings.number(Settings::Priority);
     n.reading = what.reading;
-    n.board = m_settings.text(Settings::BoardAddress).trimmed() + u':' +
-              m_settings.text(Settings::BoardPort).trimmed();
+    n.board = AlertWords::board(m_settings.text(Settings::BoardAddress),
+                                m_settings.text(Settings::BoardPort));
     n.timeMs = what.timeMs;
+    const AlertWords::Text words = m_words.apply(what, n.board, {n.subject, n.message});
+    if (m_words.isOwn(AlertWords::Subject))
+        n.title = words.subject;
+    if (m_words.isOwn(AlertWords::Body))
+        n.body = words.body;
     return n;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "monitor/AlertWords.h"
 #include "monitor/Outlet.h"
 #include "push/PushChannels.h"
 
@@ -8,13 +9,14 @@
 class Clock;
 class Settings;
 
-// Pushes to ntfy, a webhook and a Telegram chat: each alert pass that fired, each recovered notice
-// and reminder, to the channels the settings name.
+// Pushes to ntfy, a webhook and a Telegram chat: each alert pass that fired, each recovered
+// notice, reminder and acknowledgement, to the channels the settings name, in the user's own
+// words when there are any.
 class PushOutlet : public QObject, public Outlet {
     Q_OBJECT
 public:
-    PushOutlet(Settings& settings, const QString& folder, const Clock& clock,
-               QObject* parent = nullptr);
+    PushOutlet(Settings& settings, const AlertWords& words, const QString& folder,
+               const Clock& clock, QObject* parent = nullptr);
 
     void take(const AlertEvent& event) override;
     // One push to each configured channel, each answered by testFinished().
@@ -32,5 +34,6 @@ private:
     void followTelegram();
 
     Settings& m_settings;
+    const AlertWords& m_words;
     PushChannels* m_channels;
 };

@@ -259,16 +259,18 @@ PushRequest PushChannels::ntfyRequest(const PushNotice& notice)
 {
     static const char* const priorities[] = {"5", "3", "2"};
     const bool known = notice.priority >= 0 && notice.priority < 3;
+    const QString title = notice.title.value_or(notice.subject);
+    const QString body = notice.body.value_or(notice.message);
     PushRequest request;
     request.headers = {
-        "Title: " + headerText(notice.subject),
+        "Title: " + headerText(title),
         QByteArray("Priority: ") + (known ? priorities[notice.priority] : "3"),
         QByteArray("Tags: ") + (notice.event == QLatin1String("recovered")      ? "white_check_mark"
                                 : notice.event == QLatin1String("acknowledged") ? "eyes"
                                                                                 : "warning"),
         "Content-Type: text/plain; charset=utf-8",
     };
-    request.body = (notice.message.isEmpty() ? notice.subject : notice.message).toUtf8();
+    request.body = (body.isEmpty() ? title : body).toUtf8();
     return request;
 }
 
@@ -280,7 +282,9 @@ PushRequest PushChannels::webhookRequest(const PushNotice& notice)
             rules.append(QString::fromLatin1(AlertRuleNames[i]));
     }
     const bool haveReading = notice.reading.timeMs != 0;
-    const QString text = notice.subject + u' ' + notice.message;
+    // What chats show; "subject" and "message" stay the event's own for whoever reads the fields.
+    const QString text =
+        notice.title.value_or(notice.subject) + u' ' + notice.body.value_or(notice.message);
     const QJsonObject object{
         {QStringLiteral("text"), text},
         {QStringLiteral("content"), text},
@@ -305,9 +309,11 @@ PushRequest PushChannels::webhookRequest(const PushNotice& notice)
 
 PushRequest PushChannels::telegramRequest(const PushNotice& notice, const QString& chat)
 {
-    QString text = notice.subject;
-    if (!notice.message.isEmpty())
-        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + notice.message;
+    // The user's own words when there are any, as ntfy's title and body.
+    QString text = notice.title.value_or(notice.subject);
+    const QString body = notice.body.value_or(notice.message);
+    if (!body.isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("\n")) + body;
     if (text.isEmpty())
         text = QStringLiteral("ZARVIK Mail"); // the Bot API refuses an empty text
     if (text.size() > TelegramTextLimit) {

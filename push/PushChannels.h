@@ -10,14 +10,19 @@
 #include <QStringList>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 // What a push says: an alert, or any later kind of notice, the same way through every channel.
 struct PushNotice {
-    QString event;     // "alert" | "recovered" | "reminder" | "acknowledged" | "test"
-    quint8 rules = 0;  // AlertRule bits
-    QString subject;   // the mail's
-    QString message;   // the one shown on screen
+    QString event;    // "alert" | "recovered" | "reminder" | "acknowledged" | "test"
+    quint8 rules = 0; // AlertRule bits
+    QString subject;  // the mail's
+    QString message;  // the one shown on screen
+    // What the post shows (ntfy's title and body, the webhook's text) when not the subject and
+    // the message: the user's own words.
+    std::optional<QString> title;
+    std::optional<QString> body;
     int priority = 2;  // the mail priority index: 0 High, 1 Normal, 2 Low, other none
     Reading reading;   // the last correct reply; timeMs 0 when there was none
     QString board;     // "address:port"

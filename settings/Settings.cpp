@@ -67,6 +67,10 @@ constexpr Entry Table[] = {
     {S::PushTelegramToken, "Push", "TelegramToken", Type::Text, "", 0, true},
     {S::PushTelegramChat, "Push", "TelegramChat", Type::Text, "", 0, true},
     {S::PushTelegramApi, "Push", "TelegramApi", Type::Text, "", 0, true},
+    // After the keys of their sections, as Hysteresis.
+    {S::TempOffset, "Temp", "Offset", Type::Text, D::TempOffset, 0, true},
+    {S::MailSubject, "Mail", "Subject", Type::Text, "", 0, true},
+    {S::MailBody, "Mail", "Body", Type::Text, "", 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},

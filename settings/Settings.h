@@ -51,6 +51,9 @@ public:
         PushTelegramToken, // a Telegram bot's token
         PushTelegramChat,  // the chat it posts to: an id, or "@channel"
         PushTelegramApi,   // the Bot API's address; empty: https://api.telegram.org
+        TempOffset,        // degrees added to every reading, -20 to 20
+        MailSubject,       // the user's own words (AlertWords); empty: the classic subject
+        MailBody,          // the same for the body; "\n" is a line break
         // held for this run only, never stored
         MemoUpper,
         MemoLower,

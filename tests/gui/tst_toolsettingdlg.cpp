@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <algorithm>
@@ -45,7 +46,8 @@ private slots:
     void closingKeepsEdits();
     void typedLimitComesIntoForceWhenSettled_data();
     void typedLimitComesIntoForceWhenSettled();
-    void pushUrlComesIntoForceWhenSettled();
+    void textComesIntoForceWhenSettled_data();
+    void textComesIntoForceWhenSettled();
     void otherControlsEditTheSettingsAtOnce();
     void settingsSetByTheProgramShow_data();
     void settingsSetByTheProgramShow();
@@ -115,6 +117,9 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("EditLTemp", "QLineEdit", {{"text", "0"}}, {114, 142, 40, 20});
     row("Label8", "QLabel", {{"text", "℃"}}, at(164, 144));
     row("MemoLTemp", "Memo", {{"text", "Message <Lower Temp>"}}, {200, 136, 185, 65});
+    row("Label25", "QLabel", {{"text", "Offset :"}}, at(24, 204));
+    row("EditOffset", "QLineEdit", {{"text", "0"}}, {114, 202, 40, 20});
+    row("Label26", "QLabel", {{"text", "℃"}}, at(164, 204));
 
     row("RGrpRB1", "RadioGroup", {{"title", "RB1"}, {"itemIndex", 2}}, {32, 24, 150, 80});
     row("MemoChgRB1", "Memo", {{"text", "Message <Change RB1>\r\n"}}, {192, 24, 185, 81});
@@ -175,6 +180,10 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("Label24", "QLabel", {{"text", "Bot API :"}}, at(24, 178));
     row("EdtTelegramApi", "QLineEdit",
         {{"text", ""}, {"placeholderText", "https://api.telegram.org"}}, {114, 176, 280, 20});
+    row("Label27", "QLabel", {{"text", "Subject :"}}, at(24, 50));
+    row("EdtSubject", "QLineEdit", {{"text", ""}}, {114, 48, 280, 20});
+    row("Label28", "QLabel", {{"text", "Body :"}}, at(24, 82));
+    row("EdtBody", "QLineEdit", {{"text", ""}}, {114, 80, 280, 20});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -239,8 +248,9 @@ void TstToolSettingDlg::controlHasDesignState()
 
 void TstToolSettingDlg::tabsInOrderFirstActive()
 {
-    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL", "TabWatch", "TabPush"};
-    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL", "Watch", "Push"};
+    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL",
+                            "TabWatch",  "TabPush", "TabWords"};
+    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL", "Watch", "Push", "Words"};
     QTabWidget* tabs = m_dlg->PageCtrl1;
     QCOMPARE(tabs->count(), names.size());
     for (int i = 0; i < names.size(); ++i) {
@@ -256,6 +266,9 @@ void TstToolSettingDlg::tabsInOrderFirstActive()
     QVERIFY(m_dlg->TabSensor->isAncestorOf(m_dlg->RGrpRB0));
     QVERIFY(m_dlg->TabMAIL->isAncestorOf(m_dlg->RGrpPrty));
     QVERIFY(m_dlg->Panel2->isAncestorOf(m_dlg->HelpBtn));
+    // The last tab's caption shows whole, and the offset's row stays within its page.
+    QVERIFY(tabs->tabBar()->tabRect(tabs->count() - 1).right() < tabs->width());
+    QVERIFY(m_dlg->TabTemp->rect().contains(m_dlg->EditOffset->geometry()));
 }
 
 void TstToolSettingDlg::radioItems_data()
@@ -517,17 +530,43 @@ void TstToolSettingDlg::typedLimitComesIntoForceWhenSettled()
         QCOMPARE(changed.at(0).at(0).value<K>(), K::UpperLimit);
 }
 
-// A half-typed URL never receives a push: it comes into force once the typing pauses.
-void TstToolSettingDlg::pushUrlComesIntoForceWhenSettled()
+void TstToolSettingDlg::textComesIntoForceWhenSettled_data()
 {
-    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabPush);
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("settled");
+    QTest::addColumn<QString>("typed");
+    // A half-typed URL never receives a push.
+    QTest::newRow("ntfy") << int(K::PushNtfy) << "EdtNtfy"
+                          << "SettledNtfy"
+                          << "http://127.0.0.1/a";
+    // Neither "-" nor "{tem" is told as a mistake on the way.
+    QTest::newRow("offset") << int(K::TempOffset) << "EditOffset"
+                            << "SettledOffset"
+                            << "-1.5";
+    QTest::newRow("subject") << int(K::MailSubject) << "EdtSubject"
+                             << "SettledSubject"
+                             << "{subject} at {temperature}";
+}
+
+void TstToolSettingDlg::textComesIntoForceWhenSettled()
+{
+    QFETCH(int, key);
+    QFETCH(QString, edit);
+    QFETCH(QString, settled);
+    QFETCH(QString, typed);
+    auto* field = m_dlg->findChild<QLineEdit*>(edit);
+    QVERIFY(field);
+    m_dlg->PageCtrl1->setCurrentWidget(field->parentWidget());
     m_dlg->activateWindow();
-    m_dlg->EdtNtfy->setFocus();
-    QSignalSpy paused(m_dlg->findChild<SettledText*>("SettledNtfy"), &SettledText::settled);
-    QTest::keyClicks(m_dlg->EdtNtfy, QStringLiteral("http://127.0.0.1/a"));
-    QCOMPARE(m_settings->text(K::PushNtfy), QString());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    const QString before = m_settings->text(K(key));
+    QSignalSpy paused(m_dlg->findChild<SettledText*>(settled), &SettledText::settled);
+    QTest::keyClicks(field, typed);
+    QCOMPARE(m_settings->text(K(key)), before);
     QVERIFY(paused.wait(SettledText::PauseMs * 3));
-    QCOMPARE(m_settings->text(K::PushNtfy), QStringLiteral("http://127.0.0.1/a"));
+    QCOMPARE(m_settings->text(K(key)), typed);
 }
 
 void TstToolSettingDlg::otherControlsEditTheSettingsAtOnce()
@@ -587,6 +626,8 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::ReArm, "ChkBoxReArm", "checked", true);
     row(K::PushWebhook, "EdtWebhook", "text", "https://discord.com/api/webhooks/1/a");
     row(K::PushTelegramToken, "EdtTelegramToken", "text", "123456:ABC-DEF");
+    row(K::TempOffset, "EditOffset", "text", "-1.5");
+    row(K::MailBody, "EdtBody", "text", R"({message}\n{memo})");
     row(K::CheckLower, "ChkBoxLTemp", "checked", true);
     row(K::Rb0, "RGrpRB0", "itemIndex", -1);
     row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);

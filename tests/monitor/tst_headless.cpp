@@ -78,6 +78,7 @@ private slots:
     void silenceAndReplyTimesFollowTheClock();
     void reArmsPastTheHysteresisWithOneNotice();
     void mutedFromTheStartThenAcknowledged();
+    void offsetCalibratesAllButTheBoardsBytes();
 };
 
 // What a service on a machine without a display needs: no Qt Widgets or Gui at all.
@@ -331,6 +332,64 @@ void TestHeadless::mutedFromTheStartThenAcknowledged()
     QCOMPARE(monitor.mutedUntilMs(), 0);
     QCOMPARE(notes.size(), 1);
     QVERIFY(notes.at(0).at(1).toString().contains(QStringLiteral("holds no time")));
+}
+
+// The offset is added where a reply comes in: the rules, the CSV log, the metrics and every
+// outlet see the calibrated temperature, while the reply's bytes (the status bar's) stay the
+// board's. A bad offset is told once and 0 goes until it is fixed.
+void TestHeadless::offsetCalibratesAllButTheBoardsBytes()
+{
+    QTemporaryDir dir;
+    SimBoard sim;
+    QVERIFY(dir.isValid() && sim.start());
+    QVERIFY(sim.setRaw(64)); // 31.25 ℃ from the board: under the limit of 32
+    QVERIFY(sim.setBits(0));
+    SmtpServer server;
+    QVERIFY(server.isListening());
+    const quint16 metricsPort = freePort();
+    const QString path =
+        writeSettings(dir, sim.port(), server.hostPort(),
+                      QStringLiteral("[Temp]\nUTemp=32\nCheck_U=1\nOffset=1.5\n[Watch]\nLog=1\n"
+                                     "Metrics=127.0.0.1:%1\n")
+                          .arg(metricsPort));
+    Settings settings;
+    QVERIFY(settings.load(path));
+    Monitor monitor(settings, path, Clock::system());
+    monitor.source().Timer1->setInterval(50);
+    RecordingOutlet outlet;
+    monitor.addOutlet(&outlet);
+    QSignalSpy problems(&monitor, &Monitor::problem);
+    QSignalSpy replies(&monitor, &Monitor::replyReceived);
+    monitor.start(Monitor::Keyring::DoNotAsk);
+
+    // In a real event loop, so that the passes run.
+    QVERIFY(EventWait::until([&] { return server.mailCount() >= 1; }));
+    QVERIFY(server.mails().at(0).raw.contains("Subject: Over 32C"));
+    QCOMPARE(outlet.events.size(), 1);
+    QCOMPARE(double(outlet.events.at(0).reading.temperature), 32.75);
+    const Reading reading = replies.at(0).at(0).value<Reading>();
+    QCOMPARE(double(reading.temperature), 32.75);
+    QCOMPARE(reading.raw, QByteArray::fromHex("0000000000400000"));
+    QNetworkAccessManager http;
+    QCOMPARE(PromText::samples(scrape(http, metricsPort)).value("zarvik_temperature_celsius"),
+             QByteArray("32.75"));
+    const QString csv = ReadingLog::filePathFor(path, QDate::currentDate());
+    QVERIFY2(TestFiles::read(csv).contains(",32.7500,"), TestFiles::read(csv).constData());
+    QCOMPARE(problems.size(), 0);
+
+    // Out of range: told once, and the board's own temperature goes meanwhile.
+    settings.setValue(Settings::TempOffset, QStringLiteral("25"));
+    QVERIFY(EventWait::until(
+        [&] { return double(replies.last().at(0).value<Reading>().temperature) == 31.25; }));
+    const qsizetype before = replies.size();
+    QVERIFY(EventWait::until([&] { return replies.size() >= before + 3; }));
+    QCOMPARE(problems.size(), 1);
+    QVERIFY2(problems.at(0).at(0).toString().startsWith(
+                 QStringLiteral("'25' is not a valid temperature offset")),
+             qPrintable(problems.at(0).at(0).toString()));
+    QCOMPARE(monitor.readings().NowTempValue, 31.25L);
+    QCOMPARE(PromText::samples(scrape(http, metricsPort)).value("zarvik_temperature_celsius"),
+             QByteArray("31.25"));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -38,6 +38,7 @@ struct Rig {
     SimBoard sim;
     SmtpServer smtp;
     quint16 metricsPort = 0;
+    QString mailLines; // more of [Mail], LF lines
     QString path;
     QString telegramApi; // set: the bot posts there, with Token to Chat
     Settings settings;
@@ -52,24 +53,26 @@ struct Rig {
         if (!dir.isValid() || !sim.start() || !sim.setRaw(64) || !smtp.isListening())
             return false;
         path = dir.filePath(QStringLiteral("ZARVIK_Mail.ini"));
-        TestFiles::write(path, QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
-                                              "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\n"
-                                              "[Mail]\r\nPriority=0\r\nAddress=%2\r\n"
-                                              "From=z@example.com\r\nTo=ops@example.com\r\n"
-                                              "[Watch]\r\nRetry=%3\r\nMetrics=127.0.0.1:%4\r\n"
-                                              "[Push]\r\nNtfy=%5\r\nWebhook=%6\r\n")
-                                       .arg(sim.port())
-                                       .arg(smtp.hostPort())
-                                       .arg(retry ? 1 : 0)
-                                       .arg(metricsPort)
-                                       .arg(ntfy, webhook)
-                                       .toUtf8() +
-                                   (telegramApi.isEmpty()
-                                        ? QByteArray()
-                                        : QStringLiteral("TelegramToken=%1\r\nTelegramChat=%2\r\n"
-                                                         "TelegramApi=%3\r\n")
-                                              .arg(Token, Chat, telegramApi)
-                                              .toUtf8()));
+        TestFiles::write(
+            path,
+            QStringLiteral("[ZARVIK]\r\nAddress=127.0.0.1\r\nPort=%1\r\n"
+                           "[Temp]\r\nUTemp=30\r\nCheck_U=1\r\n"
+                           "[Mail]\r\nPriority=0\r\nAddress=%2\r\n"
+                           "From=z@example.com\r\nTo=ops@example.com\r\n"
+                           "%7"
+                           "[Watch]\r\nRetry=%3\r\nMetrics=127.0.0.1:%4\r\n"
+                           "[Push]\r\nNtfy=%5\r\nWebhook=%6\r\n")
+                    .arg(sim.port())
+                    .arg(smtp.hostPort())
+                    .arg(retry ? 1 : 0)
+                    .arg(metricsPort)
+                    .arg(ntfy, webhook, QString(mailLines).replace(u'\n', QStringLiteral("\r\n")))
+                    .toUtf8() +
+                (telegramApi.isEmpty() ? QByteArray()
+                                       : QStringLiteral("TelegramToken=%1\r\nTelegramChat=%2\r\n"
+                                                        "TelegramApi=%3\r\n")
+                                             .arg(Token, Chat, telegramApi)
+                                             .toUtf8()));
         if (!settings.load(path))
             return false;
         monitor = std::make_unique<Monitor>(settings, path, Clock::system());
@@ -102,12 +105,15 @@ class TestPush : public QObject {
     Q_OBJECT
 private slots:
     void alertGoesToEveryChannelBesidesTheMail();
+    void ownWords_data();
+    void ownWords();
     void failures_data();
     void failures();
     void stuckServersHoldNothingBack();
     void serversAskingForTimeGetIt_data();
     void serversAskingForTimeGetIt();
     void oneKeptPushAWaveWhileTheServerIsDown();
+    void testButtonReachesEveryChannel_data();
     void testButtonReachesEveryChannel();
     void titleBeyondAscii();
     void secretsStayHidden();
@@ -165,6 +171,70 @@ void TestPush::alertGoesToEveryChannelBesidesTheMail()
     QCOMPARE(message.size(), 2);
     QCOMPARE(problems.size(), 0);
     QCOMPARE(rig.smtp.mailCount(), 1);
+}
+
+void TestPush::ownWords_data()
+{
+    QTest::addColumn<QString>("subject"); // [Mail] Subject
+    QTest::addColumn<QString>("body");    // [Mail] Body
+    QTest::addColumn<QString>("memo");    // the upper rule's
+    QTest::addColumn<QString>("title");   // ntfy's Title; %1: the board
+    QTest::addColumn<QString>("text");    // ntfy's body; null: the message shown
+    QTest::newRow("empty: classic") << ""
+                                    << ""
+                                    << "hot"
+                                    << "Over 30C" << QString();
+    QTest::newRow("own words") << "{subject} at {board}"
+                               << R"({temperature} RB1 {rb1}\n{rules})"
+                               << "hot"
+                               << "Over 30C at %1"
+                               << "31.2 ℃ RB1 L\nupper";
+    // Neither a header of its own nor broken JSON, whatever the values hold.
+    QTest::newRow("quotes and line breaks in values") << "{memo}"
+                                                      << "{memo}"
+                                                      << "say \"hi\" \\ {board}\r\nX-Injected: 1"
+                                                      << "say \"hi\" \\ {board} X-Injected: 1"
+                                                      << "say \"hi\" \\ {board}\r\nX-Injected: 1";
+}
+
+// The user's own words are ntfy's title and body and the webhook's text; the webhook's fields
+// stay the event's own.
+void TestPush::ownWords()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, body);
+    QFETCH(QString, memo);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    HttpSink ntfy;
+    HttpSink hook;
+    QVERIFY(ntfy.isListening() && hook.isListening());
+    Rig rig;
+    rig.mailLines = QStringLiteral("Subject=%1\nBody=%2\n").arg(subject, body);
+    QVERIFY(rig.start(ntfy.url(), hook.url(), false));
+    rig.settings.setValue(Settings::MemoUpper, memo);
+    QSignalSpy problems(rig.monitor.get(), &Monitor::problem);
+    QSignalSpy fired(rig.monitor.get(), &Monitor::rulesFired);
+    rig.monitor->start(Monitor::Keyring::DoNotAsk);
+    QVERIFY(ntfy.waitForRequests(1) && hook.waitForRequests(1));
+    const QString shown = fired.at(0).at(1).toString();
+    title.replace(QStringLiteral("%1"), QStringLiteral("127.0.0.1:%1").arg(rig.sim.port()));
+    if (text.isNull())
+        text = shown;
+
+    const HttpSink::Request n = ntfy.requests().at(0);
+    QVERIFY(!n.headers.contains("x-injected"));
+    QCOMPARE(QString::fromUtf8(n.headers.value("title")), title);
+    QCOMPARE(QString::fromUtf8(n.body), text);
+    QJsonParseError error;
+    const QJsonObject json = QJsonDocument::fromJson(hook.requests().at(0).body, &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(json.value("text").toString(), title + u' ' + text);
+    QCOMPARE(json.value("content").toString(), json.value("text").toString());
+    QCOMPARE(json.value("subject").toString(), QStringLiteral("Over 30C"));
+    QCOMPARE(json.value("message").toString(), shown);
+    QVERIFY(rig.mailed());
+    QCOMPARE(problems.size(), 0);
 }
 
 void TestPush::failures_data()
@@ -372,14 +442,28 @@ void TestPush::oneKeptPushAWaveWhileTheServerIsDown()
     QVERIFY(QFileInfo::exists(folder + QStringLiteral("/stray.push.bad")));
 }
 
+void TestPush::testButtonReachesEveryChannel_data()
+{
+    QTest::addColumn<QString>("subject"); // [Mail] Subject
+    QTest::addColumn<QString>("title");   // ntfy's and the mail's; %1: the board
+    QTest::newRow("classic") << ""
+                             << "ZARVIK Mail test";
+    QTest::newRow("own words") << "[{board}] {subject}"
+                               << "[%1] ZARVIK Mail test";
+}
+
 void TestPush::testButtonReachesEveryChannel()
 {
+    QFETCH(QString, subject);
+    QFETCH(QString, title);
     HttpSink ntfy;
     HttpSink hook(QStringLiteral("refuse"));
     HttpSink bot;
     Rig rig;
     rig.telegramApi = bot.url(QString());
+    rig.mailLines = QStringLiteral("Subject=%1\n").arg(subject);
     QVERIFY(rig.start(ntfy.url(), hook.url(), true));
+    title.replace(QStringLiteral("%1"), QStringLiteral("127.0.0.1:%1").arg(rig.sim.port()));
     QVERIFY(rig.sim.setRaw(0)); // nothing fires
     QSignalSpy results(rig.monitor.get(), &Monitor::testPushFinished);
     rig.monitor->start(Monitor::Keyring::DoNotAsk);
@@ -395,10 +479,11 @@ void TestPush::testButtonReachesEveryChannel()
                 .object()
                 .value("text")
                 .toString()
-                .startsWith(QStringLiteral("ZARVIK Mail test\n")));
+                .startsWith(title + u'\n')); // the words too
     QVERIFY(byChannel.value(QStringLiteral("webhook")).error.contains(QStringLiteral("404")));
     QVERIFY(rig.monitor->push().kept().isEmpty()); // a test is never kept
-    QCOMPARE(ntfy.requests().at(0).headers.value("title"), QByteArray("ZARVIK Mail test"));
+    QCOMPARE(QString::fromUtf8(ntfy.requests().at(0).headers.value("title")), title);
+    QVERIFY(rig.smtp.mails().at(0).raw.contains("Subject: " + title.toUtf8() + "\r\n"));
 }
 
 // HTTP fields are ASCII: a title beyond it goes as RFC 2047 words of whole characters.

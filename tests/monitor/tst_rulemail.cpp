@@ -51,6 +51,9 @@ private slots:
     void priorityHeader();
     void bodyRoundTrips_data();
     void bodyRoundTrips();
+    void ownWords_data();
+    void ownWords();
+    void wordsComeIntoForceWhenTheyChange();
     void twoRulesInOnePassMakeOneMail();
     void lowerRuleWaitsForTheFirstReply();
     void inputHighInFirstReplyFiresOnFirstPass();
@@ -224,6 +227,95 @@ void TestRuleMail::bodyRoundTrips()
     const QByteArray raw = mails().first().raw;
     CHECK_WIRE(raw);
     QCOMPARE(ParsedMail(raw).bodyText(), expected);
+}
+
+void TestRuleMail::ownWords_data()
+{
+    QTest::addColumn<QString>("subject");     // [Mail] Subject as the file holds it
+    QTest::addColumn<QString>("body");        // [Mail] Body
+    QTest::addColumn<QString>("memo");        // the upper rule's
+    QTest::addColumn<QString>("mailSubject"); // %1: the board, %2: the time
+    QTest::addColumn<QString>("mailBody");
+    QTest::addColumn<QString>("told"); // how the one problem starts; empty: none
+    const QString memo = QStringLiteral("Message <Upper Temp>");
+    QTest::newRow("empty: classic") << ""
+                                    << "" << memo << "Over 30C " << memo + "\r\n"
+                                    << "";
+    QTest::newRow("every placeholder")
+        << "[{board}] {subject} {temperature} {rules}"
+        << R"({message}\n{memo}\nRB1 {rb1} RB0 {rb0} at {time}\\n{ x }{)" << memo
+        << "[%1] Over 30C 31.2 ℃ upper"
+        << "温度が 30℃を超えました。\r\nMessage <Upper Temp>\r\nRB1 L RB0 H at %2\\n{ x }{\r\n"
+        << "";
+    QTest::newRow("unknown placeholder: classic subject")
+        << "{subject} {foo}"
+        << "{memo}!" << memo << "Over 30C " << memo + "!\r\n"
+        << "'{foo}' is not a valid placeholder in [Mail] Subject";
+    QTest::newRow("names are lower case") << ""
+                                          << "{Memo}" << memo << "Over 30C " << memo + "\r\n"
+                                          << "'{Memo}' is not a valid placeholder in [Mail] Body";
+    QTest::newRow("line break in the subject") << R"(Hot\nthere)"
+                                               << "" << memo << "Over 30C " << memo + "\r\n"
+                                               << R"('Hot\nthere' is not a valid subject)";
+    // A value never starts a header of its own, nor is taken for a placeholder.
+    QTest::newRow("line breaks in values") << "{memo}"
+                                           << "{memo}"
+                                           << "hot {board}\r\nX-Injected: 1\n"
+                                           << "hot {board} X-Injected: 1 "
+                                           << "hot {board}\r\nX-Injected: 1\r\n"
+                                           << "";
+}
+
+void TestRuleMail::ownWords()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, body);
+    QFETCH(QString, memo);
+    QFETCH(QString, mailSubject);
+    QFETCH(QString, mailBody);
+    QFETCH(QString, told);
+    QVERIFY(m_sim->setRaw(64)); // 31.25 ℃
+    QVERIFY(m_sim->setBits(0x01));
+    START(mailSettings(m_smtp->hostPort()) +
+          QStringLiteral("Subject=%1\nBody=%2\n").arg(subject, body) + Upper30);
+    m_settings->setValue(Settings::MemoUpper, memo);
+    QVERIFY(mailed(1));
+    QVERIFY(waitForPolls(2)); // many passes later, still told once
+    const QString board = QStringLiteral("127.0.0.1:%1").arg(m_sim->port());
+    const QString time = QDateTime::fromMSecsSinceEpoch(m_clock.nowMs())
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QByteArray raw = mails().first().raw;
+    CHECK_WIRE(raw);
+    const ParsedMail mail(raw);
+    for (const ParsedMail::Field& field : mail.fields)
+        QVERIFY2(QList<QByteArray>({"Date", "From", "To", "Subject", "Message-ID", "MIME-Version",
+                                    "Content-Type", "Content-Transfer-Encoding", "X-Priority"})
+                     .contains(field.name),
+                 field.name.constData());
+    CHECK_ONLY_MAIL(QString(mailSubject).replace(QStringLiteral("%1"), board),
+                    QString(mailBody).replace(QStringLiteral("%2"), time), UpperMessage);
+    QCOMPARE(problems().size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(problems().first().startsWith(told), qPrintable(problems().first()));
+}
+
+// A template comes into force as its key changes: refused, it is told once, at the pass after,
+// and the classic text goes until it is fixed.
+void TestRuleMail::wordsComeIntoForceWhenTheyChange()
+{
+    QVERIFY(m_sim->setTemperature(31.5));
+    START(mailSettings(m_smtp->hostPort()) + Upper30);
+    QVERIFY(mailed(1));
+    m_settings->setValue(Settings::MailSubject, QStringLiteral("Boiler: {subject} {nope}"));
+    QVERIFY(EventWait::until([&] { return !problems().isEmpty(); }));
+    m_monitor->SendFlagClr();
+    QVERIFY(mailed(2));
+    QCOMPARE(ParsedMail(mails().at(1).raw).text("Subject"), QStringLiteral("Over 30C "));
+    m_settings->setValue(Settings::MailSubject, QStringLiteral("Boiler: {subject}"));
+    m_monitor->SendFlagClr();
+    QVERIFY(mailed(3));
+    QCOMPARE(ParsedMail(mails().at(2).raw).text("Subject"), QStringLiteral("Boiler: Over 30C"));
+    QCOMPARE(problems().size(), 1);
 }
 
 void TestRuleMail::twoRulesInOnePassMakeOneMail()

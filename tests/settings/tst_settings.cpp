@@ -177,13 +177,16 @@ void TstSettings::everyKey_data()
     row(K::PushTelegramChat, "Push", "TelegramChat", "", none, "-1001234567890", "-1001234567890");
     row(K::PushTelegramApi, "Push", "TelegramApi", "", none, "http://127.0.0.1:8081",
         "http://127.0.0.1:8081");
+    row(K::TempOffset, "Temp", "Offset", "0", none, "-1.5", "-1.5");
+    row(K::MailSubject, "Mail", "Subject", "", none, "[boiler] {subject}", "[boiler] {subject}");
+    row(K::MailBody, "Mail", "Body", "", none, R"({message}\n{memo})", R"({message}\n{memo})");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 40, "a row for every key");
+    static_assert(Settings::KeyCount == 43, "a row for every key");
 }
 
 void TstSettings::everyKey()
