@@ -54,6 +54,18 @@ QString readingText(const Reading& reading)
              reading.rb0 ? QStringLiteral("H") : QStringLiteral("L"));
 }
 
+// Push secrets systemd hands over (LoadCredential=), so that the settings file in /etc, which the
+// service's own user must be able to read, need not hold them.
+struct PushCredential {
+    const char* name;
+    Settings::Key key;
+};
+constexpr PushCredential PushCredentials[] = {
+    {"telegram-token", Settings::PushTelegramToken},
+    {"push-webhook", Settings::PushWebhook},
+};
+constexpr qint64 MaxPushCredentialSize = 4096;
+
 // Whether a keyring could answer: only where a session bus exists.
 bool sessionBusLikely()
 {
@@ -126,6 +138,7 @@ bool Service::start(QString* error)
     connect(m_signals, &UnixSignals::received, this, &Service::onSignal);
     if (!ServiceSettingsFile::read(m_settingsPath, {}, m_settings.get(), &m_keysInForce, error))
         return false;
+    takePushCredentials();
     // No chart here: the CSV log keeps the day.
     m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system(),
                                           Monitor::Trend::LatestOnly);
@@ -144,6 +157,37 @@ bool Service::start(QString* error)
     m_notify->status(QStringLiteral("waiting for the first reply"));
     m_notify->ready();
     return true;
+}
+
+void Service::takePushCredentials()
+{
+    const QString folder = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    if (folder.isEmpty())
+        return;
+    for (const PushCredential& credential : PushCredentials) {
+        const QString name = QString::fromLatin1(credential.name);
+        const AtomicFile::Read file =
+            AtomicFile::read(QDir(folder).filePath(name), MaxPushCredentialSize);
+        // A lone line end is what the unit sets when no such file was there.
+        if (file.missing || (file.error.isEmpty() && file.bytes == "\n"))
+            continue;
+        QString why = file.error;
+        if (why.isEmpty() && file.bytes.size() > MaxPushCredentialSize)
+            why = QStringLiteral("larger than %1 bytes").arg(MaxPushCredentialSize);
+        QString value = why.isEmpty() ? QString::fromUtf8(file.bytes).trimmed() : QString();
+        if (why.isEmpty() && value.isEmpty())
+            why = QStringLiteral("empty");
+        if (!why.isEmpty()) {
+            log(Priority::Warning, QStringLiteral("The credential %1 cannot be used (%2); %3 "
+                                                  "stays as the settings file says")
+                                       .arg(name, why, Settings::keyName(credential.key)));
+            continue;
+        }
+        m_pushSecrets.insert(credential.key, value);
+        m_settings->setValue(credential.key, value);
+        log(Priority::Info, QStringLiteral("%1 is taken from the credential %2")
+                                .arg(Settings::keyName(credential.key), name));
+    }
 }
 
 void Service::follow()
@@ -291,6 +335,9 @@ void Service::rereadSettings()
                 m_settings->setValue(Settings::Key(key), fresh.value(Settings::Key(key)));
         }
         m_keysInForce = keys;
+        // Handed over once for the run: they stand whatever the file says.
+        for (auto secret = m_pushSecrets.cbegin(); secret != m_pushSecrets.cend(); ++secret)
+            m_settings->setValue(secret.key(), secret.value());
         log(Priority::Notice,
             QStringLiteral("Settings re-read from \"%1\" (SIGHUP)").arg(m_settingsPath));
     }

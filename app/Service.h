@@ -3,6 +3,7 @@
 #include "settings/Settings.h"
 
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -37,6 +38,8 @@ signals:
     void finished(int status);
 
 private:
+    // [Push] secrets from systemd's credentials, over what the file says, for the whole run.
+    void takePushCredentials();
     void follow();
     void onSignal(int signalNumber);
     void reload();
@@ -56,6 +59,7 @@ private:
     UnixSignals* m_signals = nullptr;
     SettledFile* m_settled;
     QList<Settings::Key> m_keysInForce; // those the file in force holds
+    QMap<Settings::Key, QString> m_pushSecrets;
     bool m_stopping = false;
     bool m_silent = false;        // no reply for BoardSource::SilentAfterMs, said once
     int m_wrongSizeUntold = 0;    // datagrams of the wrong size not yet in the log

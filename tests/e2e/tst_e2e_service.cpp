@@ -62,7 +62,7 @@ private slots:
     void recoveredNoticeMailedAndLogged();
     void mutedFromAShellThenAcknowledged();
     void keptMailSurvivesSigkill();
-    void credentialPasswordLogsIn();
+    void credentialsLogInAndPush();
     void windowAndServiceOnOneFile_data();
     void windowAndServiceOnOneFile();
     void unreadableSettingsEndIt_data();
@@ -283,8 +283,10 @@ void TestE2eService::keptMailSurvivesSigkill()
     QCOMPARE(server.mailCount(), 1);
 }
 
-void TestE2eService::credentialPasswordLogsIn()
+// The password and the bot's token from systemd's credentials, not from the file.
+void TestE2eService::credentialsLogInAndPush()
 {
+    HttpSink bot;
     SmtpServer::Options options;
     options.tls = SmtpServer::Tls::StartTlsRequired;
     options.certificate = &TestCertificate::shared();
@@ -294,16 +296,26 @@ void TestE2eService::credentialPasswordLogsIn()
     QVERIFY(server.isListening());
     writeSettings(
         QStringLiteral("[Temp]\nUTemp=30\nCheck_U=1\n") + Mail.arg(server.hostPort()) +
-        QStringLiteral("User=zarvik\nCAFile=%1\n").arg(TestCertificate::shared().certPath()));
+        QStringLiteral("User=zarvik\nCAFile=%1\n").arg(TestCertificate::shared().certPath()) +
+        QStringLiteral("[Push]\nTelegramToken=\nTelegramChat=42\nTelegramApi=%1\n")
+            .arg(bot.url({})));
     QTemporaryDir credentials;
     QVERIFY(TestFiles::write(credentials.filePath(QStringLiteral("smtp-password")),
                              QStringLiteral("s3cret ü\n").toUtf8()));
+    QVERIFY(TestFiles::write(credentials.filePath(QStringLiteral("telegram-token")),
+                             "123:secret-token\n"));
+    QVERIFY(TestFiles::write(credentials.filePath(QStringLiteral("push-webhook")), "\n"));
     m_environment.insert(QStringLiteral("CREDENTIALS_DIRECTORY"), credentials.path());
     Daemon daemon;
     QVERIFY(start(daemon));
     QVERIFY(server.waitForMails(1));
     QCOMPARE(server.mails().at(0).authUser, QStringLiteral("zarvik"));
+    QVERIFY(bot.waitForRequests(1));
+    QCOMPARE(bot.requests().at(0).path, QStringLiteral("/bot123:secret-token/sendMessage"));
+    QVERIFY(daemon.saw(QStringLiteral("[Push] TelegramToken is taken from the credential")));
     QCOMPARE(daemon.endBy(SIGTERM), 0);
+    QVERIFY(!daemon.log.contains(QStringLiteral("secret-token")));
+    QVERIFY(!daemon.log.contains(QStringLiteral("push-webhook")));
 }
 
 void TestE2eService::windowAndServiceOnOneFile_data()
