@@ -54,6 +54,12 @@ public:
         TempOffset,        // degrees added to every reading, -20 to 20
         MailSubject,       // the user's own words (AlertWords); empty: the classic subject
         MailBody,          // the same for the body; "\n" is a line break
+        MqttBroker,        // "mqtt://host:port" or "mqtts://host:port"; empty: no MQTT
+        MqttUser,
+        MqttCaFile,   // empty: the system's CAs
+        MqttPrefix,   // Home Assistant's discovery prefix
+        MqttNodeId,   // "zarvik_" and 8 hex digits, made once
+        MqttCommands, // buttons offered and obeyed
         // held for this run only, never stored
         MemoUpper,
         MemoLower,

@@ -180,13 +180,20 @@ void TstSettings::everyKey_data()
     row(K::TempOffset, "Temp", "Offset", "0", none, "-1.5", "-1.5");
     row(K::MailSubject, "Mail", "Subject", "", none, "[boiler] {subject}", "[boiler] {subject}");
     row(K::MailBody, "Mail", "Body", "", none, R"({message}\n{memo})", R"({message}\n{memo})");
+    row(K::MqttBroker, "Mqtt", "Broker", "", none, "mqtts://127.0.0.1:8883",
+        "mqtts://127.0.0.1:8883");
+    row(K::MqttUser, "Mqtt", "User", "", none, "zarvik", "zarvik");
+    row(K::MqttCaFile, "Mqtt", "CAFile", "", none, "/etc/ssl/ca.pem", "/etc/ssl/ca.pem");
+    row(K::MqttPrefix, "Mqtt", "Prefix", "homeassistant", none, "ha", "ha");
+    row(K::MqttNodeId, "Mqtt", "NodeId", "", none, "zarvik_0a1b2c3d", "zarvik_0a1b2c3d");
+    row(K::MqttCommands, "Mqtt", "Commands", false, none, true, "1");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 43, "a row for every key");
+    static_assert(Settings::KeyCount == 49, "a row for every key");
 }
 
 void TstSettings::everyKey()
