@@ -156,6 +156,8 @@ void TestMqttDiscovery::pressesAreTheButtonsOwn()
                      "PRESS"),
              std::nullopt);
     QCOMPARE(command(node, topic(node, QStringLiteral("command/shutdown")), "PRESS"), std::nullopt);
+    QVERIFY(
+        QRegularExpression(QStringLiteral("^zarvik_[0-9a-f]{8}$")).match(newNodeId()).hasMatch());
 }
 
 QTEST_GUILESS_MAIN(TestMqttDiscovery)
