@@ -272,6 +272,8 @@ void Monitor::followFiredRules()
     const quint8 open = fired & ~m_alert.AcknowledgedRules;
     if (std::exchange(m_unacknowledged, open) != open)
         emit unacknowledgedChanged(open);
+    if (std::exchange(m_fired, fired) != fired)
+        emit firedChanged(fired);
 }
 
 quint8 Monitor::acknowledge()

@@ -62,6 +62,8 @@ public:
     quint8 acknowledge();
     // Fired rules nobody has acknowledged yet.
     quint8 unacknowledged() const { return m_unacknowledged; }
+    // Fired rules, as firedChanged() said last.
+    quint8 fired() const { return m_fired; }
     // Maintenance until `untilMs` on the wall clock, kept in the state folder; 0 or a time past
     // ends it, and each rule that fired meanwhile and still holds is told then. A mute that
     // cannot be kept holds for this run, and problem() says so.
@@ -141,6 +143,8 @@ signals:
     // A person acknowledged `rules`; `subject` says which ("Acknowledged: Over 30C").
     void acknowledged(quint8 rules, const QString& subject, qint64 timeMs);
     void unacknowledgedChanged(quint8 rules);
+    // The fired rules (AlertRule bits) are others now: a pass fired some, or they re-armed.
+    void firedChanged(quint8 rules);
     // Maintenance began, moved or (0) ended.
     void muteChanged(qint64 untilMs);
 
@@ -185,6 +189,7 @@ private:
     quint8 m_untold = 0; // fired during maintenance, not told yet
     quint8 m_mailed = 0; // fired, and their alert was mailed
     quint8 m_unacknowledged = 0;
+    quint8 m_fired = 0; // as last said
 
     QMap<QString, QString> m_lastingNotes;
     QString m_afterMail; // a bad seconds text, told once the pass's mail is over
