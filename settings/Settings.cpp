@@ -83,6 +83,7 @@ constexpr Entry Table[] = {
     {S::MemoRb0, nullptr, nullptr, Type::Text, D::MemoRb0, 0},
     {S::MemoNoReply, nullptr, nullptr, Type::Text, D::MemoNoReply, 0},
     {S::MailPassword, nullptr, nullptr, Type::Text, "", 0},
+    {S::MqttPassword, nullptr, nullptr, Type::Text, "", 0},
 };
 
 constexpr bool tableFollowsKeys()

@@ -67,6 +67,7 @@ public:
         MemoRb0,
         MemoNoReply,
         MailPassword,
+        MqttPassword,
         KeyCount
     };
     Q_ENUM(Key)

@@ -193,7 +193,8 @@ void TstSettings::everyKey_data()
     row(K::MemoRb0, "", "", "Message <Change RB0>", none, "window", none);
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
-    static_assert(Settings::KeyCount == 49, "a row for every key");
+    row(K::MqttPassword, "", "", "", none, "broker-pass", none);
+    static_assert(Settings::KeyCount == 50, "a row for every key");
 }
 
 void TstSettings::everyKey()
