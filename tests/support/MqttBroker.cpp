@@ -121,10 +121,13 @@ bool MqttBroker::start()
     const bool up = EventWait::until(
         [this] { return m_process.state() == QProcess::NotRunning || listens(m_port); },
         kBrokerStartTimeoutMs);
-    m_listening = up && m_process.state() == QProcess::Running;
+    m_listening = up && m_process.state() != QProcess::NotRunning;
     if (!m_listening)
-        m_error =
-            QStringLiteral("mosquitto did not start listening on %1: %2").arg(m_port).arg(log());
+        m_error = QStringLiteral("mosquitto did not start listening on %1 (%2, exit %3): %4")
+                      .arg(m_port)
+                      .arg(m_process.errorString())
+                      .arg(m_process.exitCode())
+                      .arg(log());
     return m_listening;
 }
 
