@@ -137,22 +137,20 @@ void TestMqttClient::connects_data()
     QTest::addColumn<QString>("password"); // empty: the broker takes anyone
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("refusal"); // empty: connects
+    QTest::addColumn<bool>("stopped");
 
-    QTest::newRow("plain") << false << false << ""
-                           << ""
-                           << "";
-    QTest::newRow("TLS, CA file") << true << true << ""
-                                  << ""
-                                  << "";
+    QTest::newRow("plain") << false << false << QString() << QString() << QString() << false;
+    QTest::newRow("TLS, CA file") << true << true << QString() << QString() << QString() << false;
     QTest::newRow("password") << false << false << "s3cret"
-                              << "s3cret"
-                              << "";
-    QTest::newRow("wrong password") << false << false << "s3cret"
-                                    << "guess"
-                                    << "the broker refused";
-    QTest::newRow("TLS, system CAs only") << true << false << ""
-                                          << ""
-                                          << "TLS failed";
+                              << "s3cret" << QString() << false;
+    QTest::newRow("wrong password")
+        << false << false << "s3cret"
+        << "guess"
+        << "the broker refused: Connection Refused: not authorised" << false;
+    QTest::newRow("TLS, system CAs only")
+        << true << false << QString() << QString() << "certificate verify failed" << false;
+    QTest::newRow("nothing listens")
+        << false << false << QString() << QString() << "Connection refused" << true;
 }
 
 void TestMqttClient::connects()
@@ -162,6 +160,7 @@ void TestMqttClient::connects()
     QFETCH(QString, password);
     QFETCH(QString, given);
     QFETCH(QString, refusal);
+    QFETCH(bool, stopped);
 
     MqttBroker::Options options;
     if (tls)
@@ -173,6 +172,8 @@ void TestMqttClient::connects()
     }
     MqttBroker broker(options);
     QVERIFY2(broker.isListening(), qPrintable(broker.errorString()));
+    if (stopped)
+        broker.stop();
 
     MqttClient client;
     QSignalSpy states(&client, &MqttClient::stateChanged);
