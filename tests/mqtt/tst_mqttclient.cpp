@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -138,19 +139,26 @@ void TestMqttClient::connects_data()
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("refusal"); // empty: connects
     QTest::addColumn<bool>("stopped");
+    QTest::addColumn<QString>("certifiedNames"); // empty: loopback's
 
-    QTest::newRow("plain") << false << false << QString() << QString() << QString() << false;
-    QTest::newRow("TLS, CA file") << true << true << QString() << QString() << QString() << false;
+    const QString loopback;
+    QTest::newRow("plain") << false << false << QString() << QString() << QString() << false
+                           << loopback;
+    QTest::newRow("TLS, CA file") << true << true << QString() << QString() << QString() << false
+                                  << loopback;
     QTest::newRow("password") << false << false << "s3cret"
-                              << "s3cret" << QString() << false;
+                              << "s3cret" << QString() << false << loopback;
     QTest::newRow("wrong password")
         << false << false << "s3cret"
         << "guess"
-        << "the broker refused: Connection Refused: not authorised" << false;
-    QTest::newRow("TLS, system CAs only")
-        << true << false << QString() << QString() << "certificate verify failed" << false;
+        << "the broker refused: Connection Refused: not authorised" << false << loopback;
+    QTest::newRow("TLS, system CAs only") << true << false << QString() << QString()
+                                          << "certificate verify failed" << false << loopback;
+    QTest::newRow("TLS, certificate for another host")
+        << true << true << QString() << QString() << "certificate verify failed" << false
+        << "DNS:broker.example";
     QTest::newRow("nothing listens")
-        << false << false << QString() << QString() << "Connection refused" << true;
+        << false << false << QString() << QString() << "Connection refused" << true << loopback;
 }
 
 void TestMqttClient::connects()
@@ -161,10 +169,15 @@ void TestMqttClient::connects()
     QFETCH(QString, given);
     QFETCH(QString, refusal);
     QFETCH(bool, stopped);
+    QFETCH(QString, certifiedNames);
 
+    std::optional<TestCertificate> elsewhere;
+    if (!certifiedNames.isEmpty())
+        elsewhere.emplace(certifiedNames);
+    const TestCertificate& certificate = elsewhere ? *elsewhere : TestCertificate::shared();
     MqttBroker::Options options;
     if (tls)
-        options.certificate = &TestCertificate::shared();
+        options.certificate = &certificate;
     if (!password.isEmpty()) {
         options.allowAnonymous = false;
         options.user = QStringLiteral("zarvik");
@@ -180,7 +193,7 @@ void TestMqttClient::connects()
     QSignalSpy connected(&client, &MqttClient::connected);
     MqttSettings settings = settingsFor(broker.url());
     if (trustTheCertificate)
-        settings.caFile = TestCertificate::shared().certPath();
+        settings.caFile = certificate.certPath();
     if (!given.isEmpty()) {
         settings.user = QStringLiteral("zarvik");
         settings.password = given;
