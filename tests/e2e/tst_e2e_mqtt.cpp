@@ -44,9 +44,9 @@ QList<std::pair<QString, QString>> entities()
     for (const char* id :
          {"rb1", "rb0", "board", "alert", "alert_upper", "alert_lower", "alert_rb1_low",
           "alert_rb1_high", "alert_rb0_low", "alert_rb0_high", "alert_no_reply"})
-        all.append({"binary_sensor", id});
+        all.emplaceBack(QStringLiteral("binary_sensor"), QString::fromLatin1(id));
     for (const char* id : {"reset", "acknowledge", "mute", "unmute"})
-        all.append({"button", id});
+        all.emplaceBack(QStringLiteral("button"), QString::fromLatin1(id));
     return all;
 }
 const QList<std::pair<QString, QString>> Entities = entities();
@@ -80,9 +80,12 @@ bool publish(const MqttBroker& broker, const QString& topic, const QByteArray& p
     QProcess pub;
     pub.setProcessChannelMode(QProcess::ForwardedChannels);
     QStringList arguments =
-        broker.clientArguments() + QStringList{QStringLiteral("-q"), QStringLiteral("1"),
-                                               QStringLiteral("-t"), topic,
-                                               QStringLiteral("-m"), QString::fromUtf8(payload)};
+        broker.clientArguments() +
+        QStringList{QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), topic};
+    if (payload.isEmpty())
+        arguments << QStringLiteral("-n");
+    else
+        arguments << QStringLiteral("-m") << QString::fromUtf8(payload);
     if (retained)
         arguments << QStringLiteral("-r");
     pub.start(QStringLiteral("mosquitto_pub"), arguments);
@@ -93,6 +96,17 @@ bool publish(const MqttBroker& broker, const QString& topic, const QByteArray& p
 struct Daemon {
     QProcess process;
     QString log;
+
+    ~Daemon()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
+        readLog();
+        if (QTest::currentTestFailed())
+            qInfo().noquote() << "zarvik-maild said:\n" << log;
+    }
 
     bool saw(const QString& text, int times = 1)
     {
@@ -180,12 +194,18 @@ bool TestE2eMqtt::start(Daemon& daemon, const QString& brokerUrl, const QString&
 // re-arms, a retained press that does not, and the will once the service is killed.
 void TestE2eMqtt::discoveryStatesPressesAndWill()
 {
+    // Left retained on the broker, it would press again at every connection: only logged. (Live,
+    // MQTT 3.1.1 delivers it with the retain flag cleared, as any press.)
+    const QString reset = state(QStringLiteral("command/reset"));
+    QVERIFY(publish(*m_broker, reset, "PRESS", true));
     MqttSubscriber ha(*m_broker, QStringLiteral("#"));
     QVERIFY2(ha.isSubscribed(), qPrintable(ha.errorString()));
     Daemon daemon;
     QVERIFY(start(daemon, m_broker->url()));
     QVERIFY(sees(ha, state(QStringLiteral("status")), "online"));
+    QVERIFY(daemon.saw(QStringLiteral("MQTT: %1 ignored").arg(reset)));
     QVERIFY(daemon.saw(AlertLine));
+    QVERIFY(publish(*m_broker, reset, {}, true)); // the retained press gone
 
     for (const auto& [component, id] : Entities) {
         const auto config = ha.waitFor(configTopic(component, id));
@@ -228,16 +248,11 @@ void TestE2eMqtt::discoveryStatesPressesAndWill()
              temperature.constData());
     QCOMPARE(payloadsOn(ha, state(QStringLiteral("rb0"))).last(), QByteArray("L"));
 
-    // A press as Home Assistant sends it: the upper limit is re-armed and fires again.
-    const QString reset = state(QStringLiteral("command/reset"));
+    // A press as Home Assistant sends it: the upper limit is re-armed and fires again, once.
     QVERIFY(publish(*m_broker, reset, "PRESS"));
     QVERIFY(daemon.saw(QStringLiteral("MQTT: %1 pressed").arg(reset)));
     QVERIFY(daemon.saw(AlertLine, 2));
     QVERIFY(sees(ha, state(QStringLiteral("alert/upper")), "ON"));
-
-    // Retained, it would press again at every connection: only logged.
-    QVERIFY(publish(*m_broker, reset, "PRESS", true));
-    QVERIFY(daemon.saw(QStringLiteral("MQTT: %1 ignored").arg(reset)));
     QVERIFY(m_sim->waitForRequests(m_sim->requests().size() + 4, 10000));
     daemon.readLog();
     QCOMPARE(daemon.log.count(AlertLine), 2);
