@@ -137,7 +137,7 @@ private slots:
     void silentBrokerCostsNoPoll();
 
 private:
-    bool start(Daemon& daemon, const QString& brokerUrl, const QString& extra = {});
+    bool start(Daemon& daemon, const QString& brokerUrl);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SimBoard> m_sim;
@@ -166,14 +166,13 @@ void TestE2eMqtt::cleanup()
     m_dir.reset();
 }
 
-bool TestE2eMqtt::start(Daemon& daemon, const QString& brokerUrl, const QString& extra)
+bool TestE2eMqtt::start(Daemon& daemon, const QString& brokerUrl)
 {
     const QString path = writeSettingsFile(
         m_dir->path(), m_sim->port(),
-        Upper30 + extra +
-            QStringLiteral("[Mqtt]\nBroker=%1\nUser=zarvik\nPrefix=homeassistant\nNodeId=%2\n"
-                           "Commands=1\n")
-                .arg(brokerUrl, Node));
+        Upper30 + QStringLiteral("[Mqtt]\nBroker=%1\nUser=zarvik\nPrefix=homeassistant\nNodeId=%2\n"
+                                 "Commands=1\n")
+                      .arg(brokerUrl, Node));
     const QString credentials = m_dir->filePath(QStringLiteral("credentials"));
     if (!QDir().mkpath(credentials) ||
         !TestFiles::write(credentials + QStringLiteral("/mqtt-password"),
