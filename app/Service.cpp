@@ -11,6 +11,7 @@
 #include "mail/MailService.h"
 #include "monitor/MailPassword.h"
 #include "monitor/Monitor.h"
+#include "monitor/MqttPassword.h"
 #include "monitor/Outlet.h"
 #include "push/PushChannels.h"
 #include "settings/Settings.h"
@@ -139,6 +140,14 @@ bool Service::start(QString* error)
     if (!ServiceSettingsFile::read(m_settingsPath, {}, m_settings.get(), &m_keysInForce, error))
         return false;
     takePushCredentials();
+    // The broker's password comes only from its credential: the service asks no keyring for it.
+    {
+        QString mqttWarning;
+        MqttPassword(*m_settings)
+            .takeCredential(qEnvironmentVariable("CREDENTIALS_DIRECTORY"), &mqttWarning);
+        if (!mqttWarning.isEmpty())
+            log(Priority::Warning, mqttWarning);
+    }
     // No chart here: the CSV log keeps the day.
     m_monitor = std::make_unique<Monitor>(*m_settings, m_statePath, Clock::system(),
                                           Monitor::Trend::LatestOnly);

@@ -10,6 +10,7 @@
 #include "mail/SmtpClient.h"
 #include "monitor/MailPassword.h"
 #include "monitor/Monitor.h"
+#include "monitor/MqttPassword.h"
 #include "settings/Settings.h"
 
 #include <QAction>
@@ -53,8 +54,11 @@ void Shell::FormCreate()
     m_monitor = std::make_unique<Monitor>(*m_settings, m_where.statePath, Clock::system());
     // The first request, the rules armed and the passes installed, before any widget is built.
     m_monitor->start();
+    m_mqttPassword = std::make_unique<MqttPassword>(*m_settings);
+    m_mqttPassword->ask();
     m_form = std::make_unique<TFormZARVIK_Mail>(*m_monitor);
-    m_dialog = new TToolSettingDlg(*m_settings, m_monitor->password(), m_form.get());
+    m_dialog =
+        new TToolSettingDlg(*m_settings, m_monitor->password(), *m_mqttPassword, m_form.get());
     m_form->attachSettingsDialog(m_dialog);
     QObject::connect(m_form->ViewChart, &QAction::triggered, this, &Shell::openChart);
     QObject::connect(m_form.get(), &TFormZARVIK_Mail::closing, this, &Shell::saveAtClose);
@@ -87,18 +91,24 @@ void Shell::saveAtClose()
     m_settings->setValue(Settings::Top, m_form->pos().y());
     QString error;
     m_settings->save(m_where.settingsPath, &error);
-    // Without a keyring the password was for this run only, as the dialog said.
-    MailPassword& password = m_monitor->password();
-    connect(
-        &password, &MailPassword::stored, this,
-        [this, error, &password](bool kept, const QString& why) {
-            QString all = error;
-            if (!kept && password.keyringAvailable())
-                all += (all.isEmpty() ? QString() : QStringLiteral("\n")) + why;
-            finish(all);
-        },
-        Qt::SingleShotConnection);
-    password.keep(ClosingKeyringWaitMs);
+    // Without a keyring the passwords were for this run only, as the dialog said. Finished once
+    // both are told.
+    auto all = std::make_shared<QString>(error);
+    auto waiting = std::make_shared<int>(2);
+    for (KeptPassword* password : {static_cast<KeptPassword*>(&m_monitor->password()),
+                                   static_cast<KeptPassword*>(m_mqttPassword.get())}) {
+        connect(
+            password, &KeptPassword::stored, this,
+            [this, all, waiting, password](bool kept, const QString& why) {
+                if (!kept && password->keyringAvailable() && !all->contains(why))
+                    *all += (all->isEmpty() ? QString() : QStringLiteral("\n")) + why;
+                if (--*waiting == 0)
+                    finish(*all);
+            },
+            Qt::SingleShotConnection);
+    }
+    m_monitor->password().keep(ClosingKeyringWaitMs);
+    m_mqttPassword->keep(ClosingKeyringWaitMs);
 }
 
 void Shell::finish(const QString& error)

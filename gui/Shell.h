@@ -8,13 +8,14 @@
 
 class FormChart;
 class Monitor;
+class MqttPassword;
 class Settings;
 class TFormZARVIK_Mail;
 class TToolSettingDlg;
 
 // The program with its windows: reads the settings, starts the monitor (so the first request goes
 // out before any widget is built), then makes the main window and the settings dialog, hidden.
-// At close it saves the settings and keeps the password, then says finished().
+// At close it saves the settings and keeps the passwords, then says finished().
 class Shell : public QObject {
     Q_OBJECT
 public:
@@ -49,6 +50,8 @@ private:
     SettingsLocation m_where;
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<Monitor> m_monitor;
+    // The window's own: the service takes the broker's password from its credential only.
+    std::unique_ptr<MqttPassword> m_mqttPassword;
     std::unique_ptr<TFormZARVIK_Mail> m_form;
     TToolSettingDlg* m_dialog = nullptr; // owned by the main window
     FormChart* m_chart = nullptr;        // owned by the main window, made when first opened

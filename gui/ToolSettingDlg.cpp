@@ -13,8 +13,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <limits>
@@ -25,6 +27,17 @@ namespace {
 constexpr int ClientWidth = 427;
 constexpr int ClientHeight = 300;
 constexpr int ButtonPanelHeight = 34;
+
+// Eight captions fit the dialog's fixed width only with less room beside each.
+class NarrowTabs : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override
+    {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_TabBarTabHSpace ? value / 2 : value;
+    }
+};
 
 template <typename T> T* named(T* widget, const char* name)
 {
@@ -116,10 +129,12 @@ const QStringList& sensorItems()
 
 } // namespace
 
-TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password, QWidget* parent)
+TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password,
+                                 MqttPassword& mqttPassword, QWidget* parent)
     : QDialog(parent)
     , m_settings(settings)
     , m_password(password)
+    , m_mqttPassword(mqttPassword)
 {
     setObjectName(QStringLiteral("ToolSettingDlg"));
     setWindowTitle(QStringLiteral("設定"));
@@ -131,6 +146,9 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password, QWi
     auto* panelLayout = new QVBoxLayout(Panel1);
     panelLayout->setContentsMargins(5, 5, 5, 5);
     PageCtrl1 = named(new QTabWidget(Panel1), "PageCtrl1");
+    auto* narrow = new NarrowTabs;
+    narrow->setParent(PageCtrl1);
+    PageCtrl1->tabBar()->setStyle(narrow);
     panelLayout->addWidget(PageCtrl1);
 
     buildZarvikTab();
@@ -140,6 +158,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password, QWi
     buildWatchTab();
     buildPushTab();
     buildWordsTab();
+    buildMqttTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -331,15 +350,56 @@ void TToolSettingDlg::buildWordsTab()
                        "本文の \\n は改行です。件名は 1 行で書きます。"));
 }
 
+void TToolSettingDlg::buildMqttTab()
+{
+    TabMqtt = named(new QWidget, "TabMqtt");
+    PageCtrl1->addTab(TabMqtt, QStringLiteral("MQTT"));
+    Label29 = label(TabMqtt, "Label29", QStringLiteral("Broker :"), 24, 34);
+    EdtMqttBroker = edit(TabMqtt, "EdtMqttBroker", QString(), {114, 32, 280, 20});
+    // Only a suggestion: an empty edit keeps MQTT off.
+    EdtMqttBroker->setPlaceholderText(QStringLiteral("mqtt://127.0.0.1:1883"));
+    Label30 = label(TabMqtt, "Label30", QStringLiteral("User :"), 24, 62);
+    EdtMqttUser = edit(TabMqtt, "EdtMqttUser", QString(), {114, 60, 146, 20});
+    Label31 = label(TabMqtt, "Label31", QStringLiteral("Password :"), 24, 90);
+    EdtMqttPass = edit(TabMqtt, "EdtMqttPass", QString(), {114, 88, 146, 20});
+    EdtMqttPass->setEchoMode(QLineEdit::Password);
+    Label32 = label(TabMqtt, "Label32", QStringLiteral("Prefix :"), 24, 118);
+    EdtMqttPrefix = edit(TabMqtt, "EdtMqttPrefix",
+                         QString::fromLatin1(SettingsDefaults::MqttPrefix), {114, 116, 146, 20});
+    Label33 = label(TabMqtt, "Label33", QStringLiteral("Node ID :"), 24, 146);
+    EdtMqttNodeId = edit(TabMqtt, "EdtMqttNodeId", QString(), {114, 144, 146, 20});
+    ChkBoxMqttCommands =
+        named(new QCheckBox(QStringLiteral("Home Assistant からの操作を受け付ける"), TabMqtt),
+              "ChkBoxMqttCommands");
+    ChkBoxMqttCommands->setGeometry(24, 176, 370, 17);
+
+    // The keyring is the same one the mail password is kept in: its note says for both.
+    connect(&m_mqttPassword, &KeptPassword::unavailable, this,
+            &TToolSettingDlg::showKeyringMissing);
+    connect(EdtMqttPass, &QLineEdit::textEdited, this, [this] {
+        if (m_mqttPassword.keyringAvailable() && !m_mqttKeyringAsked) {
+            m_mqttKeyringAsked = true;
+            m_mqttPassword.ask(KeptPassword::Ask::EvenWithoutLogin);
+        }
+    });
+}
+
 void TToolSettingDlg::bindToSettings()
 {
     using K = Settings::Key;
     Settings& settings = m_settings;
     // Edits in force at once, as typed.
     const std::pair<QLineEdit*, K> edits[] = {
-        {EdtPicAddr, K::BoardAddress}, {EdtPicPort, K::BoardPort},     {EdtRdCycle, K::ReadCycle},
-        {EdtMailSrv, K::MailServer},   {EdtMailId, K::MailUser},       {EdtMailFrom, K::MailFrom},
-        {EdtMailTo, K::MailTo},        {EdtMailPass, K::MailPassword},
+        {EdtPicAddr, K::BoardAddress},
+        {EdtPicPort, K::BoardPort},
+        {EdtRdCycle, K::ReadCycle},
+        {EdtMailSrv, K::MailServer},
+        {EdtMailId, K::MailUser},
+        {EdtMailFrom, K::MailFrom},
+        {EdtMailTo, K::MailTo},
+        {EdtMailPass, K::MailPassword},
+        // At once, so that what was typed wins over what the keyring answers later.
+        {EdtMqttPass, K::MqttPassword},
     };
     for (const auto& [edit, key] : edits) {
         followText(settings, key, edit);
@@ -372,6 +432,12 @@ void TToolSettingDlg::bindToSettings()
         {&SettledOffset, "SettledOffset", EditOffset, K::TempOffset},
         {&SettledSubject, "SettledSubject", EdtSubject, K::MailSubject},
         {&SettledBody, "SettledBody", EdtBody, K::MailBody},
+        // A half-typed broker or login must not be connected to, nor a half-typed prefix or node
+        // id announced to Home Assistant.
+        {&SettledMqttBroker, "SettledMqttBroker", EdtMqttBroker, K::MqttBroker},
+        {&SettledMqttUser, "SettledMqttUser", EdtMqttUser, K::MqttUser},
+        {&SettledMqttPrefix, "SettledMqttPrefix", EdtMqttPrefix, K::MqttPrefix},
+        {&SettledMqttNodeId, "SettledMqttNodeId", EdtMqttNodeId, K::MqttNodeId},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -380,9 +446,10 @@ void TToolSettingDlg::bindToSettings()
                 [&settings, key = bound.key, settled] { settings.setValue(key, settled->text()); });
     }
     const std::pair<QCheckBox*, K> boxes[] = {
-        {ChkBoxUTemp, K::CheckUpper}, {ChkBoxLTemp, K::CheckLower}, {ChkBoxNoReply, K::NoReply},
-        {ChkBoxRetry, K::Retry},      {ChkBoxLog, K::Log},          {ChkBoxNotify, K::Notify},
-        {ChkBoxReArm, K::ReArm},
+        {ChkBoxUTemp, K::CheckUpper}, {ChkBoxLTemp, K::CheckLower},
+        {ChkBoxNoReply, K::NoReply},  {ChkBoxRetry, K::Retry},
+        {ChkBoxLog, K::Log},          {ChkBoxNotify, K::Notify},
+        {ChkBoxReArm, K::ReArm},      {ChkBoxMqttCommands, K::MqttCommands},
     };
     for (const auto& [box, key] : boxes) {
         follow(settings, key, box,
@@ -420,10 +487,11 @@ void TToolSettingDlg::bindToSettings()
     // closes, not only when the program ends.
     connect(this, &QDialog::finished, this, [this] {
         for (SettledText* settled :
-             {SettledUTemp, SettledLTemp, SettledNoReplySec, SettledMetrics, SettledReArmSec,
-              SettledHysteresis, SettledRemindMin, SettledHoldSec, SettledNtfy, SettledWebhook,
-              SettledTelegramToken, SettledTelegramChat, SettledTelegramApi, SettledOffset,
-              SettledSubject, SettledBody})
+             {SettledUTemp,       SettledLTemp,      SettledNoReplySec,    SettledMetrics,
+              SettledReArmSec,    SettledHysteresis, SettledRemindMin,     SettledHoldSec,
+              SettledNtfy,        SettledWebhook,    SettledTelegramToken, SettledTelegramChat,
+              SettledTelegramApi, SettledOffset,     SettledSubject,       SettledBody,
+              SettledMqttBroker,  SettledMqttUser,   SettledMqttPrefix,    SettledMqttNodeId})
             settled->settle();
         storePassword();
     });
@@ -448,6 +516,10 @@ void TToolSettingDlg::settleTexts()
         {SettledOffset, Settings::TempOffset},
         {SettledSubject, Settings::MailSubject},
         {SettledBody, Settings::MailBody},
+        {SettledMqttBroker, Settings::MqttBroker},
+        {SettledMqttUser, Settings::MqttUser},
+        {SettledMqttPrefix, Settings::MqttPrefix},
+        {SettledMqttNodeId, Settings::MqttNodeId},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -465,6 +537,7 @@ void TToolSettingDlg::loadPassword()
 void TToolSettingDlg::storePassword(int waitMs)
 {
     m_password.keep(waitMs);
+    m_mqttPassword.keep(waitMs);
 }
 
 void TToolSettingDlg::showKeyringMissing(const QString& why)
@@ -509,7 +582,9 @@ void TToolSettingDlg::guardStoredTexts()
         {EdtWebhook, Label21->text()},      {EdtTelegramToken, Label22->text()},
         {EdtTelegramChat, Label23->text()}, {EdtTelegramApi, Label24->text()},
         {EditOffset, Label25->text()},      {EdtSubject, Label27->text()},
-        {EdtBody, Label28->text()},
+        {EdtBody, Label28->text()},         {EdtMqttBroker, Label29->text()},
+        {EdtMqttUser, Label30->text()},     {EdtMqttPrefix, Label32->text()},
+        {EdtMqttNodeId, Label33->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/MailPassword.h"
+#include "monitor/MqttPassword.h"
 #include "settings/Settings.h"
 
 #include <QDialog>
@@ -25,7 +26,8 @@ class TToolSettingDlg : public QDialog {
     Q_OBJECT
 
 public:
-    TToolSettingDlg(Settings& settings, MailPassword& password, QWidget* parent = nullptr);
+    TToolSettingDlg(Settings& settings, MailPassword& password, MqttPassword& mqttPassword,
+                    QWidget* parent = nullptr);
 
     QFrame* Panel1;
     QTabWidget* PageCtrl1;
@@ -117,6 +119,19 @@ public:
     QLabel* Label28;
     QLineEdit* EdtBody; // "\n" for a line break
     QLabel* LabelWords; // what the placeholders are
+    // The MQTT broker and Home Assistant's discovery; the broker's CA file has no field.
+    QWidget* TabMqtt;
+    QLabel* Label29;
+    QLineEdit* EdtMqttBroker; // "mqtt://host:port" or "mqtts://host:port"; empty for none
+    QLabel* Label30;
+    QLineEdit* EdtMqttUser;
+    QLabel* Label31;
+    QLineEdit* EdtMqttPass; // kept in the keyring, never in the settings file
+    QLabel* Label32;
+    QLineEdit* EdtMqttPrefix;
+    QLabel* Label33;
+    QLineEdit* EdtMqttNodeId;
+    QCheckBox* ChkBoxMqttCommands; // Home Assistant's buttons offered and obeyed
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -130,8 +145,8 @@ public:
     void loadPassword();
     // Brings every rule text into the settings now, typed or set (the program closing).
     void settleTexts();
-    // Keeps MailPassword for the current server and user in the keyring; the password store
-    // tells the outcome.
+    // Keeps MailPassword and MqttPassword for the current servers and users in the keyring; the
+    // passwords tell the outcome.
     void storePassword(int waitMs = PasswordStore::DefaultWaitMs);
 
 signals:
@@ -149,6 +164,7 @@ private:
     void buildWatchTab();
     void buildPushTab();
     void buildWordsTab();
+    void buildMqttTab();
     void buildButtons();
     void guardStoredTexts();
     void bindToSettings();
@@ -156,6 +172,7 @@ private:
 
     Settings& m_settings;
     MailPassword& m_password;
+    MqttPassword& m_mqttPassword;
     // The rule texts (limits, no-reply seconds, metrics address, offset, own words) as they stand
     // once their typing pauses: what goes into the settings.
     SettledText* SettledUTemp;
@@ -174,5 +191,10 @@ private:
     SettledText* SettledOffset;
     SettledText* SettledSubject;
     SettledText* SettledBody;
+    SettledText* SettledMqttBroker;
+    SettledText* SettledMqttUser;
+    SettledText* SettledMqttPrefix;
+    SettledText* SettledMqttNodeId;
     bool m_keyringAsked = false;
+    bool m_mqttKeyringAsked = false;
 };

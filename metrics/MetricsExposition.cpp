@@ -117,6 +117,9 @@ QByteArray MetricsExposition::text(qint64 msSinceLastReply) const
     family(out, "zarvik_muted_until_seconds", "gauge",
            "End of the maintenance that keeps alerts from everyone, as a Unix time; 0 when none.");
     sample(out, "zarvik_muted_until_seconds", QByteArray::number(m_mutedUntilMs / 1000));
+    family(out, "zarvik_mqtt_connected", "gauge",
+           "1 while the MQTT broker holds the connection, 0 otherwise (or without a broker).");
+    sample(out, "zarvik_mqtt_connected", m_mqttConnected ? "1" : "0");
     family(out, "zarvik_mail_failures_total", "counter", "Alert mails that could not be sent.");
     sample(out, "zarvik_mail_failures_total", QByteArray::number(m_mailFailures));
     family(out, "zarvik_push_failures_total", "counter",

@@ -26,6 +26,7 @@ public:
     void notePushFailure(int channel);
     // Maintenance until then (wall clock ms); 0 when alerts go out.
     void noteMutedUntil(qint64 untilMs) { m_mutedUntilMs = untilMs; }
+    void noteMqttConnected(bool connected) { m_mqttConnected = connected; }
 
     // `msSinceLastReply`: since the last correct reply, or since start-up before the first.
     QByteArray text(qint64 msSinceLastReply) const;
@@ -36,6 +37,7 @@ private:
     quint64 m_wrongSize = 0;
     quint64 m_mailFailures = 0;
     qint64 m_mutedUntilMs = 0;
+    bool m_mqttConnected = false;
     std::array<quint64, 7> m_alerts{}; // one per AlertRule bit, lowest first
     std::array<quint64, 7> m_recoveries{};
     std::array<quint64, 3> m_pushFailures{}; // ntfy, webhook, telegram

@@ -39,6 +39,10 @@ MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
         publish();
     });
     m_metrics.noteMutedUntil(monitor.mutedUntilMs());
+    connect(&monitor, &Monitor::mqttChanged, this, [this](bool connected) {
+        m_metrics.noteMqttConnected(connected);
+        publish();
+    });
     connect(&monitor, &Monitor::muteChanged, this, [this](qint64 untilMs) {
         m_metrics.noteMutedUntil(untilMs);
         publish();

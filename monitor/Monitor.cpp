@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/IdlePass.h"
+#include "core/KeptFolder.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "history/HistoryRecorder.h"
@@ -11,6 +12,7 @@
 #include "monitor/MailOutlet.h"
 #include "monitor/MailPassword.h"
 #include "monitor/MetricsOutlet.h"
+#include "monitor/MqttOutlet.h"
 #include "monitor/Mute.h"
 #include "monitor/PushOutlet.h"
 #include "settings/Settings.h"
@@ -90,6 +92,7 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
           new MailOutlet(settings, *m_password, m_words, Outbox::folderFor(statePath), clock, this))
     , m_push(new PushOutlet(settings, m_words, PushChannels::folderFor(statePath), clock, this))
     , m_mutePath(Mute::pathFor(statePath))
+    , m_statePath(statePath)
 {
     takeOffset();
     takeWords(AlertWords::Subject);
@@ -184,11 +187,25 @@ void Monitor::start(Keyring keyring)
     // The first request before anything slower, so that the board is asked at once.
     m_source->start();
     SendFlagClr();
+    m_mqtt =
+        new MqttOutlet(*this, KeptFolder::beside(m_statePath, QStringLiteral(".mqtt-node")), this);
+    connect(m_mqtt, &MqttOutlet::note, this, &Monitor::note);
+    connect(m_mqtt, &MqttOutlet::connectionChanged, this, [this](bool up, const QString& why) {
+        const bool off = m_settings.text(Settings::MqttBroker).trimmed().isEmpty();
+        setLastingNote(QStringLiteral("mqtt"),
+                       up || off ? QString()
+                                 : QStringLiteral("MQTT に接続できません: %1").arg(why));
+        if (up)
+            emit note(QStringLiteral("MQTT: connected to %1")
+                          .arg(m_settings.text(Settings::MqttBroker).trimmed()));
+        emit mqttChanged(up, why);
+    });
     m_metrics = new MetricsOutlet(*this, this);
     // Every alert pass, recovered notice and reminder goes out through each of these, in this
     // order: the mail first, so that its session starts before anything else is done.
     m_ownOutlets.push_back(std::make_unique<DesktopOutlet>(m_settings));
-    m_outlets.insert(m_outlets.begin(), {m_mail, m_push, m_ownOutlets.back().get(), m_metrics});
+    m_outlets.insert(m_outlets.begin(),
+                     {m_mail, m_push, m_ownOutlets.back().get(), m_metrics, m_mqtt});
     readMute();
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
     if (keyring == Keyring::Ask) {
@@ -210,6 +227,9 @@ void Monitor::close()
     // Closing never waits on a mail server, nor on a push.
     m_mail->close();
     m_push->close();
+    // "offline" and a clean disconnect, finished while the program ends.
+    if (m_mqtt)
+        m_mqtt->close();
 }
 
 void Monitor::followSettings(int key)

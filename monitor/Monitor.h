@@ -21,6 +21,7 @@ class MailPassword;
 class MailService;
 class MetricsOutlet;
 class MetricsServer;
+class MqttOutlet;
 class Outlet;
 class PushChannels;
 class PushOutlet;
@@ -147,6 +148,8 @@ signals:
     void firedChanged(quint8 rules);
     // Maintenance began, moved or (0) ended.
     void muteChanged(qint64 untilMs);
+    // The MQTT broker took the connection, or lost or refused it (`why`); once per change.
+    void mqttChanged(bool connected, const QString& why);
 
 private:
     void takeReply(const Reading& reading);
@@ -177,6 +180,7 @@ private:
     MailOutlet* m_mail;
     PushOutlet* m_push;
     MetricsOutlet* m_metrics = nullptr;
+    MqttOutlet* m_mqtt = nullptr;
     std::vector<Outlet*> m_outlets;
     std::vector<std::unique_ptr<Outlet>> m_ownOutlets;
     IdlePass* m_idlePass = nullptr;
@@ -185,6 +189,7 @@ private:
     AlertState m_alert;
 
     QString m_mutePath;
+    QString m_statePath;
     qint64 m_mutedUntilMs = 0;
     quint8 m_untold = 0; // fired during maintenance, not told yet
     quint8 m_mailed = 0; // fired, and their alert was mailed

@@ -6,8 +6,10 @@
 #include "device/BoardSource.h"
 #include "monitor/Monitor.h"
 #include "mqtt/MqttClient.h"
+#include "mqtt/MqttSettings.h"
 #include "settings/Settings.h"
 
+#include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QTimer>
 #include <iterator>
@@ -93,7 +95,7 @@ MqttDiscovery::Device MqttOutlet::device() const
     const Settings& s = m_monitor.settings();
     return {m_nodeId, s.text(Settings::MqttPrefix).trimmed(),
             s.text(Settings::BoardAddress).trimmed() + u':' + s.text(Settings::BoardPort).trimmed(),
-            QStringLiteral(PROJECT_VERSION), s.flag(Settings::MqttCommands)};
+            QCoreApplication::applicationVersion(), s.flag(Settings::MqttCommands)};
 }
 
 void MqttOutlet::followSettings(int key)
@@ -262,7 +264,7 @@ void MqttOutlet::received(const QString& topic, const QByteArray& payload, bool 
     else if (!command)
         ignored = QStringLiteral("not a button's press");
     if (!ignored.isEmpty()) {
-        emit m_monitor.note(QStringLiteral("MQTT: %1 ignored (%2)").arg(topic, ignored));
+        emit note(QStringLiteral("MQTT: %1 ignored (%2)").arg(topic, ignored));
         return;
     }
     press(*command, topic);
@@ -270,7 +272,7 @@ void MqttOutlet::received(const QString& topic, const QByteArray& payload, bool 
 
 void MqttOutlet::press(MqttDiscovery::Command command, const QString& topic)
 {
-    emit m_monitor.note(QStringLiteral("MQTT: %1 pressed").arg(topic));
+    emit note(QStringLiteral("MQTT: %1 pressed").arg(topic));
     switch (command) {
     case MqttDiscovery::Command::Reset:
         m_monitor.SendFlagClr();

@@ -31,6 +31,8 @@ public:
 signals:
     // Connected or not, once per change: the metrics and the lasting note follow it.
     void connectionChanged(bool connected, const QString& why);
+    // A press taken or ignored, with its topic: worth a line in the log.
+    void note(const QString& text);
 
 private:
     void followSettings(int key);

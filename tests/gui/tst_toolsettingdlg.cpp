@@ -3,6 +3,7 @@
 #include "gui/SettledText.h"
 #include "gui/ToolSettingDlg.h"
 #include "monitor/MailPassword.h"
+#include "monitor/MqttPassword.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
@@ -60,6 +61,7 @@ private slots:
 private:
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<MailPassword> m_passwords;
+    std::unique_ptr<MqttPassword> m_mqttPassword;
     std::unique_ptr<TToolSettingDlg> m_dlg;
 };
 
@@ -67,7 +69,8 @@ void TstToolSettingDlg::init()
 {
     m_settings = std::make_unique<Settings>();
     m_passwords = std::make_unique<MailPassword>(*m_settings);
-    m_dlg = std::make_unique<TToolSettingDlg>(*m_settings, *m_passwords);
+    m_mqttPassword = std::make_unique<MqttPassword>(*m_settings);
+    m_dlg = std::make_unique<TToolSettingDlg>(*m_settings, *m_passwords, *m_mqttPassword);
     m_dlg->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
 }
@@ -75,6 +78,7 @@ void TstToolSettingDlg::init()
 void TstToolSettingDlg::cleanup()
 {
     m_dlg.reset();
+    m_mqttPassword.reset();
     m_passwords.reset();
     m_settings.reset();
 }
@@ -184,6 +188,21 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("EdtSubject", "QLineEdit", {{"text", ""}}, {114, 48, 280, 20});
     row("Label28", "QLabel", {{"text", "Body :"}}, at(24, 82));
     row("EdtBody", "QLineEdit", {{"text", ""}}, {114, 80, 280, 20});
+    row("Label29", "QLabel", {{"text", "Broker :"}}, at(24, 34));
+    row("EdtMqttBroker", "QLineEdit", {{"text", ""}, {"placeholderText", "mqtt://127.0.0.1:1883"}},
+        {114, 32, 280, 20});
+    row("Label30", "QLabel", {{"text", "User :"}}, at(24, 62));
+    row("EdtMqttUser", "QLineEdit", {{"text", ""}}, {114, 60, 146, 20});
+    row("Label31", "QLabel", {{"text", "Password :"}}, at(24, 90));
+    row("EdtMqttPass", "QLineEdit",
+        {{"text", ""}, {"echoMode", QVariant::fromValue(QLineEdit::Password)}}, {114, 88, 146, 20});
+    row("Label32", "QLabel", {{"text", "Prefix :"}}, at(24, 118));
+    row("EdtMqttPrefix", "QLineEdit", {{"text", "homeassistant"}}, {114, 116, 146, 20});
+    row("Label33", "QLabel", {{"text", "Node ID :"}}, at(24, 146));
+    row("EdtMqttNodeId", "QLineEdit", {{"text", ""}}, {114, 144, 146, 20});
+    row("ChkBoxMqttCommands", "QCheckBox",
+        {{"text", "Home Assistant からの操作を受け付ける"}, {"checked", false}},
+        {24, 176, 370, 17});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -249,8 +268,9 @@ void TstToolSettingDlg::controlHasDesignState()
 void TstToolSettingDlg::tabsInOrderFirstActive()
 {
     const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL",
-                            "TabWatch",  "TabPush", "TabWords"};
-    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL", "Watch", "Push", "Words"};
+                            "TabWatch",  "TabPush", "TabWords",  "TabMqtt"};
+    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL",
+                               "Watch",  "Push", "Words",  "MQTT"};
     QTabWidget* tabs = m_dlg->PageCtrl1;
     QCOMPARE(tabs->count(), names.size());
     for (int i = 0; i < names.size(); ++i) {
@@ -265,6 +285,7 @@ void TstToolSettingDlg::tabsInOrderFirstActive()
     QVERIFY(m_dlg->TabTemp->isAncestorOf(m_dlg->MemoLTemp));
     QVERIFY(m_dlg->TabSensor->isAncestorOf(m_dlg->RGrpRB0));
     QVERIFY(m_dlg->TabMAIL->isAncestorOf(m_dlg->RGrpPrty));
+    QVERIFY(m_dlg->TabMqtt->isAncestorOf(m_dlg->ChkBoxMqttCommands));
     QVERIFY(m_dlg->Panel2->isAncestorOf(m_dlg->HelpBtn));
     // The last tab's caption shows whole, and the offset's row stays within its page.
     QVERIFY(tabs->tabBar()->tabRect(tabs->count() - 1).right() < tabs->width());
@@ -547,6 +568,10 @@ void TstToolSettingDlg::textComesIntoForceWhenSettled_data()
     QTest::newRow("subject") << int(K::MailSubject) << "EdtSubject"
                              << "SettledSubject"
                              << "{subject} at {temperature}";
+    // A half-typed broker is never connected to.
+    QTest::newRow("MQTT broker") << int(K::MqttBroker) << "EdtMqttBroker"
+                                 << "SettledMqttBroker"
+                                 << "mqtt://127.0.0.1:1883";
 }
 
 void TstToolSettingDlg::textComesIntoForceWhenSettled()
@@ -633,6 +658,9 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);
     row(K::MailPassword, "EdtMailPass", "text", "s3cret");
     row(K::MemoRb1, "MemoChgRB1", "text", "door\r\nopen");
+    row(K::MqttPassword, "EdtMqttPass", "text", "mq-s3cret");
+    row(K::MqttNodeId, "EdtMqttNodeId", "text", "zarvik_0a1b2c3d");
+    row(K::MqttCommands, "ChkBoxMqttCommands", "checked", true);
 }
 
 void TstToolSettingDlg::settingsSetByTheProgramShow()
@@ -652,7 +680,7 @@ void TstToolSettingDlg::settingsSetByTheProgramShow()
     QCOMPARE(changed.size(), 1);
 
     // A dialog made later shows the value too.
-    TToolSettingDlg later(*m_settings, *m_passwords);
+    TToolSettingDlg later(*m_settings, *m_passwords, *m_mqttPassword);
     QCOMPARE(later.findChild<QWidget*>(name)->property(property.toLatin1()), value);
 }
 
@@ -720,6 +748,7 @@ void TstToolSettingDlg::storedEditsRefuseWhatTheFileCannotHold_data()
     row("user, typed ü", "EdtMailId", "User ID :", "id", false, "ü", false);
     row("from, typed emoji", "EdtMailFrom", "From :", "me@example.jp", false, emoji, false);
     row("to, pasted Müller", "EdtMailTo", "To :", "old@example.jp", true, mueller, false);
+    row("broker, typed ü", "EdtMqttBroker", "Broker :", "mqtt://h", false, "ü", false);
     // Refused: longer than 32,767 characters, which the edit would cut short.
     row("to, pasted 32,768", "EdtMailTo", "To :", "old", true, QString(32768, u'x'), false);
     row("to, typed past 32,767", "EdtMailTo", "To :", full, false, "b", false);

@@ -31,7 +31,8 @@ void TestMetricsExposition::beforeTheFirstReply()
     QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="ntfy"})"), "0");
     QCOMPARE(values.value(R"(zarvik_push_failures_total{channel="telegram"})"), "0");
     QCOMPARE(values.value("zarvik_muted_until_seconds"), "0");
-    QCOMPARE(values.size(), 22); // age, 3 counters, 7 alert rules, 7 recovered, 3 push, muted
+    QCOMPARE(values.value("zarvik_mqtt_connected"), "0");
+    QCOMPARE(values.size(), 23); // age, 3 counters, 7 alert rules, 7 recovered, 3 push, muted, mqtt
 }
 
 void TestMetricsExposition::lastReplyAndCounts()

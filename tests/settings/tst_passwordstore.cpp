@@ -1,4 +1,7 @@
+#include "monitor/MailPassword.h"
+#include "monitor/MqttPassword.h"
 #include "settings/PasswordStore.h"
+#include "settings/Settings.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -9,6 +12,8 @@ class TstPasswordStore : public QObject {
 
 private slots:
     void storedPasswordIsLoadedAndRemoved();
+    void keptPasswordComesBackUnderItsOwnEntry_data();
+    void keptPasswordComesBackUnderItsOwnEntry();
 };
 
 namespace {
@@ -52,6 +57,52 @@ void TstPasswordStore::storedPasswordIsLoadedAndRemoved()
     QCOMPARE(storeAndWait(store, key, QString()), (QVariantList{true, QString()}));
     QCOMPARE(loadAndWait(key), QString());
     QVERIFY(store.isAvailable());
+}
+
+void TstPasswordStore::keptPasswordComesBackUnderItsOwnEntry_data()
+{
+    QTest::addColumn<int>("kept");
+    QTest::newRow("mail") << 0;
+    QTest::newRow("MQTT") << 1;
+}
+
+// The same host and user for both: the other password's entry must stay untouched.
+void TstPasswordStore::keptPasswordComesBackUnderItsOwnEntry()
+{
+    QFETCH(int, kept);
+    const PasswordKeys* both[] = {&MailPassword::Keys, &MqttPassword::Keys};
+    const auto sameLogin = [&both](Settings& settings) {
+        for (const PasswordKeys* keys : both) {
+            settings.setValue(keys->server, QStringLiteral("example.jp"));
+            settings.setValue(keys->user, QStringLiteral("zarvik"));
+        }
+    };
+    Settings typed;
+    sameLogin(typed);
+    typed.setValue(both[kept]->password, QStringLiteral("s3cret"));
+    KeptPassword keeper(typed, *both[kept]);
+    QSignalSpy stored(&keeper, &KeptPassword::stored);
+    keeper.keep();
+    QVERIFY(stored.wait(PasswordStore::DefaultWaitMs * 2));
+    QCOMPARE(stored.at(0), (QVariantList{true, QString()}));
+
+    // The next run asks for both.
+    Settings next;
+    sameLogin(next);
+    for (const PasswordKeys* keys : both) {
+        KeptPassword asked(next, *keys);
+        QSignalSpy answered(&asked, &KeptPassword::answered);
+        asked.ask();
+        QVERIFY(answered.wait(PasswordStore::LoadWaitMs * 2));
+        QVERIFY(asked.keyringAvailable());
+    }
+    QCOMPARE(next.text(both[kept]->password), QStringLiteral("s3cret"));
+    QCOMPARE(next.text(both[1 - kept]->password), QString());
+
+    typed.setValue(both[kept]->password, QString());
+    keeper.keep();
+    QVERIFY(stored.wait(PasswordStore::DefaultWaitMs * 2));
+    QCOMPARE(stored.at(1), (QVariantList{true, QString()}));
 }
 
 QTEST_GUILESS_MAIN(TstPasswordStore)
