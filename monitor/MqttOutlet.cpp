@@ -51,18 +51,10 @@ MqttOutlet::MqttOutlet(Monitor& monitor, const QString& nodeIdPath, QObject* par
     : QObject(parent)
     , m_monitor(monitor)
     , m_client(new MqttClient(this))
+    , m_nodeIdPath(nodeIdPath)
 {
     Settings& settings = monitor.settings();
     m_nodeId = settings.text(Settings::MqttNodeId).trimmed();
-    if (m_nodeId.isEmpty() && !settings.text(Settings::MqttBroker).trimmed().isEmpty()) {
-        m_nodeId = keptNodeId(nodeIdPath);
-        if (m_nodeId.isEmpty()) {
-            m_nodeId = MqttDiscovery::newNodeId();
-            QString ignored; // made again next time, and said by the new configs
-            AtomicFile::replace(nodeIdPath, m_nodeId.toLatin1() + '\n', &ignored);
-        }
-        settings.setValue(Settings::MqttNodeId, m_nodeId);
-    }
     connect(m_client, &MqttClient::connected, this, &MqttOutlet::connected);
     connect(m_client, &MqttClient::stateChanged, this, &MqttOutlet::connectionChanged);
     connect(m_client, &MqttClient::message, this, &MqttOutlet::received);
@@ -133,8 +125,25 @@ void MqttOutlet::followSettings(int key)
     }
 }
 
+void MqttOutlet::ensureNodeId()
+{
+    if (!m_nodeId.isEmpty())
+        return;
+    m_nodeId = keptNodeId(m_nodeIdPath);
+    if (m_nodeId.isEmpty()) {
+        m_nodeId = MqttDiscovery::newNodeId();
+        QString ignored; // made again next time, and said by the new configs
+        AtomicFile::replace(m_nodeIdPath, m_nodeId.toLatin1() + '\n', &ignored);
+    }
+    m_monitor.settings().setValue(Settings::MqttNodeId, m_nodeId);
+}
+
 void MqttOutlet::connectToBroker()
 {
+    // Made once, with the first broker: the window saves it, the service keeps it beside its
+    // state.
+    if (!m_monitor.settings().text(Settings::MqttBroker).trimmed().isEmpty())
+        ensureNodeId();
     const Settings& s = m_monitor.settings();
     MqttSettings settings;
     settings.broker = s.text(Settings::MqttBroker).trimmed();

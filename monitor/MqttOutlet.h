@@ -36,6 +36,7 @@ signals:
 
 private:
     void followSettings(int key);
+    void ensureNodeId();
     void connectToBroker();
     void connected();
     void publishDiscovery();
@@ -50,6 +51,7 @@ private:
 
     Monitor& m_monitor;
     MqttClient* m_client;
+    QString m_nodeIdPath;
     QString m_nodeId;
     QString m_publishedNode; // whose configs the broker holds
     struct Sent {
