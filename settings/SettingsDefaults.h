@@ -17,8 +17,8 @@ inline constexpr const char* ReArmSeconds = "60";
 inline constexpr const char* RemindMinutes = "0"; // no reminders
 inline constexpr const char* HoldSeconds = "0";   // fire at once
 inline constexpr const char* MqttPrefix = "homeassistant";
-inline constexpr const char* Hysteresis = "1";    // degrees
-inline constexpr const char* TempOffset = "0";    // degrees added to every reading
+inline constexpr const char* Hysteresis = "1"; // degrees
+inline constexpr const char* TempOffset = "0"; // degrees added to every reading
 // The mail bodies of the rules; never stored, so every run starts with these.
 inline constexpr const char* MemoUpper = "Message <Upper Temp>";
 inline constexpr const char* MemoLower = "Message <Lower Temp>";
