@@ -4,8 +4,8 @@
 #include "app/ServiceSettingsFile.h"
 #include "app/SystemdNotify.h"
 #include "app/UnixSignals.h"
-#include "core/AtomicFile.h"
 #include "core/Clock.h"
+#include "core/Credential.h"
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "mail/MailService.h"
@@ -18,7 +18,6 @@
 #include "settings/SettingsLocation.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -175,14 +174,12 @@ void Service::takePushCredentials()
         return;
     for (const PushCredential& credential : PushCredentials) {
         const QString name = QString::fromLatin1(credential.name);
-        const AtomicFile::Read file =
-            AtomicFile::read(QDir(folder).filePath(name), MaxPushCredentialSize);
-        // A lone line end is what the unit sets when no such file was there.
-        if (file.missing || (file.error.isEmpty() && file.bytes == "\n"))
+        const Credential::Read file = Credential::read(folder, name, MaxPushCredentialSize);
+        if (!file.present)
             continue;
-        QString why = file.error;
-        if (why.isEmpty() && file.bytes.size() > MaxPushCredentialSize)
-            why = QStringLiteral("larger than %1 bytes").arg(MaxPushCredentialSize);
+        QString why = file.tooLarge
+                          ? QStringLiteral("larger than %1 bytes").arg(MaxPushCredentialSize)
+                          : file.error;
         QString value = why.isEmpty() ? QString::fromUtf8(file.bytes).trimmed() : QString();
         if (why.isEmpty() && value.isEmpty())
             why = QStringLiteral("empty");

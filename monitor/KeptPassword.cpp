@@ -1,8 +1,6 @@
 #include "monitor/KeptPassword.h"
 
-#include "core/AtomicFile.h"
-
-#include <QDir>
+#include "core/Credential.h"
 
 KeptPassword::KeptPassword(Settings& settings, const PasswordKeys& keys, QObject* parent)
     : QObject(parent)
@@ -41,20 +39,14 @@ void KeptPassword::keep(int waitMs)
 
 bool KeptPassword::takeCredential(const QString& folder, QString* warning)
 {
-    if (folder.isEmpty())
-        return false;
     const QString name = QString::fromLatin1(m_keys.credential);
-    const QString path = QDir(folder).filePath(name);
-    // Never a FIFO or a device: reading one could wait for ever.
-    const AtomicFile::Read file = AtomicFile::read(path, MaxCredentialSize);
-    if (file.missing)
+    const Credential::Read file = Credential::read(folder, name, MaxCredentialSize);
+    if (!file.present)
         return false;
-    // A lone line end is what the unit sets when no password file was there.
-    if (file.error.isEmpty() && file.bytes == "\n")
-        return false;
-    QString why = file.error;
-    if (why.isEmpty() && file.bytes.size() > MaxCredentialSize)
-        why = QStringLiteral("larger than %1 bytes, so not a password").arg(MaxCredentialSize);
+    const QString why =
+        file.tooLarge
+            ? QStringLiteral("larger than %1 bytes, so not a password").arg(MaxCredentialSize)
+            : file.error;
     // A password is a line: a final line break from an editor is not part of it.
     QString password = why.isEmpty() ? QString::fromUtf8(file.bytes) : QString();
     while (password.endsWith(u'\n') || password.endsWith(u'\r'))
