@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
     libmicrohttpd-dev prometheus
+    # The status page's password hashes (yescrypt).
+    libcrypt-dev
     # The MQTT client's library; the tests start brokers of their own on free ports, so the
     # system's service (loopback port 1883) may run or not.
     libmosquitto-dev mosquitto mosquitto-clients
