@@ -1,17 +1,23 @@
 #include "monitor/MetricsOutlet.h"
 
 #include "core/Clock.h"
-#include "metrics/MetricsServer.h"
+#include "http/HttpSites.h"
 #include "monitor/Monitor.h"
 #include "push/PushChannels.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
 
-MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
+namespace {
+
+const QString SiteName = QStringLiteral("metrics");
+
+} // namespace
+
+MetricsOutlet::MetricsOutlet(Monitor& monitor, HttpSites& sites, QObject* parent)
     : QObject(parent)
     , m_monitor(monitor)
-    , m_server(new MetricsServer(this))
+    , m_sites(sites)
     , m_lastReplyMs(monitor.clock().steadyMs())
 {
     connect(&monitor, &Monitor::replyReceived, this, [this](const Reading& reading) {
@@ -47,8 +53,9 @@ MetricsOutlet::MetricsOutlet(Monitor& monitor, QObject* parent)
         m_metrics.noteMutedUntil(untilMs);
         publish();
     });
-    connect(m_server, &MetricsServer::problem, this, [this](const QString& why) {
-        m_monitor.setLastingNote(QStringLiteral("metrics"), why);
+    connect(&sites, &HttpSites::problem, this, [this](const QString& site, const QString& why) {
+        if (site == SiteName)
+            m_monitor.setLastingNote(QStringLiteral("metrics"), why);
     });
     publish();
     connect(&monitor.settings(), &Settings::changed, this, [this](int key) {
@@ -76,7 +83,7 @@ void MetricsOutlet::take(const AlertEvent& event)
 
 void MetricsOutlet::publish()
 {
-    m_server->publish(m_metrics, m_monitor.clock(), m_lastReplyMs);
+    m_site.publish(m_metrics, m_monitor.clock(), m_lastReplyMs);
 }
 
 void MetricsOutlet::followAddress()
@@ -86,5 +93,5 @@ void MetricsOutlet::followAddress()
     if (text != m_addressText)
         m_monitor.setLastingNote(QStringLiteral("metrics"), {});
     m_addressText = text;
-    m_server->listenOn(text);
+    m_sites.serve(SiteName, {text, {}, m_site.handler(), QStringLiteral("Metrics"), 9464});
 }

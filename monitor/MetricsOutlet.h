@@ -1,24 +1,24 @@
 #pragma once
 
 #include "metrics/MetricsExposition.h"
+#include "metrics/MetricsSite.h"
 #include "monitor/Outlet.h"
 
 #include <QObject>
 #include <QString>
 
-class MetricsServer;
+class HttpSites;
 class Monitor;
 
 // The metrics served for a scraper: the readings and what the monitor says of replies and
-// deliveries, and the rules fired and recovered. The server follows the settings live.
+// deliveries, and the rules fired and recovered, served where the settings say, live.
 class MetricsOutlet : public QObject, public Outlet {
 public:
-    explicit MetricsOutlet(Monitor& monitor, QObject* parent = nullptr);
+    MetricsOutlet(Monitor& monitor, HttpSites& sites, QObject* parent = nullptr);
     ~MetricsOutlet() override;
 
     void take(const AlertEvent& event) override;
     bool notifies() const override { return false; }
-    const MetricsServer& server() const { return *m_server; }
 
 private:
     // Hands the server thread what scrapes show, after each change.
@@ -27,7 +27,8 @@ private:
 
     Monitor& m_monitor;
     MetricsExposition m_metrics;
-    MetricsServer* m_server;
+    HttpSites& m_sites;
+    MetricsSite m_site;
     QString m_addressText; // the address last followed
     qint64 m_lastReplyMs;  // on the monitor's steady clock
 };

@@ -6,6 +6,7 @@
 #include "device/BoardProtocol.h"
 #include "device/BoardSource.h"
 #include "history/HistoryRecorder.h"
+#include "http/HttpSites.h"
 #include "mail/MailService.h"
 #include "mail/Outbox.h"
 #include "monitor/DesktopOutlet.h"
@@ -91,6 +92,7 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     , m_mail(
           new MailOutlet(settings, *m_password, m_words, Outbox::folderFor(statePath), clock, this))
     , m_push(new PushOutlet(settings, m_words, PushChannels::folderFor(statePath), clock, this))
+    , m_http(new HttpSites(this))
     , m_mutePath(Mute::pathFor(statePath))
     , m_statePath(statePath)
 {
@@ -155,9 +157,9 @@ PushChannels& Monitor::push() const
     return m_push->channels();
 }
 
-const MetricsServer& Monitor::metricsServer() const
+quint16 Monitor::metricsPort() const
 {
-    return m_metrics->server();
+    return m_http->port(QStringLiteral("metrics"));
 }
 
 qint64 Monitor::msSinceLastReply() const
@@ -200,7 +202,7 @@ void Monitor::start(Keyring keyring)
                           .arg(m_settings.text(Settings::MqttBroker).trimmed()));
         emit mqttChanged(up, why);
     });
-    m_metrics = new MetricsOutlet(*this, this);
+    m_metrics = new MetricsOutlet(*this, *m_http, this);
     // Every alert pass, recovered notice and reminder goes out through each of these, in this
     // order: the mail first, so that its session starts before anything else is done.
     m_ownOutlets.push_back(std::make_unique<DesktopOutlet>(m_settings));

@@ -20,7 +20,7 @@ class MailOutlet;
 class MailPassword;
 class MailService;
 class MetricsOutlet;
-class MetricsServer;
+class HttpSites;
 class MqttOutlet;
 class Outlet;
 class PushChannels;
@@ -89,7 +89,9 @@ public:
     // The mail password's one owner: keyring, credential, typed.
     MailPassword& password() const { return *m_password; }
     HistoryRecorder& history() const { return *m_history; }
-    const MetricsServer& metricsServer() const;
+    // The port the metrics are served on; 0 while they are not.
+    quint16 metricsPort() const;
+    HttpSites& httpSites() const { return *m_http; }
     // Since the last correct reply, on the monitor's clock.
     qint64 msSinceLastReply() const;
     // Why the board cannot be asked now; empty when it can.
@@ -179,6 +181,7 @@ private:
     HistoryRecorder* m_history;
     MailOutlet* m_mail;
     PushOutlet* m_push;
+    HttpSites* m_http;
     MetricsOutlet* m_metrics = nullptr;
     MqttOutlet* m_mqtt = nullptr;
     std::vector<Outlet*> m_outlets;

@@ -6,7 +6,7 @@
 #include "gui/Memo.h"
 #include "gui/Shell.h"
 #include "gui/ToolSettingDlg.h"
-#include "metrics/MetricsServer.h"
+#include "http/HttpSites.h"
 #include "support/BoxWatcher.h"
 #include "support/ChildProcess.h"
 #include "support/EventWait.h"
@@ -95,7 +95,7 @@ private:
     void startShell(const QString& extraSettings);
     Response get(quint16 port, const QString& path = QStringLiteral("/metrics"),
                  const QByteArray& verb = "GET");
-    quint16 servedPort() const { return m_monitor->metricsServer().serverPort(); }
+    quint16 servedPort() const { return m_monitor->metricsPort(); }
 
     QNetworkAccessManager m_http;
     std::unique_ptr<BoxWatcher> m_boxes;
