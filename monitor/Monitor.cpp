@@ -16,6 +16,7 @@
 #include "monitor/MqttOutlet.h"
 #include "monitor/Mute.h"
 #include "monitor/PushOutlet.h"
+#include "monitor/WebOutlet.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
@@ -203,11 +204,13 @@ void Monitor::start(Keyring keyring)
         emit mqttChanged(up, why);
     });
     m_metrics = new MetricsOutlet(*this, *m_http, this);
+    m_web = new WebOutlet(*this, *m_http, this);
+    connect(m_web, &WebOutlet::note, this, &Monitor::note);
     // Every alert pass, recovered notice and reminder goes out through each of these, in this
     // order: the mail first, so that its session starts before anything else is done.
     m_ownOutlets.push_back(std::make_unique<DesktopOutlet>(m_settings));
     m_outlets.insert(m_outlets.begin(),
-                     {m_mail, m_push, m_ownOutlets.back().get(), m_metrics, m_mqtt});
+                     {m_mail, m_push, m_ownOutlets.back().get(), m_metrics, m_mqtt, m_web});
     readMute();
     m_idlePass = new IdlePass([this] { MainRoutine(); }, this);
     if (keyring == Keyring::Ask) {
@@ -284,6 +287,8 @@ void Monitor::SendFlagClr()
 {
     ::SendFlagClr(m_alert);
     followFiredRules();
+    if (m_idlePass)
+        emit rearmed();
 }
 
 void Monitor::followFiredRules()

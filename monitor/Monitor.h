@@ -22,6 +22,7 @@ class MailService;
 class MetricsOutlet;
 class HttpSites;
 class MqttOutlet;
+class WebOutlet;
 class Outlet;
 class PushChannels;
 class PushOutlet;
@@ -148,6 +149,8 @@ signals:
     void unacknowledgedChanged(quint8 rules);
     // The fired rules (AlertRule bits) are others now: a pass fired some, or they re-armed.
     void firedChanged(quint8 rules);
+    // A person re-armed every rule (Reset), after the start.
+    void rearmed();
     // Maintenance began, moved or (0) ended.
     void muteChanged(qint64 untilMs);
     // The MQTT broker took the connection, or lost or refused it (`why`); once per change.
@@ -184,6 +187,7 @@ private:
     HttpSites* m_http;
     MetricsOutlet* m_metrics = nullptr;
     MqttOutlet* m_mqtt = nullptr;
+    WebOutlet* m_web = nullptr;
     std::vector<Outlet*> m_outlets;
     std::vector<std::unique_ptr<Outlet>> m_ownOutlets;
     IdlePass* m_idlePass = nullptr;
