@@ -2,6 +2,7 @@
 #include "app/ProcessStart.h"
 #include "app/Service.h"
 #include "app/ServiceLog.h"
+#include "app/WebPasswordCommand.h"
 #include "settings/SettingsLocation.h"
 
 #include <QCommandLineParser>
@@ -32,7 +33,10 @@ int main(int argc, char* argv[])
                        "2d, \"until 14:30\", or off to end it. Rules still run and are logged; "
                        "what still holds at the end is sent then."),
         QStringLiteral("WHEN"));
-    parser.addOptions({settingsOption, stateOption, muteOption});
+    const QCommandLineOption webPasswordOption(
+        QStringLiteral("web-password"),
+        QStringLiteral("Sets the status page's password, read from standard input."));
+    parser.addOptions({settingsOption, stateOption, muteOption, webPasswordOption});
     parser.process(app);
 
     const SettingsLocation where = SettingsLocation::forService(
@@ -46,6 +50,8 @@ int main(int argc, char* argv[])
             QStringList{parser.value(muteOption)} + parser.positionalArguments();
         return MuteCommand::run(where.settingsPath, parser.value(stateOption), words.join(u' '));
     }
+    if (parser.isSet(webPasswordOption))
+        return WebPasswordCommand::run(where.settingsPath);
     const ProcessStart start(where, [](const QString& why) {
         ServiceLog::write(ServiceLog::Priority::Warning, why); // runs on with what it has
     });

@@ -7,6 +7,7 @@
 #include "gui/UiFont.h"
 #include "push/PushChannels.h"
 #include "settings/SettingsDefaults.h"
+#include "web/PasswordHash.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,7 +29,7 @@ constexpr int ClientWidth = 427;
 constexpr int ClientHeight = 300;
 constexpr int ButtonPanelHeight = 34;
 
-// Eight captions fit the dialog's fixed width only with less room beside each.
+// Nine captions fit the dialog's fixed width only with less room beside each.
 class NarrowTabs : public QProxyStyle {
 public:
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
@@ -159,6 +160,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password,
     buildPushTab();
     buildWordsTab();
     buildMqttTab();
+    buildWebTab();
     PageCtrl1->setCurrentIndex(0);
     buildButtons();
     guardStoredTexts();
@@ -384,6 +386,30 @@ void TToolSettingDlg::buildMqttTab()
     });
 }
 
+void TToolSettingDlg::buildWebTab()
+{
+    TabWeb = named(new QWidget, "TabWeb");
+    PageCtrl1->addTab(TabWeb, QStringLiteral("Web"));
+    Label34 = label(TabWeb, "Label34", QStringLiteral("Listen :"), 24, 34);
+    EdtWebListen = edit(TabWeb, "EdtWebListen", QString(), {114, 32, 280, 20});
+    // Only a suggestion: an empty edit keeps the page off.
+    EdtWebListen->setPlaceholderText(QStringLiteral("127.0.0.1:8080"));
+    Label35 = label(TabWeb, "Label35", QStringLiteral("User :"), 24, 62);
+    EdtWebUser = edit(TabWeb, "EdtWebUser", QString(), {114, 60, 146, 20});
+    Label36 = label(TabWeb, "Label36", QStringLiteral("Password :"), 24, 90);
+    EdtWebPass = edit(TabWeb, "EdtWebPass", QString(), {114, 88, 146, 20});
+    EdtWebPass->setEchoMode(QLineEdit::Password);
+    Label37 = label(TabWeb, "Label37", QStringLiteral("Cert file :"), 24, 118);
+    EdtWebCert = edit(TabWeb, "EdtWebCert", QString(), {114, 116, 280, 20});
+    Label38 = label(TabWeb, "Label38", QStringLiteral("Key file :"), 24, 146);
+    EdtWebKey = edit(TabWeb, "EdtWebKey", QString(), {114, 144, 280, 20});
+    Label39 = named(new QLabel(TabWeb), "Label39");
+    Label39->setGeometry(24, 174, 370, 36); // room for a second line in a wider font
+    Label39->setWordWrap(true);
+    Label39->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label39->setText(QStringLiteral("HTTPS とログインが無い場合はループバックのみで公開されます"));
+}
+
 void TToolSettingDlg::bindToSettings()
 {
     using K = Settings::Key;
@@ -438,6 +464,11 @@ void TToolSettingDlg::bindToSettings()
         {&SettledMqttUser, "SettledMqttUser", EdtMqttUser, K::MqttUser},
         {&SettledMqttPrefix, "SettledMqttPrefix", EdtMqttPrefix, K::MqttPrefix},
         {&SettledMqttNodeId, "SettledMqttNodeId", EdtMqttNodeId, K::MqttNodeId},
+        // A half-typed address must not be listened on, nor a half-typed path read.
+        {&SettledWebListen, "SettledWebListen", EdtWebListen, K::WebListen},
+        {&SettledWebUser, "SettledWebUser", EdtWebUser, K::WebUser},
+        {&SettledWebCert, "SettledWebCert", EdtWebCert, K::WebCertFile},
+        {&SettledWebKey, "SettledWebKey", EdtWebKey, K::WebKeyFile},
     };
     for (const auto& bound : settledEdits) {
         followText(settings, bound.key, bound.edit);
@@ -491,9 +522,22 @@ void TToolSettingDlg::bindToSettings()
               SettledReArmSec,    SettledHysteresis, SettledRemindMin,     SettledHoldSec,
               SettledNtfy,        SettledWebhook,    SettledTelegramToken, SettledTelegramChat,
               SettledTelegramApi, SettledOffset,     SettledSubject,       SettledBody,
-              SettledMqttBroker,  SettledMqttUser,   SettledMqttPrefix,    SettledMqttNodeId})
+              SettledMqttBroker,  SettledMqttUser,   SettledMqttPrefix,    SettledMqttNodeId,
+              SettledWebListen,   SettledWebUser,    SettledWebCert,       SettledWebKey})
             settled->settle();
         storePassword();
+    });
+    // The stored hash is never shown; the box only says that there is one.
+    follow(settings, K::WebPasswordHash, EdtWebPass, [this] {
+        EdtWebPass->setPlaceholderText(m_settings.text(Settings::WebPasswordHash).isEmpty()
+                                           ? QString()
+                                           : QStringLiteral("(設定済み)"));
+    });
+    // Hashed once, at OK: hashing is slow on purpose, and a new salt at each key would be waste.
+    connect(this, &QDialog::finished, this, [this](int result) {
+        if (result == QDialog::Accepted)
+            storeWebPassword();
+        EdtWebPass->clear();
     });
 }
 
@@ -520,6 +564,10 @@ void TToolSettingDlg::settleTexts()
         {SettledMqttUser, Settings::MqttUser},
         {SettledMqttPrefix, Settings::MqttPrefix},
         {SettledMqttNodeId, Settings::MqttNodeId},
+        {SettledWebListen, Settings::WebListen},
+        {SettledWebUser, Settings::WebUser},
+        {SettledWebCert, Settings::WebCertFile},
+        {SettledWebKey, Settings::WebKeyFile},
     };
     // A text the program set is in force at once but told a moment later: it counts too.
     for (const auto& [settled, key] : texts) {
@@ -538,6 +586,17 @@ void TToolSettingDlg::storePassword(int waitMs)
 {
     m_password.keep(waitMs);
     m_mqttPassword.keep(waitMs);
+}
+
+void TToolSettingDlg::storeWebPassword()
+{
+    const QString typed = EdtWebPass->text();
+    if (typed.isEmpty())
+        return;
+    // Empty when it cannot be hashed (a NUL in it): the stored hash is better than none.
+    const QString hash = PasswordHash::hash(typed);
+    if (!hash.isEmpty())
+        m_settings.setValue(Settings::WebPasswordHash, hash);
 }
 
 void TToolSettingDlg::showKeyringMissing(const QString& why)
@@ -584,7 +643,9 @@ void TToolSettingDlg::guardStoredTexts()
         {EditOffset, Label25->text()},      {EdtSubject, Label27->text()},
         {EdtBody, Label28->text()},         {EdtMqttBroker, Label29->text()},
         {EdtMqttUser, Label30->text()},     {EdtMqttPrefix, Label32->text()},
-        {EdtMqttNodeId, Label33->text()},
+        {EdtMqttNodeId, Label33->text()},   {EdtWebListen, Label34->text()},
+        {EdtWebUser, Label35->text()},      {EdtWebCert, Label37->text()},
+        {EdtWebKey, Label38->text()},
     };
     for (const auto& [edit, caption] : stored) {
         // The validator, not the length limit, must see long input, so that it is refused

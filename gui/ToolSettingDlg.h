@@ -132,6 +132,21 @@ public:
     QLabel* Label33;
     QLineEdit* EdtMqttNodeId;
     QCheckBox* ChkBoxMqttCommands; // Home Assistant's buttons offered and obeyed
+    // The status page: where it listens, its login and its certificate.
+    QWidget* TabWeb;
+    QLabel* Label34;
+    QLineEdit* EdtWebListen; // "host:port"; empty for no page
+    QLabel* Label35;
+    QLineEdit* EdtWebUser;
+    QLabel* Label36;
+    // Only ever a new password: the stored hash is never shown, OK keeps the hash of what was
+    // typed, empty keeps the stored one.
+    QLineEdit* EdtWebPass;
+    QLabel* Label37;
+    QLineEdit* EdtWebCert; // PEM certificate file
+    QLabel* Label38;
+    QLineEdit* EdtWebKey; // PEM private key file
+    QLabel* Label39;      // who can reach the page without HTTPS and a login
 
     QFrame* Panel2;
     QPushButton* OKBtn;
@@ -165,10 +180,12 @@ private:
     void buildPushTab();
     void buildWordsTab();
     void buildMqttTab();
+    void buildWebTab();
     void buildButtons();
     void guardStoredTexts();
     void bindToSettings();
     void showKeyringMissing(const QString& why);
+    void storeWebPassword();
 
     Settings& m_settings;
     MailPassword& m_password;
@@ -195,6 +212,10 @@ private:
     SettledText* SettledMqttUser;
     SettledText* SettledMqttPrefix;
     SettledText* SettledMqttNodeId;
+    SettledText* SettledWebListen;
+    SettledText* SettledWebUser;
+    SettledText* SettledWebCert;
+    SettledText* SettledWebKey;
     bool m_keyringAsked = false;
     bool m_mqttKeyringAsked = false;
 };

@@ -77,6 +77,11 @@ constexpr Entry Table[] = {
     {S::MqttPrefix, "Mqtt", "Prefix", Type::Text, D::MqttPrefix, 0, true},
     {S::MqttNodeId, "Mqtt", "NodeId", Type::Text, "", 0, true},
     {S::MqttCommands, "Mqtt", "Commands", Type::Flag, nullptr, 0, true},
+    {S::WebListen, "Web", "Listen", Type::Text, "", 0, true},
+    {S::WebUser, "Web", "User", Type::Text, "", 0, true},
+    {S::WebPasswordHash, "Web", "PasswordHash", Type::Text, "", 0, true},
+    {S::WebCertFile, "Web", "CertFile", Type::Text, "", 0, true},
+    {S::WebKeyFile, "Web", "KeyFile", Type::Text, "", 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},
@@ -278,7 +283,8 @@ bool Settings::save(const QString& iniPath, QString* error) const
 
 bool Settings::holdsSecret() const
 {
-    return !text(PushTelegramToken).trimmed().isEmpty() || !text(PushWebhook).trimmed().isEmpty();
+    return !text(PushTelegramToken).trimmed().isEmpty() || !text(PushWebhook).trimmed().isEmpty() ||
+           !text(WebPasswordHash).trimmed().isEmpty();
 }
 
 QString Settings::pathFor(const QString& executablePath)

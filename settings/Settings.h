@@ -56,10 +56,15 @@ public:
         MailBody,          // the same for the body; "\n" is a line break
         MqttBroker,        // "mqtt://host:port" or "mqtts://host:port"; empty: no MQTT
         MqttUser,
-        MqttCaFile,   // empty: the system's CAs
-        MqttPrefix,   // Home Assistant's discovery prefix
-        MqttNodeId,   // "zarvik_" and 8 hex digits, made once
-        MqttCommands, // buttons offered and obeyed
+        MqttCaFile,      // empty: the system's CAs
+        MqttPrefix,      // Home Assistant's discovery prefix
+        MqttNodeId,      // "zarvik_" and 8 hex digits, made once
+        MqttCommands,    // buttons offered and obeyed
+        WebListen,       // the status page's "host:port"; empty: no page
+        WebUser,         // its login; empty: none
+        WebPasswordHash, // a yescrypt hash (web/PasswordHash.h), never the password
+        WebCertFile,     // PEM certificate; with WebKeyFile the page is served over HTTPS
+        WebKeyFile,      // PEM private key
         // held for this run only, never stored
         MemoUpper,
         MemoLower,
@@ -104,7 +109,8 @@ public:
 
     // The executable's path with its extension replaced by ".ini" (appended when there is none).
     static QString pathFor(const QString& executablePath);
-    // Whether a stored value is a secret: a bot token, or a webhook URL (its path often is one).
+    // Whether a stored value is a secret: a bot token, a webhook URL (its path often is one), or
+    // the status page's password hash (it can be attacked offline).
     bool holdsSecret() const;
 
 signals:

@@ -11,6 +11,7 @@
 #include "support/TestCertificate.h"
 #include "support/TestFiles.h"
 #include "support/Unprivileged.h"
+#include "web/PasswordHash.h"
 
 #include <QLocalServer>
 #include <QProcess>
@@ -61,6 +62,8 @@ private slots:
     void notifiesMailsReArmsReloadsAndStops();
     void recoveredNoticeMailedAndLogged();
     void mutedFromAShellThenAcknowledged();
+    void webPasswordFromAPipe_data();
+    void webPasswordFromAPipe();
     void keptMailSurvivesSigkill();
     void credentialsLogInAndPush();
     void windowAndServiceOnOneFile_data();
@@ -236,6 +239,63 @@ void TestE2eService::mutedFromAShellThenAcknowledged()
     QVERIFY(daemon.saw(QStringLiteral("Nothing to acknowledge (SIGUSR2)")));
     QCOMPARE(daemon.endBy(SIGTERM), 0);
     QCOMPARE(server.mailCount(), 2);
+}
+
+void TestE2eService::webPasswordFromAPipe_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<bool>("running"); // a service watches the file
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("one line") << QByteArray("s3cret pass\n") << false << 0;
+    QTest::newRow("no line end, service told") << QByteArray("s3cret pass") << true << 0;
+    QTest::newRow("empty line refused") << QByteArray("\n") << false << 2;
+    QTest::newRow("nothing refused") << QByteArray() << false << 2;
+    QTest::newRow("NUL refused") << QByteArray("s3cret\0pass\n", 12) << false << 2;
+}
+
+// An administrator sets the status page's password from a shell: only its hash is kept.
+void TestE2eService::webPasswordFromAPipe()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(bool, running);
+    QFETCH(int, exitCode);
+    const QString path = writeSettings(QStringLiteral("[Watch]\nLog=1\n"));
+    const QByteArray before = TestFiles::read(path);
+    Daemon daemon;
+    if (running) {
+        QVERIFY(start(daemon));
+        QVERIFY(daemon.saw(QStringLiteral("Watching the board")));
+    }
+    QProcess shell;
+    shell.start(qEnvironmentVariable("ZARVIK_MAILD"),
+                {QStringLiteral("--settings"), path, QStringLiteral("--web-password")});
+    QVERIFY(shell.waitForStarted());
+    shell.write(input);
+    shell.closeWriteChannel();
+    QVERIFY(shell.waitForFinished(10000));
+    QCOMPARE(shell.exitCode(), exitCode);
+    const QByteArray after = TestFiles::read(path);
+    if (exitCode != 0) {
+        QVERIFY(!shell.readAllStandardError().isEmpty());
+        QCOMPARE(after, before);
+        return;
+    }
+    QVERIFY(shell.readAllStandardOutput().contains(running ? "was told" : "no service runs"));
+    const QRegularExpressionMatch hash =
+        QRegularExpression(QStringLiteral("\\[Web\\]\r\nPasswordHash=(\\$y\\$[^\r\n]+)\r\n"))
+            .match(QString::fromLatin1(after));
+    QVERIFY2(hash.hasMatch(), after.constData());
+    QVERIFY(PasswordHash::verify(QStringLiteral("s3cret pass"), hash.captured(1)));
+    QVERIFY(!after.contains("s3cret"));
+    // Every line the file had stays; the hash makes it its owner's alone.
+    for (const QByteArray& line : before.split('\n'))
+        QVERIFY2(after.contains(line), line.constData());
+    QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther),
+             QFile::Permissions());
+    if (running) {
+        QVERIFY(daemon.saw(QStringLiteral("Settings re-read")));
+        QCOMPARE(daemon.endBy(SIGTERM), 0);
+    }
 }
 
 // Re-arming by itself: the notice goes out as a mail and a line of the log.

@@ -5,6 +5,7 @@
 #include "monitor/MailPassword.h"
 #include "monitor/MqttPassword.h"
 #include "settings/Settings.h"
+#include "web/PasswordHash.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -57,6 +58,8 @@ private slots:
     void withoutAKeyringThePasswordIsForThisRun();
     void storedEditsRefuseWhatTheFileCannotHold_data();
     void storedEditsRefuseWhatTheFileCannotHold();
+    void webPasswordIsKeptAsAHashAtOk_data();
+    void webPasswordIsKeptAsAHashAtOk();
 
 private:
     std::unique_ptr<Settings> m_settings;
@@ -203,6 +206,24 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("ChkBoxMqttCommands", "QCheckBox",
         {{"text", "Home Assistant からの操作を受け付ける"}, {"checked", false}},
         {24, 176, 370, 17});
+    row("Label34", "QLabel", {{"text", "Listen :"}}, at(24, 34));
+    row("EdtWebListen", "QLineEdit", {{"text", ""}, {"placeholderText", "127.0.0.1:8080"}},
+        {114, 32, 280, 20});
+    row("Label35", "QLabel", {{"text", "User :"}}, at(24, 62));
+    row("EdtWebUser", "QLineEdit", {{"text", ""}}, {114, 60, 146, 20});
+    row("Label36", "QLabel", {{"text", "Password :"}}, at(24, 90));
+    row("EdtWebPass", "QLineEdit",
+        {{"text", ""},
+         {"placeholderText", ""},
+         {"echoMode", QVariant::fromValue(QLineEdit::Password)}},
+        {114, 88, 146, 20});
+    row("Label37", "QLabel", {{"text", "Cert file :"}}, at(24, 118));
+    row("EdtWebCert", "QLineEdit", {{"text", ""}}, {114, 116, 280, 20});
+    row("Label38", "QLabel", {{"text", "Key file :"}}, at(24, 146));
+    row("EdtWebKey", "QLineEdit", {{"text", ""}}, {114, 144, 280, 20});
+    row("Label39", "QLabel",
+        {{"text", "HTTPS とログインが無い場合はループバックのみで公開されます"}},
+        {24, 174, 370, 36});
 
     row("OKBtn", "QPushButton", {{"text", "OK"}, {"default", true}}, {187, 2, 75, 25});
     row("CancelBtn", "QPushButton", {{"text", "キャンセル"}, {"default", false}}, {267, 2, 75, 25});
@@ -267,10 +288,10 @@ void TstToolSettingDlg::controlHasDesignState()
 
 void TstToolSettingDlg::tabsInOrderFirstActive()
 {
-    const QStringList names{"TabZARVIK", "TabTemp", "TabSensor", "TabMAIL",
-                            "TabWatch",  "TabPush", "TabWords",  "TabMqtt"};
-    const QStringList captions{"ZARVIK", "Temp", "Sensor", "MAIL",
-                               "Watch",  "Push", "Words",  "MQTT"};
+    const QStringList names{"TabZARVIK", "TabTemp",  "TabSensor", "TabMAIL", "TabWatch",
+                            "TabPush",   "TabWords", "TabMqtt",   "TabWeb"};
+    const QStringList captions{"ZARVIK", "Temp",  "Sensor", "MAIL", "Watch",
+                               "Push",   "Words", "MQTT",   "Web"};
     QTabWidget* tabs = m_dlg->PageCtrl1;
     QCOMPARE(tabs->count(), names.size());
     for (int i = 0; i < names.size(); ++i) {
@@ -286,10 +307,18 @@ void TstToolSettingDlg::tabsInOrderFirstActive()
     QVERIFY(m_dlg->TabSensor->isAncestorOf(m_dlg->RGrpRB0));
     QVERIFY(m_dlg->TabMAIL->isAncestorOf(m_dlg->RGrpPrty));
     QVERIFY(m_dlg->TabMqtt->isAncestorOf(m_dlg->ChkBoxMqttCommands));
+    QVERIFY(m_dlg->TabWeb->isAncestorOf(m_dlg->EdtWebKey));
     QVERIFY(m_dlg->Panel2->isAncestorOf(m_dlg->HelpBtn));
     // The last tab's caption shows whole, and the offset's row stays within its page.
     QVERIFY(tabs->tabBar()->tabRect(tabs->count() - 1).right() < tabs->width());
     QVERIFY(m_dlg->TabTemp->rect().contains(m_dlg->EditOffset->geometry()));
+    // The web page's note shows whole, within its page.
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabWeb);
+    const QLabel* note = m_dlg->Label39;
+    QVERIFY(note->heightForWidth(note->width()) <= note->height());
+    for (const QWidget* child : m_dlg->TabWeb->findChildren<QWidget*>())
+        QVERIFY2(m_dlg->TabWeb->rect().contains(child->geometry()),
+                 qPrintable(child->objectName()));
 }
 
 void TstToolSettingDlg::radioItems_data()
@@ -572,6 +601,13 @@ void TstToolSettingDlg::textComesIntoForceWhenSettled_data()
     QTest::newRow("MQTT broker") << int(K::MqttBroker) << "EdtMqttBroker"
                                  << "SettledMqttBroker"
                                  << "mqtt://127.0.0.1:1883";
+    // A half-typed address is never listened on.
+    QTest::newRow("web listen") << int(K::WebListen) << "EdtWebListen"
+                                << "SettledWebListen"
+                                << "127.0.0.1:8080";
+    QTest::newRow("web key file") << int(K::WebKeyFile) << "EdtWebKey"
+                                  << "SettledWebKey"
+                                  << "/etc/zarvik/key.pem";
 }
 
 void TstToolSettingDlg::textComesIntoForceWhenSettled()
@@ -661,6 +697,10 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::MqttPassword, "EdtMqttPass", "text", "mq-s3cret");
     row(K::MqttNodeId, "EdtMqttNodeId", "text", "zarvik_0a1b2c3d");
     row(K::MqttCommands, "ChkBoxMqttCommands", "checked", true);
+    row(K::WebListen, "EdtWebListen", "text", "0.0.0.0:8443");
+    row(K::WebUser, "EdtWebUser", "text", "admin");
+    row(K::WebCertFile, "EdtWebCert", "text", "/etc/zarvik/cert.pem");
+    row(K::WebKeyFile, "EdtWebKey", "text", "/etc/zarvik/key.pem");
 }
 
 void TstToolSettingDlg::settingsSetByTheProgramShow()
@@ -749,6 +789,8 @@ void TstToolSettingDlg::storedEditsRefuseWhatTheFileCannotHold_data()
     row("from, typed emoji", "EdtMailFrom", "From :", "me@example.jp", false, emoji, false);
     row("to, pasted Müller", "EdtMailTo", "To :", "old@example.jp", true, mueller, false);
     row("broker, typed ü", "EdtMqttBroker", "Broker :", "mqtt://h", false, "ü", false);
+    row("listen, typed ü", "EdtWebListen", "Listen :", "127.0.0.1:80", false, "ü", false);
+    row("cert, pasted emoji", "EdtWebCert", "Cert file :", "/c.pem", true, emoji, false);
     // Refused: longer than 32,767 characters, which the edit would cut short.
     row("to, pasted 32,768", "EdtMailTo", "To :", "old", true, QString(32768, u'x'), false);
     row("to, typed past 32,767", "EdtMailTo", "To :", full, false, "b", false);
@@ -807,6 +849,77 @@ void TstToolSettingDlg::storedEditsRefuseWhatTheFileCannotHold()
     QVERIFY2(refused->text().contains(caption), qPrintable(refused->text()));
     QVERIFY2(refused->text().size() > caption.size() && !refused->text().contains('\n'),
              qPrintable(refused->text()));
+}
+
+void TstToolSettingDlg::webPasswordIsKeptAsAHashAtOk_data()
+{
+    QTest::addColumn<bool>("storedBefore"); // a hash of "old" in the settings first
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("how");     // "ok", "enter", "cancel"
+    QTest::addColumn<QString>("inForce"); // the password the stored hash is made from; empty: none
+    QTest::newRow("new, OK") << false << "n3w pass"
+                             << "ok"
+                             << "n3w pass";
+    QTest::newRow("new, Enter") << false << "n3w pass"
+                                << "enter"
+                                << "n3w pass";
+    QTest::newRow("replaced, OK") << true << "n3w pass"
+                                  << "ok"
+                                  << "n3w pass";
+    QTest::newRow("empty keeps the stored one") << true << ""
+                                                << "ok"
+                                                << "old";
+    QTest::newRow("Cancel keeps the stored one") << true << "n3w pass"
+                                                 << "cancel"
+                                                 << "old";
+    QTest::newRow("Cancel, none stored") << false << "n3w pass"
+                                         << "cancel"
+                                         << "";
+    QTest::newRow("symbols and spaces") << false << " p@ss: w0rd! "
+                                        << "ok"
+                                        << " p@ss: w0rd! ";
+}
+
+void TstToolSettingDlg::webPasswordIsKeptAsAHashAtOk()
+{
+    QFETCH(bool, storedBefore);
+    QFETCH(QString, typed);
+    QFETCH(QString, how);
+    QFETCH(QString, inForce);
+    const QString old = storedBefore ? PasswordHash::hash(QStringLiteral("old")) : QString();
+    m_settings->setValue(K::WebPasswordHash, old);
+    QLineEdit* edit = m_dlg->EdtWebPass;
+    // The hash itself is never shown; the box only says one is kept.
+    QCOMPARE(edit->text(), QString());
+    QCOMPARE(edit->placeholderText(), storedBefore ? QStringLiteral("(設定済み)") : QString());
+    m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabWeb);
+    m_dlg->activateWindow();
+    edit->setFocus();
+    QTest::keyClicks(edit, typed);
+    // Nothing is hashed while typing.
+    QCOMPARE(m_settings->text(K::WebPasswordHash), old);
+
+    if (how == "ok")
+        QTest::mouseClick(m_dlg->OKBtn, Qt::LeftButton);
+    else if (how == "enter")
+        QTest::keyClick(edit, Qt::Key_Return);
+    else
+        QTest::mouseClick(m_dlg->CancelBtn, Qt::LeftButton);
+    QVERIFY(!m_dlg->isVisible());
+
+    const QString stored = m_settings->text(K::WebPasswordHash);
+    if (inForce.isEmpty()) {
+        QCOMPARE(stored, QString());
+    } else {
+        QVERIFY2(stored.startsWith(QStringLiteral("$y$")), qPrintable(stored));
+        QVERIFY(PasswordHash::verify(inForce, stored));
+        QVERIFY(!stored.contains(typed.isEmpty() ? QStringLiteral("old") : typed));
+    }
+    QCOMPARE(stored == old, inForce == "old" || inForce.isEmpty());
+    // Shown again, the box is empty and says whether a hash is kept.
+    m_dlg->show();
+    QCOMPARE(edit->text(), QString());
+    QCOMPARE(edit->placeholderText(), stored.isEmpty() ? QString() : QStringLiteral("(設定済み)"));
 }
 
 QTEST_MAIN(TstToolSettingDlg)

@@ -187,6 +187,13 @@ void TstSettings::everyKey_data()
     row(K::MqttPrefix, "Mqtt", "Prefix", "homeassistant", none, "ha", "ha");
     row(K::MqttNodeId, "Mqtt", "NodeId", "", none, "zarvik_0a1b2c3d", "zarvik_0a1b2c3d");
     row(K::MqttCommands, "Mqtt", "Commands", false, none, true, "1");
+    row(K::WebListen, "Web", "Listen", "", none, "127.0.0.1:8080", "127.0.0.1:8080");
+    row(K::WebUser, "Web", "User", "", none, "admin", "admin");
+    row(K::WebPasswordHash, "Web", "PasswordHash", "", none, "$y$j9T$salt$hash",
+        "$y$j9T$salt$hash");
+    row(K::WebCertFile, "Web", "CertFile", "", none, "/etc/zarvik/cert.pem",
+        "/etc/zarvik/cert.pem");
+    row(K::WebKeyFile, "Web", "KeyFile", "", none, "/etc/zarvik/key.pem", "/etc/zarvik/key.pem");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
@@ -194,7 +201,7 @@ void TstSettings::everyKey_data()
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
     row(K::MqttPassword, "", "", "", none, "broker-pass", none);
-    static_assert(Settings::KeyCount == 50, "a row for every key");
+    static_assert(Settings::KeyCount == 55, "a row for every key");
 }
 
 void TstSettings::everyKey()
@@ -519,6 +526,9 @@ void TstSettings::secretsAreForTheOwnerOnly_data()
     QTest::newRow("webhook URL: 0640 becomes 0600") << int(K::PushWebhook) << 0640 << 0600;
     QTest::newRow("bot token, new file: 0600") << int(K::PushTelegramToken) << 0 << 0600;
     QTest::newRow("ntfy topic is no secret") << int(K::PushNtfy) << 0644 << 0644;
+    QTest::newRow("web password hash: 0644 becomes 0600")
+        << int(K::WebPasswordHash) << 0644 << 0600;
+    QTest::newRow("web user is no secret") << int(K::WebUser) << 0644 << 0644;
 }
 
 void TstSettings::secretsAreForTheOwnerOnly()
