@@ -112,8 +112,8 @@ WebOutlet::WebOutlet(Monitor& monitor, HttpSites& sites, QObject* parent)
         else
             add(EventKind::Mute,
                 QStringLiteral("通知停止中: %1 まで")
-                    .arg(Mute::untilText(untilMs, QDateTime::fromMSecsSinceEpoch(
-                                                      m_monitor.clock().nowMs()))));
+                    .arg(Mute::untilText(
+                        untilMs, QDateTime::fromMSecsSinceEpoch(m_monitor.clock().nowMs()))));
     });
     connect(&monitor, &Monitor::rearmed, this,
             [this] { add(EventKind::Rearm, QStringLiteral("Reset: 全ルールを再監視します")); });
@@ -126,9 +126,9 @@ WebOutlet::WebOutlet(Monitor& monitor, HttpSites& sites, QObject* parent)
                                   .arg(result.error));
     });
     connect(&monitor, &Monitor::pushFinished, this, [this](const PushResult& result) {
-        add(EventKind::Push, result.sent ? QStringLiteral("%1: 送信しました").arg(result.channel)
-                                         : QStringLiteral("%1: %2").arg(result.channel,
-                                                                        result.error));
+        add(EventKind::Push, result.sent
+                                 ? QStringLiteral("%1: 送信しました").arg(result.channel)
+                                 : QStringLiteral("%1: %2").arg(result.channel, result.error));
     });
     connect(&monitor.settings(), &Settings::changed, this, [this](Settings::Key key) {
         if (key == Settings::WebListen || key == Settings::WebUser ||
@@ -293,8 +293,8 @@ void WebOutlet::follow()
                           .arg(text));
     if (std::exchange(m_refused, false))
         m_monitor.setLastingNote(SiteName, {}); // the refusal is put right
-    m_site.configure({user, hash, endpoint.host, endpoint.port, !tls.certificate.isEmpty(),
-                      loopback});
+    m_site.configure(
+        {user, hash, endpoint.host, endpoint.port, !tls.certificate.isEmpty(), loopback});
     publish();
     m_sites.serve(SiteName, {text, tls, m_site.handler(), QStringLiteral("Status page"), 8080});
 }

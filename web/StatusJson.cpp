@@ -52,8 +52,8 @@ QByteArray status(const WebStatus& status)
                                  {"muted", status.mutedUntilMs != 0}});
     return compact({{"board", status.board},
                     {"reading", status.hasReading ? QJsonValue(reading) : QJsonValue()},
-                    {"linkProblem", status.linkProblem.isEmpty() ? QJsonValue()
-                                                                 : QJsonValue(status.linkProblem)},
+                    {"linkProblem",
+                     status.linkProblem.isEmpty() ? QJsonValue() : QJsonValue(status.linkProblem)},
                     {"rules", rules},
                     {"mutedUntil", time(status.mutedUntilMs)},
                     {"limits", QJsonObject{{"upper", optional(status.upper)},

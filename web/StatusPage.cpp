@@ -111,8 +111,9 @@ QByteArray actions(const StatusPage::View& view)
                                 "(zarvik-maild --web-password)")) +
                "</p>\n";
     if (view.token.isEmpty())
-        return "<p class=\"hint\"><a id=\"login\" href=\"/login\">" + e(QStringLiteral("ログイン")) +
-               "</a> " + e(QStringLiteral("すると操作できます")) + "</p>\n";
+        return "<p class=\"hint\"><a id=\"login\" href=\"/login\">" +
+               e(QStringLiteral("ログイン")) + "</a> " + e(QStringLiteral("すると操作できます")) +
+               "</p>\n";
     return "<div class=\"buttons\">"
            "<button id=\"btn-rearm\" data-action=\"rearm\">Reset</button>"
            "<button id=\"btn-ack\" data-action=\"ack\">" +
@@ -140,22 +141,22 @@ namespace StatusPage {
 
 QByteArray hourChart(const WebStatus& status, qint64 nowMs)
 {
-    return TrendSvg::svg(status.hour, nowMs - HourMs, nowMs, status.upper,
-                         status.lower, ChartWidth, ChartHeight);
+    return TrendSvg::svg(status.hour, nowMs - HourMs, nowMs, status.upper, status.lower, ChartWidth,
+                         ChartHeight);
 }
 
 QByteArray dayChart(const WebStatus& status, qint64 nowMs)
 {
-    return TrendSvg::svg(status.day, nowMs - DayMs, nowMs, status.upper, status.lower,
-                         ChartWidth, ChartHeight, DayGapMs);
+    return TrendSvg::svg(status.day, nowMs - DayMs, nowMs, status.upper, status.lower, ChartWidth,
+                         ChartHeight, DayGapMs);
 }
 
 QByteArray scriptTexts()
 {
     QJsonObject kinds;
-    for (EventKind kind : {EventKind::Alert, EventKind::Recovered, EventKind::Reminder,
-                           EventKind::Acknowledged, EventKind::Mute, EventKind::Unmute,
-                           EventKind::Mail, EventKind::Push, EventKind::Rearm})
+    for (EventKind kind :
+         {EventKind::Alert, EventKind::Recovered, EventKind::Reminder, EventKind::Acknowledged,
+          EventKind::Mute, EventKind::Unmute, EventKind::Mail, EventKind::Push, EventKind::Rearm})
         kinds.insert(eventKindName(kind), kindText(kind));
     const QJsonObject texts{
         {"kinds", kinds},

@@ -12,9 +12,9 @@
 namespace StatusPage {
 
 struct View {
-    QByteArray token;    // for a person logged in: the buttons act; empty: they ask to log in
+    QByteArray token; // for a person logged in: the buttons act; empty: they ask to log in
     bool loginSet = false;
-    qint64 nowMs = 0;    // wall clock, for the charts' spans
+    qint64 nowMs = 0; // wall clock, for the charts' spans
 };
 
 QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const View& view);

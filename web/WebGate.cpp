@@ -93,8 +93,9 @@ WebGate::Login WebGate::login(const HttpRequest& request, int* retryAfterSeconds
         const qsizetype colon = pair.indexOf(':');
         const QByteArray user = pair.left(std::max<qsizetype>(colon, 0));
         const bool userGood = colon > 0 && sameBytes(digest(user), digest(config.user.toUtf8()));
-        const bool passwordGood = colon > 0 && PasswordHash::verify(QString::fromUtf8(pair.mid(colon + 1)),
-                                                                    config.passwordHash);
+        const bool passwordGood =
+            colon > 0 &&
+            PasswordHash::verify(QString::fromUtf8(pair.mid(colon + 1)), config.passwordHash);
         good = userGood && passwordGood;
     }
 
@@ -106,9 +107,9 @@ WebGate::Login WebGate::login(const HttpRequest& request, int* retryAfterSeconds
         return Login::Good;
     }
     if (!m_tries.contains(peer) && m_tries.size() >= TriesKept) {
-        const auto oldest = std::min_element(
-            m_tries.cbegin(), m_tries.cend(),
-            [](const Tries& a, const Tries& b) { return a.lastMs < b.lastMs; });
+        const auto oldest =
+            std::min_element(m_tries.cbegin(), m_tries.cend(),
+                             [](const Tries& a, const Tries& b) { return a.lastMs < b.lastMs; });
         m_tries.erase(oldest);
     }
     Tries& kept = m_tries[peer];

@@ -32,7 +32,7 @@ public:
     QByteArray token() const { return m_token; }
 
     enum class Login {
-        None,     // no Authorization header
+        None, // no Authorization header
         Good,
         Wrong,    // wrong user or password, or no login set
         SlowDown, // too many wrong ones from this address: not even checked

@@ -86,8 +86,8 @@ QString parameter(const HttpRequest& request, const char* name)
 {
     const QByteArray type = request.header("content-type");
     if (type.startsWith("application/json")) {
-        const QJsonValue value = QJsonDocument::fromJson(request.body).object().value(
-            QLatin1String(name));
+        const QJsonValue value =
+            QJsonDocument::fromJson(request.body).object().value(QLatin1String(name));
         if (value.isString())
             return value.toString();
     } else if (!request.body.isEmpty()) {
@@ -147,9 +147,8 @@ HttpHandler WebSite::handler() const
         int retryAfter = 0;
         const WebGate::Login login = gate.login(request, &retryAfter);
         if (login == WebGate::Login::SlowDown) {
-            HttpReply answer =
-                refusal(429, QStringLiteral("Too many wrong logins; try again in %1 s")
-                                 .arg(retryAfter));
+            HttpReply answer = refusal(
+                429, QStringLiteral("Too many wrong logins; try again in %1 s").arg(retryAfter));
             addHeader(answer, "Retry-After", QByteArray::number(retryAfter));
             return answer;
         }
@@ -177,8 +176,9 @@ HttpHandler WebSite::handler() const
                 return loginWanted(QStringLiteral("Log in to act"));
             // Where the browser asked, without the credentials a typed address may hold.
             HttpReply answer = reply(303, Json, {});
-            addHeader(answer, "Location", QByteArray(request.tls ? "https://" : "http://") +
-                                                   request.header("host") + "/");
+            addHeader(answer, "Location",
+                      QByteArray(request.tls ? "https://" : "http://") + request.header("host") +
+                          "/");
             return answer;
         }
         const auto [status, events] = shared->now();

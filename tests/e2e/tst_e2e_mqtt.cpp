@@ -5,6 +5,7 @@
 #include "support/EventWait.h"
 #include "support/MqttBroker.h"
 #include "support/MqttSubscriber.h"
+#include "support/ServiceProcess.h"
 #include "support/SettingsFile.h"
 #include "support/SimBoard.h"
 #include "support/TestFiles.h"
@@ -93,37 +94,7 @@ bool publish(const MqttBroker& broker, const QString& topic, const QByteArray& p
     return pub.exitStatus() == QProcess::NormalExit && pub.exitCode() == 0;
 }
 
-struct Daemon {
-    QProcess process;
-    QString log;
-
-    ~Daemon()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
-        readLog();
-        if (QTest::currentTestFailed())
-            qInfo().noquote() << "zarvik-maild said:\n" << log;
-    }
-
-    bool saw(const QString& text, int times = 1)
-    {
-        return EventWait::until([&] {
-            log += QString::fromUtf8(process.readAllStandardError());
-            return log.count(text) >= times;
-        });
-    }
-    void readLog() { log += QString::fromUtf8(process.readAllStandardError()); }
-    int endBy(int number)
-    {
-        ::kill(pid_t(process.processId()), number);
-        const bool ended = process.waitForFinished(10000);
-        log += QString::fromUtf8(process.readAllStandardError());
-        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-};
+using Daemon = ServiceProcess;
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include "support/HttpSink.h"
 #include "support/NotifySocket.h"
 #include "support/RealProgram.h"
+#include "support/ServiceProcess.h"
 #include "support/SettingsFile.h"
 #include "support/SimBoard.h"
 #include "support/SmtpServer.h"
@@ -27,29 +28,7 @@ namespace {
 
 const QString Mail = QStringLiteral("[Mail]\nAddress=%1\nFrom=z@example.com\nTo=ops@example.com\n");
 
-// A running service and what it said on standard error.
-struct Daemon {
-    QProcess process;
-    QString log;
-
-    bool saw(const QString& text)
-    {
-        return EventWait::until([&] {
-            log += QString::fromUtf8(process.readAllStandardError());
-            return log.contains(text);
-        });
-    }
-    void signal(int number) { ::kill(pid_t(process.processId()), number); }
-    // Exit status once it ended by itself or by `number`; -1 when it did not end normally.
-    int endBy(int number)
-    {
-        if (number)
-            signal(number);
-        const bool ended = process.waitForFinished(10000);
-        log += QString::fromUtf8(process.readAllStandardError());
-        return ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-};
+using Daemon = ServiceProcess;
 
 } // namespace
 
