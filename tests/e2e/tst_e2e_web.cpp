@@ -135,9 +135,15 @@ QJsonObject TestE2eWeb::status()
 void TestE2eWeb::readsFreelyOnLoopbackAndActsWithTheLogin()
 {
     ServiceProcess service;
-    QVERIFY(start(service));
+    // The metrics on the same address share the port and answer as before.
+    QVERIFY(
+        start(service, {}, true, QStringLiteral("[Watch]\nMetrics=127.0.0.1:%1\n").arg(m_port)));
     QVERIFY(
         EventWait::until([&] { return status()["rules"].toArray().first()["fired"].toBool(); }));
+    const Answer metrics = send({"GET", "/metrics"});
+    QCOMPARE(metrics.status, 200);
+    QCOMPARE(metrics.headers.value("content-type"), "text/plain; version=0.0.4; charset=utf-8");
+    QVERIFY(metrics.body.contains("zarvik_temperature_celsius 31.25"));
     const QJsonObject now = status();
     QCOMPARE(now["reading"]["temperature"].toDouble(), 31.25);
     QCOMPARE(now["board"].toString(), QStringLiteral("127.0.0.1:%1").arg(m_sim->port()));
