@@ -18,6 +18,7 @@
 #include "settings/SettingsLocation.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -54,15 +55,19 @@ QString readingText(const Reading& reading)
              reading.rb0 ? QStringLiteral("H") : QStringLiteral("L"));
 }
 
-// Push secrets systemd hands over (LoadCredential=), so that the settings file in /etc, which the
-// service's own user must be able to read, need not hold them.
+// Secrets systemd hands over (LoadCredential=), so that the settings file in /etc, which the
+// service's own user must be able to read, need not hold them. The status page's key is a file
+// the service's user made at each start could not be given otherwise: its key names the
+// credential's file.
 struct PushCredential {
     const char* name;
     Settings::Key key;
+    bool path = false;
 };
 constexpr PushCredential PushCredentials[] = {
     {"telegram-token", Settings::PushTelegramToken},
     {"push-webhook", Settings::PushWebhook},
+    {"web-key", Settings::WebKeyFile, true},
 };
 constexpr qint64 MaxPushCredentialSize = 4096;
 
@@ -180,7 +185,9 @@ void Service::takePushCredentials()
         QString why = file.tooLarge
                           ? QStringLiteral("larger than %1 bytes").arg(MaxPushCredentialSize)
                           : file.error;
-        QString value = why.isEmpty() ? QString::fromUtf8(file.bytes).trimmed() : QString();
+        QString value = !why.isEmpty()    ? QString()
+                        : credential.path ? QDir(folder).filePath(name)
+                                          : QString::fromUtf8(file.bytes).trimmed();
         if (why.isEmpty() && value.isEmpty())
             why = QStringLiteral("empty");
         if (!why.isEmpty()) {

@@ -297,22 +297,34 @@ void TestE2eWeb::beyondLoopbackOnlyWithHttpsAndALogin_data()
 {
     QTest::addColumn<bool>("tls");
     QTest::addColumn<bool>("login");
-    QTest::newRow("neither") << false << false;
-    QTest::newRow("login without HTTPS") << false << true;
-    QTest::newRow("HTTPS without login") << true << false;
-    QTest::newRow("HTTPS and login") << true << true;
+    QTest::addColumn<bool>("keyCredential"); // the key handed over by systemd
+    QTest::newRow("neither") << false << false << false;
+    QTest::newRow("login without HTTPS") << false << true << false;
+    QTest::newRow("HTTPS without login") << true << false << false;
+    QTest::newRow("HTTPS and login") << true << true << false;
+    QTest::newRow("HTTPS, its key a credential") << true << true << true;
 }
 
 void TestE2eWeb::beyondLoopbackOnlyWithHttpsAndALogin()
 {
     QFETCH(bool, tls);
     QFETCH(bool, login);
+    QFETCH(bool, keyCredential);
     const TestCertificate certificate(QStringLiteral("IP:") + Lan);
     QVERIFY2(certificate.isValid(), qPrintable(certificate.errorString()));
     m_address = Lan;
+    const QString credentials = m_dir->filePath(QStringLiteral("credentials"));
+    if (keyCredential) {
+        QVERIFY(QDir().mkpath(credentials));
+        QVERIFY(QFile::copy(certificate.keyPath(), credentials + QStringLiteral("/web-key")));
+        qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(credentials));
+    }
+    const auto unset = qScopeGuard([] { qunsetenv("CREDENTIALS_DIRECTORY"); });
     ServiceProcess service;
-    const QString files = QStringLiteral("CertFile=%1\nKeyFile=%2\n")
-                              .arg(certificate.certPath(), certificate.keyPath());
+    const QString files =
+        QStringLiteral("CertFile=%1\nKeyFile=%2\n")
+            .arg(certificate.certPath(),
+                 keyCredential ? QStringLiteral("/nonexistent/key.pem") : certificate.keyPath());
     QVERIFY(start(service, tls ? files : QString(), login));
     const QString ca = certificate.certPath();
     if (!(tls && login)) {
