@@ -200,7 +200,7 @@ QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const
            "</script>\n"
            "<header><h1>ZARVIK Mail</h1><p>Client <span id=\"board\">" +
            e(status.board) +
-           "</span></p></header>\n<main>\n"
+           "</span></p></header>\n<main>\n<div class=\"column\">\n"
            "<section id=\"now\"><h2>Now</h2>\n<p class=\"temp\">Temp: <span id=\"temp\">" +
            temperature +
            "</span></p>\n"
@@ -222,8 +222,8 @@ QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const
            "</tbody></table>\n</section>\n"
            "<section id=\"actions\"><h2>" +
            e(QStringLiteral("操作")) + "</h2>\n" + actions(view) +
-           "<p id=\"action-result\" role=\"status\"></p>\n</section>\n"
-           "<section id=\"charts\"><h2>" +
+           "<p id=\"action-result\" role=\"status\"></p>\n</section>\n</div>\n"
+           "<div class=\"column wide\">\n<section id=\"charts\"><h2>" +
            e(QStringLiteral("グラフ")) + "</h2>\n<figure id=\"chart-hour\">" +
            hourChart(status, now) + "<figcaption>" + e(QStringLiteral("過去 1 時間")) +
            "</figcaption></figure>\n<figure id=\"chart-day\">" + dayChart(status, now) +
@@ -231,7 +231,7 @@ QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const
            "</figcaption></figure>\n</section>\n"
            "<section id=\"events\"><h2>" +
            e(QStringLiteral("イベント")) + "</h2>\n<ol id=\"event-list\">\n" +
-           eventItems(events, now) + "</ol>\n</section>\n</main>\n</body>\n</html>\n";
+           eventItems(events, now) + "</ol>\n</section>\n</div>\n</main>\n</body>\n</html>\n";
 }
 
 } // namespace StatusPage
