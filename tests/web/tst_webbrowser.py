@@ -112,7 +112,12 @@ class Maild:
         self.process = subprocess.Popen(
             [maild, "--settings", self.settings, "--state", folder],
             stdin=subprocess.DEVNULL, stdout=self.log, stderr=subprocess.STDOUT)
-        wait_for("the status page", self.answers)
+        try:
+            wait_for("the status page", self.answers)
+        except BaseException:
+            self.stop()
+            sys.stderr.write("---- zarvik-maild log ----\n%s---- end ----\n" % self.log_text())
+            raise
 
     def answers(self):
         if self.process.poll() is not None:
@@ -155,8 +160,6 @@ def browser(folder):
 
 
 class StatusPageInBrowser(unittest.TestCase):
-    mail = ""  # the [Mail] group, where a test needs one
-
     def start(self, mail=""):
         self.folder = tempfile.mkdtemp(prefix="tst_webbrowser-")
         self.addCleanup(shutil.rmtree, self.folder, True)
