@@ -19,6 +19,8 @@ packages=(
     libsystemd-dev systemd
     librsvg2-bin desktop-file-utils appstream dpkg-dev man-db file lintian debootstrap
     clang libclang-rt-14-dev curl
+    # The status page's browser tests (headless Chromium driven by Selenium).
+    chromium chromium-driver python3-selenium
 )
 
 missing=()
