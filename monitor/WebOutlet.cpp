@@ -2,6 +2,7 @@
 
 #include "alert/AlertRules.h"
 #include "core/Clock.h"
+#include "device/BoardProtocol.h"
 #include "http/HttpServer.h"
 #include "http/HttpSites.h"
 #include "mail/MailService.h"
@@ -221,6 +222,7 @@ WebStatus WebOutlet::status() const
                    settings.text(Settings::BoardPort).trimmed();
     status.hasReading = m_last.timeMs != 0;
     status.celsius = double(m_last.temperature);
+    status.temperatureText = BoardProtocol::formatTemperature(m_last.temperature).trimmed();
     status.rb1 = m_last.rb1;
     status.rb0 = m_last.rb0;
     status.lastReplyMs = m_last.timeMs;

@@ -37,6 +37,7 @@ QByteArray status(const WebStatus& status)
     QJsonObject reading;
     if (status.hasReading)
         reading = {{"temperature", status.celsius},
+                   {"text", status.temperatureText},
                    {"rb1", level(status.rb1)},
                    {"rb0", level(status.rb0)},
                    {"time", time(status.lastReplyMs)},

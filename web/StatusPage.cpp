@@ -176,8 +176,7 @@ QByteArray scriptTexts()
 QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const View& view)
 {
     const qint64 now = view.nowMs;
-    const QByteArray temperature =
-        status.hasReading ? QByteArray::number(status.celsius, 'f', 1) + "℃" : "-";
+    const QByteArray temperature = status.hasReading ? e(status.temperatureText) : "-";
     const QByteArray rb1 = status.hasReading ? (status.rb1 ? "H" : "L") : "-";
     const QByteArray rb0 = status.hasReading ? (status.rb0 ? "H" : "L") : "-";
     // The JSON texts sit in a data block: no script runs from the page itself.
@@ -188,6 +187,7 @@ QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const
            "<title>ZARVIK Mail - " +
            e(status.board) +
            "</title>\n"
+           "<link rel=\"icon\" href=\"/icon.svg\" type=\"image/svg+xml\">\n"
            "<link rel=\"stylesheet\" href=\"/page.css\">\n"
            "<script src=\"/page.js\" defer></script>\n"
            "<noscript><meta http-equiv=\"refresh\" content=\"10\"></noscript>\n"

@@ -136,7 +136,8 @@ HttpHandler WebSite::handler() const
         const QByteArray& path = request.path;
         const bool api = path.startsWith("/api/");
         const bool ours = api || path == "/" || path == "/login" || path == "/page.css" ||
-                          path == "/page.js" || path == "/chart/hour.svg" ||
+                          path == "/page.js" || path == "/icon.svg" || path == "/favicon.ico" ||
+                          path == "/chart/hour.svg" ||
                           path == "/chart/day.svg";
         if (!ours)
             return std::nullopt;
@@ -169,6 +170,10 @@ HttpHandler WebSite::handler() const
             return reply(200, "text/css; charset=utf-8", resource("page.css"));
         if (path == "/page.js")
             return reply(200, "text/javascript; charset=utf-8", resource("page.js"));
+        if (path == "/icon.svg")
+            return reply(200, "image/svg+xml", resource("icon.svg"));
+        if (path == "/favicon.ico")
+            return reply(204, "", {}); // browsers ask whatever the page says
         if (path == "/login") {
             if (!gate.loginSet())
                 return refusal(403, QStringLiteral("No login is set"));

@@ -21,6 +21,7 @@ struct WebStatus {
     QString board; // "host:port"
     bool hasReading = false;
     double celsius = 0.0;
+    QString temperatureText; // as the window shows it: "31.2 ℃"
     bool rb1 = false;
     bool rb0 = false;
     qint64 lastReplyMs = 0;  // wall clock

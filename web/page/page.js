@@ -23,7 +23,7 @@
 
     const showStatus = (status) => {
         const reading = status.reading;
-        $('temp').textContent = reading ? `${reading.temperature.toFixed(1)}℃` : '-';
+        $('temp').textContent = reading ? reading.text : '-';
         $('rb1').textContent = reading ? reading.rb1 : '-';
         $('rb0').textContent = reading ? reading.rb0 : '-';
         $('age').textContent = reading
