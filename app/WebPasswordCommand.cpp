@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "web/PasswordHash.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
@@ -129,11 +130,18 @@ int run(const QString& settingsPath)
         report(stderr, error);
         return 1;
     }
+    // The service's user, made at each start, reads the file as any other user does: it keeps
+    // the mode it had rather than becoming its writer's alone, as a window's own file would.
+    const QFileDevice::Permissions mode = QFile::permissions(settingsPath);
     settings.setValue(Settings::WebPasswordHash, hash);
     if (!settings.save(settingsPath, &error)) {
         report(stderr, error);
         return 1;
     }
+    if (QFile::permissions(settingsPath) != mode && !QFile::setPermissions(settingsPath, mode))
+        report(stderr, QStringLiteral("\"%1\" is now readable by its owner only; the service may "
+                                      "not read it.")
+                           .arg(settingsPath));
     const QString done = QStringLiteral("The status page's password is set in \"%1\" (%2)")
                              .arg(settingsPath, Settings::keyName(Settings::WebPasswordHash));
     if (holder.pid <= 0) {

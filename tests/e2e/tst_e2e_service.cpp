@@ -240,6 +240,9 @@ void TestE2eService::webPasswordFromAPipe()
     QFETCH(int, exitCode);
     const QString path = writeSettings(QStringLiteral("[Watch]\nLog=1\n"));
     const QByteArray before = TestFiles::read(path);
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                            QFile::ReadOther));
+    const QFileDevice::Permissions mode = QFile::permissions(path);
     Daemon daemon;
     if (running) {
         QVERIFY(start(daemon));
@@ -266,11 +269,10 @@ void TestE2eService::webPasswordFromAPipe()
     QVERIFY2(hash.hasMatch(), after.constData());
     QVERIFY(PasswordHash::verify(QStringLiteral("s3cret pass"), hash.captured(1)));
     QVERIFY(!after.contains("s3cret"));
-    // Every line the file had stays; the hash makes it its owner's alone.
+    // Every line the file had stays, and its mode: the service's own user must still read it.
     for (const QByteArray& line : before.split('\n'))
         QVERIFY2(after.contains(line), line.constData());
-    QCOMPARE(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther),
-             QFile::Permissions());
+    QCOMPARE(QFile::permissions(path), mode);
     if (running) {
         QVERIFY(daemon.saw(QStringLiteral("Settings re-read")));
         QCOMPARE(daemon.endBy(SIGTERM), 0);
