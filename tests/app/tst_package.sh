@@ -65,8 +65,9 @@ for f in usr/bin/ZARVIK_Mail usr/bin/zarvik-maild usr/share/applications/zarvik-
     usr/share/icons/hicolor/256x256/apps/zarvik-mail.png "usr/$unit_dir/zarvik-maild.service"; do
     grep -q " \./$f\$" <<<"$contents" || fail "not in the package: $f"
 done
-dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/$unit_dir/zarvik-maild.service" |
-    grep -q '^ExecStart=/usr/bin/zarvik-maild ' || fail "the packaged unit names another executable"
+# Read whole before it is searched: grep -q stopping early would break tar's pipe.
+unit=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/$unit_dir/zarvik-maild.service")
+grep -q '^ExecStart=/usr/bin/zarvik-maild ' <<<"$unit" || fail "the packaged unit names another executable"
 for f in copyright changelog.gz; do
     grep -q " \./usr/share/doc/zarvik-mail/$f\$" <<<"$contents" || fail "not in the package: $f"
 done
