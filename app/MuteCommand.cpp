@@ -1,6 +1,7 @@
 #include "app/MuteCommand.h"
 
 #include "app/InstanceLock.h"
+#include "app/ServiceCommand.h"
 #include "monitor/Mute.h"
 #include "settings/SettingsLocation.h"
 
@@ -12,14 +13,11 @@
 #include <cstdio>
 #include <cstring>
 
+using ServiceCommand::say;
+
 namespace {
 
 constexpr const char* ServiceName = "zarvik-maild";
-
-void say(std::FILE* to, const QString& text)
-{
-    std::fprintf(to, "%s\n", text.toLocal8Bit().constData());
-}
 
 // The --state the running service was started with, as an absolute path; empty when none.
 QString stateOf(qint64 pid)
@@ -75,20 +73,7 @@ int run(const QString& settingsPath, const QString& stateFolder, const QString& 
                                                  QStringLiteral("yyyy-MM-dd HH:mm")),
                                              path)
                                   : QStringLiteral("Mute ended (\"%1\")").arg(path);
-    if (holder.pid <= 0) {
-        say(stdout, done + QStringLiteral("; no service runs now, the next one takes it."));
-        return 0;
-    }
-    // SIGHUP: the service reads its mute again at once (and its settings).
-    if (::kill(pid_t(holder.pid), SIGHUP) != 0) {
-        say(stderr, done + QStringLiteral(", but the service (PID %1) could not be told: %2. It "
-                                          "takes the mute at its next reload or start.")
-                               .arg(holder.pid)
-                               .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return 1;
-    }
-    say(stdout, done + QStringLiteral("; the service (PID %1) was told.").arg(holder.pid));
-    return 0;
+    return ServiceCommand::tellService(holder.pid, done, QStringLiteral("the mute"));
 }
 
 } // namespace MuteCommand

@@ -1,6 +1,7 @@
 #include "app/WebPasswordCommand.h"
 
 #include "app/InstanceLock.h"
+#include "app/ServiceCommand.h"
 #include "settings/Settings.h"
 #include "web/PasswordHash.h"
 
@@ -13,17 +14,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+using ServiceCommand::say;
+
 namespace {
 
 // The unity build shares one anonymous namespace with MuteCommand.cpp: names of our own.
 constexpr const char* ServiceProgram = "zarvik-maild";
 // Far above any password typed; a file piped in by mistake is refused, not hashed.
 constexpr qsizetype MaxLineBytes = 4096;
-
-void report(std::FILE* to, const QString& text)
-{
-    std::fprintf(to, "%s\n", text.toLocal8Bit().constData());
-}
 
 // One line of standard input without its "\n"; nothing when it is longer than MaxLineBytes
 // (the rest of it is read all the same, so that a second question gets its own answer).
@@ -95,39 +93,38 @@ int run(const QString& settingsPath)
     // The window keeps its own view of the file and would write the old hash back at exit.
     const InstanceLock::Holder holder = InstanceLock::runningCopy(settingsPath);
     if (holder.pid > 0 && holder.name != QLatin1String(ServiceProgram)) {
-        report(stderr,
-               QStringLiteral("\"%1\" is in use by PID %2 (%3), not by the service: set the "
-                              "password in that window's settings.")
-                   .arg(settingsPath)
-                   .arg(holder.pid)
-                   .arg(holder.name));
+        say(stderr, QStringLiteral("\"%1\" is in use by PID %2 (%3), not by the service: set the "
+                                   "password in that window's settings.")
+                        .arg(settingsPath)
+                        .arg(holder.pid)
+                        .arg(holder.name));
         return 1;
     }
     // Saving would make a whole file of defaults where the service finds none to run on.
     if (!QFileInfo(settingsPath).isFile()) {
-        report(stderr, QStringLiteral("There is no settings file \"%1\".").arg(settingsPath));
+        say(stderr, QStringLiteral("There is no settings file \"%1\".").arg(settingsPath));
         return 1;
     }
     QString error;
     const QString password = newPassword(&error);
     if (password.isEmpty()) {
-        report(stderr, error);
+        say(stderr, error);
         return 2;
     }
     const QString hash = PasswordHash::hash(password);
     if (hash.isEmpty()) {
         // crypt(3) would see only what comes before a NUL.
-        report(stderr, password.contains(QChar(0))
-                           ? QStringLiteral("A password holding a NUL is refused; nothing was "
-                                            "changed.")
-                           : QStringLiteral("The system could not hash the password; nothing was "
-                                            "changed."));
+        say(stderr, password.contains(QChar(0))
+                        ? QStringLiteral("A password holding a NUL is refused; nothing was "
+                                         "changed.")
+                        : QStringLiteral("The system could not hash the password; nothing was "
+                                         "changed."));
         return password.contains(QChar(0)) ? 2 : 1;
     }
     Settings settings;
     if (!settings.load(settingsPath, &error)) {
         // Saving what could not be read would lose it.
-        report(stderr, error);
+        say(stderr, error);
         return 1;
     }
     // The service's user, made at each start, reads the file as any other user does: it keeps
@@ -135,29 +132,16 @@ int run(const QString& settingsPath)
     const QFileDevice::Permissions mode = QFile::permissions(settingsPath);
     settings.setValue(Settings::WebPasswordHash, hash);
     if (!settings.save(settingsPath, &error)) {
-        report(stderr, error);
+        say(stderr, error);
         return 1;
     }
     if (QFile::permissions(settingsPath) != mode && !QFile::setPermissions(settingsPath, mode))
-        report(stderr, QStringLiteral("\"%1\" is now readable by its owner only; the service may "
-                                      "not read it.")
-                           .arg(settingsPath));
+        say(stderr, QStringLiteral("\"%1\" is now readable by its owner only; the service may "
+                                   "not read it.")
+                        .arg(settingsPath));
     const QString done = QStringLiteral("The status page's password is set in \"%1\" (%2)")
                              .arg(settingsPath, Settings::keyName(Settings::WebPasswordHash));
-    if (holder.pid <= 0) {
-        report(stdout, done + QStringLiteral("; no service runs now, the next one takes it."));
-        return 0;
-    }
-    // SIGHUP: the service reads its settings again.
-    if (::kill(pid_t(holder.pid), SIGHUP) != 0) {
-        report(stderr, done + QStringLiteral(", but the service (PID %1) could not be told: %2. It "
-                                             "takes the password at its next reload or start.")
-                                  .arg(holder.pid)
-                                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return 1;
-    }
-    report(stdout, done + QStringLiteral("; the service (PID %1) was told.").arg(holder.pid));
-    return 0;
+    return ServiceCommand::tellService(holder.pid, done, QStringLiteral("the password"));
 }
 
 } // namespace WebPasswordCommand
