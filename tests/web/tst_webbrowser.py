@@ -218,9 +218,11 @@ class StatusPageInBrowser(unittest.TestCase):
         self.console += self.driver.get_log("browser")
         for entry in self.driver.get_log("performance"):
             message = json.loads(entry["message"])["message"]
-            # Chrome's own pages (its new tab at start) are not the page's doing.
+            # Chrome's own pages (its new tab at start, whose parts load from chrome:// and
+            # chrome-untrusted://) are not the page's doing.
+            document = message["params"].get("documentURL", "")
             if (message["method"] == "Network.requestWillBeSent"
-                    and not message["params"].get("documentURL", "").startswith("chrome://")):
+                    and not document.startswith(("chrome://", "chrome-untrusted://"))):
                 self.requests.append(message["params"]["request"]["url"])
         errors = [e for e in self.console if e["level"] == "SEVERE"]
         self.assertEqual(errors, [], "console errors")
@@ -229,7 +231,9 @@ class StatusPageInBrowser(unittest.TestCase):
             parts = urllib.parse.urlsplit(url)
             # The login's address holds the credentials; the origin is what counts.
             where = "%s://%s:%s/" % (parts.scheme, parts.hostname, parts.port)
-            self.assertTrue(where == self.maild.origin + "/" or parts.scheme in ("data", "about"),
+            # Browser-internal schemes reach no network (a web page cannot even ask for them).
+            internal = parts.scheme in ("data", "about", "chrome", "chrome-untrusted")
+            self.assertTrue(where == self.maild.origin + "/" or internal,
                             "request beyond the page's origin: " + url)
 
     # Tests
