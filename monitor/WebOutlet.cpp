@@ -1,6 +1,7 @@
 #include "monitor/WebOutlet.h"
 
 #include "alert/AlertRules.h"
+#include "core/AtomicFile.h"
 #include "core/Clock.h"
 #include "device/BoardProtocol.h"
 #include "http/HttpServer.h"
@@ -12,7 +13,6 @@
 #include "settings/Settings.h"
 #include "web/StatusJson.h"
 
-#include <QFile>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <bit>
@@ -33,20 +33,18 @@ bool isLoopback(const QString& host)
            address.isLoopback();
 }
 
-// The PEM file's text, or empty with why in `error`.
+// The PEM file's text, or empty with why in `error`. A FIFO or a device is refused unopened: the
+// monitor's thread must never wait on a writer.
 QByteArray readPem(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString());
-        return {};
-    }
-    const QByteArray text = file.read(PemLimit);
-    if (text.isEmpty() || !file.atEnd()) {
+    const AtomicFile::Read file = AtomicFile::read(path, PemLimit);
+    if (file.missing)
+        *error = QStringLiteral("there is no \"%1\"").arg(path);
+    else if (!file.error.isEmpty())
+        *error = QStringLiteral("cannot read \"%1\": %2").arg(path, file.error);
+    else if (file.bytes.isEmpty() || file.bytes.size() > PemLimit)
         *error = QStringLiteral("\"%1\" is not a PEM file").arg(path);
-        return {};
-    }
-    return text;
+    return error->isEmpty() ? file.bytes : QByteArray();
 }
 
 // The settings' words for a rule that is set, as the window's dialog has them.

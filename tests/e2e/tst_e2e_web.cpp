@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 
 using HttpExchange::Answer;
 using HttpExchange::Request;
@@ -297,38 +298,48 @@ void TestE2eWeb::beyondLoopbackOnlyWithHttpsAndALogin_data()
 {
     QTest::addColumn<bool>("tls");
     QTest::addColumn<bool>("login");
-    QTest::addColumn<bool>("keyCredential"); // the key handed over by systemd
-    QTest::newRow("neither") << false << false << false;
-    QTest::newRow("login without HTTPS") << false << true << false;
-    QTest::newRow("HTTPS without login") << true << false << false;
-    QTest::newRow("HTTPS and login") << true << true << false;
-    QTest::newRow("HTTPS, its key a credential") << true << true << true;
+    // Where the key comes from: its file, the credential systemd hands over, or a FIFO, which
+    // must be refused rather than waited on.
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("refusal"); // what the log says; empty: served
+    const QString beyond = QStringLiteral("is seen beyond this machine");
+    QTest::newRow("neither") << false << false << "file" << beyond;
+    QTest::newRow("login without HTTPS") << false << true << "file" << beyond;
+    QTest::newRow("HTTPS without login") << true << false << "file" << beyond;
+    QTest::newRow("HTTPS and login") << true << true << "file" << QString();
+    QTest::newRow("HTTPS, its key a credential") << true << true << "credential" << QString();
+    QTest::newRow("HTTPS, its key a FIFO") << true << true << "fifo"
+                                           << "cannot read";
 }
 
 void TestE2eWeb::beyondLoopbackOnlyWithHttpsAndALogin()
 {
     QFETCH(bool, tls);
     QFETCH(bool, login);
-    QFETCH(bool, keyCredential);
+    QFETCH(QString, key);
+    QFETCH(QString, refusal);
     const TestCertificate certificate(QStringLiteral("IP:") + Lan);
     QVERIFY2(certificate.isValid(), qPrintable(certificate.errorString()));
     m_address = Lan;
-    const QString credentials = m_dir->filePath(QStringLiteral("credentials"));
-    if (keyCredential) {
+    QString keyPath = certificate.keyPath();
+    if (key == QLatin1String("credential")) {
+        const QString credentials = m_dir->filePath(QStringLiteral("credentials"));
         QVERIFY(QDir().mkpath(credentials));
-        QVERIFY(QFile::copy(certificate.keyPath(), credentials + QStringLiteral("/web-key")));
+        QVERIFY(QFile::copy(keyPath, credentials + QStringLiteral("/web-key")));
         qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(credentials));
+        keyPath = QStringLiteral("/nonexistent/key.pem");
+    } else if (key == QLatin1String("fifo")) {
+        keyPath = m_dir->filePath(QStringLiteral("key.fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(keyPath), 0600), 0);
     }
     const auto unset = qScopeGuard([] { qunsetenv("CREDENTIALS_DIRECTORY"); });
     ServiceProcess service;
     const QString files =
-        QStringLiteral("CertFile=%1\nKeyFile=%2\n")
-            .arg(certificate.certPath(),
-                 keyCredential ? QStringLiteral("/nonexistent/key.pem") : certificate.keyPath());
+        QStringLiteral("CertFile=%1\nKeyFile=%2\n").arg(certificate.certPath(), keyPath);
     QVERIFY(start(service, tls ? files : QString(), login));
     const QString ca = certificate.certPath();
-    if (!(tls && login)) {
-        QVERIFY(service.saw(QStringLiteral("is seen beyond this machine")));
+    if (!refusal.isEmpty()) {
+        QVERIFY(service.saw(refusal));
         QCOMPARE(send({"GET", "/api/status"}, tls ? ca : QString()).status, 0);
         return;
     }
