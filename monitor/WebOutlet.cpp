@@ -246,7 +246,7 @@ WebStatus WebOutlet::status() const
 void WebOutlet::publish()
 {
     if (m_on)
-        m_site.publish(status(), m_events.since(0), m_lastReplySteadyMs);
+        m_site.publish(status(), m_events, m_lastReplySteadyMs);
 }
 
 void WebOutlet::follow()

@@ -15,7 +15,7 @@ struct WebSite::Shared {
     WebGate gate;
     std::mutex mutex;
     WebStatus status;
-    QList<LoggedEvent> events;
+    EventLog events;
     qint64 lastReplySteadyMs = 0;
 
     Shared(const Clock& clock, Actions actions)
@@ -25,11 +25,11 @@ struct WebSite::Shared {
     {
     }
 
-    std::pair<WebStatus, QList<LoggedEvent>> now()
+    std::pair<WebStatus, EventLog> now()
     {
         std::unique_lock lock(mutex);
         WebStatus copy = status;
-        QList<LoggedEvent> list = events;
+        EventLog list = events;
         const qint64 lastReply = lastReplySteadyMs;
         lock.unlock();
         if (copy.hasReading)
@@ -99,6 +99,8 @@ QString parameter(const HttpRequest& request, const char* name)
 }
 
 const QList<QByteArray> ActionNames = {"rearm", "ack", "mute", "unmute"};
+const QList<QByteArray> Pages = {"/",         "/login",       "/page.css",       "/page.js",
+                                 "/icon.svg", "/favicon.ico", "/chart/hour.svg", "/chart/day.svg"};
 
 } // namespace
 
@@ -109,8 +111,7 @@ WebSite::WebSite(const Clock& clock, Actions actions)
 
 WebSite::~WebSite() = default;
 
-void WebSite::publish(const WebStatus& status, const QList<LoggedEvent>& events,
-                      qint64 lastReplySteadyMs)
+void WebSite::publish(const WebStatus& status, const EventLog& events, qint64 lastReplySteadyMs)
 {
     const std::lock_guard lock(m_shared->mutex);
     m_shared->status = status;
@@ -135,11 +136,7 @@ HttpHandler WebSite::handler() const
     return [shared = m_shared](const HttpRequest& request) -> std::optional<HttpReply> {
         const QByteArray& path = request.path;
         const bool api = path.startsWith("/api/");
-        const bool ours = api || path == "/" || path == "/login" || path == "/page.css" ||
-                          path == "/page.js" || path == "/icon.svg" || path == "/favicon.ico" ||
-                          path == "/chart/hour.svg" ||
-                          path == "/chart/day.svg";
-        if (!ours)
+        if (!api && !Pages.contains(path))
             return std::nullopt;
         WebGate& gate = shared->gate;
         if (!gate.ownHost(request))
@@ -195,18 +192,15 @@ HttpHandler WebSite::handler() const
         if (path == "/api/status")
             return reply(200, Json, StatusJson::status(status));
         if (path == "/api/events") {
-            bool ok = false;
-            const quint64 since = request.queryValue("since").toULongLong(&ok);
-            QList<LoggedEvent> newer;
-            for (const LoggedEvent& event : events)
-                if (!ok || event.id > since || since > status.lastEventId)
-                    newer.append(event);
-            return reply(200, Json, StatusJson::events(newer, status.lastEventId));
+            // No id, or none it knows: everything kept.
+            const quint64 since = request.queryValue("since").toULongLong();
+            return reply(200, Json, StatusJson::events(events.since(since), events.lastId()));
         }
         if (path == "/") {
             const QByteArray token = loggedIn && gate.loginSet() ? gate.token() : QByteArray();
-            return reply(200, "text/html; charset=utf-8",
-                         StatusPage::html(status, events, {token, gate.loginSet(), nowMs}));
+            return reply(
+                200, "text/html; charset=utf-8",
+                StatusPage::html(status, events.since(0), {token, gate.loginSet(), nowMs}));
         }
         return refusal(404, QStringLiteral("No such page"));
     };

@@ -37,8 +37,7 @@ public:
 
     // What the page and the API show from now on; the reply age is as of each request, from
     // `lastReplySteadyMs` on the clock's steady time.
-    void publish(const WebStatus& status, const QList<LoggedEvent>& events,
-                 qint64 lastReplySteadyMs);
+    void publish(const WebStatus& status, const EventLog& events, qint64 lastReplySteadyMs);
     void configure(const WebGate::Config& config);
     HttpHandler handler() const;
 
