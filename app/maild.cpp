@@ -3,6 +3,7 @@
 #include "app/Service.h"
 #include "app/ServiceLog.h"
 #include "app/WebPasswordCommand.h"
+#include "i18n/UiLanguage.h"
 #include "settings/SettingsLocation.h"
 
 #include <QCommandLineParser>
@@ -52,6 +53,7 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(webPasswordOption))
         return WebPasswordCommand::run(where.settingsPath);
+    UiLanguage::install(app, UiLanguage::choose(UiLanguage::fromSettingsFile(where.settingsPath)));
     const ProcessStart start(where, [](const QString& why) {
         ServiceLog::write(ServiceLog::Priority::Warning, why); // runs on with what it has
     });

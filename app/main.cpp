@@ -4,6 +4,7 @@
 #include "gui/OwnMessageBox.h"
 #include "gui/Shell.h"
 #include "gui/ZarvikApplication.h"
+#include "i18n/UiLanguage.h"
 #include "settings/SettingsLocation.h"
 
 #include <QCommandLineParser>
@@ -66,6 +67,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     parser.process(app);
     const SettingsLocation where = locate(parser);
+    // Before any window: every text is read in this language from the start.
+    UiLanguage::install(app, UiLanguage::choose(UiLanguage::fromSettingsFile(where.settingsPath)));
     const ProcessStart start(
         where, [](const QString& why) { std::fprintf(stderr, "%s\n", qPrintable(why)); });
     const InstanceLock& lock = start.lock();

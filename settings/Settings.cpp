@@ -82,6 +82,7 @@ constexpr Entry Table[] = {
     {S::WebPasswordHash, "Web", "PasswordHash", Type::Text, "", 0, true},
     {S::WebCertFile, "Web", "CertFile", Type::Text, "", 0, true},
     {S::WebKeyFile, "Web", "KeyFile", Type::Text, "", 0, true},
+    {S::UiLanguage, "Ui", "Language", Type::Text, "", 0, true},
     {S::MemoUpper, nullptr, nullptr, Type::Text, D::MemoUpper, 0},
     {S::MemoLower, nullptr, nullptr, Type::Text, D::MemoLower, 0},
     {S::MemoRb1, nullptr, nullptr, Type::Text, D::MemoRb1, 0},

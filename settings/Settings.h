@@ -65,6 +65,7 @@ public:
         WebPasswordHash, // a yescrypt hash (web/PasswordHash.h), never the password
         WebCertFile,     // PEM certificate; with WebKeyFile the page is served over HTTPS
         WebKeyFile,      // PEM private key
+        UiLanguage,      // "ja", "en", or empty for the system's; taken at the next start
         // held for this run only, never stored
         MemoUpper,
         MemoLower,

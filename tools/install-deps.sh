@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ make pkg-config
     qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libcurl4-openssl-dev
     libmicrohttpd-dev prometheus
+    # Qt's translation tools (lupdate, lrelease, their CMake functions) and Qt's own translations.
+    qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
     # The status page's password hashes (yescrypt).
     libcrypt-dev
     # The MQTT client's library; the tests start brokers of their own on free ports, so the

@@ -194,6 +194,7 @@ void TstSettings::everyKey_data()
     row(K::WebCertFile, "Web", "CertFile", "", none, "/etc/zarvik/cert.pem",
         "/etc/zarvik/cert.pem");
     row(K::WebKeyFile, "Web", "KeyFile", "", none, "/etc/zarvik/key.pem", "/etc/zarvik/key.pem");
+    row(K::UiLanguage, "Ui", "Language", "", none, "en", "en");
     row(K::MemoUpper, "", "", "Message <Upper Temp>", none, "hot", none);
     row(K::MemoLower, "", "", "Message <Lower Temp>", none, "cold", none);
     row(K::MemoRb1, "", "", "Message <Change RB1>\r\n", none, "door\r\nopen", none);
@@ -201,7 +202,7 @@ void TstSettings::everyKey_data()
     row(K::MemoNoReply, "", "", "Message <No Reply>", none, "silent", none);
     row(K::MailPassword, "", "", "", none, "s3cret-pass", none);
     row(K::MqttPassword, "", "", "", none, "broker-pass", none);
-    static_assert(Settings::KeyCount == 55, "a row for every key");
+    static_assert(Settings::KeyCount == 56, "a row for every key");
 }
 
 void TstSettings::everyKey()
