@@ -1,6 +1,7 @@
 // The real executable and its settings file: one running copy per file, and a signal when the
 // file cannot be saved. Every copy's settings file names the simulated board on 127.0.0.1, and
 // the test makes its own network namespace first.
+#include "i18n/UiLanguage.h"
 #include "support/AppHarness.h"
 #include "support/EventWait.h"
 #include "support/RealProgram.h"
@@ -113,6 +114,8 @@ void TestE2eSettingsFile::initTestCase()
         QSKIP(qPrintable(g_isolationProblem));
     QVERIFY(m_runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    // The reasons Qt gives (qt_error_string) read as the program, in its language, writes them.
+    UiLanguage::install(*QCoreApplication::instance(), UiLanguage::choose(QString()));
 }
 
 void TestE2eSettingsFile::init()
