@@ -18,7 +18,7 @@ void showCurrent()
     } catch (const std::exception& e) {
         show(QString::fromUtf8(e.what()));
     } catch (...) {
-        show(QStringLiteral("Unknown error"));
+        show(QCoreApplication::translate("ErrorReport", "Unknown error"));
     }
 }
 

@@ -39,9 +39,9 @@ struct SpanChoice {
     int ticks;
 };
 const SpanChoice Spans[] = {
-    {"10 分", 10 * MinuteMs, 0, 6},
-    {"1 時間", 60 * MinuteMs, 0, 7},
-    {"24 時間", 24 * 60 * MinuteMs, MinuteMs, 9},
+    {QT_TRANSLATE_NOOP("FormChart", "10 分"), 10 * MinuteMs, 0, 6},
+    {QT_TRANSLATE_NOOP("FormChart", "1 時間"), 60 * MinuteMs, 0, 7},
+    {QT_TRANSLATE_NOOP("FormChart", "24 時間"), 24 * 60 * MinuteMs, MinuteMs, 9},
 };
 
 // The inputs are drawn in the bottom quarter of the plot, under the temperature line.
@@ -109,7 +109,7 @@ FormChart::FormChart(const ReadingHistory& history, const Clock& clock, QWidget*
     , m_now(clock)
 {
     setObjectName(QStringLiteral("FormChart"));
-    setWindowTitle(QStringLiteral("ZARVIK Mail - グラフ"));
+    setWindowTitle(tr("ZARVIK Mail - グラフ"));
     // The main window alone decides when the program ends.
     setAttribute(Qt::WA_QuitOnClose, false);
     setFont(uiFont(12));
@@ -118,9 +118,9 @@ FormChart::FormChart(const ReadingHistory& history, const Clock& clock, QWidget*
     CmbChartSpan = new QComboBox(this);
     CmbChartSpan->setObjectName(QStringLiteral("CmbChartSpan"));
     for (const SpanChoice& span : Spans)
-        CmbChartSpan->addItem(QString::fromUtf8(span.text));
+        CmbChartSpan->addItem(tr(span.text));
     CmbChartSpan->setCurrentIndex(OneHour);
-    auto* spanLabel = new QLabel(QStringLiteral("表示範囲:"), this);
+    auto* spanLabel = new QLabel(tr("表示範囲:"), this);
     spanLabel->setObjectName(QStringLiteral("LabelChartSpan"));
 
     Chart = new QChart;
@@ -150,12 +150,11 @@ FormChart::FormChart(const ReadingHistory& history, const Clock& clock, QWidget*
     Chart->addAxis(AxisTemp, Qt::AlignLeft);
     Chart->addAxis(AxisBits, Qt::AlignRight);
 
-    UpperLimitLine = makeSeries<QLineSeries>("UpperLimitLine", QStringLiteral("上限"),
-                                             QPen(UpperColor, 1.5, Qt::DashLine));
-    LowerLimitLine = makeSeries<QLineSeries>("LowerLimitLine", QStringLiteral("下限"),
-                                             QPen(LowerColor, 1.5, Qt::DashLine));
-    RuleMarkers =
-        makeSeries<QScatterSeries>("RuleMarkers", QStringLiteral("警報"), QPen(Qt::white, 1));
+    UpperLimitLine =
+        makeSeries<QLineSeries>("UpperLimitLine", tr("上限"), QPen(UpperColor, 1.5, Qt::DashLine));
+    LowerLimitLine =
+        makeSeries<QLineSeries>("LowerLimitLine", tr("下限"), QPen(LowerColor, 1.5, Qt::DashLine));
+    RuleMarkers = makeSeries<QScatterSeries>("RuleMarkers", tr("警報"), QPen(Qt::white, 1));
     RuleMarkers->setBrush(UpperColor);
     RuleMarkers->setMarkerSize(11);
     for (QXYSeries* series :
@@ -175,13 +174,16 @@ FormChart::FormChart(const ReadingHistory& history, const Clock& clock, QWidget*
 
     auto* legend = new QLabel(this);
     legend->setObjectName(QStringLiteral("LabelChartLegend"));
-    auto swatch = [](const QColor& color, const char* mark, const char* text) {
+    auto swatch = [](const QColor& color, const char* mark, const QString& text) {
         return QStringLiteral("<span style='color:%1'>%2</span>&nbsp;%3")
-            .arg(color.name(), QString::fromUtf8(mark), QString::fromUtf8(text));
+            .arg(color.name(), QString::fromUtf8(mark), text);
     };
-    legend->setText(QStringList{swatch(TempColor, "━", "温度"), swatch(Rb1Color, "━", "RB1"),
-                                swatch(Rb0Color, "━", "RB0"), swatch(UpperColor, "┅", "上限"),
-                                swatch(LowerColor, "┅", "下限"), swatch(UpperColor, "●", "警報")}
+    const QString rb1 = QStringLiteral("RB1");
+    const QString rb0 = QStringLiteral("RB0");
+    legend->setText(QStringList{swatch(TempColor, "━", tr("温度")), swatch(Rb1Color, "━", rb1),
+                                swatch(Rb0Color, "━", rb0), swatch(UpperColor, "┅", tr("上限")),
+                                swatch(LowerColor, "┅", tr("下限")),
+                                swatch(UpperColor, "●", tr("警報"))}
                         .join(QStringLiteral("&nbsp;&nbsp;&nbsp;")));
 
     auto* top = new QHBoxLayout;
@@ -253,7 +255,7 @@ void FormChart::clearSeries()
 FormChart::Segment& FormChart::newSegment(bool joined)
 {
     Segment segment{
-        makeSeries<QLineSeries>("TempSeries", QStringLiteral("温度"), QPen(TempColor, 2)),
+        makeSeries<QLineSeries>("TempSeries", tr("温度"), QPen(TempColor, 2)),
         makeSeries<QLineSeries>("Rb1Series", QStringLiteral("RB1"), QPen(Rb1Color, 2)),
         makeSeries<QLineSeries>("Rb0Series", QStringLiteral("RB0"), QPen(Rb0Color, 2)),
         joined,

@@ -137,7 +137,7 @@ void TFormZARVIK_Mail::showMute(qint64 untilMs)
 {
     LabelMute->setVisible(untilMs != 0);
     if (untilMs)
-        LabelMute->setText(QStringLiteral("通知停止中: %1 まで")
+        LabelMute->setText(tr("通知停止中: %1 まで")
                                .arg(Mute::untilText(untilMs, QDateTime::fromMSecsSinceEpoch(
                                                                  m_monitor.clock().nowMs()))));
 }
@@ -175,13 +175,13 @@ void TFormZARVIK_Mail::buildComponents()
     Bevel1->setFrameShape(QFrame::Box);
     Bevel1->setFrameShadow(QFrame::Sunken);
     Label1 = place<QLabel>(client, "Label1", 24, 48, 100, 18);
-    Label1->setText(QStringLiteral("Temp:"));
+    Label1->setText(tr("Temp:"));
     Label1->setFont(uiFont(14, true));
     NowTemp = place<QLabel>(client, "NowTemp", 48, 72, 100, 16);
-    NowTemp->setText(QStringLiteral("Now"));
+    NowTemp->setText(tr("Now"));
     NowTemp->setFont(uiFont(12, true));
     Label7 = place<QLabel>(client, "Label7", 24, 104, 100, 18);
-    Label7->setText(QStringLiteral("Sensor"));
+    Label7->setText(tr("Sensor"));
     Label7->setFont(uiFont(14, true));
     Label4 = place<QLabel>(client, "Label4", 24, 128, 20, 16);
     ChkBoxPB1 = place<QCheckBox>(client, "ChkBoxPB1", 48, 128, 97, 17);
@@ -192,11 +192,11 @@ void TFormZARVIK_Mail::buildComponents()
     ChkBoxPB0->setEnabled(false);
     EdtMessage = place<QLineEdit>(client, "EdtMessage", 168, 88, 169, 20);
     BtnReset = place<QPushButton>(client, "BtnReset", 216, 144, 75, 25);
-    BtnReset->setText(QStringLiteral("Reset"));
+    BtnReset->setText(tr("Reset"));
     connect(BtnReset, &QPushButton::clicked, this, &TFormZARVIK_Mail::BtnResetClick);
     BtnAck = place<QPushButton>(client, "BtnAck", 294, 144, 44, 25);
-    BtnAck->setText(QStringLiteral("確認"));
-    BtnAck->setToolTip(QStringLiteral("アラートを確認済みにする (Ctrl+K): 催促を止めます"));
+    BtnAck->setText(tr("確認"));
+    BtnAck->setToolTip(tr("アラートを確認済みにする (Ctrl+K): 催促を止めます"));
     connect(BtnAck, &QPushButton::clicked, this, [this] { m_monitor.acknowledge(); });
     LabelMute = place<QLabel>(client, "LabelMute", 168, 116, 169, 20);
     LabelMute->setStyleSheet(QStringLiteral("QLabel { color: #0050a0; }"));
@@ -231,21 +231,21 @@ void TFormZARVIK_Mail::buildMenu()
     ActionManager1->setObjectName(QStringLiteral("ActionManager1"));
     ActionManager1->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
 
-    ToolSetting = new QAction(QStringLiteral("設定(&T)"), ActionManager1);
+    ToolSetting = new QAction(tr("設定(&T)"), ActionManager1);
     ToolSetting->setObjectName(QStringLiteral("ToolSetting"));
     ToolSetting->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(ToolSetting, &QAction::triggered, this, &TFormZARVIK_Mail::ToolSettingExecute);
 
-    FileExit1 = new QAction(QStringLiteral("終了(&X)"), ActionManager1);
+    FileExit1 = new QAction(tr("終了(&X)"), ActionManager1);
     FileExit1->setObjectName(QStringLiteral("FileExit1"));
     FileExit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
     FileExit1->setMenuRole(QAction::QuitRole);
     // Short hint before the bar, long hint after it; the window shows hints nowhere itself.
-    FileExit1->setToolTip(QStringLiteral("終了"));
-    FileExit1->setWhatsThis(QStringLiteral("アプリケーションを終了する"));
+    FileExit1->setToolTip(tr("終了"));
+    FileExit1->setWhatsThis(tr("アプリケーションを終了する"));
     connect(FileExit1, &QAction::triggered, this, &QWidget::close);
 
-    ViewChart = new QAction(QStringLiteral("グラフ(&G)"), ActionManager1);
+    ViewChart = new QAction(tr("グラフ(&G)"), ActionManager1);
     ViewChart->setObjectName(QStringLiteral("ViewChart"));
     ViewChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
 
@@ -253,19 +253,19 @@ void TFormZARVIK_Mail::buildMenu()
     ActionMainMenuBar1->setObjectName(QStringLiteral("ActionMainMenuBar1"));
     ActionMainMenuBar1->setFont(uiFont(12));
     ActionMainMenuBar1->setFixedHeight(MenuBarHeight);
-    QMenu* fileMenu = ActionMainMenuBar1->addMenu(QStringLiteral("ファイル(&F)"));
+    QMenu* fileMenu = ActionMainMenuBar1->addMenu(tr("ファイル(&F)"));
     fileMenu->setObjectName(QStringLiteral("MenuFile"));
     fileMenu->addAction(ToolSetting);
     fileMenu->addAction(FileExit1);
-    QMenu* viewMenu = ActionMainMenuBar1->addMenu(QStringLiteral("表示(&V)"));
+    QMenu* viewMenu = ActionMainMenuBar1->addMenu(tr("表示(&V)"));
     viewMenu->setObjectName(QStringLiteral("MenuView"));
     viewMenu->addAction(ViewChart);
 
-    WatchAcknowledge = new QAction(QStringLiteral("アラートを確認(&A)"), ActionManager1);
+    WatchAcknowledge = new QAction(tr("アラートを確認(&A)"), ActionManager1);
     WatchAcknowledge->setObjectName(QStringLiteral("WatchAcknowledge"));
     WatchAcknowledge->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
     connect(WatchAcknowledge, &QAction::triggered, this, [this] { m_monitor.acknowledge(); });
-    QMenu* watchMenu = ActionMainMenuBar1->addMenu(QStringLiteral("監視(&W)"));
+    QMenu* watchMenu = ActionMainMenuBar1->addMenu(tr("監視(&W)"));
     watchMenu->setObjectName(QStringLiteral("MenuWatch"));
     watchMenu->addAction(WatchAcknowledge);
     MenuMute = new MuteMenu(m_monitor, watchMenu);
@@ -338,7 +338,7 @@ void TFormZARVIK_Mail::updateStaleness()
     const qint64 silentMs = m_monitor.msSinceLastReply();
     const bool stale = silentMs >= StaleAfterMs;
     if (stale)
-        StatusPanel1->setText(QStringLiteral("応答なし %1 秒").arg(silentMs / 1000));
+        StatusPanel1->setText(tr("応答なし %n 秒", nullptr, int(silentMs / 1000)));
     StatusPanel1->setVisible(stale);
     NowTemp->setEnabled(!stale);
 }
@@ -358,8 +358,8 @@ void TFormZARVIK_Mail::showWrongSize()
     if (m_wrongSizeBoxOpen)
         return;
     m_wrongSizeBoxOpen = true;
-    OwnMessageBox::show(QMessageBox::NoIcon, QStringLiteral("受信したデータに誤りがあります"),
-                        QStringLiteral("データ数が一致しません"));
+    OwnMessageBox::show(QMessageBox::NoIcon, tr("受信したデータに誤りがあります"),
+                        tr("データ数が一致しません"));
     m_wrongSizeBoxOpen = false;
 }
 
@@ -387,7 +387,7 @@ void TFormZARVIK_Mail::showTestMailResult(const MailResult& result)
         tellTestResult(QMessageBox::Warning, result.error);
         return;
     }
-    QString sent = QStringLiteral("テストメールを送信しました。");
+    QString sent = tr("テストメールを送信しました。");
     if (result.withoutLogin)
         sent += u'\n' + Monitor::withoutLoginNote();
     tellTestResult(QMessageBox::Information, sent);
@@ -399,11 +399,11 @@ void TFormZARVIK_Mail::showTestPushResult(const PushResult& result)
         return;
     if (result.sent)
         tellTestResult(QMessageBox::Information,
-                       QStringLiteral("%1 にテスト通知を送信しました。").arg(result.channel));
+                       tr("%1 にテスト通知を送信しました。").arg(result.channel));
     else
-        tellTestResult(QMessageBox::Warning,
-                       QStringLiteral("%1 にテスト通知を送信できませんでした: %2")
-                           .arg(result.channel, result.error));
+        tellTestResult(
+            QMessageBox::Warning,
+            tr("%1 にテスト通知を送信できませんでした: %2").arg(result.channel, result.error));
 }
 
 void TFormZARVIK_Mail::tellTestResult(QMessageBox::Icon icon, const QString& text)

@@ -19,16 +19,16 @@ QAction* entry(QMenu* menu, const char* name, const QString& text)
 } // namespace
 
 MuteMenu::MuteMenu(Monitor& monitor, QWidget* parent)
-    : QMenu(QStringLiteral("通知停止(&N)"), parent)
+    : QMenu(tr("通知停止(&N)"), parent)
     , m_monitor(monitor)
 {
     setObjectName(QStringLiteral("MenuMute"));
-    Mute30m = entry(this, "Mute30m", QStringLiteral("30 分(&3)"));
-    Mute1h = entry(this, "Mute1h", QStringLiteral("1 時間(&1)"));
-    Mute4h = entry(this, "Mute4h", QStringLiteral("4 時間(&4)"));
-    MuteUntil = entry(this, "MuteUntil", QStringLiteral("時刻を指定(&T)..."));
+    Mute30m = entry(this, "Mute30m", tr("30 分(&3)"));
+    Mute1h = entry(this, "Mute1h", tr("1 時間(&1)"));
+    Mute4h = entry(this, "Mute4h", tr("4 時間(&4)"));
+    MuteUntil = entry(this, "MuteUntil", tr("時刻を指定(&T)..."));
     addSeparator();
-    MuteOff = entry(this, "MuteOff", QStringLiteral("通知停止を終了(&E)"));
+    MuteOff = entry(this, "MuteOff", tr("通知停止を終了(&E)"));
     const std::pair<QAction*, qint64> spans[] = {
         {Mute30m, 30 * 60000}, {Mute1h, 60 * 60000}, {Mute4h, 4 * 60 * 60000}};
     for (const auto& [action, spanMs] : spans) {
@@ -48,8 +48,8 @@ void MuteMenu::askTime()
     if (!m_ask) {
         m_ask = new QInputDialog(parentWidget());
         m_ask->setObjectName(QStringLiteral("MuteUntilDialog"));
-        m_ask->setWindowTitle(QStringLiteral("通知停止"));
-        m_ask->setLabelText(QStringLiteral("通知を止める時刻 (例 14:30):"));
+        m_ask->setWindowTitle(tr("通知停止"));
+        m_ask->setLabelText(tr("通知を止める時刻 (例 14:30):"));
         connect(m_ask, &QInputDialog::textValueSelected, this, &MuteMenu::takeTime);
     }
     m_ask->setTextValue(QString());
@@ -66,7 +66,7 @@ void MuteMenu::takeTime(const QString& text)
                              ? Mute::parse(QStringLiteral("until ") + typed, now, &error)
                              : std::nullopt;
     if (!untilMs) {
-        emit refused(QStringLiteral("'%1' は時刻ではありません (例 14:30)").arg(text));
+        emit refused(tr("'%1' は時刻ではありません (例 14:30)").arg(text));
         return;
     }
     m_monitor.muteUntil(*untilMs);

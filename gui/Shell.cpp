@@ -139,8 +139,8 @@ void Shell::show()
     // Told once the window is up; the file is kept as a backup before it is next replaced.
     QTimer::singleShot(0, m_form.get(), [form = m_form.get(), problem = m_readProblem] {
         OwnMessageBox::show(QMessageBox::Warning, form->windowTitle(),
-                            QStringLiteral("%1\nThe file will be kept as a backup beside it "
-                                           "before it is next saved.")
+                            tr("%1\nThe file will be kept as a backup beside it "
+                               "before it is next saved.")
                                 .arg(problem));
     });
 }

@@ -27,13 +27,12 @@ QString firstUnstorable(const QString& text)
 QValidator::State StoredTextValidator::validate(QString& input, int&) const
 {
     if (input.size() > SettingsDefaults::MaxStoredTextLength) {
-        emit refused(QStringLiteral("設定ファイルに保存できるのは %1 文字までです")
-                         .arg(SettingsDefaults::MaxStoredTextLength));
+        emit refused(tr("設定ファイルに保存できるのは %n 文字までです", nullptr,
+                        SettingsDefaults::MaxStoredTextLength));
         return Invalid;
     }
     if (const QString character = firstUnstorable(input); !character.isEmpty()) {
-        emit refused(
-            QStringLiteral("「%1」は設定ファイル (Shift-JIS) に保存できません").arg(character));
+        emit refused(tr("「%1」は設定ファイル (Shift-JIS) に保存できません").arg(character));
         return Invalid;
     }
     return Acceptable;

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -89,13 +90,15 @@ template <typename T> struct Part {
 void ruleRow(QWidget* tab, int y, Part<QCheckBox> box, Part<QLineEdit> value, Part<QLabel> unit,
              Part<Memo> message)
 {
-    *box.widget = named(new QCheckBox(QString::fromUtf8(box.text), tab), box.name);
+    *box.widget = named(
+        new QCheckBox(QCoreApplication::translate("TToolSettingDlg", box.text), tab), box.name);
     (*box.widget)->setGeometry(24, y, 85, 17);
     // A narrower gap after the box keeps the caption whole in its 85 pixels with the fallback
     // font, which runs wider than MS PGothic.
     (*box.widget)->setStyleSheet(QStringLiteral("QCheckBox { spacing: 2px; }"));
     *value.widget = edit(tab, value.name, QString::fromUtf8(value.text), {114, y - 2, 40, 20});
-    *unit.widget = label(tab, unit.name, QString::fromUtf8(unit.text), 164, y);
+    *unit.widget =
+        label(tab, unit.name, QCoreApplication::translate("TToolSettingDlg", unit.text), 164, y);
     *message.widget =
         memo(tab, message.name, QString::fromUtf8(message.text), {200, y - 8, 185, 65});
 }
@@ -121,11 +124,11 @@ void followText(Settings& settings, Settings::Key key, QLineEdit* edit)
     });
 }
 
-const QStringList& sensorItems()
+QStringList sensorItems()
 {
-    static const QStringList items{QStringLiteral("\"H\"で発信"), QStringLiteral("\"L\"で発信"),
-                                   QStringLiteral("発信しない")};
-    return items;
+    return {QCoreApplication::translate("TToolSettingDlg", "\"H\"で発信"),
+            QCoreApplication::translate("TToolSettingDlg", "\"L\"で発信"),
+            QCoreApplication::translate("TToolSettingDlg", "発信しない")};
 }
 
 } // namespace
@@ -138,7 +141,7 @@ TToolSettingDlg::TToolSettingDlg(Settings& settings, MailPassword& password,
     , m_mqttPassword(mqttPassword)
 {
     setObjectName(QStringLiteral("ToolSettingDlg"));
-    setWindowTitle(QStringLiteral("設定"));
+    setWindowTitle(tr("設定"));
     setFont(uiFont(12));
     setFixedSize(ClientWidth, ClientHeight);
 
@@ -171,43 +174,44 @@ void TToolSettingDlg::buildZarvikTab()
 {
     TabZARVIK = named(new QWidget, "TabZARVIK");
     PageCtrl1->addTab(TabZARVIK, QStringLiteral("ZARVIK"));
-    Label1 =
-        label(TabZARVIK, "Label1", QStringLiteral("ZARVIK IP Address:"), 25, 40, Qt::AlignRight);
+    Label1 = label(TabZARVIK, "Label1", tr("ZARVIK IP Address:"), 25, 40, Qt::AlignRight);
     EdtPicAddr = edit(TabZARVIK, "EdtPicAddr", QString::fromLatin1(SettingsDefaults::BoardAddress),
                       {136, 36, 100, 20});
-    Label2 = label(TabZARVIK, "Label2", QStringLiteral("Port No. :"), 77, 64, Qt::AlignRight);
+    Label2 = label(TabZARVIK, "Label2", tr("Port No. :"), 77, 64, Qt::AlignRight);
     EdtPicPort = edit(TabZARVIK, "EdtPicPort", QString::fromLatin1(SettingsDefaults::BoardPort),
                       {136, 60, 100, 20});
-    Label9 = label(TabZARVIK, "Label9", QStringLiteral("Read Cycle :"), 59, 112, Qt::AlignRight);
+    Label9 = label(TabZARVIK, "Label9", tr("Read Cycle :"), 59, 112, Qt::AlignRight);
     EdtRdCycle = edit(TabZARVIK, "EdtRdCycle", QString::fromLatin1(SettingsDefaults::ReadCycleMs),
                       {136, 106, 50, 20});
-    Label10 = label(TabZARVIK, "Label10", QStringLiteral("mSec"), 192, 112);
+    Label10 = label(TabZARVIK, "Label10", tr("mSec"), 192, 112);
 }
 
 void TToolSettingDlg::buildTempTab()
 {
     TabTemp = named(new QWidget, "TabTemp");
-    PageCtrl1->addTab(TabTemp, QStringLiteral("Temp"));
-    ruleRow(TabTemp, 48, {&ChkBoxUTemp, "ChkBoxUTemp", "Upper Temp"},
+    PageCtrl1->addTab(TabTemp, tr("Temp"));
+    ruleRow(TabTemp, 48,
+            {&ChkBoxUTemp, "ChkBoxUTemp", QT_TRANSLATE_NOOP("TToolSettingDlg", "Upper Temp")},
             {&EditUTemp, "EditUTemp", SettingsDefaults::UpperLimit}, {&Label7, "Label7", "℃"},
             {&MemoUTemp, "MemoUTemp", SettingsDefaults::MemoUpper});
-    ruleRow(TabTemp, 144, {&ChkBoxLTemp, "ChkBoxLTemp", "Lower Temp"},
+    ruleRow(TabTemp, 144,
+            {&ChkBoxLTemp, "ChkBoxLTemp", QT_TRANSLATE_NOOP("TToolSettingDlg", "Lower Temp")},
             {&EditLTemp, "EditLTemp", SettingsDefaults::LowerLimit}, {&Label8, "Label8", "℃"},
             {&MemoLTemp, "MemoLTemp", SettingsDefaults::MemoLower});
     // The calibration, under the rules it comes before.
-    Label25 = label(TabTemp, "Label25", QStringLiteral("Offset :"), 24, 204);
+    Label25 = label(TabTemp, "Label25", tr("Offset :"), 24, 204);
     EditOffset = edit(TabTemp, "EditOffset", QString::fromUtf8(SettingsDefaults::TempOffset),
                       {114, 202, 40, 20});
     EditOffset->setToolTip(
-        QStringLiteral("読み取った温度に足す値 (℃、-20〜20、小数可)。表示、判定、グラフ、CSV、"
-                       "メトリクス、通知のすべてに効きます。"));
+        tr("読み取った温度に足す値 (℃、-20〜20、小数可)。表示、判定、グラフ、CSV、"
+           "メトリクス、通知のすべてに効きます。"));
     Label26 = label(TabTemp, "Label26", QStringLiteral("℃"), 164, 204);
 }
 
 void TToolSettingDlg::buildSensorTab()
 {
     TabSensor = named(new QWidget, "TabSensor");
-    PageCtrl1->addTab(TabSensor, QStringLiteral("Sensor"));
+    PageCtrl1->addTab(TabSensor, tr("Sensor"));
     RGrpRB1 =
         new RadioGroup(QStringLiteral("RGrpRB1"), QStringLiteral("RB1"), sensorItems(), TabSensor);
     RGrpRB1->setItemIndex(SettingsDefaults::SensorChoice);
@@ -225,30 +229,29 @@ void TToolSettingDlg::buildSensorTab()
 void TToolSettingDlg::buildMailTab()
 {
     TabMAIL = named(new QWidget, "TabMAIL");
-    PageCtrl1->addTab(TabMAIL, QStringLiteral("MAIL"));
-    Label3 = label(TabMAIL, "Label3", QStringLiteral("SMTP Server :"), 23, 24, Qt::AlignRight);
+    PageCtrl1->addTab(TabMAIL, tr("MAIL"));
+    Label3 = label(TabMAIL, "Label3", tr("SMTP Server :"), 23, 24, Qt::AlignRight);
     EdtMailSrv = edit(TabMAIL, "EdtMailSrv", QString(), {104, 20, 250, 20});
-    Label4 = label(TabMAIL, "Label4", QStringLiteral("User ID :"), 51, 56, Qt::AlignRight);
+    Label4 = label(TabMAIL, "Label4", tr("User ID :"), 51, 56, Qt::AlignRight);
     EdtMailId = edit(TabMAIL, "EdtMailId", QString(), {104, 52, 250, 20});
-    Label5 = label(TabMAIL, "Label5", QStringLiteral("From :"), 64, 88, Qt::AlignRight);
+    Label5 = label(TabMAIL, "Label5", tr("From :"), 64, 88, Qt::AlignRight);
     EdtMailFrom = edit(TabMAIL, "EdtMailFrom", QString(), {104, 84, 250, 20});
-    Label6 = label(TabMAIL, "Label6", QStringLiteral("To :"), 77, 120, Qt::AlignRight);
+    Label6 = label(TabMAIL, "Label6", tr("To :"), 77, 120, Qt::AlignRight);
     EdtMailTo = edit(TabMAIL, "EdtMailTo", QString(), {104, 116, 250, 20});
-    RGrpPrty = new RadioGroup(
-        QStringLiteral("RGrpPrty"), QStringLiteral("Priority"),
-        {QStringLiteral("High"), QStringLiteral("Normal"), QStringLiteral("Low")}, TabMAIL);
+    RGrpPrty = new RadioGroup(QStringLiteral("RGrpPrty"), tr("Priority"),
+                              {tr("High"), tr("Normal"), tr("Low")}, TabMAIL);
     RGrpPrty->setItemIndex(SettingsDefaults::Priority);
     RGrpPrty->setGeometry(24, 144, 113, 81);
 
-    Label11 = labelEndingAt(TabMAIL, "Label11", QStringLiteral("Password :"), 204, 148);
+    Label11 = labelEndingAt(TabMAIL, "Label11", tr("Password :"), 204, 148);
     EdtMailPass = edit(TabMAIL, "EdtMailPass", QString(), {208, 144, 146, 20});
     EdtMailPass->setEchoMode(QLineEdit::Password);
-    Label12 = labelEndingAt(TabMAIL, "Label12", QStringLiteral("Security :"), 204, 172);
+    Label12 = labelEndingAt(TabMAIL, "Label12", tr("Security :"), 204, 172);
     CmbMailSec = named(new QComboBox(TabMAIL), "CmbMailSec");
-    CmbMailSec->addItems({QStringLiteral("Auto"), QStringLiteral("STARTTLS"),
-                          QStringLiteral("SSL/TLS"), QStringLiteral("None")});
+    CmbMailSec->addItems(
+        {tr("Auto"), QStringLiteral("STARTTLS"), QStringLiteral("SSL/TLS"), tr("None")});
     CmbMailSec->setGeometry(208, 168, 146, 20);
-    BtnTestMail = named(new QPushButton(QStringLiteral("テスト送信"), TabMAIL), "BtnTestMail");
+    BtnTestMail = named(new QPushButton(tr("テスト送信"), TabMAIL), "BtnTestMail");
     BtnTestMail->setGeometry(279, 196, 75, 25);
     connect(BtnTestMail, &QPushButton::clicked, this, &TToolSettingDlg::testMailRequested);
     LabelKeyring = named(new QLabel(TabMAIL), "LabelKeyring");
@@ -270,65 +273,63 @@ void TToolSettingDlg::buildMailTab()
 void TToolSettingDlg::buildWatchTab()
 {
     TabWatch = named(new QWidget, "TabWatch");
-    PageCtrl1->addTab(TabWatch, QStringLiteral("Watch"));
-    ruleRow(TabWatch, 48, {&ChkBoxNoReply, "ChkBoxNoReply", "No reply for"},
+    PageCtrl1->addTab(TabWatch, tr("Watch"));
+    ruleRow(TabWatch, 48,
+            {&ChkBoxNoReply, "ChkBoxNoReply", QT_TRANSLATE_NOOP("TToolSettingDlg", "No reply for")},
             {&EditNoReplySec, "EditNoReplySec", SettingsDefaults::NoReplySeconds},
-            {&Label13, "Label13", "sec"},
+            {&Label13, "Label13", QT_TRANSLATE_NOOP("TToolSettingDlg", "sec")},
             {&MemoNoReply, "MemoNoReply", SettingsDefaults::MemoNoReply});
-    ChkBoxRetry =
-        named(new QCheckBox(QStringLiteral("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
+    ChkBoxRetry = named(new QCheckBox(tr("送信失敗時に再送する"), TabWatch), "ChkBoxRetry");
     ChkBoxRetry->setGeometry(24, 120, 200, 17);
-    ChkBoxLog = named(new QCheckBox(QStringLiteral("CSV に記録"), TabWatch), "ChkBoxLog");
+    ChkBoxLog = named(new QCheckBox(tr("CSV に記録"), TabWatch), "ChkBoxLog");
     ChkBoxLog->setGeometry(24, 144, 200, 17);
-    ChkBoxNotify =
-        named(new QCheckBox(QStringLiteral("デスクトップ通知"), TabWatch), "ChkBoxNotify");
+    ChkBoxNotify = named(new QCheckBox(tr("デスクトップ通知"), TabWatch), "ChkBoxNotify");
     ChkBoxNotify->setGeometry(24, 168, 200, 17);
-    Label14 = label(TabWatch, "Label14", QStringLiteral("Metrics :"), 24, 196);
+    Label14 = label(TabWatch, "Label14", tr("Metrics :"), 24, 196);
     EdtMetrics = edit(TabWatch, "EdtMetrics", QString(), {114, 194, 146, 20});
     // Only a suggestion: an empty edit keeps the metrics off.
     EdtMetrics->setPlaceholderText(QStringLiteral("127.0.0.1:9464"));
     // Re-arming and reminders, right of the check boxes they share the rows with.
-    ChkBoxReArm = named(new QCheckBox(QStringLiteral("自動で再監視"), TabWatch), "ChkBoxReArm");
+    ChkBoxReArm = named(new QCheckBox(tr("自動で再監視"), TabWatch), "ChkBoxReArm");
     ChkBoxReArm->setGeometry(236, 120, 100, 17);
     EditReArmSec = edit(TabWatch, "EditReArmSec", QString::fromUtf8(SettingsDefaults::ReArmSeconds),
                         {340, 118, 40, 20});
-    Label15 = label(TabWatch, "Label15", QStringLiteral("sec"), 386, 120);
-    Label16 = labelEndingAt(TabWatch, "Label16", QStringLiteral("Hysteresis :"), 334, 144);
+    Label15 = label(TabWatch, "Label15", tr("sec"), 386, 120);
+    Label16 = labelEndingAt(TabWatch, "Label16", tr("Hysteresis :"), 334, 144);
     EditHysteresis = edit(TabWatch, "EditHysteresis",
                           QString::fromUtf8(SettingsDefaults::Hysteresis), {340, 142, 40, 20});
     Label17 = label(TabWatch, "Label17", QStringLiteral("℃"), 386, 144);
-    Label18 = labelEndingAt(TabWatch, "Label18", QStringLiteral("Remind every :"), 334, 168);
+    Label18 = labelEndingAt(TabWatch, "Label18", tr("Remind every :"), 334, 168);
     EditRemindMin = edit(TabWatch, "EditRemindMin",
                          QString::fromUtf8(SettingsDefaults::RemindMinutes), {340, 166, 40, 20});
-    Label19 = label(TabWatch, "Label19", QStringLiteral("min"), 386, 168);
+    Label19 = label(TabWatch, "Label19", tr("min"), 386, 168);
     // A rule fires once its condition has held this long: a door open for a moment is no alert.
-    LabelHold = labelEndingAt(TabWatch, "LabelHold", QStringLiteral("Hold :"), 334, 196);
+    LabelHold = labelEndingAt(TabWatch, "LabelHold", tr("Hold :"), 334, 196);
     EditHoldSec = edit(TabWatch, "EditHoldSec", QString::fromUtf8(SettingsDefaults::HoldSeconds),
                        {340, 194, 40, 20});
-    EditHoldSec->setToolTip(
-        QStringLiteral("条件がこの秒数続いたときだけ通知します (0: すぐに通知)"));
-    LabelHoldSec = label(TabWatch, "LabelHoldSec", QStringLiteral("sec"), 386, 196);
+    EditHoldSec->setToolTip(tr("条件がこの秒数続いたときだけ通知します (0: すぐに通知)"));
+    LabelHoldSec = label(TabWatch, "LabelHoldSec", tr("sec"), 386, 196);
 }
 
 void TToolSettingDlg::buildPushTab()
 {
     TabPush = named(new QWidget, "TabPush");
-    PageCtrl1->addTab(TabPush, QStringLiteral("Push"));
+    PageCtrl1->addTab(TabPush, tr("Push"));
     Label20 = label(TabPush, "Label20", QStringLiteral("ntfy :"), 24, 50);
     EdtNtfy = edit(TabPush, "EdtNtfy", QString(), {114, 48, 280, 20});
     EdtNtfy->setPlaceholderText(QStringLiteral("https://ntfy.sh/topic"));
-    Label21 = label(TabPush, "Label21", QStringLiteral("Webhook :"), 24, 82);
+    Label21 = label(TabPush, "Label21", tr("Webhook :"), 24, 82);
     EdtWebhook = edit(TabPush, "EdtWebhook", QString(), {114, 80, 280, 20});
     EdtWebhook->setPlaceholderText(QStringLiteral("https://hooks.slack.com/services/..."));
     Label22 = label(TabPush, "Label22", QStringLiteral("Telegram :"), 24, 114);
     EdtTelegramToken = edit(TabPush, "EdtTelegramToken", QString(), {114, 112, 280, 20});
-    EdtTelegramToken->setPlaceholderText(QStringLiteral("Bot token"));
+    EdtTelegramToken->setPlaceholderText(tr("Bot token"));
     // A secret: shown neither here nor anywhere else.
     EdtTelegramToken->setEchoMode(QLineEdit::Password);
-    Label23 = label(TabPush, "Label23", QStringLiteral("Chat ID :"), 24, 146);
+    Label23 = label(TabPush, "Label23", tr("Chat ID :"), 24, 146);
     EdtTelegramChat = edit(TabPush, "EdtTelegramChat", QString(), {114, 144, 146, 20});
     EdtTelegramChat->setPlaceholderText(QStringLiteral("-1001234567890"));
-    Label24 = label(TabPush, "Label24", QStringLiteral("Bot API :"), 24, 178);
+    Label24 = label(TabPush, "Label24", tr("Bot API :"), 24, 178);
     EdtTelegramApi = edit(TabPush, "EdtTelegramApi", QString(), {114, 176, 280, 20});
     EdtTelegramApi->setPlaceholderText(QString::fromLatin1(PushChannels::DefaultTelegramApi));
 }
@@ -336,43 +337,41 @@ void TToolSettingDlg::buildPushTab()
 void TToolSettingDlg::buildWordsTab()
 {
     TabWords = named(new QWidget, "TabWords");
-    PageCtrl1->addTab(TabWords, QStringLiteral("Words"));
-    Label27 = label(TabWords, "Label27", QStringLiteral("Subject :"), 24, 50);
+    PageCtrl1->addTab(TabWords, tr("Words"));
+    Label27 = label(TabWords, "Label27", tr("Subject :"), 24, 50);
     EdtSubject = edit(TabWords, "EdtSubject", QString(), {114, 48, 280, 20});
-    Label28 = label(TabWords, "Label28", QStringLiteral("Body :"), 24, 82);
+    Label28 = label(TabWords, "Label28", tr("Body :"), 24, 82);
     EdtBody = edit(TabWords, "EdtBody", QString(), {114, 80, 280, 20});
     LabelWords = named(new QLabel(TabWords), "LabelWords");
     LabelWords->setGeometry(24, 112, 370, 96);
     LabelWords->setWordWrap(true);
     LabelWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    LabelWords->setText(
-        QStringLiteral("メールと通知の件名と本文。空欄なら従来の文面です。\n"
-                       "差し込み項目: {subject} {message} {temperature} {rb1} {rb0} {rules} "
-                       "{time} {board} {memo}\n"
-                       "本文の \\n は改行です。件名は 1 行で書きます。"));
+    LabelWords->setText(tr("メールと通知の件名と本文。空欄なら従来の文面です。\n"
+                           "差し込み項目: {subject} {message} {temperature} {rb1} {rb0} {rules} "
+                           "{time} {board} {memo}\n"
+                           "本文の \\n は改行です。件名は 1 行で書きます。"));
 }
 
 void TToolSettingDlg::buildMqttTab()
 {
     TabMqtt = named(new QWidget, "TabMqtt");
     PageCtrl1->addTab(TabMqtt, QStringLiteral("MQTT"));
-    Label29 = label(TabMqtt, "Label29", QStringLiteral("Broker :"), 24, 34);
+    Label29 = label(TabMqtt, "Label29", tr("Broker :"), 24, 34);
     EdtMqttBroker = edit(TabMqtt, "EdtMqttBroker", QString(), {114, 32, 280, 20});
     // Only a suggestion: an empty edit keeps MQTT off.
     EdtMqttBroker->setPlaceholderText(QStringLiteral("mqtt://127.0.0.1:1883"));
-    Label30 = label(TabMqtt, "Label30", QStringLiteral("User :"), 24, 62);
+    Label30 = label(TabMqtt, "Label30", tr("User :"), 24, 62);
     EdtMqttUser = edit(TabMqtt, "EdtMqttUser", QString(), {114, 60, 146, 20});
-    Label31 = label(TabMqtt, "Label31", QStringLiteral("Password :"), 24, 90);
+    Label31 = label(TabMqtt, "Label31", tr("Password :"), 24, 90);
     EdtMqttPass = edit(TabMqtt, "EdtMqttPass", QString(), {114, 88, 146, 20});
     EdtMqttPass->setEchoMode(QLineEdit::Password);
-    Label32 = label(TabMqtt, "Label32", QStringLiteral("Prefix :"), 24, 118);
+    Label32 = label(TabMqtt, "Label32", tr("Prefix :"), 24, 118);
     EdtMqttPrefix = edit(TabMqtt, "EdtMqttPrefix",
                          QString::fromLatin1(SettingsDefaults::MqttPrefix), {114, 116, 146, 20});
-    Label33 = label(TabMqtt, "Label33", QStringLiteral("Node ID :"), 24, 146);
+    Label33 = label(TabMqtt, "Label33", tr("Node ID :"), 24, 146);
     EdtMqttNodeId = edit(TabMqtt, "EdtMqttNodeId", QString(), {114, 144, 146, 20});
-    ChkBoxMqttCommands =
-        named(new QCheckBox(QStringLiteral("Home Assistant からの操作を受け付ける"), TabMqtt),
-              "ChkBoxMqttCommands");
+    ChkBoxMqttCommands = named(new QCheckBox(tr("Home Assistant からの操作を受け付ける"), TabMqtt),
+                               "ChkBoxMqttCommands");
     ChkBoxMqttCommands->setGeometry(24, 176, 370, 17);
 
     // The keyring is the same one the mail password is kept in: its note says for both.
@@ -389,25 +388,25 @@ void TToolSettingDlg::buildMqttTab()
 void TToolSettingDlg::buildWebTab()
 {
     TabWeb = named(new QWidget, "TabWeb");
-    PageCtrl1->addTab(TabWeb, QStringLiteral("Web"));
-    Label34 = label(TabWeb, "Label34", QStringLiteral("Listen :"), 24, 34);
+    PageCtrl1->addTab(TabWeb, tr("Web"));
+    Label34 = label(TabWeb, "Label34", tr("Listen :"), 24, 34);
     EdtWebListen = edit(TabWeb, "EdtWebListen", QString(), {114, 32, 280, 20});
     // Only a suggestion: an empty edit keeps the page off.
     EdtWebListen->setPlaceholderText(QStringLiteral("127.0.0.1:8080"));
-    Label35 = label(TabWeb, "Label35", QStringLiteral("User :"), 24, 62);
+    Label35 = label(TabWeb, "Label35", tr("User :"), 24, 62);
     EdtWebUser = edit(TabWeb, "EdtWebUser", QString(), {114, 60, 146, 20});
-    Label36 = label(TabWeb, "Label36", QStringLiteral("Password :"), 24, 90);
+    Label36 = label(TabWeb, "Label36", tr("Password :"), 24, 90);
     EdtWebPass = edit(TabWeb, "EdtWebPass", QString(), {114, 88, 146, 20});
     EdtWebPass->setEchoMode(QLineEdit::Password);
-    Label37 = label(TabWeb, "Label37", QStringLiteral("Cert file :"), 24, 118);
+    Label37 = label(TabWeb, "Label37", tr("Cert file :"), 24, 118);
     EdtWebCert = edit(TabWeb, "EdtWebCert", QString(), {114, 116, 280, 20});
-    Label38 = label(TabWeb, "Label38", QStringLiteral("Key file :"), 24, 146);
+    Label38 = label(TabWeb, "Label38", tr("Key file :"), 24, 146);
     EdtWebKey = edit(TabWeb, "EdtWebKey", QString(), {114, 144, 280, 20});
     Label39 = named(new QLabel(TabWeb), "Label39");
     Label39->setGeometry(24, 174, 370, 36); // room for a second line in a wider font
     Label39->setWordWrap(true);
     Label39->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label39->setText(QStringLiteral("HTTPS とログインが無い場合はループバックのみで公開されます"));
+    Label39->setText(tr("HTTPS とログインが無い場合はループバックのみで公開されます"));
 }
 
 void TToolSettingDlg::bindToSettings()
@@ -529,9 +528,8 @@ void TToolSettingDlg::bindToSettings()
     });
     // The stored hash is never shown; the box only says that there is one.
     follow(settings, K::WebPasswordHash, EdtWebPass, [this] {
-        EdtWebPass->setPlaceholderText(m_settings.text(Settings::WebPasswordHash).isEmpty()
-                                           ? QString()
-                                           : QStringLiteral("(設定済み)"));
+        EdtWebPass->setPlaceholderText(
+            m_settings.text(Settings::WebPasswordHash).isEmpty() ? QString() : tr("(設定済み)"));
     });
     // Hashed once, at OK: hashing is slow on purpose, and a new salt at each key would be waste.
     connect(this, &QDialog::finished, this, [this](int result) {
@@ -601,10 +599,10 @@ void TToolSettingDlg::storeWebPassword()
 
 void TToolSettingDlg::showKeyringMissing(const QString& why)
 {
-    LabelKeyring->setText(QStringLiteral("キーリングなし: 今回のみ保持"));
+    LabelKeyring->setText(tr("キーリングなし: 今回のみ保持"));
     LabelKeyring->setToolTip(
-        QStringLiteral("パスワードを保存できるキーリングがありません。パスワードはこの実行中だけ"
-                       "保持されます。\n") +
+        tr("パスワードを保存できるキーリングがありません。パスワードはこの実行中だけ"
+           "保持されます。\n") +
         why);
 }
 
@@ -612,13 +610,13 @@ void TToolSettingDlg::buildButtons()
 {
     Panel2 = named(new QFrame(this), "Panel2");
     Panel2->setGeometry(0, ClientHeight - ButtonPanelHeight, ClientWidth, ButtonPanelHeight);
-    OKBtn = named(new QPushButton(QStringLiteral("OK"), Panel2), "OKBtn");
+    OKBtn = named(new QPushButton(tr("OK"), Panel2), "OKBtn");
     OKBtn->setGeometry(187, 2, 75, 25);
     OKBtn->setDefault(true);
-    CancelBtn = named(new QPushButton(QStringLiteral("キャンセル"), Panel2), "CancelBtn");
+    CancelBtn = named(new QPushButton(tr("キャンセル"), Panel2), "CancelBtn");
     CancelBtn->setGeometry(267, 2, 75, 25);
     // There is no help to show yet; the button stays so the button row keeps its place.
-    HelpBtn = named(new QPushButton(QStringLiteral("ヘルプ(&H)"), Panel2), "HelpBtn");
+    HelpBtn = named(new QPushButton(tr("ヘルプ(&H)"), Panel2), "HelpBtn");
     HelpBtn->setGeometry(347, 2, 75, 25);
     LabelRefused = named(new QLabel(Panel2), "LabelRefused");
     LabelRefused->setGeometry(6, 2, 178, 25);

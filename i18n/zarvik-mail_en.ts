@@ -2,6 +2,52 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>ErrorReport</name>
+    <message>
+        <source>Unknown error</source>
+        <translation>Unknown error</translation>
+    </message>
+</context>
+<context>
+    <name>FormChart</name>
+    <message>
+        <source>10 分</source>
+        <translation>10 min</translation>
+    </message>
+    <message>
+        <source>1 時間</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>24 時間</source>
+        <translation>24 hours</translation>
+    </message>
+    <message>
+        <source>ZARVIK Mail - グラフ</source>
+        <translation>ZARVIK Mail - Graph</translation>
+    </message>
+    <message>
+        <source>表示範囲:</source>
+        <translation>Range:</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>Upper</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Lower</translation>
+    </message>
+    <message>
+        <source>警報</source>
+        <translation>Alert</translation>
+    </message>
+    <message>
+        <source>温度</source>
+        <translation>Temperature</translation>
+    </message>
+</context>
+<context>
     <name>HttpServer</name>
     <message>
         <source>%1 address &quot;%2&quot; is not host:port (say 127.0.0.1:%3) - not served</source>
@@ -22,6 +68,435 @@
     <message>
         <source>Cannot serve %1 on %2 port %3: %4</source>
         <translation>Cannot serve %1 on %2 port %3: %4</translation>
+    </message>
+</context>
+<context>
+    <name>MuteMenu</name>
+    <message>
+        <source>通知停止(&amp;N)</source>
+        <translation>Mute &amp;notifications</translation>
+    </message>
+    <message>
+        <source>30 分(&amp;3)</source>
+        <translation>&amp;30 minutes</translation>
+    </message>
+    <message>
+        <source>1 時間(&amp;1)</source>
+        <translation>&amp;1 hour</translation>
+    </message>
+    <message>
+        <source>4 時間(&amp;4)</source>
+        <translation>&amp;4 hours</translation>
+    </message>
+    <message>
+        <source>時刻を指定(&amp;T)...</source>
+        <translation>Until a &amp;time...</translation>
+    </message>
+    <message>
+        <source>通知停止を終了(&amp;E)</source>
+        <translation>&amp;End mute</translation>
+    </message>
+    <message>
+        <source>通知停止</source>
+        <translation>Mute notifications</translation>
+    </message>
+    <message>
+        <source>通知を止める時刻 (例 14:30):</source>
+        <translation>Mute until (e.g. 14:30):</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; は時刻ではありません (例 14:30)</source>
+        <translation>&apos;%1&apos; is not a time of day (e.g. 14:30)</translation>
+    </message>
+</context>
+<context>
+    <name>Shell</name>
+    <message>
+        <source>%1
+The file will be kept as a backup beside it before it is next saved.</source>
+        <translation>%1
+The file will be kept as a backup beside it before it is next saved.</translation>
+    </message>
+</context>
+<context>
+    <name>StoredTextValidator</name>
+    <message numerus="yes">
+        <source>設定ファイルに保存できるのは %n 文字までです</source>
+        <translation>
+            <numerusform>The settings file holds at most %n character</numerusform>
+            <numerusform>The settings file holds at most %n characters</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>「%1」は設定ファイル (Shift-JIS) に保存できません</source>
+        <translation>&quot;%1&quot; cannot be saved in the settings file (Shift-JIS)</translation>
+    </message>
+</context>
+<context>
+    <name>TFormZARVIK_Mail</name>
+    <message>
+        <source>通知停止中: %1 まで</source>
+        <translation>Muted until %1</translation>
+    </message>
+    <message>
+        <source>Temp:</source>
+        <translation>Temp:</translation>
+    </message>
+    <message>
+        <source>Now</source>
+        <translation>Now</translation>
+    </message>
+    <message>
+        <source>Sensor</source>
+        <translation>Sensor</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>確認</source>
+        <translation>Ack</translation>
+    </message>
+    <message>
+        <source>アラートを確認済みにする (Ctrl+K): 催促を止めます</source>
+        <translation>Acknowledge the alerts (Ctrl+K): stops the reminders</translation>
+    </message>
+    <message>
+        <source>設定(&amp;T)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>アプリケーションを終了する</source>
+        <translation>Exit the application</translation>
+    </message>
+    <message>
+        <source>グラフ(&amp;G)</source>
+        <translation>&amp;Graph</translation>
+    </message>
+    <message>
+        <source>ファイル(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>表示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>アラートを確認(&amp;A)</source>
+        <translation>&amp;Acknowledge alerts</translation>
+    </message>
+    <message>
+        <source>監視(&amp;W)</source>
+        <translation>&amp;Watch</translation>
+    </message>
+    <message numerus="yes">
+        <source>応答なし %n 秒</source>
+        <translation>
+            <numerusform>No reply for %n second</numerusform>
+            <numerusform>No reply for %n seconds</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>受信したデータに誤りがあります</source>
+        <translation>The received data is wrong</translation>
+    </message>
+    <message>
+        <source>データ数が一致しません</source>
+        <translation>The data count does not match</translation>
+    </message>
+    <message>
+        <source>テストメールを送信しました。</source>
+        <translation>The test mail was sent.</translation>
+    </message>
+    <message>
+        <source>%1 にテスト通知を送信しました。</source>
+        <translation>A test notification was sent to %1.</translation>
+    </message>
+    <message>
+        <source>%1 にテスト通知を送信できませんでした: %2</source>
+        <translation>Could not send a test notification to %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>TToolSettingDlg</name>
+    <message>
+        <source>&quot;H&quot;で発信</source>
+        <translation>Alert on &quot;H&quot;</translation>
+    </message>
+    <message>
+        <source>&quot;L&quot;で発信</source>
+        <translation>Alert on &quot;L&quot;</translation>
+    </message>
+    <message>
+        <source>発信しない</source>
+        <translation>No alert</translation>
+    </message>
+    <message>
+        <source>設定</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>ZARVIK IP Address:</source>
+        <translation>ZARVIK IP Address:</translation>
+    </message>
+    <message>
+        <source>Port No. :</source>
+        <translation>Port No. :</translation>
+    </message>
+    <message>
+        <source>Read Cycle :</source>
+        <translation>Read Cycle :</translation>
+    </message>
+    <message>
+        <source>mSec</source>
+        <translation>mSec</translation>
+    </message>
+    <message>
+        <source>Temp</source>
+        <translation>Temp</translation>
+    </message>
+    <message>
+        <source>Upper Temp</source>
+        <translation>Upper Temp</translation>
+    </message>
+    <message>
+        <source>Lower Temp</source>
+        <translation>Lower Temp</translation>
+    </message>
+    <message>
+        <source>Offset :</source>
+        <translation>Offset :</translation>
+    </message>
+    <message>
+        <source>読み取った温度に足す値 (℃、-20〜20、小数可)。表示、判定、グラフ、CSV、メトリクス、通知のすべてに効きます。</source>
+        <translation>Added to the temperature read (℃, -20 to 20, decimals allowed). It applies to the display, the rules, the graph, CSV, metrics and notifications.</translation>
+    </message>
+    <message>
+        <source>Sensor</source>
+        <translation>Sensor</translation>
+    </message>
+    <message>
+        <source>MAIL</source>
+        <translation>MAIL</translation>
+    </message>
+    <message>
+        <source>SMTP Server :</source>
+        <translation>SMTP Server :</translation>
+    </message>
+    <message>
+        <source>User ID :</source>
+        <translation>User ID :</translation>
+    </message>
+    <message>
+        <source>From :</source>
+        <translation>From :</translation>
+    </message>
+    <message>
+        <source>To :</source>
+        <translation>To :</translation>
+    </message>
+    <message>
+        <source>Priority</source>
+        <translation>Priority</translation>
+    </message>
+    <message>
+        <source>High</source>
+        <translation>High</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>Low</source>
+        <translation>Low</translation>
+    </message>
+    <message>
+        <source>Password :</source>
+        <translation>Password :</translation>
+    </message>
+    <message>
+        <source>Security :</source>
+        <translation>Security :</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>テスト送信</source>
+        <translation>Send test</translation>
+    </message>
+    <message>
+        <source>Watch</source>
+        <translation>Watch</translation>
+    </message>
+    <message>
+        <source>No reply for</source>
+        <translation>No reply for</translation>
+    </message>
+    <message>
+        <source>sec</source>
+        <translation>sec</translation>
+    </message>
+    <message>
+        <source>送信失敗時に再送する</source>
+        <translation>Resend when sending fails</translation>
+    </message>
+    <message>
+        <source>CSV に記録</source>
+        <translation>Log to CSV</translation>
+    </message>
+    <message>
+        <source>デスクトップ通知</source>
+        <translation>Desktop notifications</translation>
+    </message>
+    <message>
+        <source>Metrics :</source>
+        <translation>Metrics :</translation>
+    </message>
+    <message>
+        <source>自動で再監視</source>
+        <translation>Re-arm after</translation>
+    </message>
+    <message>
+        <source>Hysteresis :</source>
+        <translation>Hysteresis :</translation>
+    </message>
+    <message>
+        <source>Remind every :</source>
+        <translation>Remind every :</translation>
+    </message>
+    <message>
+        <source>min</source>
+        <translation>min</translation>
+    </message>
+    <message>
+        <source>Hold :</source>
+        <translation>Hold :</translation>
+    </message>
+    <message>
+        <source>条件がこの秒数続いたときだけ通知します (0: すぐに通知)</source>
+        <translation>Notifies only once the condition has held this many seconds (0: at once)</translation>
+    </message>
+    <message>
+        <source>Push</source>
+        <translation>Push</translation>
+    </message>
+    <message>
+        <source>Webhook :</source>
+        <translation>Webhook :</translation>
+    </message>
+    <message>
+        <source>Bot token</source>
+        <translation>Bot token</translation>
+    </message>
+    <message>
+        <source>Chat ID :</source>
+        <translation>Chat ID :</translation>
+    </message>
+    <message>
+        <source>Bot API :</source>
+        <translation>Bot API :</translation>
+    </message>
+    <message>
+        <source>Words</source>
+        <translation>Words</translation>
+    </message>
+    <message>
+        <source>Subject :</source>
+        <translation>Subject :</translation>
+    </message>
+    <message>
+        <source>Body :</source>
+        <translation>Body :</translation>
+    </message>
+    <message>
+        <source>メールと通知の件名と本文。空欄なら従来の文面です。
+差し込み項目: {subject} {message} {temperature} {rb1} {rb0} {rules} {time} {board} {memo}
+本文の \n は改行です。件名は 1 行で書きます。</source>
+        <translation>Subject and body of mails and notifications; left empty, the usual wording.
+Fields: {subject} {message} {temperature} {rb1} {rb0} {rules} {time} {board} {memo}
+In the body, \n is a line break. The subject is one line.</translation>
+    </message>
+    <message>
+        <source>Broker :</source>
+        <translation>Broker :</translation>
+    </message>
+    <message>
+        <source>User :</source>
+        <translation>User :</translation>
+    </message>
+    <message>
+        <source>Prefix :</source>
+        <translation>Prefix :</translation>
+    </message>
+    <message>
+        <source>Node ID :</source>
+        <translation>Node ID :</translation>
+    </message>
+    <message>
+        <source>Home Assistant からの操作を受け付ける</source>
+        <translation>Accept commands from Home Assistant</translation>
+    </message>
+    <message>
+        <source>Web</source>
+        <translation>Web</translation>
+    </message>
+    <message>
+        <source>Listen :</source>
+        <translation>Listen :</translation>
+    </message>
+    <message>
+        <source>Cert file :</source>
+        <translation>Cert file :</translation>
+    </message>
+    <message>
+        <source>Key file :</source>
+        <translation>Key file :</translation>
+    </message>
+    <message>
+        <source>HTTPS とログインが無い場合はループバックのみで公開されます</source>
+        <translation>Without HTTPS and a login, the page is served on loopback only</translation>
+    </message>
+    <message>
+        <source>(設定済み)</source>
+        <translation>(set)</translation>
+    </message>
+    <message>
+        <source>キーリングなし: 今回のみ保持</source>
+        <translation>No keyring: kept for this run only</translation>
+    </message>
+    <message>
+        <source>パスワードを保存できるキーリングがありません。パスワードはこの実行中だけ保持されます。
+</source>
+        <translation>There is no keyring to save the password in. The password is kept only while this run lasts.
+</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>ヘルプ(&amp;H)</source>
+        <translation>&amp;Help</translation>
     </message>
 </context>
 <context>
