@@ -71,6 +71,44 @@
     </message>
 </context>
 <context>
+    <name>MailOutlet</name>
+    <message>
+        <source>キーリングからパスワードを読めませんでした。パスワードなしで送信します: %1</source>
+        <translation>Could not read the password from the keyring. Sending without a password: %1</translation>
+    </message>
+</context>
+<context>
+    <name>Monitor</name>
+    <message>
+        <source>CSV に記録できません: %1</source>
+        <translation>Cannot write the CSV log: %1</translation>
+    </message>
+    <message>
+        <source>サーバーがログイン (AUTH) を受け付けないため、パスワードを使わずに送信しました。</source>
+        <translation>Sent without the password: the server does not accept login (AUTH).</translation>
+    </message>
+    <message>
+        <source>MQTT に接続できません: %1</source>
+        <translation>Cannot connect to MQTT: %1</translation>
+    </message>
+    <message>
+        <source>通知停止の記録を読めません。通知します: %1</source>
+        <translation>Cannot read the saved mute. Notifying: %1</translation>
+    </message>
+    <message>
+        <source>通知停止を記録できません (この実行の間だけ有効です): %1</source>
+        <translation>Cannot save the mute (it holds only until the program ends): %1</translation>
+    </message>
+    <message>
+        <source>%1 への通知を送信できませんでした。保存して後で再送します: %2</source>
+        <translation>Could not send the notification to %1. Kept to send again later: %2</translation>
+    </message>
+    <message>
+        <source>%1 への通知を送信できませんでした: %2</source>
+        <translation>Could not send the notification to %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>MuteMenu</name>
     <message>
         <source>通知停止(&amp;N)</source>
@@ -520,6 +558,57 @@ In the body, \n is a line break. The subject is one line.</translation>
     <message>
         <source>Cannot send to the board at %1 port %2: %3</source>
         <translation>Cannot send to the board at %1 port %2: %3</translation>
+    </message>
+</context>
+<context>
+    <name>WebOutlet</name>
+    <message>
+        <source>応答なし %1 秒</source>
+        <translation>No reply for %1 s</translation>
+    </message>
+    <message>
+        <source>通知停止を終了しました</source>
+        <translation>Mute ended</translation>
+    </message>
+    <message>
+        <source>通知停止中: %1 まで</source>
+        <translation>Muted until %1</translation>
+    </message>
+    <message>
+        <source>Reset: 全ルールを再監視します</source>
+        <translation>Reset: watching every rule again</translation>
+    </message>
+    <message>
+        <source>送信しました</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <source>送信できません。再送します: %1</source>
+        <translation>Cannot send. Will send again: %1</translation>
+    </message>
+    <message>
+        <source>送信できません: %1</source>
+        <translation>Cannot send: %1</translation>
+    </message>
+    <message>
+        <source>%1: 送信しました</source>
+        <translation>%1: sent</translation>
+    </message>
+    <message>
+        <source> (通知停止中に発報)</source>
+        <translation> (raised while muted)</translation>
+    </message>
+    <message>
+        <source> (通知停止中)</source>
+        <translation> (muted)</translation>
+    </message>
+    <message>
+        <source>確認しました</source>
+        <translation>Acknowledged</translation>
+    </message>
+    <message>
+        <source>確認するアラートはありません</source>
+        <translation>No alerts to acknowledge</translation>
     </message>
 </context>
 </TS>

@@ -135,8 +135,8 @@ void MailOutlet::passwordAnswered()
 {
     m_service->setSettings(mailSettings(m_settings));
     if (std::exchange(m_waitsForPassword, false) && !m_password.keyringAvailable())
-        emit note(QStringLiteral("キーリングからパスワードを読めませんでした。パスワードなしで"
-                                 "送信します: %1")
+        emit note(tr("キーリングからパスワードを読めませんでした。パスワードなしで"
+                     "送信します: %1")
                       .arg(m_password.keyringProblem()));
     m_service->setHeldForPassword(false);
 }

@@ -27,9 +27,6 @@
 
 namespace {
 
-const QString WithoutLogin = QStringLiteral(
-    "サーバーがログイン (AUTH) を受け付けないため、パスワードを使わずに送信しました。");
-
 AlertConfig alertConfig(const Settings& s)
 {
     AlertConfig c;
@@ -127,8 +124,7 @@ Monitor::Monitor(Settings& settings, const QString& statePath, const Clock& cloc
     m_history->setLogEnabled(settings.flag(Settings::Log));
     connect(m_history, &HistoryRecorder::logProblem, this, [this](const QString& why) {
         setLastingNote(QStringLiteral("csv"),
-                       why.isEmpty() ? QString()
-                                     : QStringLiteral("CSV に記録できません: %1").arg(why));
+                       why.isEmpty() ? QString() : tr("CSV に記録できません: %1").arg(why));
     });
     connect(this, &Monitor::replyReceived, m_history, [this](const Reading& reading) {
         m_history->recordReply(reading.timeMs, double(reading.temperature), reading.rb1,
@@ -145,7 +141,7 @@ Monitor::~Monitor() = default;
 
 QString Monitor::withoutLoginNote()
 {
-    return WithoutLogin;
+    return tr("サーバーがログイン (AUTH) を受け付けないため、パスワードを使わずに送信しました。");
 }
 
 MailService& Monitor::mail() const
@@ -196,8 +192,7 @@ void Monitor::start(Keyring keyring)
     connect(m_mqtt, &MqttOutlet::connectionChanged, this, [this](bool up, const QString& why) {
         const bool off = m_settings.text(Settings::MqttBroker).trimmed().isEmpty();
         setLastingNote(QStringLiteral("mqtt"),
-                       up || off ? QString()
-                                 : QStringLiteral("MQTT に接続できません: %1").arg(why));
+                       up || off ? QString() : tr("MQTT に接続できません: %1").arg(why));
         if (up)
             emit note(QStringLiteral("MQTT: connected to %1")
                           .arg(m_settings.text(Settings::MqttBroker).trimmed()));
@@ -327,10 +322,9 @@ void Monitor::readMute()
     const Mute::Read kept = Mute::read(m_mutePath);
     // Lasting, so that a window made after the start still shows it; said once however often
     // the file is read.
-    const QString why =
-        kept.problem.isEmpty()
-            ? QString()
-            : QStringLiteral("通知停止の記録を読めません。通知します: %1").arg(kept.problem);
+    const QString why = kept.problem.isEmpty()
+                            ? QString()
+                            : tr("通知停止の記録を読めません。通知します: %1").arg(kept.problem);
     if (m_lastingNotes.value(QStringLiteral("mute")) != why)
         setLastingNote(QStringLiteral("mute"), why);
     setMute(kept.untilMs > m_clock.nowMs() ? kept.untilMs : 0);
@@ -344,8 +338,7 @@ void Monitor::muteUntil(qint64 untilMs)
     if (Mute::write(m_mutePath, untilMs, &error))
         setLastingNote(QStringLiteral("mute"), {});
     else
-        emit problem(
-            QStringLiteral("通知停止を記録できません (この実行の間だけ有効です): %1").arg(error));
+        emit problem(tr("通知停止を記録できません (この実行の間だけ有効です): %1").arg(error));
     setMute(untilMs);
 }
 
@@ -468,11 +461,10 @@ void Monitor::pushEnded(const PushResult& result)
         return;
     emit pushFinished(result);
     if (result.kept)
-        emit note(QStringLiteral("%1 への通知を送信できませんでした。保存して後で再送します: %2")
+        emit note(tr("%1 への通知を送信できませんでした。保存して後で再送します: %2")
                       .arg(result.channel, result.error));
     else if (!result.sent)
-        emit problem(QStringLiteral("%1 への通知を送信できませんでした: %2")
-                         .arg(result.channel, result.error));
+        emit problem(tr("%1 への通知を送信できませんでした: %2").arg(result.channel, result.error));
 }
 
 void Monitor::mailEnded(const MailResult& result)
@@ -481,7 +473,7 @@ void Monitor::mailEnded(const MailResult& result)
     if (m_closed || result.cancelled)
         return;
     if (result.sent && result.withoutLogin && !std::exchange(m_toldWithoutLogin, true))
-        emit note(WithoutLogin);
+        emit note(withoutLoginNote());
     if (!result.sent) {
         emit mailFailed(result.error);
         emit problem(result.error);

@@ -13,6 +13,7 @@
 #include "settings/Settings.h"
 #include "web/StatusJson.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <bit>
@@ -68,8 +69,8 @@ QList<WebRule> rulesSet(const Settings& settings)
     input(Settings::Rb1, "RB1", RuleRb1High, RuleRb1Low);
     input(Settings::Rb0, "RB0", RuleRb0High, RuleRb0Low);
     if (settings.flag(Settings::NoReply))
-        add(RuleNoReply,
-            QStringLiteral("応答なし %1 秒").arg(settings.text(Settings::NoReplySec).trimmed()));
+        add(RuleNoReply, QCoreApplication::translate("WebOutlet", "応答なし %1 秒")
+                             .arg(settings.text(Settings::NoReplySec).trimmed()));
     return rules;
 }
 
@@ -107,26 +108,25 @@ WebOutlet::WebOutlet(Monitor& monitor, HttpSites& sites, QObject* parent)
     connect(&monitor, &Monitor::unacknowledgedChanged, this, &WebOutlet::publish);
     connect(&monitor, &Monitor::muteChanged, this, [this](qint64 untilMs) {
         if (untilMs == 0)
-            add(EventKind::Unmute, QStringLiteral("通知停止を終了しました"));
+            add(EventKind::Unmute, tr("通知停止を終了しました"));
         else
             add(EventKind::Mute,
-                QStringLiteral("通知停止中: %1 まで")
+                tr("通知停止中: %1 まで")
                     .arg(Mute::untilText(
                         untilMs, QDateTime::fromMSecsSinceEpoch(m_monitor.clock().nowMs()))));
     });
     connect(&monitor, &Monitor::rearmed, this,
-            [this] { add(EventKind::Rearm, QStringLiteral("Reset: 全ルールを再監視します")); });
+            [this] { add(EventKind::Rearm, tr("Reset: 全ルールを再監視します")); });
     connect(&monitor, &Monitor::alertMailFinished, this, [this](const MailResult& result) {
         if (!result.cancelled)
-            add(EventKind::Mail,
-                result.sent ? QStringLiteral("送信しました")
-                            : (result.kept ? QStringLiteral("送信できません。再送します: %1")
-                                           : QStringLiteral("送信できません: %1"))
-                                  .arg(result.error));
+            add(EventKind::Mail, result.sent ? tr("送信しました")
+                                             : (result.kept ? tr("送信できません。再送します: %1")
+                                                            : tr("送信できません: %1"))
+                                                   .arg(result.error));
     });
     connect(&monitor, &Monitor::pushFinished, this, [this](const PushResult& result) {
         add(EventKind::Push, result.sent
-                                 ? QStringLiteral("%1: 送信しました").arg(result.channel)
+                                 ? tr("%1: 送信しました").arg(result.channel)
                                  : QStringLiteral("%1: %2").arg(result.channel, result.error));
     });
     connect(&monitor.settings(), &Settings::changed, this, [this](Settings::Key key) {
@@ -150,9 +150,9 @@ void WebOutlet::take(const AlertEvent& event)
 {
     QString text = event.message;
     if (event.late)
-        text += QStringLiteral(" (通知停止中に発報)");
+        text += tr(" (通知停止中に発報)");
     else if (event.muted && event.kind != AlertEvent::Kind::Acknowledged)
-        text += QStringLiteral(" (通知停止中)");
+        text += tr(" (通知停止中)");
     switch (event.kind) {
     case AlertEvent::Kind::Alert:
         add(EventKind::Alert, text);
@@ -308,7 +308,7 @@ WebSite::Actions WebOutlet::actions()
     actions.rearm = [this, told](const QString& from) {
         told(QStringLiteral("Reset"), from);
         m_monitor.SendFlagClr();
-        return WebSite::Action{true, QStringLiteral("Reset: 全ルールを再監視します"), {}};
+        return WebSite::Action{true, tr("Reset: 全ルールを再監視します"), {}};
     };
     actions.acknowledge = [this, told](const QString& from) {
         told(QStringLiteral("acknowledged"), from);
@@ -318,8 +318,7 @@ WebSite::Actions WebOutlet::actions()
             if (rules & (1 << bit))
                 names.append(QLatin1String(AlertRuleNames[bit]));
         return WebSite::Action{true,
-                               rules ? QStringLiteral("確認しました")
-                                     : QStringLiteral("確認するアラートはありません"),
+                               rules ? tr("確認しました") : tr("確認するアラートはありません"),
                                {{"rules", names}}};
     };
     actions.mute = [this, told](const QString& from, const QString& duration,
@@ -340,16 +339,15 @@ WebSite::Actions WebOutlet::actions()
         told(QStringLiteral("mute until %1").arg(StatusJson::time(*untilMs).toString()), from);
         m_monitor.muteUntil(*untilMs);
         const qint64 kept = m_monitor.mutedUntilMs();
-        return WebSite::Action{
-            true,
-            kept ? QStringLiteral("通知停止中: %1 まで").arg(Mute::untilText(kept, now))
-                 : QStringLiteral("通知停止を終了しました"),
-            {{"until", StatusJson::time(kept)}}};
+        return WebSite::Action{true,
+                               kept ? tr("通知停止中: %1 まで").arg(Mute::untilText(kept, now))
+                                    : tr("通知停止を終了しました"),
+                               {{"until", StatusJson::time(kept)}}};
     };
     actions.unmute = [this, told](const QString& from) {
         told(QStringLiteral("unmute"), from);
         m_monitor.muteUntil(0);
-        return WebSite::Action{true, QStringLiteral("通知停止を終了しました"), {}};
+        return WebSite::Action{true, tr("通知停止を終了しました"), {}};
     };
     return actions;
 }
