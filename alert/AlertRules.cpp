@@ -3,6 +3,7 @@
 #include "core/IntegerText.h"
 #include "device/BoardProtocol.h"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -100,19 +101,23 @@ struct InputRule {
     std::uint8_t pending;
     QString AlertConfig::*memo;
     const char16_t* subject;
-    const char16_t* message;
+    const char* message; // translated where it is said
 };
 
 // Evaluated in this order.
 const InputRule inputRules[] = {
     {&AlertState::SendFlagRB1L, &AlertConfig::rb1Choice, SendOnLow, BoardProtocol::Rb1Mask, false,
-     Rb1Fall, &AlertConfig::rb1Memo, u"RB1 is \"L\". ", u"RB1が\"L\"になりました"},
+     Rb1Fall, &AlertConfig::rb1Memo, u"RB1 is \"L\". ",
+     QT_TRANSLATE_NOOP("AlertRules", "RB1が\"L\"になりました")},
     {&AlertState::SendFlagRB1H, &AlertConfig::rb1Choice, SendOnHigh, BoardProtocol::Rb1Mask, true,
-     Rb1Rise, &AlertConfig::rb1Memo, u"RB1 is \"H\". ", u"RB1が\"H\"になりました"},
+     Rb1Rise, &AlertConfig::rb1Memo, u"RB1 is \"H\". ",
+     QT_TRANSLATE_NOOP("AlertRules", "RB1が\"H\"になりました")},
     {&AlertState::SendFlagRB0L, &AlertConfig::rb0Choice, SendOnLow, BoardProtocol::Rb0Mask, false,
-     Rb0Fall, &AlertConfig::rb0Memo, u"RB0 is \"L\". ", u"RB0が\"L\"になりました"},
+     Rb0Fall, &AlertConfig::rb0Memo, u"RB0 is \"L\". ",
+     QT_TRANSLATE_NOOP("AlertRules", "RB0が\"L\"になりました")},
     {&AlertState::SendFlagRB0H, &AlertConfig::rb0Choice, SendOnHigh, BoardProtocol::Rb0Mask, true,
-     Rb0Rise, &AlertConfig::rb0Memo, u"RB0 is \"H\". ", u"RB0が\"H\"になりました"},
+     Rb0Rise, &AlertConfig::rb0Memo, u"RB0 is \"H\". ",
+     QT_TRANSLATE_NOOP("AlertRules", "RB0が\"H\"になりました")},
 };
 
 bool hasEdge(const DeviceReadings& readings, std::uint8_t mask, bool rising)
@@ -139,23 +144,23 @@ RuleText ruleText(int rule, const AlertConfig& config)
     switch (rule) {
     case 0:
         return {QStringLiteral("Over ") + config.upperLimitText + QStringLiteral("C "),
-                QStringLiteral("温度が ") + config.upperLimitText +
-                    QStringLiteral("℃を超えました。"),
+                QCoreApplication::translate("AlertRules", "温度が %1℃を超えました。")
+                    .arg(config.upperLimitText),
                 config.upperMemo};
     case 1:
         return {QStringLiteral("Under ") + config.lowerLimitText + QStringLiteral("C "),
-                QStringLiteral("温度が ") + config.lowerLimitText +
-                    QStringLiteral("℃より下がりました。"),
+                QCoreApplication::translate("AlertRules", "温度が %1℃より下がりました。")
+                    .arg(config.lowerLimitText),
                 config.lowerMemo};
     case 6:
         return {QStringLiteral("No reply ") + config.noReplySecondsText + QStringLiteral("s "),
-                QStringLiteral("応答がありません (") + config.noReplySecondsText +
-                    QStringLiteral("秒)"),
+                QCoreApplication::translate("AlertRules", "応答がありません (%1秒)")
+                    .arg(config.noReplySecondsText),
                 config.noReplyMemo};
     default: {
         const InputRule& input = inputRules[rule - 2];
-        return {QString::fromUtf16(input.subject), QString::fromUtf16(input.message),
-                config.*input.memo};
+        return {QString::fromUtf16(input.subject),
+                QCoreApplication::translate("AlertRules", input.message), config.*input.memo};
     }
     }
 }
@@ -367,12 +372,15 @@ FollowUp temperatureFollowUp(const DeviceReadings& readings, bool checked, const
               (upper ? t < *limit - *hysteresis : t > *limit + *hysteresis);
     f.piece =
         (upper ? QStringLiteral("Over ") : QStringLiteral("Under ")) + text + QStringLiteral("C");
-    f.recovered = QStringLiteral("温度が ") + text +
-                  (upper ? QStringLiteral("℃を下回り、正常に戻りました。")
-                         : QStringLiteral("℃を上回り、正常に戻りました。"));
+    f.recovered =
+        (upper
+             ? QCoreApplication::translate("AlertRules", "温度が %1℃を下回り、正常に戻りました。")
+             : QCoreApplication::translate("AlertRules", "温度が %1℃を上回り、正常に戻りました。"))
+            .arg(text);
     f.reminder =
-        QStringLiteral("温度が ") + text +
-        (upper ? QStringLiteral("℃を超えたままです。") : QStringLiteral("℃より下がったままです。"));
+        (upper ? QCoreApplication::translate("AlertRules", "温度が %1℃を超えたままです。")
+               : QCoreApplication::translate("AlertRules", "温度が %1℃より下がったままです。"))
+            .arg(text);
     return f;
 }
 
@@ -389,8 +397,8 @@ FollowUp inputFollowUp(const DeviceReadings& readings, const AlertConfig& config
         rule.mask == BoardProtocol::Rb1Mask ? QStringLiteral("RB1") : QStringLiteral("RB0");
     const QString level = rule.rising ? QStringLiteral("\"H\"") : QStringLiteral("\"L\"");
     const QString other = rule.rising ? QStringLiteral("\"L\"") : QStringLiteral("\"H\"");
-    f.recovered = input + QStringLiteral("が") + other + QStringLiteral("に戻りました");
-    f.reminder = input + QStringLiteral("が") + level + QStringLiteral("のままです");
+    f.recovered = QCoreApplication::translate("AlertRules", "%1が%2に戻りました").arg(input, other);
+    f.reminder = QCoreApplication::translate("AlertRules", "%1が%2のままです").arg(input, level);
     return f;
 }
 
@@ -405,8 +413,8 @@ FollowUp noReplyFollowUp(const AlertConfig& config, qint64 msSinceLastReply)
     f.holds = msSinceLastReply >= qint64(*seconds) * 1000;
     // Its recovery reads without the seconds: the silence is over, however long it was.
     f.piece = QStringLiteral("No reply ") + text + QStringLiteral("s");
-    f.recovered = QStringLiteral("応答が戻りました");
-    f.reminder = QStringLiteral("応答がないままです (") + text + QStringLiteral("秒)");
+    f.recovered = QCoreApplication::translate("AlertRules", "応答が戻りました");
+    f.reminder = QCoreApplication::translate("AlertRules", "応答がないままです (%1秒)").arg(text);
     return f;
 }
 

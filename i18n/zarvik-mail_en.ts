@@ -2,6 +2,69 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>AlertRules</name>
+    <message>
+        <source>RB1が&quot;L&quot;になりました</source>
+        <translation>RB1 went &quot;L&quot;</translation>
+    </message>
+    <message>
+        <source>RB1が&quot;H&quot;になりました</source>
+        <translation>RB1 went &quot;H&quot;</translation>
+    </message>
+    <message>
+        <source>RB0が&quot;L&quot;になりました</source>
+        <translation>RB0 went &quot;L&quot;</translation>
+    </message>
+    <message>
+        <source>RB0が&quot;H&quot;になりました</source>
+        <translation>RB0 went &quot;H&quot;</translation>
+    </message>
+    <message>
+        <source>温度が %1℃を超えました。</source>
+        <translation>The temperature is over %1℃.</translation>
+    </message>
+    <message>
+        <source>温度が %1℃より下がりました。</source>
+        <translation>The temperature is under %1℃.</translation>
+    </message>
+    <message>
+        <source>応答がありません (%1秒)</source>
+        <translation>No reply (%1 s)</translation>
+    </message>
+    <message>
+        <source>温度が %1℃を下回り、正常に戻りました。</source>
+        <translation>The temperature is back below %1℃.</translation>
+    </message>
+    <message>
+        <source>温度が %1℃を上回り、正常に戻りました。</source>
+        <translation>The temperature is back above %1℃.</translation>
+    </message>
+    <message>
+        <source>温度が %1℃を超えたままです。</source>
+        <translation>The temperature is still over %1℃.</translation>
+    </message>
+    <message>
+        <source>温度が %1℃より下がったままです。</source>
+        <translation>The temperature is still under %1℃.</translation>
+    </message>
+    <message>
+        <source>%1が%2に戻りました</source>
+        <translation>%1 is back to %2</translation>
+    </message>
+    <message>
+        <source>%1が%2のままです</source>
+        <translation>%1 is still %2</translation>
+    </message>
+    <message>
+        <source>応答が戻りました</source>
+        <translation>The board replies again</translation>
+    </message>
+    <message>
+        <source>応答がないままです (%1秒)</source>
+        <translation>Still no reply (%1 s)</translation>
+    </message>
+</context>
+<context>
     <name>ErrorReport</name>
     <message>
         <source>Unknown error</source>
@@ -78,6 +141,28 @@
     </message>
 </context>
 <context>
+    <name>MailService</name>
+    <message>
+        <source>ZARVIK Mail からのテストメールです。</source>
+        <translation>This is a test mail from ZARVIK Mail.</translation>
+    </message>
+    <message>
+        <source>送信日時: %1</source>
+        <translation>Sent: %1</translation>
+    </message>
+    <message>
+        <source>送信できなかったメールを保存できませんでした: %1</source>
+        <translation>Could not keep the unsent mail: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>保存できるメールは %1 通までです。古いメール %n 通を削除しました。</source>
+        <translation>
+            <numerusform>At most %1 mails can be kept. %n old mail was deleted.</numerusform>
+            <numerusform>At most %1 mails can be kept. %n old mails were deleted.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>Monitor</name>
     <message>
         <source>CSV に記録できません: %1</source>
@@ -106,6 +191,10 @@
     <message>
         <source>%1 への通知を送信できませんでした: %2</source>
         <translation>Could not send the notification to %1: %2</translation>
+    </message>
+    <message>
+        <source>確認済み: %1</source>
+        <translation>Acknowledged: %1</translation>
     </message>
 </context>
 <context>
@@ -145,6 +234,65 @@
     <message>
         <source>&apos;%1&apos; は時刻ではありません (例 14:30)</source>
         <translation>&apos;%1&apos; is not a time of day (e.g. 14:30)</translation>
+    </message>
+</context>
+<context>
+    <name>OutboxSender</name>
+    <message numerus="yes">
+        <source>保存していたメール %n 通を送信しました。</source>
+        <translation>
+            <numerusform>Sent %n kept mail.</numerusform>
+            <numerusform>Sent %n kept mails.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>保存していたメールを読めません (%1): %2</source>
+        <translation>Cannot read a kept mail (%1): %2</translation>
+    </message>
+    <message>
+        <source>保存していたメールは一部の宛先に届きませんでした: %1</source>
+        <translation>A kept mail did not reach some recipients: %1</translation>
+    </message>
+    <message>
+        <source>保存していたメールは送信を拒否されました: %1</source>
+        <translation>A kept mail was refused: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PushChannels</name>
+    <message numerus="yes">
+        <source>保存していた通知 %n 件を送信しました。</source>
+        <translation>
+            <numerusform>Sent %n kept notification.</numerusform>
+            <numerusform>Sent %n kept notifications.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>保存していた %1 への通知は拒否されました: %2</source>
+        <translation>A kept notification to %1 was refused: %2</translation>
+    </message>
+    <message>
+        <source>送信できなかった通知を保存できませんでした: %1</source>
+        <translation>Could not keep the unsent notification: %1</translation>
+    </message>
+    <message>
+        <source>保存していた通知を読めません (%1): %2</source>
+        <translation>Cannot read a kept notification (%1): %2</translation>
+    </message>
+    <message>
+        <source>%1 のサーバーは %2 秒待つよう求めました。%1 へは 1 時間後まで送りません。</source>
+        <translation>The %1 server asked to wait %2 s. Nothing goes to %1 for an hour.</translation>
+    </message>
+    <message>
+        <source>%1 のサーバーの求めにより、%1 へは %2 秒後まで送りません。</source>
+        <translation>The %1 server asked to wait: nothing goes to %1 for %2 s.</translation>
+    </message>
+</context>
+<context>
+    <name>PushOutlet</name>
+    <message>
+        <source>ZARVIK Mail からのテスト通知です。</source>
+        <translation>This is a test notification from ZARVIK Mail.</translation>
     </message>
 </context>
 <context>

@@ -112,7 +112,7 @@ QString MailService::testSubject()
 
 QString MailService::testMessage()
 {
-    return QStringLiteral("ZARVIK Mail からのテストメールです。");
+    return tr("ZARVIK Mail からのテストメールです。");
 }
 
 bool MailService::isSending() const
@@ -189,10 +189,12 @@ void MailService::fillAlert()
 
 void MailService::fillTest()
 {
-    m_testSmtp->setBody(m_test.body.value_or(
-        testMessage() + QStringLiteral("\r\n送信日時: %1\r\n")
-                            .arg(QDateTime::fromMSecsSinceEpoch(m_clock.nowMs())
-                                     .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")))));
+    m_testSmtp->setBody(
+        m_test.body.value_or(testMessage() + QStringLiteral("\r\n") +
+                             tr("送信日時: %1")
+                                 .arg(QDateTime::fromMSecsSinceEpoch(m_clock.nowMs())
+                                          .toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"))) +
+                             QStringLiteral("\r\n")));
     m_testSmtp->addRecipient(m_settings.to);
     m_testSmtp->setSender(m_settings.from);
     m_testSmtp->setSubject(m_test.subject);
@@ -221,14 +223,13 @@ bool MailService::keep(const ComposedMail& mail, QString* error)
     QString path;
     if (!m_outbox->keep(mail, &why, &dropped, &path)) {
         if (error)
-            *error = QStringLiteral("送信できなかったメールを保存できませんでした: %1").arg(why);
+            *error = tr("送信できなかったメールを保存できませんでした: %1").arg(why);
         return false;
     }
     if (dropped > 0)
-        emit note(
-            QStringLiteral("保存できるメールは %1 通までです。古いメール %2 通を削除しました。")
-                .arg(Outbox::DefaultCapacity)
-                .arg(dropped));
+        emit note(tr("保存できるメールは %1 通までです。古いメール %n 通を削除しました。", nullptr,
+                     dropped)
+                      .arg(Outbox::DefaultCapacity));
     return true;
 }
 

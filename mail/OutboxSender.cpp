@@ -17,7 +17,7 @@ OutboxSender::OutboxSender(const QString& folder, Session session, const Clock& 
 {
     connect(m_queue, &KeptQueue::due, this, &OutboxSender::send);
     connect(m_queue, &KeptQueue::drained, this, [this](int sent) {
-        emit note(QStringLiteral("保存していたメール %1 通を送信しました。").arg(sent));
+        emit note(tr("保存していたメール %n 通を送信しました。", nullptr, sent));
     });
     // A keep() cut short by a kill left its file under a temporary name; composed mails end
     // with a line break, so one that stops short was cut off.
@@ -73,8 +73,8 @@ void OutboxSender::setDelayScale(double scale)
 void OutboxSender::setAsideBad(const QString& path, const QString& error)
 {
     const QString aside = m_queue->setAside(path, QStringLiteral(".bad"));
-    emit note(QStringLiteral("保存していたメールを読めません (%1): %2")
-                  .arg(aside.isEmpty() ? path : aside, error));
+    emit note(
+        tr("保存していたメールを読めません (%1): %2").arg(aside.isEmpty() ? path : aside, error));
 }
 
 void OutboxSender::send(const QString& path)
@@ -122,7 +122,7 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
         else
             m_queue->delivered(path);
         if (!refused.isEmpty())
-            emit note(QStringLiteral("保存していたメールは一部の宛先に届きませんでした: %1")
+            emit note(tr("保存していたメールは一部の宛先に届きませんでした: %1")
                           .arg(describeRefused(refused).replace(u'\n', QStringLiteral("; "))));
     } else if (cancelled) {
         m_queue->stopped(path); // given up on purpose (closing): kept for the next start
@@ -130,7 +130,7 @@ void OutboxSender::finished(const QString& path, const ComposedMail& mail, bool 
         m_queue->failed(path); // the others need not wait for this one
     } else {
         m_queue->setAside(path, QStringLiteral(".refused"));
-        emit note(QStringLiteral("保存していたメールは送信を拒否されました: %1").arg(error));
+        emit note(tr("保存していたメールは送信を拒否されました: %1").arg(error));
     }
     emit idle();
 }

@@ -306,7 +306,7 @@ quint8 Monitor::acknowledge()
     const QString pieces = rulePieces(seen, alertConfig(m_settings));
     AlertEvent said =
         event(AlertEvent::Kind::Acknowledged, seen, QStringLiteral("Acknowledged: ") + pieces,
-              QStringLiteral("確認済み: ") + pieces);
+              tr("確認済み: %1").arg(pieces));
     // Said where the alert was said: not for rules no person heard of.
     const quint8 told = seen & ~m_untold;
     said.muted = told == 0;

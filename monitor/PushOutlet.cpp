@@ -82,7 +82,7 @@ void PushOutlet::sendTest(const Reading& reading, qint64 timeMs)
 {
     AlertEvent test;
     test.subject = QStringLiteral("ZARVIK Mail test");
-    test.message = QStringLiteral("ZARVIK Mail からのテスト通知です。");
+    test.message = tr("ZARVIK Mail からのテスト通知です。");
     test.reading = reading;
     test.timeMs = timeMs;
     m_channels->sendTest(notice(QStringLiteral("test"), test));

@@ -168,7 +168,7 @@ PushChannels::PushChannels(const QString& folder, const Clock& clock, QObject* p
         m_queue->setLaneOpen(c, false);
     connect(m_queue, &KeptQueue::due, this, &PushChannels::sendKept);
     connect(m_queue, &KeptQueue::drained, this, [this](int sent) {
-        emit note(QStringLiteral("保存していた通知 %1 件を送信しました。").arg(sent));
+        emit note(tr("保存していた通知 %n 件を送信しました。", nullptr, sent));
     });
     // A keep cut short by a kill left its file under a temporary name.
     m_queue->takeInLeftovers([](const QString& path) {
@@ -414,8 +414,7 @@ void PushChannels::done(quint64 id)
                 hold(job->channel, dueMs, outcome.retryAfterS);
         } else {
             m_queue->setAside(job->path, QStringLiteral(".refused"));
-            emit note(
-                QStringLiteral("保存していた %1 への通知は拒否されました: %2").arg(name, error));
+            emit note(tr("保存していた %1 への通知は拒否されました: %2").arg(name, error));
         }
         return;
     }
@@ -435,7 +434,7 @@ void PushChannels::done(quint64 id)
         if (result.kept)
             hold(job->channel, m_queue->dueMs(path), outcome.retryAfterS);
         else
-            result.error += QStringLiteral("\n送信できなかった通知を保存できませんでした: ") + why;
+            result.error += u'\n' + tr("送信できなかった通知を保存できませんでした: %1").arg(why);
     }
     if (cancelled && !result.kept)
         result.error = QStringLiteral("Cancelled");
@@ -456,8 +455,8 @@ bool PushChannels::readOrSetAside(const QString& path, Channel* channel, PushReq
     if (readKept(path, channel, request, &error))
         return true;
     const QString aside = m_queue->setAside(path, QStringLiteral(".bad"));
-    emit note(QStringLiteral("保存していた通知を読めません (%1): %2")
-                  .arg(aside.isEmpty() ? path : aside, error));
+    emit note(
+        tr("保存していた通知を読めません (%1): %2").arg(aside.isEmpty() ? path : aside, error));
     return false;
 }
 
@@ -470,11 +469,11 @@ void PushChannels::hold(Channel channel, qint64 untilMs, int retryAfterS)
         untilMs = std::max(untilMs, asked);
         const QString name = QString::fromLatin1(ChannelNames[channel]);
         emit note(seconds < retryAfterS
-                      ? QStringLiteral("%1 のサーバーは %2 秒待つよう求めました。%1 へは 1 "
-                                       "時間後まで送りません。")
+                      ? tr("%1 のサーバーは %2 秒待つよう求めました。%1 へは 1 "
+                           "時間後まで送りません。")
                             .arg(name)
                             .arg(retryAfterS)
-                      : QStringLiteral("%1 のサーバーの求めにより、%1 へは %2 秒後まで送りません。")
+                      : tr("%1 のサーバーの求めにより、%1 へは %2 秒後まで送りません。")
                             .arg(name)
                             .arg(seconds));
     }
