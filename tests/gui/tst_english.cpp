@@ -41,11 +41,10 @@ QString withoutMnemonic(QString text)
         .replace(u'\x01', u'&');
 }
 
-// Widgets whose text is the board's, the settings' or the alert's, not the window's.
+// Widgets whose text is the board's or the settings', not the window's.
 bool showsData(const QWidget* widget)
 {
-    static const QStringList names{QStringLiteral("EdtMessage")};
-    return names.contains(widget->objectName()) || qobject_cast<const QPlainTextEdit*>(widget);
+    return qobject_cast<const QPlainTextEdit*>(widget);
 }
 
 } // namespace
