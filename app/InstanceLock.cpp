@@ -2,6 +2,7 @@
 
 #include "core/AtomicFile.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -215,7 +216,8 @@ QString InstanceLock::reportRefusal() const
 {
     const QString text =
         m_state == State::HeldElsewhere
-            ? QStringLiteral("ZARVIK Mail は既に起動しています。\n%1").arg(m_settingsPath) +
+            ? QCoreApplication::translate("InstanceLock", "ZARVIK Mail は既に起動しています。\n%1")
+                      .arg(m_settingsPath) +
                   (m_holder.isEmpty() ? QString() : QStringLiteral("\n") + m_holder)
             : m_problem;
     if (!m_note.isEmpty())

@@ -134,6 +134,15 @@
     </message>
 </context>
 <context>
+    <name>InstanceLock</name>
+    <message>
+        <source>ZARVIK Mail は既に起動しています。
+%1</source>
+        <translation>ZARVIK Mail is already running.
+%1</translation>
+    </message>
+</context>
+<context>
     <name>MailOutlet</name>
     <message>
         <source>キーリングからパスワードを読めませんでした。パスワードなしで送信します: %1</source>
@@ -302,6 +311,129 @@
 The file will be kept as a backup beside it before it is next saved.</source>
         <translation>%1
 The file will be kept as a backup beside it before it is next saved.</translation>
+    </message>
+</context>
+<context>
+    <name>StatusPage</name>
+    <message>
+        <source>アラート</source>
+        <translation>Alert</translation>
+    </message>
+    <message>
+        <source>復帰</source>
+        <translation>Recovered</translation>
+    </message>
+    <message>
+        <source>催促</source>
+        <translation>Reminder</translation>
+    </message>
+    <message>
+        <source>確認</source>
+        <translation>Ack</translation>
+    </message>
+    <message>
+        <source>通知停止</source>
+        <translation>Mute</translation>
+    </message>
+    <message>
+        <source>通知再開</source>
+        <translation>Unmute</translation>
+    </message>
+    <message>
+        <source>メール</source>
+        <translation>Mail</translation>
+    </message>
+    <message>
+        <source>プッシュ</source>
+        <translation>Push</translation>
+    </message>
+    <message>
+        <source>監視中</source>
+        <translation>Watching</translation>
+    </message>
+    <message>
+        <source>%1 から発報中</source>
+        <translation>Raised since %1</translation>
+    </message>
+    <message>
+        <source> (確認済み)</source>
+        <translation> (acknowledged)</translation>
+    </message>
+    <message>
+        <source>応答待ち</source>
+        <translation>Waiting for a reply</translation>
+    </message>
+    <message>
+        <source>%1 秒前</source>
+        <translation>%1 s ago</translation>
+    </message>
+    <message>
+        <source>通知停止中: %1 まで</source>
+        <translation>Muted until %1</translation>
+    </message>
+    <message>
+        <source>ルールは設定されていません</source>
+        <translation>No rules are set</translation>
+    </message>
+    <message>
+        <source>操作するには [Web] User とパスワードを設定してください (zarvik-maild --web-password)</source>
+        <translation>To use the controls, set [Web] User and a password (zarvik-maild --web-password)</translation>
+    </message>
+    <message>
+        <source>ログイン</source>
+        <translation>Log in</translation>
+    </message>
+    <message>
+        <source>すると操作できます</source>
+        <translation>to use the controls</translation>
+    </message>
+    <message>
+        <source>30 分</source>
+        <translation>30 min</translation>
+    </message>
+    <message>
+        <source>1 時間</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>4 時間</source>
+        <translation>4 hours</translation>
+    </message>
+    <message>
+        <source>1 日</source>
+        <translation>1 day</translation>
+    </message>
+    <message>
+        <source>失敗しました: %1</source>
+        <translation>Failed: %1</translation>
+    </message>
+    <message>
+        <source>ZARVIK Mail に接続できません</source>
+        <translation>Cannot reach ZARVIK Mail</translation>
+    </message>
+    <message>
+        <source>ルール</source>
+        <translation>Rules</translation>
+    </message>
+    <message>
+        <source>操作</source>
+        <translation>Controls</translation>
+    </message>
+    <message>
+        <source>グラフ</source>
+        <translation>Graph</translation>
+    </message>
+    <message>
+        <source>過去 1 時間</source>
+        <translation>Last hour</translation>
+    </message>
+    <message>
+        <source>過去 1 日</source>
+        <translation>Last day</translation>
+    </message>
+    <message>
+        <source>イベント</source>
+        <translation>Events</translation>
     </message>
 </context>
 <context>

@@ -3,6 +3,7 @@
 #include "web/HtmlText.h"
 #include "web/TrendSvg.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,21 +26,21 @@ QString kindText(EventKind kind)
 {
     switch (kind) {
     case EventKind::Alert:
-        return QStringLiteral("アラート");
+        return QCoreApplication::translate("StatusPage", "アラート");
     case EventKind::Recovered:
-        return QStringLiteral("復帰");
+        return QCoreApplication::translate("StatusPage", "復帰");
     case EventKind::Reminder:
-        return QStringLiteral("催促");
+        return QCoreApplication::translate("StatusPage", "催促");
     case EventKind::Acknowledged:
-        return QStringLiteral("確認");
+        return QCoreApplication::translate("StatusPage", "確認");
     case EventKind::Mute:
-        return QStringLiteral("通知停止");
+        return QCoreApplication::translate("StatusPage", "通知停止");
     case EventKind::Unmute:
-        return QStringLiteral("通知再開");
+        return QCoreApplication::translate("StatusPage", "通知再開");
     case EventKind::Mail:
-        return QStringLiteral("メール");
+        return QCoreApplication::translate("StatusPage", "メール");
     case EventKind::Push:
-        return QStringLiteral("プッシュ");
+        return QCoreApplication::translate("StatusPage", "プッシュ");
     case EventKind::Rearm:
         return QStringLiteral("Reset");
     }
@@ -58,23 +59,26 @@ QString timeText(qint64 ms, qint64 nowMs)
 QString ruleState(const WebRule& rule, qint64 nowMs)
 {
     if (!rule.fired)
-        return QStringLiteral("監視中");
-    const QString since = QStringLiteral("%1 から発報中").arg(timeText(rule.firedSinceMs, nowMs));
-    return rule.acknowledged ? since + QStringLiteral(" (確認済み)") : since;
+        return QCoreApplication::translate("StatusPage", "監視中");
+    const QString since = QCoreApplication::translate("StatusPage", "%1 から発報中")
+                              .arg(timeText(rule.firedSinceMs, nowMs));
+    return rule.acknowledged ? since + QCoreApplication::translate("StatusPage", " (確認済み)")
+                             : since;
 }
 
 QByteArray ageText(const WebStatus& status)
 {
     if (!status.hasReading)
-        return e(QStringLiteral("応答待ち"));
-    return e(QStringLiteral("%1 秒前").arg(status.replyAgeMs / 1000));
+        return e(QCoreApplication::translate("StatusPage", "応答待ち"));
+    return e(QCoreApplication::translate("StatusPage", "%1 秒前").arg(status.replyAgeMs / 1000));
 }
 
 QByteArray muteText(const WebStatus& status, qint64 nowMs)
 {
     if (status.mutedUntilMs == 0)
         return {};
-    return e(QStringLiteral("通知停止中: %1 まで").arg(timeText(status.mutedUntilMs, nowMs)));
+    return e(QCoreApplication::translate("StatusPage", "通知停止中: %1 まで")
+                 .arg(timeText(status.mutedUntilMs, nowMs)));
 }
 
 QByteArray rulesRows(const WebStatus& status, qint64 nowMs)
@@ -86,7 +90,8 @@ QByteArray rulesRows(const WebStatus& status, qint64 nowMs)
                 "\"><td>" + e(rule.name) + "</td><td class=\"state\">" + e(ruleState(rule, nowMs)) +
                 "</td></tr>\n";
     if (rows.isEmpty())
-        rows = "<tr><td colspan=\"2\">" + e(QStringLiteral("ルールは設定されていません")) +
+        rows = "<tr><td colspan=\"2\">" +
+               e(QCoreApplication::translate("StatusPage", "ルールは設定されていません")) +
                "</td></tr>\n";
     return rows;
 }
@@ -107,32 +112,35 @@ QByteArray actions(const StatusPage::View& view)
 {
     if (!view.loginSet)
         return "<p class=\"hint\">" +
-               e(QStringLiteral("操作するには [Web] User とパスワードを設定してください "
-                                "(zarvik-maild --web-password)")) +
+               e(QCoreApplication::translate(
+                   "StatusPage", "操作するには [Web] User とパスワードを設定してください "
+                                 "(zarvik-maild --web-password)")) +
                "</p>\n";
     if (view.token.isEmpty())
         return "<p class=\"hint\"><a id=\"login\" href=\"/login\">" +
-               e(QStringLiteral("ログイン")) + "</a> " + e(QStringLiteral("すると操作できます")) +
-               "</p>\n";
+               e(QCoreApplication::translate("StatusPage", "ログイン")) + "</a> " +
+               e(QCoreApplication::translate("StatusPage", "すると操作できます")) + "</p>\n";
     return "<div class=\"buttons\">"
            "<button id=\"btn-rearm\" data-action=\"rearm\">Reset</button>"
            "<button id=\"btn-ack\" data-action=\"ack\">" +
-           e(QStringLiteral("確認")) +
+           e(QCoreApplication::translate("StatusPage", "確認")) +
            "</button>"
            "<select id=\"mute-for\" aria-label=\"" +
-           e(QStringLiteral("通知停止")) +
+           e(QCoreApplication::translate("StatusPage", "通知停止")) +
            "\">"
            "<option value=\"30m\">" +
-           e(QStringLiteral("30 分")) + "</option><option value=\"1h\" selected>" +
-           e(QStringLiteral("1 時間")) + "</option><option value=\"4h\">" +
-           e(QStringLiteral("4 時間")) + "</option><option value=\"1d\">" +
-           e(QStringLiteral("1 日")) +
+           e(QCoreApplication::translate("StatusPage", "30 分")) +
+           "</option><option value=\"1h\" selected>" +
+           e(QCoreApplication::translate("StatusPage", "1 時間")) +
+           "</option><option value=\"4h\">" +
+           e(QCoreApplication::translate("StatusPage", "4 時間")) +
+           "</option><option value=\"1d\">" + e(QCoreApplication::translate("StatusPage", "1 日")) +
            "</option></select>"
            "<button id=\"btn-mute\" data-action=\"mute\">" +
-           e(QStringLiteral("通知停止")) +
+           e(QCoreApplication::translate("StatusPage", "通知停止")) +
            "</button>"
            "<button id=\"btn-unmute\" data-action=\"unmute\">" +
-           e(QStringLiteral("通知再開")) + "</button></div>\n";
+           e(QCoreApplication::translate("StatusPage", "通知再開")) + "</button></div>\n";
 }
 
 } // namespace
@@ -160,15 +168,15 @@ QByteArray scriptTexts()
         kinds.insert(eventKindName(kind), kindText(kind));
     const QJsonObject texts{
         {"kinds", kinds},
-        {"armed", QStringLiteral("監視中")},
-        {"firedSince", QStringLiteral("%1 から発報中")},
-        {"acknowledged", QStringLiteral(" (確認済み)")},
-        {"waiting", QStringLiteral("応答待ち")},
-        {"age", QStringLiteral("%1 秒前")},
-        {"muted", QStringLiteral("通知停止中: %1 まで")},
-        {"noRules", QStringLiteral("ルールは設定されていません")},
-        {"failed", QStringLiteral("失敗しました: %1")},
-        {"offline", QStringLiteral("ZARVIK Mail に接続できません")},
+        {"armed", QCoreApplication::translate("StatusPage", "監視中")},
+        {"firedSince", QCoreApplication::translate("StatusPage", "%1 から発報中")},
+        {"acknowledged", QCoreApplication::translate("StatusPage", " (確認済み)")},
+        {"waiting", QCoreApplication::translate("StatusPage", "応答待ち")},
+        {"age", QCoreApplication::translate("StatusPage", "%1 秒前")},
+        {"muted", QCoreApplication::translate("StatusPage", "通知停止中: %1 まで")},
+        {"noRules", QCoreApplication::translate("StatusPage", "ルールは設定されていません")},
+        {"failed", QCoreApplication::translate("StatusPage", "失敗しました: %1")},
+        {"offline", QCoreApplication::translate("StatusPage", "ZARVIK Mail に接続できません")},
     };
     return QJsonDocument(texts).toJson(QJsonDocument::Compact);
 }
@@ -217,21 +225,23 @@ QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const
            muteText(status, now) +
            "</p>\n</section>\n"
            "<section id=\"rules\"><h2>" +
-           e(QStringLiteral("ルール")) + "</h2>\n<table><tbody id=\"rule-rows\">\n" +
-           rulesRows(status, now) +
+           e(QCoreApplication::translate("StatusPage", "ルール")) +
+           "</h2>\n<table><tbody id=\"rule-rows\">\n" + rulesRows(status, now) +
            "</tbody></table>\n</section>\n"
            "<section id=\"actions\"><h2>" +
-           e(QStringLiteral("操作")) + "</h2>\n" + actions(view) +
+           e(QCoreApplication::translate("StatusPage", "操作")) + "</h2>\n" + actions(view) +
            "<p id=\"action-result\" role=\"status\"></p>\n</section>\n</div>\n"
            "<div class=\"column wide\">\n<section id=\"charts\"><h2>" +
-           e(QStringLiteral("グラフ")) + "</h2>\n<figure id=\"chart-hour\">" +
-           hourChart(status, now) + "<figcaption>" + e(QStringLiteral("過去 1 時間")) +
+           e(QCoreApplication::translate("StatusPage", "グラフ")) +
+           "</h2>\n<figure id=\"chart-hour\">" + hourChart(status, now) + "<figcaption>" +
+           e(QCoreApplication::translate("StatusPage", "過去 1 時間")) +
            "</figcaption></figure>\n<figure id=\"chart-day\">" + dayChart(status, now) +
-           "<figcaption>" + e(QStringLiteral("過去 1 日")) +
+           "<figcaption>" + e(QCoreApplication::translate("StatusPage", "過去 1 日")) +
            "</figcaption></figure>\n</section>\n"
            "<section id=\"events\"><h2>" +
-           e(QStringLiteral("イベント")) + "</h2>\n<ol id=\"event-list\">\n" +
-           eventItems(events, now) + "</ol>\n</section>\n</div>\n</main>\n</body>\n</html>\n";
+           e(QCoreApplication::translate("StatusPage", "イベント")) +
+           "</h2>\n<ol id=\"event-list\">\n" + eventItems(events, now) +
+           "</ol>\n</section>\n</div>\n</main>\n</body>\n</html>\n";
 }
 
 } // namespace StatusPage
