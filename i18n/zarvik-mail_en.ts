@@ -435,6 +435,11 @@ The file will be kept as a backup beside it before it is next saved.</translatio
         <source>イベント</source>
         <translation>Events</translation>
     </message>
+    <message>
+        <source>ja</source>
+        <comment>the page&apos;s lang attribute</comment>
+        <translation>en</translation>
+    </message>
 </context>
 <context>
     <name>StoredTextValidator</name>

@@ -190,7 +190,11 @@ QByteArray html(const WebStatus& status, const QList<LoggedEvent>& events, const
     // The JSON texts sit in a data block: no script runs from the page itself.
     QByteArray texts = scriptTexts();
     texts.replace("<", "\\u003c");
-    return "<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n"
+    // The language the program speaks: its translation says which.
+    const QByteArray lang =
+        e(QCoreApplication::translate("StatusPage", "ja", "the page's lang attribute"));
+    return "<!DOCTYPE html>\n<html lang=\"" + lang +
+           "\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
            "<title>ZARVIK Mail - " +
            e(status.board) +
