@@ -18,9 +18,11 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -184,6 +186,14 @@ void TToolSettingDlg::buildZarvikTab()
     EdtRdCycle = edit(TabZARVIK, "EdtRdCycle", QString::fromLatin1(SettingsDefaults::ReadCycleMs),
                       {136, 106, 50, 20});
     Label10 = label(TabZARVIK, "Label10", tr("mSec"), 192, 112);
+    Label40 = labelEndingAt(TabZARVIK, "Label40", tr("Language :"), 132, 138);
+    CmbLanguage = named(new QComboBox(TabZARVIK), "CmbLanguage");
+    // A language is named in its own words, whatever the window speaks.
+    CmbLanguage->addItem(tr("システムに合わせる"), QString());
+    CmbLanguage->addItem(QStringLiteral("日本語"), QStringLiteral("ja"));
+    CmbLanguage->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    CmbLanguage->setGeometry(136, 134, 146, 20);
+    Label41 = label(TabZARVIK, "Label41", tr("次回の起動から有効です"), 136, 160);
 }
 
 void TToolSettingDlg::buildTempTab()
@@ -500,6 +510,16 @@ void TToolSettingDlg::bindToSettings()
            [this] { CmbMailSec->setCurrentIndex(m_settings.number(Settings::MailSecurity)); });
     connect(CmbMailSec, &QComboBox::currentIndexChanged, this,
             [this](int index) { m_settings.setValue(Settings::MailSecurity, index); });
+    // A value the program does not speak reads as the system's, as at start, and stays stored
+    // until another is chosen.
+    follow(settings, K::UiLanguage, CmbLanguage, [this] {
+        const QSignalBlocker quiet(CmbLanguage);
+        CmbLanguage->setCurrentIndex(std::max(
+            0, CmbLanguage->findData(m_settings.text(Settings::UiLanguage).trimmed().toLower())));
+    });
+    connect(CmbLanguage, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_settings.setValue(Settings::UiLanguage, CmbLanguage->itemData(index).toString());
+    });
     const std::pair<Memo*, K> memos[] = {
         {MemoUTemp, K::MemoUpper}, {MemoLTemp, K::MemoLower},     {MemoChgRB1, K::MemoRb1},
         {MemoChgRB0, K::MemoRb0},  {MemoNoReply, K::MemoNoReply},

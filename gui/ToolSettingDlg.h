@@ -40,6 +40,9 @@ public:
     QLabel* Label9;
     QLineEdit* EdtRdCycle;
     QLabel* Label10;
+    QLabel* Label40;
+    QComboBox* CmbLanguage; // the system's, Japanese, English
+    QLabel* Label41;        // when the choice takes effect
 
     QWidget* TabTemp;
     QCheckBox* ChkBoxUTemp;

@@ -821,6 +821,18 @@ In the body, \n is a line break. The subject is one line.</translation>
         <source>ヘルプ(&amp;H)</source>
         <translation>&amp;Help</translation>
     </message>
+    <message>
+        <source>Language :</source>
+        <translation>Language :</translation>
+    </message>
+    <message>
+        <source>システムに合わせる</source>
+        <translation>Match the system</translation>
+    </message>
+    <message>
+        <source>次回の起動から有効です</source>
+        <translation>Takes effect at the next start</translation>
+    </message>
 </context>
 <context>
     <name>UdpEndpoint</name>

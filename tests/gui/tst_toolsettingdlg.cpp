@@ -114,6 +114,11 @@ void TstToolSettingDlg::controlHasDesignState_data()
     row("Label9", "QLabel", {{"text", "Read Cycle :"}, {"alignment", right}}, at(59, 112));
     row("EdtRdCycle", "QLineEdit", {{"text", "5000"}}, {136, 106, 50, 20});
     row("Label10", "QLabel", {{"text", "mSec"}}, at(192, 112));
+    row("Label40", "QLabel", {{"text", "Language :"}, {"alignment", right}}, endsAt(132, 138));
+    row("CmbLanguage", "QComboBox",
+        {{"currentIndex", 0}, {"currentText", "システムに合わせる"}, {"count", 3}},
+        {136, 134, 146, 20});
+    row("Label41", "QLabel", {{"text", "次回の起動から有効です"}}, at(136, 160));
 
     row("ChkBoxUTemp", "QCheckBox", {{"text", "Upper Temp"}, {"checked", false}}, {24, 48, 85, 17});
     row("EditUTemp", "QLineEdit", {{"text", "100"}}, {114, 46, 40, 20});
@@ -639,6 +644,9 @@ void TstToolSettingDlg::otherControlsEditTheSettingsAtOnce()
     QCOMPARE(m_settings->text(K::BoardPort), QStringLiteral("1000"));
     QTest::keyClick(m_dlg->EdtPicPort, Qt::Key_2);
     QCOMPARE(m_settings->text(K::BoardPort), QStringLiteral("10002"));
+    m_dlg->CmbLanguage->setFocus();
+    QTest::keyClick(m_dlg->CmbLanguage, Qt::Key_Down);
+    QCOMPARE(m_settings->text(K::UiLanguage), QStringLiteral("ja"));
 
     m_dlg->PageCtrl1->setCurrentWidget(m_dlg->TabMAIL);
     m_dlg->CmbMailSec->setFocus();
@@ -692,6 +700,7 @@ void TstToolSettingDlg::settingsSetByTheProgramShow_data()
     row(K::CheckLower, "ChkBoxLTemp", "checked", true);
     row(K::Rb0, "RGrpRB0", "itemIndex", -1);
     row(K::MailSecurity, "CmbMailSec", "currentIndex", 3);
+    row(K::UiLanguage, "CmbLanguage", "currentData", "en");
     row(K::MailPassword, "EdtMailPass", "text", "s3cret");
     row(K::MemoRb1, "MemoChgRB1", "text", "door\r\nopen");
     row(K::MqttPassword, "EdtMqttPass", "text", "mq-s3cret");
