@@ -1,15 +1,18 @@
-// Saves a picture of the trend window for the README: an hour of made-up history in the CSV log
-// (a warming board, a silence, input changes), then live replies from the simulated board on
-// 127.0.0.1 past the upper limit, whose alert goes to the test mail server on 127.0.0.1.
+// Saves a picture of a window for the README: an hour of made-up history in the CSV log (a warming
+// board, a silence, input changes), then live replies from the simulated board on 127.0.0.1 past
+// the upper limit, whose alert goes to the test mail server on 127.0.0.1. The trend window by
+// default; the main window or the settings dialog, in Japanese or English, when asked.
 //
-//   chart-shot OUTPUT.png    (run under a display, e.g. xvfb-run -a)
+//   chart-shot OUTPUT.png [chart|main|settings] [ja|en]    (under a display: xvfb-run -a)
 #include "device/BoardSource.h"
 #include "gui/FormChart.h"
 #include "gui/FormZARVIK_Mail.h"
 #include "gui/Shell.h"
+#include "gui/ToolSettingDlg.h"
 #include "gui/ZarvikApplication.h"
 #include "history/HistoryRecorder.h"
 #include "history/ReadingLog.h"
+#include "i18n/UiLanguage.h"
 #include "monitor/Monitor.h"
 
 #include <QAction>
@@ -76,8 +79,13 @@ QString listeningPort(QProcess& peer, const QString& pattern)
 int main(int argc, char* argv[])
 {
     ZarvikApplication app(argc, argv);
-    if (app.arguments().size() != 2)
-        fail("usage: chart-shot OUTPUT.png");
+    const QStringList arguments = app.arguments();
+    const QString window = arguments.value(2, QStringLiteral("chart"));
+    const QString language = arguments.value(3, QStringLiteral("ja"));
+    if (arguments.size() < 2 || arguments.size() > 4 ||
+        !QStringList{"chart", "main", "settings"}.contains(window))
+        fail("usage: chart-shot OUTPUT.png [chart|main|settings] [ja|en]");
+    UiLanguage::install(app, UiLanguage::choose(language));
 
     QTemporaryDir dir;
     QProcess sim;
@@ -114,9 +122,23 @@ int main(int argc, char* argv[])
     TFormZARVIK_Mail* form = shell.FormZARVIK_Mail();
     shell.monitor()->source().Timer1->setInterval(500);
     shell.show();
-    form->ViewChart->trigger();
+    if (window == QLatin1String("chart"))
+        form->ViewChart->trigger();
     wait(4000);
-    const bool saved = shell.Chart()->grab().save(app.arguments().at(1));
+    bool saved = false;
+    if (window == QLatin1String("settings")) {
+        // The dialog runs modal: it is pictured and closed from inside its own loop.
+        TToolSettingDlg* dialog = shell.ToolSettingDlg();
+        QTimer::singleShot(500, dialog, [&] {
+            saved = dialog->grab().save(arguments.at(1));
+            dialog->reject();
+        });
+        form->ToolSetting->trigger();
+    } else {
+        QWidget* shown =
+            window == QLatin1String("main") ? static_cast<QWidget*>(form) : shell.Chart();
+        saved = shown->grab().save(arguments.at(1));
+    }
     for (QProcess* peer : {&sim, &mail}) {
         peer->kill();
         peer->waitForFinished();
