@@ -17,8 +17,6 @@ using ServiceCommand::say;
 
 namespace {
 
-constexpr const char* ServiceName = "zarvik-maild";
-
 // The --state the running service was started with, as an absolute path; empty when none.
 QString stateOf(qint64 pid)
 {
@@ -53,7 +51,7 @@ int run(const QString& settingsPath, const QString& stateFolder, const QString& 
         return 2;
     }
     const InstanceLock::Holder holder = InstanceLock::runningCopy(settingsPath);
-    if (holder.pid > 0 && holder.name != QLatin1String(ServiceName)) {
+    if (ServiceCommand::heldByWindow(holder.pid, holder.name)) {
         say(stderr, QStringLiteral("\"%1\" is watched by PID %2 (%3), not by the service: mute it "
                                    "from that window's menu.")
                         .arg(settingsPath)

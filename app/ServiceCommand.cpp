@@ -11,6 +11,11 @@ void say(std::FILE* to, const QString& text)
     std::fprintf(to, "%s\n", text.toLocal8Bit().constData());
 }
 
+bool heldByWindow(qint64 pid, const QString& name)
+{
+    return pid > 0 && name != QLatin1String("zarvik-maild");
+}
+
 int tellService(qint64 pid, const QString& done, const QString& what)
 {
     if (pid <= 0) {

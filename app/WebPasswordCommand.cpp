@@ -19,7 +19,6 @@ using ServiceCommand::say;
 namespace {
 
 // The unity build shares one anonymous namespace with MuteCommand.cpp: names of our own.
-constexpr const char* ServiceProgram = "zarvik-maild";
 // Far above any password typed; a file piped in by mistake is refused, not hashed.
 constexpr qsizetype MaxLineBytes = 4096;
 
@@ -92,7 +91,7 @@ int run(const QString& settingsPath)
 {
     // The window keeps its own view of the file and would write the old hash back at exit.
     const InstanceLock::Holder holder = InstanceLock::runningCopy(settingsPath);
-    if (holder.pid > 0 && holder.name != QLatin1String(ServiceProgram)) {
+    if (ServiceCommand::heldByWindow(holder.pid, holder.name)) {
         say(stderr, QStringLiteral("\"%1\" is in use by PID %2 (%3), not by the service: set the "
                                    "password in that window's settings.")
                         .arg(settingsPath)
